@@ -3,7 +3,7 @@
 // version 2 (direct colour) or version 3 (one palette per image).
 //
 // No member throws. A failing member records its message (replacing any
-// earlier one) and returns false, an empty Mat or no palette; GetError()
+// earlier one) and returns false or no value; GetError()
 // hands the message out and empties it. Images and masks always stay the
 // caller's: the writer reads them and never keeps them.
 #pragma once
@@ -77,8 +77,8 @@ class ZefImgWriter {
   bool CreateIndexImages(const std::vector<cv::Mat>& images, const std::vector<Palette>* palettes,
                          const std::vector<int32_t>* paletteMapping,
                          std::vector<cv::Mat>* indexImages);
-  // An 8-bit 1-channel image of palette indices, or an empty Mat on failure.
-  cv::Mat CreateIndexImage(const cv::Mat& image, const Palette& palette, int imageNumber);
+  // An 8-bit 1-channel image of palette indices; no value on failure.
+  std::optional<cv::Mat> CreateIndexImage(const cv::Mat& image, const Palette& palette, int imageNumber);
   bool WritePalettes(OutputFile& out, const std::vector<Palette>& palettes);
   bool WritePaletteSpecifications(OutputFile& out, const std::vector<Palette>& palettes);
   bool WritePaletteData(OutputFile& out, const Palette& palette);
@@ -93,7 +93,12 @@ class ZefImgWriter {
   bool PackPixelCode(uint8_t paletteIndex, uint8_t alphaCode, uint8_t* pixelCode) const;
   uint16_t PackColourWord(uint16_t paletteColour, uint8_t alphaNibble) const;
   // The 12-bit palette colour of a blue, green, red pixel, by the swap flag.
-  uint16_t PaletteColour(const uint8_t* pixel) const;
+  uint16_t PaletteColour(const uint8_t* pixel) const {
+    // Only the high nibble of each channel survives, cut rather than rounded.
+    const uint16_t first = pixel[0] >> 4, green = pixel[1] >> 4, third = pixel[2] >> 4;
+    return swapFlag_ ? uint16_t(third << 8 | green << 4 | first)
+                     : uint16_t(first << 8 | green << 4 | third);
+  }
 
   // --- line encoder ---
   // Run-length image data of one index image (version 3) or source image
@@ -112,8 +117,13 @@ class ZefImgWriter {
                          uint32_t recordSkip);
   bool FinishDestination(OutputFile& out);
 
-  uint16_t version_ = kVersion2;
+ protected:
+  // Derived writers may change the header settings directly, for example
+  // to put the alpha bits at the low end of a stored value.
   HeaderBytes header_{};
+
+ private:
+  uint16_t version_ = kVersion2;
   int32_t startIndex_ = 0;
   bool swapFlag_ = true;
   uint64_t sizeLimit_ = kMaxArchiveSize;
