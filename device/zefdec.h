@@ -1,0 +1,154 @@
+/*
+ * zefdec: decodes .zef image archives on a microcontroller.
+ *
+ * The archive stays where it is (flash or RAM): the decoder only reads the
+ * pointer and length it is given, allocates nothing and calls no library
+ * function. Versions 1, 2 and 3 are read.
+ *
+ *   zefdec_open    checks the whole archive once: header, tables, palettes,
+ *                  every image's run-length data and every marker position.
+ *                  An archive that the desktop reader refuses is refused
+ *                  here, so drawing never stops half-way through an image.
+ *   zefdec_info    width, height, display number and alpha bits of an image.
+ *   zefdec_begin   starts one image in one output format.
+ *   zefdec_line    decodes the next line into a caller's buffer (or skips it).
+ *   zefdec_next_span or: hands out the image as spans of equal pixels, for a
+ *                  display driver that fills rectangles without a line buffer.
+ *
+ * Colours: each stored 4-bit channel n stands for the 8-bit value n * 16,
+ * exactly as the desktop reader shows it; RGB565 and BGR888 are that value
+ * cut to the format's bits, ARGB4444 carries the nibbles as stored.
+ *
+ * Alpha: the alpha code of a pixel (1 or 2 bits in version 3, the 4-bit
+ * nibble of a version 1/2 colour word) is given as an 8-bit value whose top
+ * bits are the code, repeated downwards so that the highest code is 255
+ * (2 bits: 0, 85, 170, 255). Pixels of archives without alpha are 255.
+ * The code is therefore alpha >> (8 - alpha_bits).
+ *
+ * Every call returns ZEFDEC_OK (0), ZEFDEC_END (spans only) or a negative
+ * zefdec_error. No input makes the decoder read outside the archive or
+ * write more than the image width into a line.
+ */
+#ifndef ZEFDEC_H
+#define ZEFDEC_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum zefdec_result {
+    ZEFDEC_OK = 0,
+    ZEFDEC_END = 1                /* zefdec_span: the image has no more spans */
+};
+
+enum zefdec_error {
+    ZEFDEC_E_ARGUMENT = -1,       /* null pointer, unopened archive, no such image,
+                                     line buffer too small, image already done */
+    ZEFDEC_E_HEADER = -2,         /* signature, header bytes, zero count or size,
+                                     end-of-header marker */
+    ZEFDEC_E_VERSION = -3,        /* not version 1, 2 or 3 */
+    ZEFDEC_E_TABLE = -4,          /* image record marker or records, palette number */
+    ZEFDEC_E_PALETTE = -5,        /* palette specifications or palette data */
+    ZEFDEC_E_MARKER = -6,         /* image marker missing or not at its offset */
+    ZEFDEC_E_SHORT = -7,          /* image data ends before the image does */
+    ZEFDEC_E_RUN = -8,            /* a run passes the end of its line */
+    ZEFDEC_E_COLOUR = -9,         /* palette index outside the image's palette */
+    ZEFDEC_E_LINE_COUNT = -10,    /* line entry count differs from the runs of the line */
+    ZEFDEC_E_IMAGE_COUNT = -11    /* image entry count differs from the runs of the image */
+};
+
+/* Line formats. 16-bit pixels are native-endian uint16_t and the line must
+ * be aligned for them; BGR888 is three bytes per pixel, blue first. */
+typedef enum zefdec_format {
+    ZEFDEC_RGB565 = 0,
+    ZEFDEC_ARGB4444 = 1,
+    ZEFDEC_BGR888 = 2
+} zefdec_format;
+
+/* Filled by zefdec_open. The fields are the decoder's; read them only
+ * through the functions below. */
+typedef struct zefdec_archive {
+    const uint8_t *data;
+    size_t size;
+    uint32_t count;               /* 0 until zefdec_open succeeds */
+    uint32_t start_index;
+    uint32_t palette_count;
+    size_t image_records;         /* file positions of the tables */
+    size_t palette_records;
+    uint8_t version;
+    uint8_t alpha_bits;
+    uint8_t alpha_mode;
+    uint8_t alpha_position;
+    uint8_t compressed;
+} zefdec_archive;
+
+typedef struct zefdec_image_info {
+    uint32_t width;
+    uint32_t height;
+    uint32_t number;              /* the archive's start index plus the image's position */
+    uint8_t alpha_bits;           /* 0: opaque, no alpha stored; else 1, 2 or 4 */
+} zefdec_image_info;
+
+/* One image being decoded. The fields are the decoder's. */
+typedef struct zefdec_image {
+    const uint8_t *next;          /* next unread byte of the image data */
+    const uint8_t *end;           /* end of the archive */
+    const uint8_t *palette;       /* version 3: the image's palette colours */
+    uint32_t palette_size;
+    uint32_t width;
+    uint32_t height;
+    uint32_t y;                   /* line being decoded or next to decode */
+    uint32_t x;                   /* pixels of line y already handed out */
+    uint32_t runs_left;           /* image entry count minus runs read */
+    uint16_t line_runs_left;      /* wraps like the line entry count does */
+    int8_t error;                 /* sticky: the first failure */
+    uint8_t in_line;
+    uint8_t form;
+    uint8_t format;
+    uint8_t colour_shift;         /* where the 12 colour bits sit in a stored colour */
+    uint8_t index_shift, index_mask;
+    uint8_t alpha_shift, alpha_mask, alpha_scale, alpha_opaque;
+} zefdec_image;
+
+/* A stretch of equal pixels within one line. */
+typedef struct zefdec_span {
+    uint32_t x;
+    uint32_t y;
+    uint32_t length;              /* 1 or more */
+    uint32_t pixel;               /* in the image's format; BGR888 as blue | green << 8 | red << 16 */
+    uint16_t colour;              /* 0x0RGB, the stored nibbles */
+    uint8_t alpha;
+} zefdec_span;
+
+/* Checks the archive and fills *archive. The data must stay unchanged while
+ * the archive is in use. Costs one read pass over the archive. */
+int zefdec_open(zefdec_archive *archive, const void *data, size_t size);
+
+/* Number of images; 0 for an archive that is not open. */
+uint32_t zefdec_count(const zefdec_archive *archive);
+
+int zefdec_info(const zefdec_archive *archive, uint32_t index, zefdec_image_info *info);
+
+/* Starts image `index` (0-based) in the given format at its first line. */
+int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t index,
+                 zefdec_format format);
+
+/* Decodes the next line. `line` takes width pixels in the image's format and
+ * `alpha` width alpha values; either may be NULL (both NULL skips the line).
+ * `room` is how many pixels each given buffer holds: less than the width is
+ * refused before anything is written. */
+int zefdec_line(zefdec_image *image, void *line, uint8_t *alpha, uint32_t room);
+
+/* The next span of the image, in line order, left to right; ZEFDEC_END after
+ * the last. Empty runs are passed over. Use either this or zefdec_line for
+ * one image. */
+int zefdec_next_span(zefdec_image *image, zefdec_span *span);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZEFDEC_H */
