@@ -1,0 +1,53 @@
+#include "frontend/Options.h"
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "frontend/Console.h"
+
+namespace zef::frontend {
+
+namespace {
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+bool ParseOptions(RunState& run, int argc, const char* const* argv) {
+  if (argc < 2) {
+    PrintText("Please specify a script filename...\n");
+    return false;
+  }
+  // The last argument is the file name, even when it looks like an option.
+  for (int i = 1; i < argc - 1; ++i) {
+    const std::string option = LowerCase(argv[i]);
+    if (option == "-showoriginalimages") {
+      run.showOriginalImages = true;
+    } else if (option == "-showconvertedimages") {
+      run.showConvertedImages = true;
+    } else if (option == "-showimages") {
+      run.showImages = true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void PrintUsage() {
+  PrintText("Usage:\n\n");
+  PrintText(
+      "To convert images to the zefimage format use the tool like this:\n\n"
+      "  ZefiConvert [-showOriginalImages] [-showConvertedImages] <script-filename>\n\n");
+  PrintText(
+      "You can also display the content of an existing zefimage archive:\n\n"
+      "  ZefiConvert -showImages <zefimage-filename>\n\n");
+  PrintText(kKeyPrompt);
+  AwaitKeyPress();
+}
+
+}  // namespace zef::frontend
