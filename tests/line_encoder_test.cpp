@@ -91,4 +91,26 @@ TEST(LineEncoder, MasksPackAlphaIntoEveryPixelCode) {
   EXPECT_EQ(writer.GetError(), "AlphaMode not implemented...");
 }
 
+TEST(LineEncoder, EncodersRefuseMismatchedLayouts) {
+  zef::ZefImgWriter writer;
+  zef::OutputFile unopened;
+  EXPECT_FALSE(writer.WritePaletteImage(IndexRow({1, 2}), FlatMask(3, 1, 0), unopened));
+  EXPECT_EQ(writer.GetError(), "WritePaletteImage: index image or mask of the wrong layout");
+  EXPECT_FALSE(writer.WriteColorImage(IndexRow({1, 2}), {}, unopened));
+  EXPECT_EQ(writer.GetError(), "WriteColorImage: image or mask of the wrong layout");
+}
+
+TEST(LineEncoder, ImageTableNeedsAPaletteMappingInVersion3) {
+  zef::ZefImgWriter writer;
+  writer.SetVersion(3);
+  const std::vector<cv::Mat> images = {FlatImage(1, 1, {})};
+  const std::vector<int32_t> tooShort;
+  for (const std::vector<int32_t>* mapping : {static_cast<const std::vector<int32_t>*>(nullptr), &tooShort}) {
+    EXPECT_EQ(Encoded([&](auto& out) { EXPECT_FALSE(writer.WriteImageSpecifications(out, images, mapping)); }),
+              Bytes{});
+    EXPECT_EQ(writer.GetError(), "WriteImageSpecifications: no (or uncorrect) palette information "
+                                 "for version3 specifications");
+  }
+}
+
 }  // namespace

@@ -144,3 +144,16 @@ TEST(Palette, BlockBytesAndOffsets) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Palette, MembersRefuseImagesOfAnotherLayout) {
+  zef::ZefImgWriter writer;
+  const cv::Mat gray(4, 4, CV_8UC1, cv::Scalar(1));
+  EXPECT_FALSE(writer.BuildPalette(gray));
+  EXPECT_EQ(writer.GetError(), "BuildPalette: image must have 8-bit channels and 3 channels");
+  EXPECT_FALSE(writer.CreateIndexImage(gray, {0}, 2));
+  EXPECT_EQ(writer.GetError(), "img 2: wrong cvImage (depth/nChannels)");
+}
+
+}  // namespace

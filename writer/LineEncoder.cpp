@@ -46,10 +46,21 @@ void PatchImageEntryCount(OutputFile& out, uint32_t imageRuns, int height, size_
   if (out.Good()) out.SeekRelative(behind);
 }
 
+// The encoders are public: refuse layouts that would make them read past a
+// row instead of trusting every caller to have run the input checks.
+bool FitsEncoder(const cv::Mat& image, int type, const cv::Mat& mask) {
+  if (image.dims > 2 || (!image.empty() && image.type() != type)) return false;
+  return mask.empty() || (mask.type() == CV_8UC1 && mask.size() == image.size());
+}
+
 }  // namespace
 
 bool ZefImgWriter::WritePaletteImage(const cv::Mat& indexImage, const cv::Mat& mask,
                                      OutputFile& out) {
+  if (!FitsEncoder(indexImage, CV_8UC1, mask)) {
+    SetError("WritePaletteImage: index image or mask of the wrong layout");
+    return false;
+  }
   const bool hasMask = !mask.empty();
   out.WriteU32(0);
   // A pixel code is index and alpha code packed; with a mask, look both up
@@ -87,6 +98,10 @@ bool ZefImgWriter::WritePaletteImage(const cv::Mat& indexImage, const cv::Mat& m
 }
 
 bool ZefImgWriter::WriteColorImage(const cv::Mat& image, const cv::Mat& mask, OutputFile& out) {
+  if (!FitsEncoder(image, CV_8UC3, mask)) {
+    SetError("WriteColorImage: image or mask of the wrong layout");
+    return false;
+  }
   const bool hasMask = !mask.empty();
   out.WriteU32(0);
   std::array<uint8_t, 256> alphaNibbleOf;

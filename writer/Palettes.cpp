@@ -28,9 +28,19 @@ const char* PaletteTooBigMessage(uint8_t alphaBits) {
     default: return "error: palette too big (palette entries:%d (max 64 with 2 alpha bits), image %d)";
   }
 }
+// The public members read 3 bytes per pixel; anything else would be read
+// past its rows.
+bool IsSourceLayout(const cv::Mat& image) {
+  return image.dims <= 2 && (image.empty() || image.type() == CV_8UC3);
+}
+
 }  // namespace
 
 std::optional<Palette> ZefImgWriter::BuildPalette(const cv::Mat& image) {
+  if (!IsSourceLayout(image)) {
+    SetError("BuildPalette: image must have 8-bit channels and 3 channels");
+    return std::nullopt;
+  }
   try {
     Palette palette;
     // A seen-table gives the same first-appearance order as searching the
@@ -116,6 +126,10 @@ bool ZefImgWriter::CreateIndexImages(const std::vector<cv::Mat>& images,
 
 std::optional<cv::Mat> ZefImgWriter::CreateIndexImage(const cv::Mat& image, const Palette& palette,
                                        int imageNumber) {
+  if (!IsSourceLayout(image)) {
+    SetError(FormatMessage("img %d: wrong cvImage (depth/nChannels)", imageNumber));
+    return std::nullopt;
+  }
   const size_t limit = PaletteLimit(header_.alphaBits);
   if (limit != 0 && palette.size() > limit) {
     SetError(FormatMessage(PaletteTooBigMessage(header_.alphaBits), int(palette.size()),
