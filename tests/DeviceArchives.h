@@ -1,0 +1,193 @@
+// Hand-built archives and a decode-everything helper for the device decoder
+// tests: each archive is made field by field so that a test can break
+// exactly one thing.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "TestImages.h"
+#include "archive/ZefFormat.h"
+#include "zefdec.h"
+
+namespace zeftest {
+
+struct Run {
+  uint16_t value;  // pixel code or colour word
+  uint8_t length;
+};
+using Line = std::vector<Run>;
+
+inline void PutU16(Bytes& out, uint32_t value) {
+  out.push_back(uint8_t(value));
+  out.push_back(uint8_t(value >> 8));
+}
+
+inline void PutU32(Bytes& out, uint32_t value) {
+  PutU16(out, value & 0xFFFF);
+  PutU16(out, value >> 16);
+}
+
+inline void PutBytes(Bytes& out, std::initializer_list<uint8_t> bytes) {
+  out.insert(out.end(), bytes);
+}
+
+// Run-length image data with correct counts; wordRuns picks 3-byte runs.
+inline Bytes RunData(const std::vector<Line>& lines, bool wordRuns = false) {
+  Bytes out;
+  uint32_t total = 0;
+  for (const Line& line : lines) total += uint32_t(line.size());
+  PutU32(out, total);
+  for (const Line& line : lines) {
+    PutU16(out, uint32_t(line.size()));
+    for (const Run& run : line) {
+      if (wordRuns) {
+        PutU16(out, run.value);
+      } else {
+        out.push_back(uint8_t(run.value));
+      }
+      out.push_back(run.length);
+    }
+  }
+  return out;
+}
+
+struct ImageSpec {
+  uint32_t width;
+  uint32_t height;
+  Bytes data;  // what follows the image marker
+  uint16_t paletteIndex = 0;
+};
+
+inline zef::HeaderBytes CodeHeader(uint8_t alphaBits, uint8_t alphaMode,
+                                   uint8_t alphaPosition = zef::kAlphaPositionHigh) {
+  return {3, 1, uint8_t(8 - alphaBits), alphaBits, alphaMode, alphaPosition, 1};
+}
+
+inline zef::HeaderBytes WordHeader(uint8_t compression = 1,
+                                   uint8_t alphaPosition = zef::kAlphaPositionHigh) {
+  return {3, 2, 12, 4, 2, alphaPosition, compression};
+}
+
+inline void PutHeaderBytes(Bytes& out, const zef::HeaderBytes& h) {
+  PutBytes(out, {h.channelCount, h.valueSize, h.colourBits, h.alphaBits, h.alphaMode,
+                 h.alphaPosition, h.compressionFlag});
+}
+
+inline void PutSignature(Bytes& out, uint16_t version) {
+  out.insert(out.end(), std::begin(zef::kFileSignature), std::end(zef::kFileSignature));
+  PutU16(out, version);
+}
+
+inline void PutMarker(Bytes& out, const uint8_t (&marker)[2]) {
+  out.insert(out.end(), std::begin(marker), std::end(marker));
+}
+
+inline void PutEndOfHeader(Bytes& out) {
+  out.insert(out.end(), std::begin(zef::kEndOfHeader), std::end(zef::kEndOfHeader));
+}
+
+// Images follow each other directly, as the writer lays them out.
+inline void PutImages(Bytes& out, const std::vector<ImageSpec>& images,
+                      const std::vector<size_t>& offsetFields) {
+  for (size_t i = 0; i < images.size(); ++i) {
+    const uint32_t at = uint32_t(out.size());
+    for (int b = 0; b < 4; ++b) out[offsetFields[i] + b] = uint8_t(at >> (8 * b));
+    PutMarker(out, zef::kImageMarker);
+    out.insert(out.end(), images[i].data.begin(), images[i].data.end());
+  }
+}
+
+inline Bytes ArchiveV3(const zef::HeaderBytes& header, uint32_t startIndex,
+                       const std::vector<ImageSpec>& images,
+                       const std::vector<std::vector<uint16_t>>& palettes) {
+  Bytes out;
+  PutSignature(out, zef::kVersion3);
+  PutU32(out, uint32_t(images.size()));
+  PutHeaderBytes(out, header);
+  PutU32(out, startIndex);
+  PutEndOfHeader(out);
+  PutMarker(out, zef::kImageSpecificationsMarker);
+  std::vector<size_t> offsetFields;
+  for (size_t i = 0; i < images.size(); ++i) {
+    PutU16(out, uint32_t(i));
+    PutU32(out, images[i].width);
+    PutU32(out, images[i].height);
+    PutU16(out, images[i].paletteIndex);
+    offsetFields.push_back(out.size());
+    PutU32(out, 0);
+  }
+  PutMarker(out, zef::kPaletteSpecificationsMarker);
+  PutU32(out, uint32_t(palettes.size()));
+  uint32_t at = uint32_t(out.size() + palettes.size() * zef::kPaletteRecordSize);
+  for (size_t j = 0; j < palettes.size(); ++j) {
+    PutU16(out, uint32_t(j));
+    PutU32(out, uint32_t(palettes[j].size()));
+    PutU32(out, at);
+    at += 2 + 2 * uint32_t(palettes[j].size());
+  }
+  for (const auto& palette : palettes) {
+    PutMarker(out, zef::kPaletteDataMarker);
+    for (uint16_t colour : palette) PutU16(out, colour);
+  }
+  PutImages(out, images, offsetFields);
+  return out;
+}
+
+inline Bytes ArchiveV2(const zef::HeaderBytes& header, const std::vector<ImageSpec>& images) {
+  Bytes out;
+  PutSignature(out, zef::kVersion2);
+  PutU32(out, uint32_t(images.size()));
+  PutHeaderBytes(out, header);
+  PutEndOfHeader(out);
+  PutMarker(out, zef::kImageSpecificationsMarker);
+  std::vector<size_t> offsetFields;
+  for (size_t i = 0; i < images.size(); ++i) {
+    PutU16(out, uint32_t(i));
+    PutU32(out, images[i].width);
+    PutU32(out, images[i].height);
+    offsetFields.push_back(out.size());
+    PutU32(out, 0);
+  }
+  PutImages(out, images, offsetFields);
+  return out;
+}
+
+inline Bytes ArchiveV1(const zef::HeaderBytes& header, const ImageSpec& image) {
+  Bytes out;
+  PutSignature(out, zef::kVersion1);
+  PutU32(out, image.width);
+  PutU32(out, image.height);
+  PutHeaderBytes(out, header);
+  PutEndOfHeader(out);
+  out.insert(out.end(), image.data.begin(), image.data.end());
+  return out;
+}
+
+// One image decoded by the device decoder: pixels in the format asked for
+// (BGR888 as a cv::Mat, 16-bit formats as a CV_16UC1 Mat) and its alpha.
+struct DeviceImage {
+  int result = ZEFDEC_OK;
+  cv::Mat pixels;
+  cv::Mat alpha;
+};
+
+inline DeviceImage DecodeWithDevice(const zefdec_archive& archive, uint32_t index,
+                                    zefdec_format format) {
+  DeviceImage out;
+  zefdec_image_info info{};
+  out.result = zefdec_info(&archive, index, &info);
+  if (out.result != ZEFDEC_OK) return out;
+  const int type = format == ZEFDEC_BGR888 ? CV_8UC3 : CV_16UC1;
+  out.pixels.create(int(info.height), int(info.width), type);
+  out.alpha.create(int(info.height), int(info.width), CV_8UC1);
+  zefdec_image image;
+  out.result = zefdec_begin(&image, &archive, index, format);
+  for (uint32_t y = 0; out.result == ZEFDEC_OK && y < info.height; ++y) {
+    out.result = zefdec_line(&image, out.pixels.ptr(int(y)), out.alpha.ptr(int(y)), info.width);
+  }
+  return out;
+}
+
+}  // namespace zeftest

@@ -1,0 +1,232 @@
+// The device decoder on hand-built archives: pixel and alpha layouts, the
+// output formats, spans, and the caller's buffers.
+#include <gtest/gtest.h>
+
+#include "DeviceArchives.h"
+
+using namespace zeftest;
+
+namespace {
+
+// The 71-byte archive: one 1 x 1 image of palette colour 0x0F80, start index 7.
+Bytes Smallest() {
+  return ArchiveV3(CodeHeader(0, 0), 7, {{1, 1, RunData({{{0, 1}}})}}, {{0x0F80}});
+}
+
+zefdec_archive Open(const Bytes& bytes) {
+  zefdec_archive archive;
+  EXPECT_EQ(zefdec_open(&archive, bytes.data(), bytes.size()), ZEFDEC_OK);
+  return archive;
+}
+
+TEST(DeviceDecoder, SmallestArchiveInEveryFormat) {
+  const Bytes bytes = Smallest();
+  ASSERT_EQ(bytes.size(), 71u);
+  const zefdec_archive archive = Open(bytes);
+  ASSERT_EQ(zefdec_count(&archive), 1u);
+  zefdec_image_info info{};
+  ASSERT_EQ(zefdec_info(&archive, 0, &info), ZEFDEC_OK);
+  EXPECT_EQ(info.width, 1u);
+  EXPECT_EQ(info.height, 1u);
+  EXPECT_EQ(info.number, 7u);
+  EXPECT_EQ(info.alpha_bits, 0);
+
+  const DeviceImage bgr = DecodeWithDevice(archive, 0, ZEFDEC_BGR888);
+  ASSERT_EQ(bgr.result, ZEFDEC_OK);
+  EXPECT_EQ(bgr.pixels.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 128, 240));
+  EXPECT_EQ(bgr.alpha.at<uint8_t>(0, 0), 255);
+  // red 240 >> 3 = 30, green 128 >> 2 = 32, blue 0
+  EXPECT_EQ(DecodeWithDevice(archive, 0, ZEFDEC_RGB565).pixels.at<uint16_t>(0, 0),
+            30 << 11 | 32 << 5);
+  EXPECT_EQ(DecodeWithDevice(archive, 0, ZEFDEC_ARGB4444).pixels.at<uint16_t>(0, 0), 0xFF80);
+}
+
+TEST(DeviceDecoder, PixelCodeLayouts) {
+  struct Case {
+    zef::HeaderBytes header;
+    uint8_t code;
+    int index;
+    uint8_t alpha;
+    uint8_t alphaBits;
+  };
+  const Case cases[] = {
+      {CodeHeader(2, 1), 0xC5, 5, 255, 2},                           // alpha 3 on top
+      {CodeHeader(2, 1), 0x85, 5, 170, 2},                           // alpha 2
+      {CodeHeader(1, 1), 0xC6, 70, 255, 1},                          // one alpha bit
+      {CodeHeader(1, 1), 0x46, 70, 0, 1},
+      {CodeHeader(0, 0), 0xC5, 197, 255, 0},                         // no alpha: all index
+      {CodeHeader(2, 0), 0xC5, 197, 255, 0},                         // mode 0 wins over bits
+      {CodeHeader(2, 1, zef::kAlphaPositionLow), 0x15, 5, 85, 2},    // alpha at the low end
+      {CodeHeader(1, 1, zef::kAlphaPositionLow), 0x8D, 70, 255, 1},
+      {CodeHeader(0, 1), 0xC5, 5, 255, 2},                           // odd bits byte: two bits
+  };
+  for (const Case& c : cases) {
+    std::vector<uint16_t> palette(256, 0);
+    palette[c.index] = 0x0123;
+    const Bytes bytes = ArchiveV3(c.header, 0, {{2, 1, RunData({{{c.code, 2}}})}}, {palette});
+    const zefdec_archive archive = Open(bytes);
+    zefdec_image_info info{};
+    ASSERT_EQ(zefdec_info(&archive, 0, &info), ZEFDEC_OK);
+    EXPECT_EQ(info.alpha_bits, c.alphaBits) << int(c.code);
+    const DeviceImage image = DecodeWithDevice(archive, 0, ZEFDEC_ARGB4444);
+    ASSERT_EQ(image.result, ZEFDEC_OK) << int(c.code);
+    const uint16_t colour = c.header.alphaPosition == zef::kAlphaPositionLow ? 0x012 : 0x123;
+    EXPECT_EQ(image.pixels.at<uint16_t>(0, 1), (c.alpha >> 4) << 12 | colour) << int(c.code);
+    EXPECT_EQ(image.alpha.at<uint8_t>(0, 1), c.alpha) << int(c.code);
+  }
+}
+
+TEST(DeviceDecoder, ColourWordsRawAndRunLength) {
+  // raw: 0xF123 is blue 48, green 32, red 16; a zero alpha nibble blacks the pixel out
+  Bytes raw;
+  PutU16(raw, 0xF123);
+  PutU16(raw, 0x0123);
+  PutU16(raw, 0x7456);
+  const Bytes rawArchive = ArchiveV2(WordHeader(0), {{3, 1, raw}});
+  const DeviceImage rawImage = DecodeWithDevice(Open(rawArchive), 0, ZEFDEC_BGR888);
+  ASSERT_EQ(rawImage.result, ZEFDEC_OK);
+  EXPECT_EQ(rawImage.pixels.at<cv::Vec3b>(0, 0), cv::Vec3b(48, 32, 16));
+  EXPECT_EQ(rawImage.pixels.at<cv::Vec3b>(0, 1), cv::Vec3b(0, 0, 0));
+  EXPECT_EQ(rawImage.pixels.at<cv::Vec3b>(0, 2), cv::Vec3b(96, 80, 64));
+  EXPECT_EQ(rawImage.alpha.at<uint8_t>(0, 1), 0);
+  EXPECT_EQ(rawImage.alpha.at<uint8_t>(0, 2), 7 * 17);
+
+  // run-length words keep the colour of a transparent pixel
+  const Bytes rle = ArchiveV2(WordHeader(1), {{2, 1, RunData({{{0x0123, 2}}}, true)}});
+  const DeviceImage rleImage = DecodeWithDevice(Open(rle), 0, ZEFDEC_BGR888);
+  ASSERT_EQ(rleImage.result, ZEFDEC_OK);
+  EXPECT_EQ(rleImage.pixels.at<cv::Vec3b>(0, 1), cv::Vec3b(48, 32, 16));
+  EXPECT_EQ(rleImage.alpha.at<uint8_t>(0, 1), 0);
+
+  // alpha position 1: 0xF123 reads red 15, green 1, blue 2, alpha 3
+  const Bytes low = ArchiveV2(WordHeader(1, zef::kAlphaPositionLow),
+                              {{1, 1, RunData({{{0xF123, 1}}}, true)}});
+  const DeviceImage lowImage = DecodeWithDevice(Open(low), 0, ZEFDEC_ARGB4444);
+  ASSERT_EQ(lowImage.result, ZEFDEC_OK);
+  EXPECT_EQ(lowImage.pixels.at<uint16_t>(0, 0), 0x3F12);
+  EXPECT_EQ(lowImage.alpha.at<uint8_t>(0, 0), 3 * 17);
+}
+
+TEST(DeviceDecoder, Version1RawAndRunLength) {
+  Bytes raw;
+  PutU16(raw, 0xF123);
+  zef::HeaderBytes header = zef::kVersion1Header;
+  const Bytes rawArchive = ArchiveV1(header, {1, 1, raw});
+  const zefdec_archive archive = Open(rawArchive);
+  zefdec_image_info info{};
+  ASSERT_EQ(zefdec_info(&archive, 0, &info), ZEFDEC_OK);
+  EXPECT_EQ(info.alpha_bits, 4);
+  EXPECT_EQ(info.number, 0u);
+  EXPECT_EQ(DecodeWithDevice(archive, 0, ZEFDEC_BGR888).pixels.at<cv::Vec3b>(0, 0),
+            cv::Vec3b(48, 32, 16));
+
+  header.compressionFlag = 5;  // any value but 0 means run-length lines
+  const Bytes rle = ArchiveV1(header, {300, 1, RunData({{{0x0FFF, 255}, {0x0F00, 45}}}, true)});
+  const DeviceImage image = DecodeWithDevice(Open(rle), 0, ZEFDEC_RGB565);
+  ASSERT_EQ(image.result, ZEFDEC_OK);
+  EXPECT_EQ(image.pixels.at<uint16_t>(0, 254), 0xF79E);  // 240, 240, 240
+  EXPECT_EQ(image.pixels.at<uint16_t>(0, 255), 0xF000);
+  EXPECT_EQ(image.pixels.at<uint16_t>(0, 299), 0xF000);
+}
+
+TEST(DeviceDecoder, SpansMatchLinesAndSkipEmptyRuns) {
+  std::vector<uint16_t> palette = {0x0100, 0x0020, 0x0003};
+  // a 300-pixel line (255 + 45), and a line with an empty run among its runs
+  const Bytes bytes = ArchiveV3(CodeHeader(0, 0), 0,
+                                {{300, 2, RunData({{{0, 255}, {0, 45}},
+                                                   {{1, 100}, {2, 0}, {2, 200}}})}},
+                                {palette});
+  const zefdec_archive archive = Open(bytes);
+  const DeviceImage lines = DecodeWithDevice(archive, 0, ZEFDEC_BGR888);
+  ASSERT_EQ(lines.result, ZEFDEC_OK);
+
+  zefdec_image image;
+  ASSERT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_BGR888), ZEFDEC_OK);
+  cv::Mat rebuilt(2, 300, CV_8UC3, cv::Scalar(1, 1, 1));
+  std::vector<uint32_t> lengths;
+  zefdec_span span;
+  int rc;
+  while ((rc = zefdec_next_span(&image, &span)) == ZEFDEC_OK) {
+    lengths.push_back(span.length);
+    const cv::Vec3b pixel(uint8_t(span.pixel), uint8_t(span.pixel >> 8), uint8_t(span.pixel >> 16));
+    EXPECT_EQ(span.colour, span.y == 0 ? palette[0] : span.x < 100 ? palette[1] : palette[2]);
+    EXPECT_EQ(span.alpha, 255);
+    for (uint32_t x = span.x; x < span.x + span.length; ++x) {
+      rebuilt.at<cv::Vec3b>(int(span.y), int(x)) = pixel;
+    }
+  }
+  EXPECT_EQ(rc, ZEFDEC_END);
+  EXPECT_EQ(zefdec_next_span(&image, &span), ZEFDEC_END);
+  EXPECT_EQ(lengths, (std::vector<uint32_t>{255, 45, 100, 200}));
+  EXPECT_EQ(cv::norm(rebuilt, lines.pixels, cv::NORM_INF), 0);
+}
+
+TEST(DeviceDecoder, NeverWritesPastTheRoomItIsGiven) {
+  const Bytes bytes = ArchiveV3(CodeHeader(0, 0), 0, {{4, 2, RunData({{{0, 4}}, {{0, 4}}})}},
+                                {{0x0FFF}});
+  const zefdec_archive archive = Open(bytes);
+  zefdec_image image;
+  ASSERT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_BGR888), ZEFDEC_OK);
+  std::vector<uint8_t> line(4 * 3 + 8, 0xAB);
+  std::vector<uint8_t> alpha(4 + 4, 0xAB);
+  EXPECT_EQ(zefdec_line(&image, line.data(), nullptr, 3), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_line(&image, nullptr, alpha.data(), 3), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(line, std::vector<uint8_t>(line.size(), 0xAB));
+  EXPECT_EQ(alpha, std::vector<uint8_t>(alpha.size(), 0xAB));
+  // a refused call does not use up the line
+  EXPECT_EQ(zefdec_line(&image, line.data(), alpha.data(), 4), ZEFDEC_OK);
+  EXPECT_EQ(line[11], 0xF0);
+  EXPECT_EQ(line[12], 0xAB);
+  EXPECT_EQ(alpha[4], 0xAB);
+  // skipping a line needs no buffer; after the last line there is nothing left
+  EXPECT_EQ(zefdec_line(&image, nullptr, nullptr, 0), ZEFDEC_OK);
+  EXPECT_EQ(zefdec_line(&image, line.data(), alpha.data(), 4), ZEFDEC_E_ARGUMENT);
+}
+
+TEST(DeviceDecoder, EmptyImagesAndRandomAccess) {
+  const Bytes bytes = ArchiveV3(CodeHeader(0, 0), 1000,
+                                {{0, 2, RunData({{}, {}})},
+                                 {5, 0, RunData({})},
+                                 {1, 1, RunData({{{0, 1}}}), 1}},
+                                {{0x0001}, {0x0002}});
+  const zefdec_archive archive = Open(bytes);
+  ASSERT_EQ(zefdec_count(&archive), 3u);
+  zefdec_image_info info{};
+  ASSERT_EQ(zefdec_info(&archive, 2, &info), ZEFDEC_OK);
+  EXPECT_EQ(info.number, 1002u);
+  EXPECT_EQ(zefdec_info(&archive, 3, &info), ZEFDEC_E_ARGUMENT);
+  // the last image first, through its own palette
+  EXPECT_EQ(DecodeWithDevice(archive, 2, ZEFDEC_BGR888).pixels.at<cv::Vec3b>(0, 0),
+            cv::Vec3b(32, 0, 0));
+  zefdec_image image;
+  ASSERT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_OK);
+  uint16_t none = 0;
+  EXPECT_EQ(zefdec_line(&image, &none, nullptr, 0), ZEFDEC_OK);
+  zefdec_span span;
+  EXPECT_EQ(zefdec_next_span(&image, &span), ZEFDEC_END);
+  ASSERT_EQ(zefdec_begin(&image, &archive, 1, ZEFDEC_RGB565), ZEFDEC_OK);
+  EXPECT_EQ(zefdec_line(&image, &none, nullptr, 5), ZEFDEC_E_ARGUMENT);
+}
+
+TEST(DeviceDecoder, RefusesCallsWithoutAnOpenArchive) {
+  zefdec_archive archive{};
+  EXPECT_EQ(zefdec_count(&archive), 0u);
+  EXPECT_EQ(zefdec_count(nullptr), 0u);
+  const Bytes bytes = Smallest();
+  EXPECT_EQ(zefdec_open(nullptr, bytes.data(), bytes.size()), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_open(&archive, nullptr, 0), ZEFDEC_E_ARGUMENT);
+  zefdec_image image;
+  EXPECT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_line(&image, nullptr, nullptr, 0), ZEFDEC_E_ARGUMENT);
+
+  // a failed open leaves no images behind, even after an earlier success
+  ASSERT_EQ(zefdec_open(&archive, bytes.data(), bytes.size()), ZEFDEC_OK);
+  EXPECT_NE(zefdec_open(&archive, bytes.data(), bytes.size() - 1), ZEFDEC_OK);
+  EXPECT_EQ(zefdec_count(&archive), 0u);
+  EXPECT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_E_ARGUMENT);
+
+  ASSERT_EQ(zefdec_open(&archive, bytes.data(), bytes.size()), ZEFDEC_OK);
+  EXPECT_EQ(zefdec_begin(&image, &archive, 0, zefdec_format(3)), ZEFDEC_E_ARGUMENT);
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+// The device decoder refuses every archive that breaks an invariant of the
+// format, each with its own error code, before any image is drawn.
+#include <gtest/gtest.h>
+
+#include "DeviceArchives.h"
+
+using namespace zeftest;
+
+namespace {
+
+int OpenResult(const Bytes& bytes) {
+  zefdec_archive archive;
+  return zefdec_open(&archive, bytes.data(), bytes.size());
+}
+
+// Version 3, two images of 3 x 1 on two palettes.
+const std::vector<uint16_t> kPalette = {0x0F80, 0x0123, 0x0456};
+Bytes TwoImages(Bytes first = RunData({{{2, 3}}}), uint16_t secondPalette = 1) {
+  return ArchiveV3(CodeHeader(0, 0), 0,
+                   {{3, 1, std::move(first)}, {3, 1, RunData({{{0, 1}, {1, 2}}}), secondPalette}},
+                   {kPalette, kPalette});
+}
+
+// Where the fields of TwoImages sit.
+constexpr size_t kRecords = zef::kHeaderSizeV3 + 2;
+constexpr size_t kPaletteBlock = kRecords + 2 * zef::kImageRecordSizeV3;
+constexpr size_t kPaletteRecords = kPaletteBlock + zef::kPaletteSpecificationsHead;
+
+void SetU32(Bytes& bytes, size_t at, uint32_t value) {
+  for (int b = 0; b < 4; ++b) bytes[at + b] = uint8_t(value >> (8 * b));
+}
+
+TEST(DeviceRefusal, GoodArchivesOpen) {
+  EXPECT_EQ(OpenResult(TwoImages()), ZEFDEC_OK);
+  EXPECT_EQ(OpenResult(ArchiveV2(WordHeader(), {{3, 1, RunData({{{0xF123, 3}}}, true)}})),
+            ZEFDEC_OK);
+}
+
+TEST(DeviceRefusal, Header) {
+  EXPECT_EQ(OpenResult({0xAA, 0xFF, 0xAA, 0x01}), ZEFDEC_E_HEADER);
+  EXPECT_EQ(OpenResult({0xAA}), ZEFDEC_E_HEADER);
+  Bytes bytes = TwoImages();
+  bytes[1] = 0xFE;
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_HEADER);
+  for (uint8_t version : {0, 4}) {
+    bytes = TwoImages();
+    bytes[3] = version;
+    EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_VERSION);
+  }
+  bytes = TwoImages();
+  SetU32(bytes, 5, 0);  // imageCount
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_HEADER);
+  bytes = TwoImages();
+  bytes[22] = 0xDE;  // end-of-header marker
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_HEADER);
+  EXPECT_EQ(OpenResult(Bytes(bytes.begin(), bytes.begin() + 20)), ZEFDEC_E_HEADER);
+}
+
+TEST(DeviceRefusal, Version1HeaderValues) {
+  Bytes raw;
+  PutU16(raw, 0xF123);
+  EXPECT_EQ(OpenResult(ArchiveV1(zef::kVersion1Header, {1, 1, raw})), ZEFDEC_OK);
+  for (int field = 0; field < 6; ++field) {
+    zef::HeaderBytes header = zef::kVersion1Header;
+    reinterpret_cast<uint8_t*>(&header)[field] ^= 1;
+    EXPECT_EQ(OpenResult(ArchiveV1(header, {1, 1, raw})), ZEFDEC_E_HEADER) << field;
+  }
+  EXPECT_EQ(OpenResult(ArchiveV1(zef::kVersion1Header, {0, 1, {}})), ZEFDEC_E_HEADER);
+  EXPECT_EQ(OpenResult(ArchiveV1(zef::kVersion1Header, {1, 0, {}})), ZEFDEC_E_HEADER);
+  EXPECT_EQ(OpenResult(ArchiveV1(zef::kVersion1Header, {2, 1, raw})), ZEFDEC_E_SHORT);
+}
+
+TEST(DeviceRefusal, Tables) {
+  Bytes bytes = TwoImages();
+  bytes[kRecords - 1] = 0xBB;
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_TABLE);
+  bytes = TwoImages();
+  SetU32(bytes, 5, 0xFFFFFFFF);  // more records than the file holds
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_TABLE);
+  // paletteIndex equal to paletteCount
+  EXPECT_EQ(OpenResult(TwoImages(RunData({{{2, 3}}}), 2)), ZEFDEC_E_TABLE);
+}
+
+TEST(DeviceRefusal, PaletteBlock) {
+  Bytes bytes = TwoImages();
+  bytes[kPaletteBlock] = 0xFB;
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_PALETTE);
+  bytes = TwoImages();
+  SetU32(bytes, kPaletteBlock + 2, 0xFFFFFFFF);  // paletteCount
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_PALETTE);
+  bytes = TwoImages();
+  SetU32(bytes, kPaletteRecords + 2, 0xFFFFFFFF);  // entryCount
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_PALETTE);
+  bytes = TwoImages();
+  SetU32(bytes, kPaletteRecords + 6, 0xFFFFFFFE);  // dataOffset far outside
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_PALETTE);
+  bytes = TwoImages();
+  bytes[kPaletteRecords + 2 * zef::kPaletteRecordSize + 1] = 0xBF;  // first palette's marker
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_PALETTE);
+  // one entry fewer: the first image marker no longer follows the last palette
+  bytes = TwoImages();
+  SetU32(bytes, kPaletteRecords + zef::kPaletteRecordSize + 2, 2);
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_MARKER);
+}
+
+TEST(DeviceRefusal, ImageMarkersAndOffsets) {
+  const Bytes good = TwoImages();
+  const size_t first = U32At(good, kRecords + 12);
+  const size_t second = U32At(good, kRecords + 16 + 12);
+  Bytes bytes = good;
+  bytes[second + 1] = 0xFF;
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_MARKER);
+  bytes = good;
+  SetU32(bytes, kRecords + 16 + 12, uint32_t(second + 1));  // one byte off
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_MARKER);
+  bytes = good;
+  SetU32(bytes, kRecords + 12, uint32_t(first - 2));
+  EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_MARKER);
+
+  // version 2: the second record one byte off
+  Bytes v2 = ArchiveV2(WordHeader(), {{1, 1, RunData({{{0xF123, 1}}}, true)},
+                                      {1, 1, RunData({{{0xF123, 1}}}, true)}});
+  SetU32(v2, 21 + 14 + 10, U32At(v2, 21 + 14 + 10) + 1);
+  EXPECT_EQ(OpenResult(v2), ZEFDEC_E_MARKER);
+}
+
+TEST(DeviceRefusal, RunLengthData) {
+  // the runs of a line must add up to the width, without passing it
+  EXPECT_EQ(OpenResult(TwoImages(RunData({{{2, 4}}}))), ZEFDEC_E_RUN);
+  EXPECT_EQ(OpenResult(TwoImages(RunData({{{2, 1}, {2, 3}}}))), ZEFDEC_E_RUN);
+  // palette index outside the image's palette
+  EXPECT_EQ(OpenResult(TwoImages(RunData({{{3, 3}}}))), ZEFDEC_E_COLOUR);
+  // line entry count 3 over 2 runs, and 1 over 2 runs (the count wraps)
+  Bytes data = RunData({{{2, 1}, {2, 2}}});
+  data[4] = 3;
+  EXPECT_EQ(OpenResult(TwoImages(data)), ZEFDEC_E_LINE_COUNT);
+  data[4] = 1;
+  EXPECT_EQ(OpenResult(TwoImages(data)), ZEFDEC_E_LINE_COUNT);
+  // image entry count 5 over 2 runs
+  data = RunData({{{2, 1}, {2, 2}}});
+  data[0] = 5;
+  EXPECT_EQ(OpenResult(TwoImages(data)), ZEFDEC_E_IMAGE_COUNT);
+  // an image without lines must announce no runs
+  const Bytes empty = ArchiveV3(CodeHeader(0, 0), 0, {{3, 0, {1, 0, 0, 0}}}, {kPalette});
+  EXPECT_EQ(OpenResult(empty), ZEFDEC_E_IMAGE_COUNT);
+  // empty runs count as runs: 1 run of 0 then 1 of 3 is two entries
+  data = RunData({{{2, 0}, {2, 3}}});
+  EXPECT_EQ(OpenResult(TwoImages(data)), ZEFDEC_OK);
+  data[4] = 1;
+  EXPECT_EQ(OpenResult(TwoImages(data)), ZEFDEC_E_LINE_COUNT);
+}
+
+TEST(DeviceRefusal, EveryTruncation) {
+  const Bytes good = TwoImages();
+  // the last image ends the file, so every shorter prefix is damaged
+  for (size_t size = 0; size < good.size(); ++size) {
+    EXPECT_LT(OpenResult(Bytes(good.begin(), good.begin() + size)), 0) << size;
+  }
+  Bytes longer = good;
+  longer.push_back(0);
+  EXPECT_EQ(OpenResult(longer), ZEFDEC_OK);  // bytes after the last image are not read
+}
+
+TEST(DeviceRefusal, RawDataThatIsNotThere) {
+  Bytes raw;
+  PutU16(raw, 0xF123);
+  EXPECT_EQ(OpenResult(ArchiveV2(WordHeader(0), {{1, 1, raw}})), ZEFDEC_OK);
+  EXPECT_EQ(OpenResult(ArchiveV2(WordHeader(0), {{2, 1, raw}})), ZEFDEC_E_SHORT);
+  // a huge raw image is refused at once, not walked
+  EXPECT_EQ(OpenResult(ArchiveV2(WordHeader(0), {{0x10000, 0x10000, raw}})), ZEFDEC_E_SHORT);
+  // zero-width raw lines take no bytes, however many there are
+  EXPECT_EQ(OpenResult(ArchiveV2(WordHeader(0), {{0, 0xFFFFFFFF, {}}})), ZEFDEC_OK);
+}
+
+}  // namespace
