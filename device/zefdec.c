@@ -100,6 +100,22 @@ static uint32_t image_data_offset(const zefdec_archive *archive, uint32_t index)
                   (archive->version == 3 ? RECORD_OFFSET_V3 : RECORD_OFFSET_V2));
 }
 
+/* Palette `index`'s colours, or NULL when they do not lie in the archive
+ * behind their marker. Checked on every use, not only when opening. */
+static const uint8_t *palette_colours(const zefdec_archive *archive, uint32_t index,
+                                      uint32_t *entries)
+{
+    const uint8_t *record =
+        archive->data + archive->palette_records + (size_t)index * PALETTE_RECORD_SIZE;
+    size_t at = u32_at(record + PALETTE_RECORD_OFFSET);
+
+    *entries = u32_at(record + PALETTE_RECORD_ENTRIES);
+    if (!marker_at(archive->data, archive->size, at, PALETTE_DATA_MARKER) ||
+        *entries > (archive->size - at - MARKER_SIZE) / PALETTE_COLOUR_SIZE)
+        return 0;
+    return archive->data + at + MARKER_SIZE;
+}
+
 /* Version 3 palette block; returns where the last palette's data ends. */
 static int open_palettes(zefdec_archive *archive, size_t *pos)
 {
@@ -117,13 +133,11 @@ static int open_palettes(zefdec_archive *archive, size_t *pos)
     archive->palette_records = *pos;
     *pos += (size_t)archive->palette_count * PALETTE_RECORD_SIZE;
     for (i = 0; i < archive->palette_count; i++) {
-        const uint8_t *record = data + archive->palette_records + (size_t)i * PALETTE_RECORD_SIZE;
-        uint32_t entries = u32_at(record + PALETTE_RECORD_ENTRIES);
-        size_t at = u32_at(record + PALETTE_RECORD_OFFSET);
-        if (!marker_at(data, size, at, PALETTE_DATA_MARKER) ||
-            entries > (size - at - MARKER_SIZE) / PALETTE_COLOUR_SIZE)
+        uint32_t entries;
+        const uint8_t *colours = palette_colours(archive, i, &entries);
+        if (!colours)
             return ZEFDEC_E_PALETTE;
-        *pos = at + MARKER_SIZE + (size_t)entries * PALETTE_COLOUR_SIZE;
+        *pos = (size_t)(colours - data) + (size_t)entries * PALETTE_COLOUR_SIZE;
     }
     return ZEFDEC_OK;
 }
@@ -300,12 +314,11 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     image->next = data + at;
     if (archive->version == 3) {
         uint32_t palette = u16_at(record + RECORD_PALETTE_INDEX);
-        const uint8_t *palette_record;
         if (palette >= archive->palette_count)
             return ZEFDEC_E_TABLE;
-        palette_record = data + archive->palette_records + (size_t)palette * PALETTE_RECORD_SIZE;
-        image->palette = data + u32_at(palette_record + PALETTE_RECORD_OFFSET) + MARKER_SIZE;
-        image->palette_size = u32_at(palette_record + PALETTE_RECORD_ENTRIES);
+        image->palette = palette_colours(archive, palette, &image->palette_size);
+        if (!image->palette)
+            return ZEFDEC_E_PALETTE;
         image->form = FORM_CODES;
         set_code_layout(image, archive);
     } else

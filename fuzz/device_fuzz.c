@@ -1,0 +1,144 @@
+/*
+ * libFuzzer target for the device decoder (device/zefdec.c).
+ *
+ *   clang-14 -std=c99 -g -O1 -fsanitize=fuzzer,address,undefined \
+ *       -fno-sanitize-recover=all -Idevice device/zefdec.c fuzz/device_fuzz.c -o device_fuzz
+ *   ./device_fuzz -dict=fuzz/zef.dict fuzz/corpus-device fuzz/seeds/device
+ *
+ * An archive that opens must decode completely, in every format, by lines
+ * and by spans alike, with the spans painting exactly the lines. Then the
+ * archive's bytes are changed behind the decoder's back, which the API
+ * forbids: decoding may fail, but must still stay inside both buffers.
+ * Lines go to buffers of exactly the image width, so that the sanitizer
+ * sees any write past them.
+ */
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "zefdec.h"
+
+/* Raw zero-width images can announce billions of empty lines, and a
+ * changed archive any width. */
+#define MAX_LINES 4096u
+#define MAX_WIDTH (1u << 24)
+
+static const size_t bytes_per_pixel[3] = {2, 2, 3};
+
+static void fail(void) { abort(); }
+
+/* Paints one span into a line the way zefdec_line would. */
+static void paint(uint8_t *line, uint8_t *alpha, const zefdec_span *span, zefdec_format format)
+{
+    uint32_t x;
+    for (x = span->x; x < span->x + span->length; x++) {
+        alpha[x] = span->alpha;
+        if (format == ZEFDEC_BGR888) {
+            line[3 * x] = (uint8_t)span->pixel;
+            line[3 * x + 1] = (uint8_t)(span->pixel >> 8);
+            line[3 * x + 2] = (uint8_t)(span->pixel >> 16);
+        } else {
+            uint16_t pixel = (uint16_t)span->pixel;
+            memcpy(line + 2 * x, &pixel, 2);
+        }
+    }
+}
+
+/* Decodes one image by lines and by spans side by side; returns the first
+ * error, and when `strict` treats any error as a finding. */
+static int decode(const zefdec_archive *archive, uint32_t index, zefdec_format format, int strict)
+{
+    zefdec_image_info info;
+    zefdec_image by_line, by_span;
+    zefdec_span span;
+    uint8_t *line, *alpha, *painted, *painted_alpha;
+    size_t line_bytes;
+    uint32_t y;
+    int rc, span_rc = ZEFDEC_OK, have_span = 0;
+
+    if (zefdec_info(archive, index, &info) != ZEFDEC_OK)
+        fail();
+    if (info.width > MAX_WIDTH)
+        return ZEFDEC_OK;
+    line_bytes = (size_t)info.width * bytes_per_pixel[format];
+    line = malloc(line_bytes + 1);
+    alpha = malloc((size_t)info.width + 1);
+    painted = malloc(line_bytes + 1);
+    painted_alpha = malloc((size_t)info.width + 1);
+    if (!line || !alpha || !painted || !painted_alpha)
+        fail();
+    rc = zefdec_begin(&by_line, archive, index, format);
+    if (rc == ZEFDEC_OK && zefdec_begin(&by_span, archive, index, format) != ZEFDEC_OK)
+        fail();
+    for (y = 0; rc == ZEFDEC_OK && y < info.height && y < MAX_LINES; y++) {
+        rc = zefdec_line(&by_line, line, alpha, info.width);
+        if (rc != ZEFDEC_OK)
+            break;
+        memset(painted, 0xA5, line_bytes);
+        memset(painted_alpha, 0xA5, info.width);
+        for (;;) {
+            if (!have_span) {
+                span_rc = zefdec_next_span(&by_span, &span);
+                have_span = span_rc == ZEFDEC_OK;
+            }
+            if (!have_span || span.y != y)
+                break;
+            if (span.length == 0 || span.x + span.length > info.width || span.x + span.length < span.x)
+                fail();
+            paint(painted, painted_alpha, &span, format);
+            have_span = 0;
+        }
+        /* spans cover every pixel, so the painted line is the decoded one */
+        if (memcmp(line, painted, line_bytes) != 0 ||
+            memcmp(alpha, painted_alpha, info.width) != 0)
+            fail();
+    }
+    if (strict && rc == ZEFDEC_OK && y == info.height) {
+        if (zefdec_line(&by_line, line, alpha, info.width) != ZEFDEC_E_ARGUMENT)
+            fail();
+        if (have_span || zefdec_next_span(&by_span, &span) != ZEFDEC_END)
+            fail();
+    }
+    if (strict && (rc != ZEFDEC_OK || span_rc < 0))
+        fail();
+    free(line);
+    free(alpha);
+    free(painted);
+    free(painted_alpha);
+    return rc;
+}
+
+static void decode_all(const zefdec_archive *archive, int strict)
+{
+    uint32_t i;
+    int format;
+    for (i = 0; i < zefdec_count(archive); i++)
+        for (format = ZEFDEC_RGB565; format <= ZEFDEC_BGR888; format++)
+            decode(archive, i, (zefdec_format)format, strict);
+}
+
+int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    zefdec_archive archive;
+    uint8_t *copy;
+    size_t i;
+
+    if (zefdec_open(&archive, data, size) != ZEFDEC_OK) {
+        if (zefdec_count(&archive) != 0)
+            fail();
+        return 0;
+    }
+    decode_all(&archive, 1);
+
+    copy = malloc(size);
+    if (!copy)
+        fail();
+    memcpy(copy, data, size);
+    if (zefdec_open(&archive, copy, size) != ZEFDEC_OK)
+        fail();
+    for (i = 0; i < size; i += 5)
+        copy[i] ^= data[size - 1 - i] | 1;
+    decode_all(&archive, 0);
+    free(copy);
+    return 0;
+}
