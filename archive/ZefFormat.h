@@ -50,6 +50,16 @@ inline constexpr uint32_t kColourWordRunSize = 3;  // u16 word + u8 length
 inline constexpr uint32_t kColourWordSize = 2;     // raw image data, one per pixel
 inline constexpr uint32_t kImageEntryCountSize = 4;
 inline constexpr uint32_t kLineEntryCountSize = 2;
+inline constexpr uint32_t kMarkerSize = 2;
+
+// Field positions inside the records, for reading a record table in place.
+inline constexpr uint32_t kRecordWidthAt = 2;        // after the u16 imageNumber
+inline constexpr uint32_t kRecordHeightAt = 6;
+inline constexpr uint32_t kRecordDataOffsetAtV2 = 10;
+inline constexpr uint32_t kRecordPaletteIndexAtV3 = 10;
+inline constexpr uint32_t kRecordDataOffsetAtV3 = 12;
+inline constexpr uint32_t kPaletteRecordEntryCountAt = 2;  // after the u16 paletteNumber
+inline constexpr uint32_t kPaletteRecordDataOffsetAt = 6;
 
 // Runs are cut at this length because the run length is one byte.
 inline constexpr uint32_t kMaxRunLength = 255;

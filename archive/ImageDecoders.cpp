@@ -1,0 +1,238 @@
+// The three image data decoders. Run-length data goes through one loop for
+// both run forms; it decodes straight into the image rows, and, when the
+// data cannot hold the image or the image cannot be made, runs without an
+// image to find which check fails.
+#include <array>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "archive/ReaderMessages.h"
+#include "archive/ZefImgReader.h"
+
+namespace zef {
+
+using namespace reader_messages;
+
+namespace {
+
+constexpr int kChannels = 3;
+
+// One decoded pixel in output byte order.
+struct Pixel {
+  uint8_t bytes[kChannels];
+};
+
+Pixel PixelOf(Nibbles nibbles, bool blueFirst) {
+  const uint8_t blue = uint8_t(nibbles.blue << 4), green = uint8_t(nibbles.green << 4),
+                red = uint8_t(nibbles.red << 4);
+  return blueFirst ? Pixel{{blue, green, red}} : Pixel{{red, green, blue}};
+}
+
+// Long runs are copied from a block of whole pixels rather than byte by
+// byte: decoding then runs close to memory speed.
+constexpr uint32_t kBlockPixels = 16;
+
+inline void FillRun(uint8_t* at, const Pixel& pixel, uint32_t count) {
+  if (count < kBlockPixels) {
+    for (uint32_t n = 0; n < count; ++n, at += kChannels) std::memcpy(at, pixel.bytes, kChannels);
+    return;
+  }
+  uint8_t block[kBlockPixels * kChannels];
+  for (uint32_t n = 0; n < kBlockPixels; ++n) std::memcpy(block + n * kChannels, pixel.bytes, kChannels);
+  size_t bytes = size_t(count) * kChannels;
+  for (; bytes >= sizeof block; bytes -= sizeof block, at += sizeof block) {
+    std::memcpy(at, block, sizeof block);
+  }
+  std::memcpy(at, block, bytes);
+}
+
+uint32_t PaletteIndexOf(uint8_t code, uint8_t alphaPosition, uint8_t alphaMode, uint8_t alphaBits) {
+  if (alphaMode == kAlphaModeNone) return code;
+  if (alphaPosition == kAlphaPositionLow) return code >> (alphaBits == 1 ? 1 : 2);
+  return code & (alphaBits == 1 ? 0x7F : 0x3F);
+}
+
+// Version 3 runs: pixel code, run length. The pixel of every code is looked
+// up once per image.
+class PixelCodeRuns {
+ public:
+  using Value = uint8_t;
+  static constexpr uint32_t kRunSize = kPixelCodeRunSize;
+
+  PixelCodeRuns(const PaletteColours& palette, uint8_t alphaPosition, uint8_t alphaMode,
+                uint8_t alphaBits, bool blueFirst) {
+    for (uint32_t code = 0; code < pixels_.size(); ++code) {
+      const uint32_t index = PaletteIndexOf(uint8_t(code), alphaPosition, alphaMode, alphaBits);
+      inPalette_[code] = index < palette.Count();
+      pixels_[code] =
+          inPalette_[code] ? PixelOf(SplitColour(palette[index], alphaPosition), blueFirst) : Pixel{};
+    }
+  }
+  static void Parse(const uint8_t* run, Value& value, uint8_t& length) {
+    value = run[0];
+    length = run[1];
+  }
+  static void ReadSlowly(InputBuffer& in, Value& value, uint8_t& length) {
+    in.ReadU8(value);
+    in.ReadU8(length);
+  }
+  bool InPalette(Value code) const { return inPalette_[code]; }
+  Pixel PixelFor(Value code) const { return pixels_[code]; }
+
+ private:
+  std::array<Pixel, 256> pixels_;
+  std::array<bool, 256> inPalette_;
+};
+
+// Version 1 and 2 runs: colour word, run length; the alpha nibble is ignored.
+class ColourWordRuns {
+ public:
+  using Value = uint16_t;
+  static constexpr uint32_t kRunSize = kColourWordRunSize;
+
+  ColourWordRuns(uint8_t alphaPosition, bool blueFirst)
+      : alphaPosition_(alphaPosition), blueFirst_(blueFirst) {}
+  static void Parse(const uint8_t* run, Value& value, uint8_t& length) {
+    value = uint16_t(run[0] | run[1] << 8);
+    length = run[2];
+  }
+  static void ReadSlowly(InputBuffer& in, Value& value, uint8_t& length) {
+    in.ReadU16(value);
+    in.ReadU8(length);
+  }
+  static bool InPalette(Value) { return true; }
+  Pixel PixelFor(Value word) const { return PixelOf(SplitColour(word, alphaPosition_), blueFirst_); }
+
+ private:
+  uint8_t alphaPosition_;
+  bool blueFirst_;
+};
+
+// The checks of the run-length data, in their order, and with kWrite the
+// pixels. Null when the data is sound, else the message. A value that a
+// short read does not deliver stays as the run before left it, so a stale
+// run length can still make a cut-off run too long.
+template <bool kWrite, typename Runs>
+const char* DecodeRuns(const Runs& runs, uint32_t width, uint32_t height, InputBuffer& in,
+                       cv::Mat* image) {
+  uint32_t expected = 0, runsRead = 0;
+  uint16_t remaining = 0;
+  typename Runs::Value value = 0;
+  uint8_t length = 0;
+  in.ReadU32(expected);
+  for (uint32_t y = 0; y < height; ++y) {
+    in.ReadU16(remaining);
+    uint8_t* row = kWrite ? image->ptr<uint8_t>(int(y)) : nullptr;
+    uint64_t x = 0;
+    while (x < width) {
+      if (const uint8_t* run = in.Take(Runs::kRunSize)) {
+        Runs::Parse(run, value, length);
+      } else {
+        Runs::ReadSlowly(in, value, length);
+      }
+      remaining = uint16_t(remaining - 1);
+      ++runsRead;
+      x += length;
+      if (x > width) return kRleLineTooLong;
+      if (!runs.InPalette(value)) return kOutsidePalette;
+      if constexpr (kWrite) FillRun(row + (x - length) * kChannels, runs.PixelFor(value), length);
+      if (in.HitEndOrFailed()) return kTooShort;
+    }
+    if (remaining != 0) return kLineEntriesNotValid;
+  }
+  if (runsRead != expected) return kImageEntriesNotValid;
+  return nullptr;
+}
+
+// The least data that run-length lines of this size can be read from: the
+// counts, and a run per 255 pixels of every line.
+uint64_t LeastRunBytes(uint32_t width, uint32_t height, uint32_t runSize) {
+  const uint64_t runsPerLine = (uint64_t{width} + kMaxRunLength - 1) / kMaxRunLength;
+  return kImageEntryCountSize + uint64_t{height} * (kLineEntryCountSize + runsPerLine * runSize);
+}
+
+std::optional<cv::Mat> CreateImage(uint32_t width, uint32_t height) {
+  // The image library indexes rows and row bytes with int.
+  if (height > uint32_t{INT_MAX} || width > uint32_t{INT_MAX / kChannels}) return std::nullopt;
+  try {
+    return cv::Mat(int(height), int(width), CV_8UC3);
+  } catch (const cv::Exception&) {
+  } catch (const std::bad_alloc&) {
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+template <typename Runs>
+std::optional<cv::Mat> ZefImgReader::ReadRuns(const Runs& runs, uint32_t width, uint32_t height,
+                                               InputBuffer& in) {
+  if (width == 0 || height == 0) {
+    Fail(kWrongImageData);
+    return std::nullopt;
+  }
+  std::optional<cv::Mat> image;
+  if (in.Remaining() >= LeastRunBytes(width, height, Runs::kRunSize)) {
+    image = CreateImage(width, height);
+  }
+  if (!image) {
+    // Data too short for the image must fail somewhere; the checks alone
+    // say where, and no image is made for it.
+    const char* message = DecodeRuns<false>(runs, width, height, in, nullptr);
+    Fail(message != nullptr ? message : kImageTooLarge);
+    return std::nullopt;
+  }
+  if (const char* message = DecodeRuns<true>(runs, width, height, in, &*image)) {
+    Fail(message);
+    return std::nullopt;
+  }
+  return image;
+}
+
+std::optional<cv::Mat> ZefImgReader::ReadPaletteImage(uint32_t width, uint32_t height,
+                                                      uint8_t alphaPosition, uint8_t alphaMode,
+                                                      uint8_t alphaBits, InputBuffer& in,
+                                                      const PaletteColours& palette) {
+  const PixelCodeRuns runs(palette, alphaPosition, alphaMode, alphaBits, blueFirst_);
+  return ReadRuns(runs, width, height, in);
+}
+
+std::optional<cv::Mat> ZefImgReader::ReadColorImage(uint32_t width, uint32_t height,
+                                                    uint8_t alphaPosition, InputBuffer& in) {
+  return ReadRuns(ColourWordRuns(alphaPosition, blueFirst_), width, height, in);
+}
+
+std::optional<cv::Mat> ZefImgReader::ReadColorImageRaw(uint32_t width, uint32_t height,
+                                                       uint8_t alphaPosition, InputBuffer& in) {
+  if (width == 0 || height == 0) {
+    Fail(kWrongImageData);
+    return std::nullopt;
+  }
+  // Raw data is checked for its length only: data too short fails, whatever
+  // it holds, after reading up to its end.
+  const uint64_t pixels = uint64_t{width} * height;
+  if (pixels > in.Remaining() / kColourWordSize) {
+    in.Skip(in.Remaining() + 1);
+    Fail(kTooShort);
+    return std::nullopt;
+  }
+  std::optional<cv::Mat> image = CreateImage(width, height);
+  if (!image) {
+    Fail(kImageTooLarge);
+    return std::nullopt;
+  }
+  const uint8_t* word = in.Take(size_t(pixels * kColourWordSize));
+  for (uint32_t y = 0; y < height; ++y) {
+    uint8_t* pixel = image->ptr<uint8_t>(int(y));
+    for (uint32_t x = 0; x < width; ++x, word += kColourWordSize, pixel += kChannels) {
+      const Nibbles nibbles = SplitColour(uint16_t(word[0] | word[1] << 8), alphaPosition);
+      // Only raw data blacks out pixels whose alpha nibble is 0.
+      const Pixel value = nibbles.alpha == 0 ? Pixel{} : PixelOf(nibbles, blueFirst_);
+      std::memcpy(pixel, value.bytes, kChannels);
+    }
+  }
+  return image;
+}
+
+}  // namespace zef
