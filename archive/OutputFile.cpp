@@ -22,8 +22,9 @@ bool OutputFile::Open(const std::string& fileName, uint64_t sizeLimit) {
   if (fd_ < 0) return false;
   sizeLimit_ = sizeLimit;
   position_ = windowStart_ = 0;
+  // The buffer grows with the archive up to its capacity, so that a small
+  // archive does not cost a megabyte of fresh memory per write.
   buffer_.clear();
-  buffer_.reserve(kBufferCapacity);
   failed_ = tooLarge_ = false;
   return true;
 }
