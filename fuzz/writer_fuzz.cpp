@@ -1,0 +1,229 @@
+// Writer round trip: the leading bytes choose the version, the alpha
+// setting, masks and image sizes; the rest paints small images and masks in
+// runs. A Write that should succeed must succeed, one that must be refused
+// must be refused with a message, and reading the archive back must give
+// every source with the low four bits of each channel cleared. The device
+// decoder reads the same archive and must also give back the alpha codes
+// taken from the masks.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fstream>
+#include <iterator>
+
+#if __has_include("archive/ZefImgReader.h")
+#include "archive/ZefImgReader.h"
+#define ZEF_HAVE_READER 1
+#endif
+#include "device/zefdec.h"
+#include "writer/ZefImgWriter.h"
+
+// The target's own helpers are left out of the coverage feedback: only the
+// library's branches should steer the fuzzer, and it runs twice as fast.
+#define ZEF_NO_COVERAGE __attribute__((no_sanitize("coverage")))
+
+namespace {
+
+// Small images keep the executions fast; the wide ones are short and reach
+// past two cut runs of 255 and past the largest palette.
+constexpr int kMaxImages = 3;
+constexpr int kMaxNarrowWidth = 24;
+constexpr int kMaxNarrowHeight = 8;
+constexpr int kMinWideWidth = 200;
+constexpr int kMaxWideWidth = 600;
+constexpr int kMaxWideHeight = 2;
+constexpr int kMaxColours = 300;
+
+std::string ArchivePath() {
+  const std::filesystem::path folder =
+      std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+  return (folder / ("zef-writer-fuzz-" + std::to_string(getpid()) + ".zef")).string();
+}
+
+const std::string& Archive() {
+  static const std::string path = [] {
+    std::atexit([] { std::remove(ArchivePath().c_str()); });
+    return ArchivePath();
+  }();
+  return path;
+}
+
+[[noreturn]] void Fail(const char* what, int image) {
+  std::fprintf(stderr, "writer_fuzz: %s (image %d)\n", what, image);
+  std::abort();
+}
+
+// Either a plain matrix or a window into a larger one, so that row strides
+// other than the width are written too.
+ZEF_NO_COVERAGE cv::Mat NewMat(FuzzedDataProvider& data, int width, int height, int type) {
+  if (!data.ConsumeBool()) return cv::Mat(height, width, type);
+  const int padX = data.ConsumeIntegralInRange(0, 3), padY = data.ConsumeIntegralInRange(0, 2);
+  cv::Mat outer(height + padY, width + padX, type, cv::Scalar::all(0x5A));
+  return outer(cv::Rect(padX, padY, width, height));
+}
+
+// Fills the image row by row with runs of colours from a small set.
+ZEF_NO_COVERAGE cv::Mat PaintImage(FuzzedDataProvider& data, int width, int height) {
+  const int colourCount = data.ConsumeIntegralInRange(1, kMaxColours);
+  std::vector<cv::Vec3b> colours(static_cast<size_t>(colourCount));
+  for (cv::Vec3b& colour : colours) {
+    for (int c = 0; c < 3; ++c) colour[c] = data.ConsumeIntegral<uint8_t>();
+  }
+  cv::Mat image = NewMat(data, width, height, CV_8UC3);
+  const int pixels = width * height;
+  for (int at = 0; at < pixels;) {
+    const cv::Vec3b colour = colours[size_t(data.ConsumeIntegralInRange(0, colourCount - 1))];
+    const int length = data.ConsumeIntegralInRange(1, 300);
+    for (int end = std::min(pixels, at + length); at < end; ++at) {
+      image.at<cv::Vec3b>(at / width, at % width) = colour;
+    }
+  }
+  return image;
+}
+
+ZEF_NO_COVERAGE cv::Mat PaintMask(FuzzedDataProvider& data, int width, int height) {
+  cv::Mat mask = NewMat(data, width, height, CV_8UC1);
+  const int pixels = width * height;
+  for (int at = 0; at < pixels;) {
+    const uint8_t value = data.ConsumeIntegral<uint8_t>();
+    const int length = data.ConsumeIntegralInRange(1, 64);
+    for (int end = std::min(pixels, at + length); at < end; ++at) {
+      mask.at<uint8_t>(at / width, at % width) = value;
+    }
+  }
+  return mask;
+}
+
+ZEF_NO_COVERAGE size_t DistinctColours(const cv::Mat& image) {
+  std::array<bool, 4096> seen{};
+  size_t count = 0;
+  for (int y = 0; y < image.rows; ++y) {
+    for (int x = 0; x < image.cols; ++x) {
+      const cv::Vec3b pixel = image.at<cv::Vec3b>(y, x);
+      const int colour = (pixel[0] >> 4) << 8 | (pixel[1] >> 4) << 4 | pixel[2] >> 4;
+      count += !seen[size_t(colour)];
+      seen[size_t(colour)] = true;
+    }
+  }
+  return count;
+}
+
+ZEF_NO_COVERAGE cv::Mat Quantised(const cv::Mat& image) {
+  cv::Mat result = image.clone();
+  result.forEach<cv::Vec3b>([](cv::Vec3b& pixel, const int*) {
+    for (int c = 0; c < 3; ++c) pixel[c] &= 0xF0;
+  });
+  return result;
+}
+
+// The alpha a decoder reports for a mask byte: the stored code (two-level
+// nibble in version 2, top mask bits in version 3) repeated down to 8 bits.
+ZEF_NO_COVERAGE uint8_t ExpectedAlpha(int version, int alphaValues, bool hasMask, uint8_t maskByte) {
+  if (!hasMask) return 255;
+  if (version == zef::kVersion2) return maskByte >= zef::kTwoLevelThreshold ? 255 : 0;
+  const int bits = alphaValues == 2 ? 1 : 2;
+  const int code = maskByte >> (8 - bits), top = (1 << bits) - 1;
+  return uint8_t(code * 255 / top);
+}
+
+ZEF_NO_COVERAGE void CheckWithDevice(const std::vector<cv::Mat>& images, const std::vector<cv::Mat>& masks,
+                     int version, int alphaValues, int32_t startIndex) {
+  std::ifstream in(Archive(), std::ios::binary);
+  const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  zefdec_archive archive;
+  if (zefdec_open(&archive, file.data(), file.size()) != ZEFDEC_OK) Fail("device refuses", -1);
+  if (zefdec_count(&archive) != images.size()) Fail("device image count differs", -1);
+  for (size_t n = 0; n < images.size(); ++n) {
+    const cv::Mat expected = Quantised(images[n]);
+    zefdec_image_info info;
+    zefdec_image image;
+    if (zefdec_info(&archive, uint32_t(n), &info) != ZEFDEC_OK ||
+        info.width != uint32_t(expected.cols) || info.height != uint32_t(expected.rows)) {
+      Fail("device image size differs", int(n));
+    }
+    if (version == zef::kVersion3 && info.number != uint32_t(startIndex) + uint32_t(n)) {
+      Fail("device image number differs", int(n));
+    }
+    if (zefdec_begin(&image, &archive, uint32_t(n), ZEFDEC_BGR888) != ZEFDEC_OK) Fail("device begin", int(n));
+    std::vector<uint8_t> line(info.width * 3), alpha(info.width);
+    for (int y = 0; y < expected.rows; ++y) {
+      if (zefdec_line(&image, line.data(), alpha.data(), info.width) != ZEFDEC_OK) Fail("device line", int(n));
+      if (std::memcmp(line.data(), expected.ptr(y), line.size()) != 0) Fail("device pixels differ", int(n));
+      for (int x = 0; x < expected.cols; ++x) {
+        const bool hasMask = !masks.empty();
+        const uint8_t maskByte = hasMask ? masks[n].at<uint8_t>(y, x) : 0;
+        if (alpha[size_t(x)] != ExpectedAlpha(version, alphaValues, hasMask, maskByte)) {
+          Fail("device alpha differs", int(n));
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  FuzzedDataProvider data(bytes, size);
+  const int version = data.ConsumeBool() ? zef::kVersion3 : zef::kVersion2;
+  const int alphaValues = std::array{0, 2, 4}[data.ConsumeIntegralInRange(0, 2)];
+  const bool useMasks = data.ConsumeBool();
+  const bool maskMismatch = useMasks && data.ConsumeIntegralInRange(0, 31) == 0;
+  const int32_t startIndex = data.ConsumeIntegral<int32_t>();
+  const int imageCount = data.ConsumeIntegralInRange(1, kMaxImages);
+
+  std::vector<cv::Mat> images, masks;
+  bool paletteTooBig = false;
+  const size_t paletteLimit = alphaValues == 0 ? 256 : alphaValues == 2 ? 128 : 64;
+  for (int n = 0; n < imageCount; ++n) {
+    const bool wide = data.ConsumeIntegralInRange(0, 7) == 0;
+    const int width = wide ? data.ConsumeIntegralInRange(kMinWideWidth, kMaxWideWidth)
+                           : data.ConsumeIntegralInRange(1, kMaxNarrowWidth);
+    const int height = data.ConsumeIntegralInRange(1, wide ? kMaxWideHeight : kMaxNarrowHeight);
+    images.push_back(PaintImage(data, width, height));
+    paletteTooBig |= DistinctColours(images.back()) > paletteLimit;
+    if (useMasks) {
+      const int maskWidth = maskMismatch && n == imageCount - 1 ? width + 1 : width;
+      masks.push_back(PaintMask(data, maskWidth, height));
+    }
+  }
+
+  zef::ZefImgWriter writer;
+  writer.SetVersion(version);
+  if (version == zef::kVersion3) writer.setAlpha(alphaValues);
+  writer.SetStartIndex(startIndex);
+  if (writer.HasError()) Fail("settings refused", -1);
+
+  const bool mustFail =
+      maskMismatch || (version == zef::kVersion3 && (paletteTooBig || (useMasks && alphaValues == 0)));
+  const bool written = writer.Write(Archive(), images, masks);
+  if (written == mustFail) Fail(written ? "invalid input written" : writer.GetError().c_str(), -1);
+  if (!written) {
+    if (writer.GetError().empty()) Fail("refused without a message", -1);
+    return 0;
+  }
+
+  CheckWithDevice(images, masks, version, alphaValues, startIndex);
+#ifdef ZEF_HAVE_READER
+  zef::ZefImgReader reader;
+  const std::optional<std::vector<cv::Mat>> decoded = reader.Read(Archive());
+  if (!decoded) Fail(reader.GetError().c_str(), -1);
+  if (decoded->size() != images.size()) Fail("image count differs", -1);
+  for (size_t n = 0; n < images.size(); ++n) {
+    const cv::Mat& back = (*decoded)[n];
+    if (back.type() != CV_8UC3 || back.size() != images[n].size()) Fail("image size differs", int(n));
+    if (cv::norm(back, Quantised(images[n]), cv::NORM_INF) != 0) Fail("pixels differ", int(n));
+  }
+  if (version == zef::kVersion3 && reader.GetStartIndex() != uint32_t(startIndex)) {
+    Fail("start index differs", -1);
+  }
+#endif
+  return 0;
+}
