@@ -11,6 +11,8 @@
  */
 #include "zefdec.h"
 
+#include <string.h>
+
 /* Markers are byte sequences; they are compared as big-endian numbers. */
 #define FILE_SIGNATURE 0xAAFFAAu
 #define END_OF_HEADER 0xFFEEDDu
@@ -53,7 +55,7 @@
 
 #define ALPHA_POSITION_LOW 1
 #define COLOUR_BITS_MASK 0xFFFu
-#define NIBBLE_MASK 0xFu
+#define WORD_ALPHA_BITS 4
 #define WORD_ALPHA_SHIFT_HIGH 12
 #define OPAQUE 255u
 
@@ -217,7 +219,7 @@ int zefdec_open(zefdec_archive *archive, const void *data, size_t size)
         rc = zefdec_begin(&image, archive, i, ZEFDEC_RGB565);
         if (rc != ZEFDEC_OK)
             break;
-        if (image.form == FORM_RAW)
+        if (image.layout.form == FORM_RAW)
             /* begin has checked that the whole raw image is there */
             image.next += (size_t)image.width * image.height * WORD_SIZE;
         else
@@ -263,48 +265,51 @@ int zefdec_info(const zefdec_archive *archive, uint32_t index, zefdec_image_info
     return ZEFDEC_OK;
 }
 
-static void set_code_layout(zefdec_image *image, const zefdec_archive *archive)
+/* Alpha codes of `bits` bits (0: none) become 0..255 by repeating them. */
+static void set_alpha_layout(zefdec_layout *layout, unsigned shift, unsigned bits)
 {
-    uint8_t bits = code_alpha_bits(archive);
-    uint8_t low = archive->alpha_position == ALPHA_POSITION_LOW;
+    unsigned mask = (1u << bits) - 1;
+    unsigned scale = mask ? OPAQUE / mask : 0;
 
-    image->index_shift = 0;
-    image->index_mask = 0xFF;
-    image->alpha_shift = 0;
-    image->alpha_mask = 0;
-    image->alpha_scale = 0;
-    image->alpha_opaque = OPAQUE;
-    if (!archive->alpha_mode)
-        return;
-    image->alpha_mask = (uint8_t)((1u << bits) - 1);
-    image->alpha_scale = (uint8_t)(OPAQUE / image->alpha_mask);
-    image->alpha_opaque = 0;
-    if (low)
-        image->index_shift = bits;
-    else {
-        image->index_mask = (uint8_t)(0xFFu >> bits);
-        image->alpha_shift = (uint8_t)(8 - bits);
-    }
+    layout->alpha_shift = (uint8_t)shift;
+    layout->alpha_mask = (uint8_t)mask;
+    layout->alpha_scale = (uint8_t)scale;
+    layout->alpha_opaque = (uint8_t)(OPAQUE - mask * scale);
 }
 
-static void set_word_layout(zefdec_image *image, const zefdec_archive *archive)
+static void set_code_layout(zefdec_layout *layout, const zefdec_archive *archive)
 {
-    image->form = archive->compressed ? FORM_WORDS : FORM_RAW;
-    image->alpha_shift =
-        archive->alpha_position == ALPHA_POSITION_LOW ? 0 : WORD_ALPHA_SHIFT_HIGH;
-    image->alpha_mask = NIBBLE_MASK;
-    image->alpha_scale = OPAQUE / NIBBLE_MASK;
-    image->alpha_opaque = 0;
+    unsigned bits = archive->alpha_mode ? code_alpha_bits(archive) : 0;
+    int low = archive->alpha_position == ALPHA_POSITION_LOW;
+
+    layout->form = FORM_CODES;
+    layout->run_size = CODE_RUN_SIZE;
+    layout->index_shift = (uint8_t)(low ? bits : 0);
+    layout->index_mask = (uint8_t)(low ? 0xFFu : 0xFFu >> bits);
+    set_alpha_layout(layout, low ? 0 : 8 - bits, bits);
+}
+
+static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive)
+{
+    layout->form = archive->compressed ? FORM_WORDS : FORM_RAW;
+    layout->run_size = archive->compressed ? WORD_RUN_SIZE : WORD_SIZE;
+    set_alpha_layout(layout,
+                     archive->alpha_position == ALPHA_POSITION_LOW ? 0 : WORD_ALPHA_SHIFT_HIGH,
+                     WORD_ALPHA_BITS);
 }
 
 static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t index)
 {
     const uint8_t *data = archive->data;
     const uint8_t *record = image_record(archive, index);
+    zefdec_layout *layout = &image->layout;
     size_t at = HEADER_SIZE_V1_V3;
 
     image_size(archive, index, &image->width, &image->height);
-    image->colour_shift = archive->alpha_position == ALPHA_POSITION_LOW ? 4 : 0;
+    /* an image without pixels is a damaged record, as the reader sees it */
+    if (image->width == 0 || image->height == 0)
+        return ZEFDEC_E_TABLE;
+    layout->colour_shift = archive->alpha_position == ALPHA_POSITION_LOW ? 4 : 0;
     if (archive->version != 1) {
         at = image_data_offset(archive, index);
         if (!marker_at(data, archive->size, at, IMAGE_MARKER))
@@ -316,18 +321,17 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
         uint32_t palette = u16_at(record + RECORD_PALETTE_INDEX);
         if (palette >= archive->palette_count)
             return ZEFDEC_E_TABLE;
-        image->palette = palette_colours(archive, palette, &image->palette_size);
-        if (!image->palette)
+        layout->palette = palette_colours(archive, palette, &layout->palette_size);
+        if (!layout->palette)
             return ZEFDEC_E_PALETTE;
-        image->form = FORM_CODES;
-        set_code_layout(image, archive);
+        set_code_layout(layout, archive);
     } else
-        set_word_layout(image, archive);
+        set_word_layout(layout, archive);
 
-    if (image->form == FORM_RAW) {
+    if (layout->form == FORM_RAW) {
         /* raw data has no counts: all there is to check is that it is there */
-        uint64_t words = (uint64_t)image->width * image->height;
-        if (words > (size_t)(image->end - image->next) / WORD_SIZE)
+        size_t words = (size_t)(image->end - image->next) / WORD_SIZE;
+        if (image->height > words / image->width)
             return ZEFDEC_E_SHORT;
         return ZEFDEC_OK;
     }
@@ -335,8 +339,6 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
         return ZEFDEC_E_SHORT;
     image->runs_left = u32_at(image->next);
     image->next += IMAGE_ENTRY_COUNT_SIZE;
-    if (image->height == 0 && image->runs_left != 0)
-        return ZEFDEC_E_IMAGE_COUNT;
     return ZEFDEC_OK;
 }
 
@@ -364,7 +366,7 @@ static int open_line(zefdec_image *image)
 {
     image->x = 0;
     image->in_line = 1;
-    if (image->form == FORM_RAW)
+    if (image->layout.form == FORM_RAW)
         return ZEFDEC_OK;
     if ((size_t)(image->end - image->next) < LINE_ENTRY_COUNT_SIZE)
         return ZEFDEC_E_SHORT;
@@ -377,7 +379,7 @@ static int close_line(zefdec_image *image)
 {
     image->in_line = 0;
     image->y++;
-    if (image->form == FORM_RAW)
+    if (image->layout.form == FORM_RAW)
         return ZEFDEC_OK;
     if (image->line_runs_left != 0)
         return ZEFDEC_E_LINE_COUNT;
@@ -386,57 +388,54 @@ static int close_line(zefdec_image *image)
     return ZEFDEC_OK;
 }
 
-/* Reads the next run of the current line: its length, 12-bit colour and
- * 8-bit alpha. The line's x has already moved past it on success. */
-static int next_run(zefdec_image *image, uint32_t *length, uint32_t *colour, uint32_t *alpha)
-{
-    const uint8_t *p = image->next;
-    size_t room = (size_t)(image->end - p);
-    uint32_t stored, value, count;
+/* One run as read from the data. */
+typedef struct run {
+    uint32_t length;
+    uint32_t colour;              /* 0x0RGB */
+    uint32_t alpha;               /* 0 to 255 */
+} run;
 
-    if (image->form == FORM_CODES) {
-        if (room < CODE_RUN_SIZE)
-            return ZEFDEC_E_SHORT;
+/* Reads the run at p, which has `available` bytes behind it, into a line
+ * with `room` pixels left. Colour and alpha are worked out only when
+ * `wanted`: opening the archive only needs the checks. Kept inline so
+ * that the line loop holds everything in registers. */
+static inline int read_run(const zefdec_layout *layout, const uint8_t *p, size_t available,
+                           uint32_t room, run *out, int wanted)
+{
+    uint32_t stored, value;
+
+    if (available < layout->run_size)
+        return ZEFDEC_E_SHORT;
+    if (layout->form == FORM_CODES) {
         stored = p[0];
-        count = p[1];
-        image->next = p + CODE_RUN_SIZE;
-    } else if (image->form == FORM_WORDS) {
-        if (room < WORD_RUN_SIZE)
-            return ZEFDEC_E_SHORT;
-        stored = u16_at(p);
-        count = p[2];
-        image->next = p + WORD_RUN_SIZE;
+        out->length = p[1];
     } else {
-        if (room < WORD_SIZE)
-            return ZEFDEC_E_SHORT;
         stored = u16_at(p);
-        count = 1;
-        image->next = p + WORD_SIZE;
+        out->length = layout->form == FORM_RAW ? 1 : p[2];
     }
-    image->line_runs_left--;
-    image->runs_left--;
-    if (count > image->width - image->x)
+    if (out->length > room)
         return ZEFDEC_E_RUN;
     value = stored;
-    if (image->form == FORM_CODES) {
-        uint32_t index = (stored >> image->index_shift) & image->index_mask;
-        if (index >= image->palette_size)
+    if (layout->form == FORM_CODES) {
+        uint32_t index = (stored >> layout->index_shift) & layout->index_mask;
+        if (index >= layout->palette_size)
             return ZEFDEC_E_COLOUR;
-        value = u16_at(image->palette + index * PALETTE_COLOUR_SIZE);
+        if (wanted)
+            value = u16_at(layout->palette + index * PALETTE_COLOUR_SIZE);
     }
-    *alpha = ((stored >> image->alpha_shift) & image->alpha_mask) * image->alpha_scale +
-             image->alpha_opaque;
-    *colour = (value >> image->colour_shift) & COLOUR_BITS_MASK;
+    if (!wanted)
+        return ZEFDEC_OK;
+    out->alpha = ((stored >> layout->alpha_shift) & layout->alpha_mask) * layout->alpha_scale +
+                 layout->alpha_opaque;
+    out->colour = (value >> layout->colour_shift) & COLOUR_BITS_MASK;
     /* the reader blacks out raw pixels that are fully transparent */
-    if (image->form == FORM_RAW && *alpha == 0)
-        *colour = 0;
-    image->x += count;
-    *length = count;
+    if (layout->form == FORM_RAW && out->alpha == 0)
+        out->colour = 0;
     return ZEFDEC_OK;
 }
 
 /* Nibble n stands for the 8-bit value n * 16; formats keep its top bits. */
-static uint32_t pixel_of(unsigned format, uint32_t colour, uint32_t alpha)
+static inline uint32_t pixel_of(unsigned format, uint32_t colour, uint32_t alpha)
 {
     if (format == ZEFDEC_RGB565)
         return (colour & 0xF00) << 4 | (colour & 0x0F0) << 3 | (colour & 0x00F) << 1;
@@ -445,26 +444,112 @@ static uint32_t pixel_of(unsigned format, uint32_t colour, uint32_t alpha)
     return (colour & 0x00F) << 4 | (colour & 0x0F0) << 8 | (colour & 0xF00) << 12;
 }
 
-static void fill_pixels(void *line, unsigned format, uint32_t x, uint32_t count, uint32_t pixel)
+/* Long runs go four pixels (twelve bytes) at a time; compilers turn the
+ * fixed-size copy into a few word stores. Short runs do not repay making
+ * the four-pixel pattern. */
+#define LONG_RUN 16
+static inline void fill_bgr888(uint8_t *out, uint32_t pixel, uint32_t count)
 {
-    if (format == ZEFDEC_BGR888) {
-        uint8_t *out = (uint8_t *)line + (size_t)x * 3;
-        uint8_t blue = (uint8_t)pixel, green = (uint8_t)(pixel >> 8), red = (uint8_t)(pixel >> 16);
-        for (; count; count--, out += 3) {
-            out[0] = blue;
-            out[1] = green;
-            out[2] = red;
+    uint8_t four[12];
+    unsigned i;
+
+    if (count >= LONG_RUN) {
+        for (i = 0; i < sizeof four; i += 3) {
+            four[i] = (uint8_t)pixel;
+            four[i + 1] = (uint8_t)(pixel >> 8);
+            four[i + 2] = (uint8_t)(pixel >> 16);
         }
-    } else {
-        uint16_t *out = (uint16_t *)line + x;
-        while (count--)
-            *out++ = (uint16_t)pixel;
+        for (; count >= 4; count -= 4, out += sizeof four)
+            memcpy(out, four, sizeof four);
+    }
+    for (; count; count--, out += 3) {
+        out[0] = (uint8_t)pixel;
+        out[1] = (uint8_t)(pixel >> 8);
+        out[2] = (uint8_t)(pixel >> 16);
     }
 }
 
+/* Only the checks: what opening the archive and skipping a line need. */
+#define CHECKS_ONLY 3u
+
+/* Decodes the runs of the open line into the buffers given. The state lives
+ * in locals here: stores into the caller's bytes could alias the image's
+ * fields and would force them to be read again per run. Inline, so that a
+ * compiler optimising for speed makes one loop per constant format. */
+static inline int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
+                              const unsigned format, const unsigned form)
+{
+    zefdec_layout layout = image->layout;
+    const uint8_t *p = image->next;
+    const uint8_t *end = image->end;
+    const uint32_t width = image->width;
+    uint32_t x = image->x, runs = 0;
+    int rc = ZEFDEC_OK;
+
+    layout.form = (uint8_t)form;
+    while (x < width) {
+        run r;
+        uint32_t n, pixel;
+        rc = read_run(&layout, p, (size_t)(end - p), width - x, &r, format != CHECKS_ONLY);
+        if (rc != ZEFDEC_OK)
+            break;
+        p += layout.run_size;
+        runs++;
+        if (format == CHECKS_ONLY) {
+            x += r.length;
+            continue;
+        }
+        pixel = pixel_of(format, r.colour, r.alpha);
+        if (format == ZEFDEC_BGR888)
+            fill_bgr888((uint8_t *)line + (size_t)x * 3, pixel, r.length);
+        else if (line) {
+            uint16_t *out = (uint16_t *)line + x;
+            for (n = r.length; n; n--)
+                *out++ = (uint16_t)pixel;
+        }
+        if (alpha)
+            for (n = 0; n < r.length; n++)
+                alpha[x + n] = (uint8_t)r.alpha;
+        x += r.length;
+    }
+    image->next = p;
+    image->x = x;
+    image->line_runs_left = (uint16_t)(image->line_runs_left - runs);
+    image->runs_left -= runs;
+    return rc;
+}
+
+#ifdef __OPTIMIZE_SIZE__
+/* Built for size: one loop for everything. */
+static int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
+{
+    return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
+                       image->layout.form);
+}
+#else
+/* Built for speed: a loop per format, and version 3 lines in loops whose
+ * form is fixed too. */
+#define DECODE_RUNS(image, line, alpha, format)                                      \
+    ((image)->layout.form == FORM_CODES                                             \
+         ? decode_runs(image, line, alpha, format, FORM_CODES)                      \
+         : decode_runs(image, line, alpha, format, (image)->layout.form))
+
+static int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
+{
+    if (!line && !alpha)
+        return DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
+    if (image->format == ZEFDEC_BGR888 && line)
+        return alpha ? DECODE_RUNS(image, line, alpha, ZEFDEC_BGR888)
+                     : DECODE_RUNS(image, line, 0, ZEFDEC_BGR888);
+    if (image->format == ZEFDEC_RGB565)
+        return alpha ? DECODE_RUNS(image, line, alpha, ZEFDEC_RGB565)
+                     : DECODE_RUNS(image, line, 0, ZEFDEC_RGB565);
+    return DECODE_RUNS(image, line, alpha, ZEFDEC_ARGB4444);
+}
+#endif
+
 int zefdec_line(zefdec_image *image, void *line, uint8_t *alpha, uint32_t room)
 {
-    uint32_t length, colour, opacity;
     int rc;
 
     if (!image)
@@ -474,19 +559,8 @@ int zefdec_line(zefdec_image *image, void *line, uint8_t *alpha, uint32_t room)
     if (image->in_line || image->y >= image->height || ((line || alpha) && room < image->width))
         return ZEFDEC_E_ARGUMENT;
     rc = open_line(image);
-    while (rc == ZEFDEC_OK && image->x < image->width) {
-        rc = next_run(image, &length, &colour, &opacity);
-        if (rc != ZEFDEC_OK)
-            break;
-        if (line)
-            fill_pixels(line, image->format, image->x - length, length,
-                        pixel_of(image->format, colour, opacity));
-        if (alpha) {
-            uint8_t *out = alpha + image->x - length;
-            while (length--)
-                *out++ = (uint8_t)opacity;
-        }
-    }
+    if (rc == ZEFDEC_OK)
+        rc = decode_line(image, line, alpha);
     if (rc == ZEFDEC_OK)
         rc = close_line(image);
     image->error = (int8_t)rc;
@@ -495,7 +569,6 @@ int zefdec_line(zefdec_image *image, void *line, uint8_t *alpha, uint32_t room)
 
 int zefdec_next_span(zefdec_image *image, zefdec_span *span)
 {
-    uint32_t length, colour, opacity;
     int rc;
 
     if (!image || !span)
@@ -506,14 +579,22 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
                 return ZEFDEC_END;
             rc = open_line(image);
         } else if (image->x < image->width) {
-            rc = next_run(image, &length, &colour, &opacity);
-            if (rc == ZEFDEC_OK && length) {
-                span->x = image->x - length;
+            run r;
+            rc = read_run(&image->layout, image->next, (size_t)(image->end - image->next),
+                          image->width - image->x, &r, 1);
+            if (rc != ZEFDEC_OK)
+                break;
+            image->next += image->layout.run_size;
+            image->line_runs_left--;
+            image->runs_left--;
+            image->x += r.length;
+            if (r.length) {
+                span->x = image->x - r.length;
                 span->y = image->y;
-                span->length = length;
-                span->colour = (uint16_t)colour;
-                span->alpha = (uint8_t)opacity;
-                span->pixel = pixel_of(image->format, colour, opacity);
+                span->length = r.length;
+                span->colour = (uint16_t)r.colour;
+                span->alpha = (uint8_t)r.alpha;
+                span->pixel = pixel_of(image->format, r.colour, r.alpha);
                 return ZEFDEC_OK;
             }
         } else

@@ -50,7 +50,8 @@ enum zefdec_error {
     ZEFDEC_E_HEADER = -2,         /* signature, header bytes, zero count or size,
                                      end-of-header marker */
     ZEFDEC_E_VERSION = -3,        /* not version 1, 2 or 3 */
-    ZEFDEC_E_TABLE = -4,          /* image record marker or records, palette number */
+    ZEFDEC_E_TABLE = -4,          /* image record marker or records, an image of
+                                     width or height 0, palette number */
     ZEFDEC_E_PALETTE = -5,        /* palette specifications or palette data */
     ZEFDEC_E_MARKER = -6,         /* image marker missing or not at its offset */
     ZEFDEC_E_SHORT = -7,          /* image data ends before the image does */
@@ -92,12 +93,22 @@ typedef struct zefdec_image_info {
     uint8_t alpha_bits;           /* 0: opaque, no alpha stored; else 1, 2 or 4 */
 } zefdec_image_info;
 
+/* How one image's stored values turn into colour and alpha. */
+typedef struct zefdec_layout {
+    const uint8_t *palette;       /* version 3: the image's palette colours */
+    uint32_t palette_size;
+    uint8_t form;
+    uint8_t run_size;             /* bytes per run, or per raw pixel */
+    uint8_t colour_shift;         /* where the 12 colour bits sit in a stored colour */
+    uint8_t index_shift, index_mask;
+    uint8_t alpha_shift, alpha_mask, alpha_scale, alpha_opaque;
+} zefdec_layout;
+
 /* One image being decoded. The fields are the decoder's. */
 typedef struct zefdec_image {
     const uint8_t *next;          /* next unread byte of the image data */
     const uint8_t *end;           /* end of the archive */
-    const uint8_t *palette;       /* version 3: the image's palette colours */
-    uint32_t palette_size;
+    zefdec_layout layout;
     uint32_t width;
     uint32_t height;
     uint32_t y;                   /* line being decoded or next to decode */
@@ -106,11 +117,7 @@ typedef struct zefdec_image {
     uint16_t line_runs_left;      /* wraps like the line entry count does */
     int8_t error;                 /* sticky: the first failure */
     uint8_t in_line;
-    uint8_t form;
     uint8_t format;
-    uint8_t colour_shift;         /* where the 12 colour bits sit in a stored colour */
-    uint8_t index_shift, index_mask;
-    uint8_t alpha_shift, alpha_mask, alpha_scale, alpha_opaque;
 } zefdec_image;
 
 /* A stretch of equal pixels within one line. */

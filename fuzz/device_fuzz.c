@@ -18,10 +18,9 @@
 
 #include "zefdec.h"
 
-/* Raw zero-width images can announce billions of empty lines, and a
- * changed archive any width. */
-#define MAX_LINES 4096u
-#define MAX_WIDTH (1u << 24)
+/* A changed archive can announce any width; a sound one only what its
+ * runs can cover. */
+#define MAX_CHANGED_WIDTH 4096u
 
 static const size_t bytes_per_pixel[3] = {2, 2, 3};
 
@@ -58,7 +57,7 @@ static int decode(const zefdec_archive *archive, uint32_t index, zefdec_format f
 
     if (zefdec_info(archive, index, &info) != ZEFDEC_OK)
         fail();
-    if (info.width > MAX_WIDTH)
+    if (!strict && info.width > MAX_CHANGED_WIDTH)
         return ZEFDEC_OK;
     line_bytes = (size_t)info.width * bytes_per_pixel[format];
     line = malloc(line_bytes + 1);
@@ -70,7 +69,7 @@ static int decode(const zefdec_archive *archive, uint32_t index, zefdec_format f
     rc = zefdec_begin(&by_line, archive, index, format);
     if (rc == ZEFDEC_OK && zefdec_begin(&by_span, archive, index, format) != ZEFDEC_OK)
         fail();
-    for (y = 0; rc == ZEFDEC_OK && y < info.height && y < MAX_LINES; y++) {
+    for (y = 0; rc == ZEFDEC_OK && y < info.height; y++) {
         rc = zefdec_line(&by_line, line, alpha, info.width);
         if (rc != ZEFDEC_OK)
             break;

@@ -183,10 +183,10 @@ TEST(DeviceDecoder, NeverWritesPastTheRoomItIsGiven) {
   EXPECT_EQ(zefdec_line(&image, line.data(), alpha.data(), 4), ZEFDEC_E_ARGUMENT);
 }
 
-TEST(DeviceDecoder, EmptyImagesAndRandomAccess) {
+TEST(DeviceDecoder, ImagesInAnyOrder) {
   const Bytes bytes = ArchiveV3(CodeHeader(0, 0), 1000,
-                                {{0, 2, RunData({{}, {}})},
-                                 {5, 0, RunData({})},
+                                {{2, 1, RunData({{{0, 2}}})},
+                                 {5, 3, RunData({{{0, 5}}, {{0, 5}}, {{0, 5}}})},
                                  {1, 1, RunData({{{0, 1}}}), 1}},
                                 {{0x0001}, {0x0002}});
   const zefdec_archive archive = Open(bytes);
@@ -198,14 +198,20 @@ TEST(DeviceDecoder, EmptyImagesAndRandomAccess) {
   // the last image first, through its own palette
   EXPECT_EQ(DecodeWithDevice(archive, 2, ZEFDEC_BGR888).pixels.at<cv::Vec3b>(0, 0),
             cv::Vec3b(32, 0, 0));
+  // the middle one by spans, after skipping a line
   zefdec_image image;
-  ASSERT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_OK);
-  uint16_t none = 0;
-  EXPECT_EQ(zefdec_line(&image, &none, nullptr, 0), ZEFDEC_OK);
-  zefdec_span span;
-  EXPECT_EQ(zefdec_next_span(&image, &span), ZEFDEC_END);
   ASSERT_EQ(zefdec_begin(&image, &archive, 1, ZEFDEC_RGB565), ZEFDEC_OK);
-  EXPECT_EQ(zefdec_line(&image, &none, nullptr, 5), ZEFDEC_E_ARGUMENT);
+  ASSERT_EQ(zefdec_line(&image, nullptr, nullptr, 0), ZEFDEC_OK);
+  zefdec_span span;
+  std::vector<uint32_t> lines;
+  while (zefdec_next_span(&image, &span) == ZEFDEC_OK) lines.push_back(span.y);
+  EXPECT_EQ(lines, (std::vector<uint32_t>{1, 2}));
+  // lines and spans do not mix within a line
+  ASSERT_EQ(zefdec_begin(&image, &archive, 1, ZEFDEC_RGB565), ZEFDEC_OK);
+  ASSERT_EQ(zefdec_next_span(&image, &span), ZEFDEC_OK);
+  EXPECT_EQ(zefdec_line(&image, nullptr, nullptr, 0), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(DecodeWithDevice(archive, 0, ZEFDEC_BGR888).pixels.at<cv::Vec3b>(0, 1),
+            cv::Vec3b(16, 0, 0));
 }
 
 TEST(DeviceDecoder, RefusesCallsWithoutAnOpenArchive) {

@@ -140,9 +140,6 @@ TEST(DeviceRefusal, RunLengthData) {
   data = RunData({{{2, 1}, {2, 2}}});
   data[0] = 5;
   EXPECT_EQ(OpenResult(TwoImages(data)), ZEFDEC_E_IMAGE_COUNT);
-  // an image without lines must announce no runs
-  const Bytes empty = ArchiveV3(CodeHeader(0, 0), 0, {{3, 0, {1, 0, 0, 0}}}, {kPalette});
-  EXPECT_EQ(OpenResult(empty), ZEFDEC_E_IMAGE_COUNT);
   // empty runs count as runs: 1 run of 0 then 1 of 3 is two entries
   data = RunData({{{2, 0}, {2, 3}}});
   EXPECT_EQ(OpenResult(TwoImages(data)), ZEFDEC_OK);
@@ -168,8 +165,15 @@ TEST(DeviceRefusal, RawDataThatIsNotThere) {
   EXPECT_EQ(OpenResult(ArchiveV2(WordHeader(0), {{2, 1, raw}})), ZEFDEC_E_SHORT);
   // a huge raw image is refused at once, not walked
   EXPECT_EQ(OpenResult(ArchiveV2(WordHeader(0), {{0x10000, 0x10000, raw}})), ZEFDEC_E_SHORT);
-  // zero-width raw lines take no bytes, however many there are
-  EXPECT_EQ(OpenResult(ArchiveV2(WordHeader(0), {{0, 0xFFFFFFFF, {}}})), ZEFDEC_OK);
+}
+
+TEST(DeviceRefusal, ImagesWithoutPixels) {
+  // zero-width raw lines would take no bytes, however many there were
+  EXPECT_EQ(OpenResult(ArchiveV2(WordHeader(0), {{0, 0xFFFFFFFF, {}}})), ZEFDEC_E_TABLE);
+  EXPECT_EQ(OpenResult(ArchiveV3(CodeHeader(0, 0), 0, {{3, 0, RunData({})}}, {kPalette})),
+            ZEFDEC_E_TABLE);
+  EXPECT_EQ(OpenResult(ArchiveV3(CodeHeader(0, 0), 0, {{0, 2, RunData({{}, {}})}}, {kPalette})),
+            ZEFDEC_E_TABLE);
 }
 
 }  // namespace
