@@ -1,0 +1,98 @@
+// Archive reader on arbitrary bytes. Whatever the bytes, the reader must
+// return without a sanitizer report, a failure must carry a message, and
+// the images of a success must be 8-bit, 3-channel with the low four bits
+// of every channel clear. Some inputs also go through a file and Read,
+// which must agree with ReadMemory exactly.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "archive/ZefImgReader.h"
+
+#define ZEF_NO_COVERAGE __attribute__((no_sanitize("coverage")))
+
+namespace {
+
+// One input in this many is also read from a file: enough to cover the
+// file path without paying for a file write on every execution.
+constexpr size_t kFileReadEvery = 16;
+
+const std::string& ArchivePath() {
+  static const std::string path = [] {
+    const std::filesystem::path folder =
+        std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+    std::atexit([] { std::remove(ArchivePath().c_str()); });
+    return (folder / ("zef-reader-fuzz-" + std::to_string(getpid()) + ".zef")).string();
+  }();
+  return path;
+}
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "reader_fuzz: %s\n", what);
+  std::abort();
+}
+
+ZEF_NO_COVERAGE void CheckImages(const std::vector<cv::Mat>& images) {
+  if (images.empty()) Fail("success without images");
+  for (const cv::Mat& image : images) {
+    if (image.empty()) continue;  // a record of width or height 0
+    if (image.type() != CV_8UC3) Fail("decoded image is not 8-bit, 3 channels");
+    for (int y = 0; y < image.rows; ++y) {
+      const uint8_t* pixel = image.ptr<uint8_t>(y);
+      for (int x = 0; x < image.cols * 3; ++x) {
+        if (pixel[x] & 0x0F) Fail("decoded channel has low bits set");
+      }
+    }
+  }
+}
+
+ZEF_NO_COVERAGE bool SameImages(const std::vector<cv::Mat>& a, const std::vector<cv::Mat>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t n = 0; n < a.size(); ++n) {
+    if (a[n].size() != b[n].size() || a[n].type() != b[n].type()) return false;
+    if (!a[n].empty() && cv::norm(a[n], b[n], cv::NORM_INF) != 0) return false;
+  }
+  return true;
+}
+
+ZEF_NO_COVERAGE void CompareWithFileRead(const uint8_t* data, size_t size,
+                                         const std::optional<std::vector<cv::Mat>>& fromMemory,
+                                         const std::string& memoryError) {
+  {
+    std::ofstream out(ArchivePath(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+  }
+  zef::ZefImgReader reader;
+  const std::optional<std::vector<cv::Mat>> fromFile = reader.Read(ArchivePath());
+  if (fromFile.has_value() != fromMemory.has_value()) Fail("Read and ReadMemory disagree");
+  if (fromFile && !SameImages(*fromFile, *fromMemory)) Fail("Read and ReadMemory images differ");
+  if (!fromFile && reader.GetError() != memoryError) Fail("Read and ReadMemory messages differ");
+}
+
+}  // namespace
+
+// One thread: the fuzzer runs beside other work, and OpenCV's worker
+// threads would only add noise to the coverage.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  cv::setNumThreads(0);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  zef::ZefImgReader reader;
+  const std::optional<std::vector<cv::Mat>> images = reader.ReadMemory(data, size);
+  const std::string error = reader.GetError();
+  if (images) {
+    CheckImages(*images);
+  } else if (error.empty()) {
+    Fail("failure without a message");
+  }
+  if (!reader.GetError().empty()) Fail("GetError did not empty the message");
+  if (size % kFileReadEvery == 0) CompareWithFileRead(data, size, images, error);
+  return 0;
+}
