@@ -240,6 +240,8 @@ uint32_t zefdec_count(const zefdec_archive *archive)
 static void image_size(const zefdec_archive *archive, uint32_t index, uint32_t *width,
                        uint32_t *height)
 {
+    /* a version 1 header holds width and height with the same spacing as a
+     * record does, so it is read as if a record started there */
     const uint8_t *at = archive->version == 1 ? archive->data + COUNT_OFFSET - RECORD_WIDTH
                                               : image_record(archive, index);
     *width = u32_at(at + RECORD_WIDTH);
