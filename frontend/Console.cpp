@@ -64,6 +64,13 @@ InputState PollTerminalKey(int fd, const termios& lineMode) {
   return state;
 }
 
+// A terminal whose foreground is another job's is not ours to switch; it
+// only counts once this job is brought to the foreground.
+bool OwnsTerminal(int fd) {
+  const pid_t foreground = tcgetpgrp(fd);
+  return foreground == -1 || foreground == getpgrp();  // -1: not our controlling terminal
+}
+
 }  // namespace
 
 void PrintText(const char* text) { std::fputs(text, stdout); }
@@ -72,10 +79,8 @@ void PrintLine(const std::string& text) { std::printf("%s\n", text.c_str()); }
 
 InputState PollInput(int fd, int timeoutMillis) {
   termios lineMode{};
-  // A terminal of a background job is not ours to switch; it only counts
-  // once the job is brought to the foreground.
-  if (isatty(fd) && tcgetattr(fd, &lineMode) == 0 && tcgetpgrp(fd) == getpgrp() &&
-      (lineMode.c_lflag & ICANON)) {
+  if (isatty(fd) && tcgetattr(fd, &lineMode) == 0 && (lineMode.c_lflag & ICANON) &&
+      OwnsTerminal(fd)) {
     const InputState key = PollTerminalKey(fd, lineMode);
     if (key != InputState::kNothing) return key;
   }

@@ -48,18 +48,26 @@ bool WindowSystemAvailable() {
   return windows.available;
 }
 
-// Opens the window at its place and shows a copy of the image in it. A
-// window that the toolkit refuses is left out; the run goes on.
-bool OpenWindow(const std::string& name, WindowPosition at, const cv::Mat& image) {
-  if (!WindowSystemAvailable()) return false;
+// Plain windows: the toolkit's expanded toolbar would make every window far
+// wider than the small images it shows.
+constexpr int kImageSizedWindow = cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL;
+// The toolkit ignores a resize of a window that follows its image's size,
+// so a window of another size scales the image into itself instead.
+constexpr int kFreelySizedWindow = cv::WINDOW_NORMAL | cv::WINDOW_GUI_NORMAL | cv::WINDOW_KEEPRATIO;
+
+// Opens the window at its place and shows a copy of the image in it, at the
+// image's size or at the given one. A window that the toolkit refuses is
+// left out; the run goes on.
+void OpenWindow(const std::string& name, WindowPosition at, const cv::Mat& image,
+                std::optional<cv::Size> size = std::nullopt) {
+  if (!WindowSystemAvailable()) return;
   try {
-    cv::namedWindow(name, cv::WINDOW_AUTOSIZE);
+    cv::namedWindow(name, size ? kFreelySizedWindow : kImageSizedWindow);
     Windows().anyOpen = true;
     cv::moveWindow(name, at.x, at.y);
     cv::imshow(name, image);
-    return true;
+    if (size) cv::resizeWindow(name, *size);
   } catch (const cv::Exception&) {
-    return false;
   }
 }
 
@@ -75,19 +83,17 @@ WindowPosition WindowCascade::Next() {
   return current;
 }
 
+WindowCascade SourceImageCascade() { return WindowCascade(0, kSourceColumnStep); }
+
+WindowCascade ArchiveImageCascade() { return WindowCascade(kArchiveLeft, kArchiveColumnStep); }
+
 void ShowSourceImages(const RunState& run) {
-  WindowCascade cascade(0, kSourceColumnStep);
+  WindowCascade cascade = SourceImageCascade();
   for (size_t i = 0; i < run.sourceImages.size(); ++i) {
     const cv::Mat& image = run.sourceImages[i];
     const std::string number = std::to_string(int64_t{run.startIndex} + int64_t(i));
     const WindowPosition at = cascade.Next();
-    const std::string imageWindow = number + " Image (original)";
-    if (OpenWindow(imageWindow, at, image)) {
-      try {
-        cv::resizeWindow(imageWindow, image.cols / 2, image.rows);
-      } catch (const cv::Exception&) {
-      }
-    }
+    OpenWindow(number + " Image (original)", at, image, cv::Size(image.cols / 2, image.rows));
     if (!run.sourceMasks.empty()) {
       OpenWindow(number + " Mask (original)", {at.x + kMaskOffsetX, at.y}, run.sourceMasks[i]);
     }
@@ -107,7 +113,7 @@ bool ShowArchiveImages(const std::string& fileName) {
     startIndex = reader.GetStartIndex();
   }
   PrintLine("read Bitmap(s) from " + fileName);
-  WindowCascade cascade(kArchiveLeft, kArchiveColumnStep);
+  WindowCascade cascade = ArchiveImageCascade();
   for (size_t i = 0; i < images->size(); ++i) {
     // The window keeps its own copy, so each picture is freed once shown.
     cv::Mat image = std::move((*images)[i]);

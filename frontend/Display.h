@@ -27,6 +27,10 @@ class WindowCascade {
   int columnStep_;
 };
 
+// Where source image windows and archive image windows go.
+WindowCascade SourceImageCascade();
+WindowCascade ArchiveImageCascade();
+
 // One window per source image, with its mask beside it. The images stay the
 // run's.
 void ShowSourceImages(const RunState& run);

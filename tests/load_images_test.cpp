@@ -1,0 +1,80 @@
+// Loading images and masks: the working layouts, the summed file sizes, the
+// colour limits and where loading stops.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "TestImages.h"
+#include "frontend/LoadImages.h"
+#include "frontend/RunState.h"
+
+namespace {
+
+using zef::frontend::LoadImages;
+using zef::frontend::RunState;
+
+class LoadImagesTest : public ::testing::Test {
+ protected:
+  std::string Save(const std::string& name, const cv::Mat& picture) {
+    const std::string path = (dir_ / name).string();
+    cv::imwrite(path, picture);
+    return path;
+  }
+  bool Load() {
+    testing::internal::CaptureStdout();
+    const bool ok = LoadImages(run_);
+    output_ = testing::internal::GetCapturedStdout();
+    return ok;
+  }
+
+  zeftest::TempDir dir_;
+  RunState run_;
+  std::string output_;
+};
+
+TEST_F(LoadImagesTest, MasksBecomeOneChannelWithTheirGreyValuesAndSizesAddUp) {
+  cv::Mat mask = zeftest::FlatMask(6, 4, 0);
+  mask.at<uint8_t>(1, 2) = 200;
+  run_.imageFileNames = {Save("a.png", zeftest::FlatImage(6, 4, {10, 20, 30})),
+                         Save("b.png", zeftest::FlatImage(3, 3, {0, 0, 255}))};
+  run_.maskFileNames = {Save("a_mask.png", mask), Save("b_mask.png", zeftest::FlatMask(3, 3, 255))};
+
+  ASSERT_TRUE(Load()) << output_;
+  ASSERT_EQ(run_.sourceImages.size(), 2u);
+  ASSERT_EQ(run_.sourceMasks.size(), 2u);
+  EXPECT_EQ(run_.sourceImages[1].type(), CV_8UC3);
+  EXPECT_EQ(run_.sourceMasks[0].type(), CV_8UC1);
+  EXPECT_EQ(cv::countNonZero(run_.sourceMasks[0] != mask), 0);
+  uint64_t onDisk = 0;
+  for (const auto& names : {run_.imageFileNames, run_.maskFileNames}) {
+    for (const std::string& name : names) onDisk += std::filesystem::file_size(name);
+  }
+  EXPECT_EQ(run_.totalSourceBytes, onDisk);
+}
+
+TEST_F(LoadImagesTest, ColourLimitWithMasksIsSixtyFourWhateverTheAlphaValues) {
+  run_.alphaValues = 2;
+  run_.imageFileNames = {Save("ok.png", zeftest::ImageWithColours(64)),
+                         Save("many.png", zeftest::ImageWithColours(65))};
+  EXPECT_FALSE(Load());
+  EXPECT_EQ(run_.sourceImages.size(), 1u);  // the image before the fault stays
+  EXPECT_NE(output_.find("Too many Colors (65). Only 64 different"), std::string::npos);
+}
+
+TEST_F(LoadImagesTest, WithoutMasksTwoHundredFiftySixColoursPass) {
+  run_.useMask = false;
+  run_.imageFileNames = {Save("ok.png", zeftest::ImageWithColours(256))};
+  EXPECT_TRUE(Load()) << output_;
+  EXPECT_EQ(output_.find("Loading mask files..."), std::string::npos);
+}
+
+TEST_F(LoadImagesTest, FileThatIsNoImageCannotBeLoaded) {
+  zeftest::WriteFile(dir_ / "text.png", {'n', 'o', 't', ' ', 'p', 'n', 'g'});
+  run_.imageFileNames = {(dir_ / "text.png").string(), Save("later.png", zeftest::FlatImage(2, 2, {}))};
+  EXPECT_FALSE(Load());
+  EXPECT_TRUE(run_.sourceImages.empty());
+  EXPECT_EQ(output_, "Loading image files...\nLoading " + run_.imageFileNames[0] +
+                         "\nCould not load image " + run_.imageFileNames[0] + "...\n");
+}
+
+}  // namespace
