@@ -3,6 +3,8 @@
 // by seeking back, so runs go out as soon as a line is cut.
 #include <array>
 
+#include "writer/PixelRuns.h"
+#include "writer/RunEncoding.h"
 #include "writer/ZefImgWriter.h"
 
 namespace zef {
@@ -10,33 +12,6 @@ namespace zef {
 namespace {
 
 constexpr uint8_t kOpaqueNibble = 15;
-
-// Cuts one line of stored values into runs of at most kMaxRunLength and
-// writes them behind the line's entry count. Returns the number of runs.
-template <typename Value>
-uint32_t WriteLine(OutputFile& out, const Value* values, int width, std::vector<uint8_t>& line) {
-  constexpr size_t runSize = sizeof(Value) + 1;
-  line.resize(kLineEntryCountSize + size_t(width) * runSize);
-  uint8_t* run = line.data() + kLineEntryCountSize;
-  uint32_t runs = 0;
-  for (int x = 0; x < width;) {
-    const Value value = values[x];
-    int length = 1;
-    while (x + length < width && length < int(kMaxRunLength) && values[x + length] == value) {
-      ++length;
-    }
-    run[0] = uint8_t(value);
-    if constexpr (sizeof(Value) == 2) run[1] = uint8_t(value >> 8);
-    run[sizeof(Value)] = uint8_t(length);
-    run += runSize;
-    ++runs;
-    x += length;
-  }
-  line[0] = uint8_t(runs);
-  line[1] = uint8_t(runs >> 8);
-  out.WriteBytes(line.data(), size_t(run - line.data()));
-  return runs;
-}
 
 // Fills in the image entry count in front of the lines just written.
 void PatchImageEntryCount(OutputFile& out, uint32_t imageRuns, int height, size_t runSize) {
@@ -63,35 +38,36 @@ bool ZefImgWriter::WritePaletteImage(const cv::Mat& indexImage, const cv::Mat& m
   }
   const bool hasMask = !mask.empty();
   out.WriteU32(0);
-  // A pixel code is index and alpha code packed; with a mask, look both up
-  // in one table built from the packing rule.
-  std::array<uint8_t, 256> alphaCodeOf{};
-  std::array<uint8_t, 4 * 256> pixelCodeOf{};
-  if (hasMask) {
-    uint8_t probe;
-    if (!PackPixelCode(0, 0, &probe) && indexImage.rows > 0 && indexImage.cols > 0) {
-      out.WriteU16(0);
-      SetError("AlphaMode not implemented...");
-      return false;
-    }
-    for (int m = 0; m < 256; ++m) alphaCodeOf[size_t(m)] = PixelCodeAlpha(uint8_t(m));
-    for (int a = 0; a < 4; ++a) {
-      for (int i = 0; i < 256; ++i) PackPixelCode(uint8_t(i), uint8_t(a), &pixelCodeOf[size_t(a * 256 + i)]);
-    }
+  PixelCodeTable codes;
+  if (hasMask && !codes.Fill(*this) && indexImage.rows > 0 && indexImage.cols > 0) {
+    out.WriteU16(0);
+    SetError("AlphaMode not implemented...");
+    return false;
   }
-  std::vector<uint8_t> line;
-  std::vector<uint8_t> codes(hasMask ? size_t(indexImage.cols) : 0);
+  const int width = indexImage.cols;
+  std::vector<uint8_t> line(kLineEntryCountSize + size_t(width) * kPixelCodeRunSize);
   uint32_t imageRuns = 0;
   for (int y = 0; y < indexImage.rows; ++y) {
     const uint8_t* indices = indexImage.ptr<uint8_t>(y);
+    LineRuns<uint8_t> runs(line.data());
     if (hasMask) {
+      // Stretches of equal index and mask bytes share one code; neighbouring
+      // stretches whose mask bytes differ may still share it, and join.
       const uint8_t* maskRow = mask.ptr<uint8_t>(y);
-      for (int x = 0; x < indexImage.cols; ++x) {
-        codes[size_t(x)] = pixelCodeOf[size_t(alphaCodeOf[maskRow[x]]) * 256 + indices[x]];
+      for (int x = 0; x < width;) {
+        const int end = EndOfSamePair(indices, maskRow, x, width);
+        runs.Add(codes.Code(indices[x], maskRow[x]), end - x);
+        x = end;
       }
-      indices = codes.data();
+    } else {
+      for (int x = 0; x < width;) {
+        const int end = EndOfSameByte(indices, x, width);
+        runs.Add(indices[x], end - x);
+        x = end;
+      }
     }
-    imageRuns += WriteLine(out, indices, indexImage.cols, line);
+    imageRuns += runs.Finish();
+    out.WriteBytes(line.data(), runs.Size());
   }
   PatchImageEntryCount(out, imageRuns, indexImage.rows, kPixelCodeRunSize);
   return true;
@@ -106,7 +82,7 @@ bool ZefImgWriter::WriteColorImage(const cv::Mat& image, const cv::Mat& mask, Ou
   out.WriteU32(0);
   std::array<uint8_t, 256> alphaNibbleOf;
   for (int m = 0; m < 256; ++m) alphaNibbleOf[size_t(m)] = ColourWordAlpha(uint8_t(m));
-  std::vector<uint8_t> line;
+  std::vector<uint8_t> line(kLineEntryCountSize + size_t(image.cols) * kColourWordRunSize);
   std::vector<uint16_t> words(size_t(image.cols));
   uint32_t imageRuns = 0;
   for (int y = 0; y < image.rows; ++y) {
@@ -116,7 +92,15 @@ bool ZefImgWriter::WriteColorImage(const cv::Mat& image, const cv::Mat& mask, Ou
       const uint8_t alpha = hasMask ? alphaNibbleOf[maskRow[x]] : kOpaqueNibble;
       words[size_t(x)] = PackColourWord(PaletteColour(pixel), alpha);
     }
-    imageRuns += WriteLine(out, words.data(), image.cols, line);
+    LineRuns<uint16_t> runs(line.data());
+    for (int x = 0; x < image.cols;) {
+      int end = x + 1;
+      while (end < image.cols && words[size_t(end)] == words[size_t(x)]) ++end;
+      runs.Add(words[size_t(x)], end - x);
+      x = end;
+    }
+    imageRuns += runs.Finish();
+    out.WriteBytes(line.data(), runs.Size());
   }
   PatchImageEntryCount(out, imageRuns, image.rows, kColourWordRunSize);
   return true;

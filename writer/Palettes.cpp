@@ -1,26 +1,17 @@
 // One palette of 4-4-4 colours per image, index images, and the palette block.
 #include <array>
+#include <cstring>
 #include <new>
 
 #include "archive/FormatMessage.h"
+#include "writer/ImageRules.h"
+#include "writer/PixelRuns.h"
 #include "writer/ZefImgWriter.h"
 
 namespace zef {
 
 namespace {
 constexpr uint16_t kNotInPalette = 0xFFFF;
-
-// Most palette entries a pixel code can address once the alpha bits are
-// packed beside the index; 0 means the setting has no limit.
-size_t PaletteLimit(uint8_t alphaBits) {
-  switch (alphaBits) {
-    case 0: return 256;
-    case 1: return 128;
-    case 2: return 64;
-    default: return 0;
-  }
-}
-
 const char* PaletteTooBigMessage(uint8_t alphaBits) {
   switch (alphaBits) {
     case 0: return "error: palette too big (palette entries:%d (max 256 without alpha), image %d)";
@@ -28,12 +19,6 @@ const char* PaletteTooBigMessage(uint8_t alphaBits) {
     default: return "error: palette too big (palette entries:%d (max 64 with 2 alpha bits), image %d)";
   }
 }
-// The public members read 3 bytes per pixel; anything else would be read
-// past its rows.
-bool IsSourceLayout(const cv::Mat& image) {
-  return image.dims <= 2 && (image.empty() || image.type() == CV_8UC3);
-}
-
 }  // namespace
 
 std::optional<Palette> ZefImgWriter::BuildPalette(const cv::Mat& image) {
@@ -46,10 +31,11 @@ std::optional<Palette> ZefImgWriter::BuildPalette(const cv::Mat& image) {
     // A seen-table gives the same first-appearance order as searching the
     // palette for every pixel, in constant time.
     std::array<bool, kColourTableSize> seen{};
+    // Only the first pixel of a stretch of equal pixels can add a colour.
     for (int y = 0; y < image.rows; ++y) {
-      const uint8_t* pixel = image.ptr<uint8_t>(y);
-      for (int x = 0; x < image.cols; ++x, pixel += 3) {
-        const uint16_t colour = PaletteColour(pixel);
+      const uint8_t* row = image.ptr<uint8_t>(y);
+      for (int x = 0; x < image.cols; x = EndOfSameBgr(row, x, image.cols)) {
+        const uint16_t colour = PaletteColour(row + size_t(x) * 3);
         if (!seen[colour]) {
           seen[colour] = true;
           palette.push_back(colour);
@@ -145,16 +131,19 @@ std::optional<cv::Mat> ZefImgWriter::CreateIndexImage(const cv::Mat& image, cons
   try {
     cv::Mat indexImage(image.rows, image.cols, CV_8UC1);
     for (int y = 0; y < image.rows; ++y) {
-      const uint8_t* pixel = image.ptr<uint8_t>(y);
+      const uint8_t* row = image.ptr<uint8_t>(y);
       uint8_t* index = indexImage.ptr<uint8_t>(y);
-      for (int x = 0; x < image.cols; ++x, pixel += 3) {
-        const uint16_t found = indexOf[PaletteColour(pixel)];
-        if (found > 255) {
+      // One look-up per stretch of equal pixels.
+      for (int x = 0; x < image.cols;) {
+        const int end = EndOfSameBgr(row, x, image.cols);
+        const uint16_t found = indexOf[PaletteColour(row + size_t(x) * 3)];
+        if (found >= kMostIndices) {
           SetError(FormatMessage("error: color not in palette (image %d, paletteColor:%d)",
                                  imageNumber, found));
           return std::nullopt;
         }
-        index[x] = uint8_t(found);
+        std::memset(index + x, found, size_t(end - x));
+        x = end;
       }
     }
     return indexImage;

@@ -78,11 +78,16 @@ bool ZefImgWriter::WriteVersion3(const std::string& fileName, const std::vector<
   }
   if (!CheckImages(images, masks)) return false;
   AlphaModeForWrite alphaMode(header_, !masks.empty());
+  std::vector<PreparedImage> prepared;
+  if (!PrepareImages(images, masks, &prepared)) return false;
   std::vector<Palette> palettes;
   std::vector<int32_t> paletteMapping;
-  if (!CreatePalettes(images, &palettes, &paletteMapping)) return false;
-  std::vector<cv::Mat> indexImages;
-  if (!CreateIndexImages(images, &palettes, &paletteMapping, &indexImages)) return false;
+  palettes.reserve(prepared.size());
+  paletteMapping.reserve(prepared.size());
+  for (size_t n = 0; n < prepared.size(); ++n) {
+    palettes.push_back(std::move(prepared[n].palette));
+    paletteMapping.push_back(int32_t(n));
+  }
   OutputFile out;
   if (!OpenDestination(out, fileName)) return false;
   WriteHeader(out, images);
@@ -91,11 +96,16 @@ bool ZefImgWriter::WriteVersion3(const std::string& fileName, const std::vector<
   WritePalettes(out, palettes);
   std::vector<uint64_t> offsets;
   offsets.reserve(images.size());
-  for (size_t n = 0; n < indexImages.size() && out.Good(); ++n) {
+  for (size_t n = 0; n < prepared.size() && out.Good(); ++n) {
     offsets.push_back(out.Tell());
     out.WriteBytes(kImageMarker, 2);
-    if (!WritePaletteImage(indexImages[n], MaskOf(masks, n), out)) return false;
-    indexImages[n].release();  // no longer needed; keeps peak memory down
+    PreparedImage& image = prepared[n];
+    if (!image.data.empty()) {
+      out.WriteBytes(image.data.data(), image.data.size());
+    } else if (!WritePaletteImage(image.indexImage, MaskOf(masks, n), out)) {
+      return false;
+    }
+    image = {};  // no longer needed; keeps peak memory down
   }
   PatchImageOffsets(out, headerEnd, offsets, kImageRecordSizeV3 - 4);
   return FinishDestination(out);

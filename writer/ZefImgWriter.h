@@ -111,6 +111,18 @@ class ZefImgWriter {
                      const std::vector<cv::Mat>& masks);
   bool WriteVersion3(const std::string& fileName, const std::vector<cv::Mat>& images,
                      const std::vector<cv::Mat>& masks);
+  // What Write keeps of one image between reading it and writing it: its
+  // palette and either its finished image data or its index image.
+  struct PreparedImage {
+    Palette palette;
+    std::vector<uint8_t> data;  // empty: write the index image
+    cv::Mat indexImage;
+  };
+  // CreatePalettes followed by CreateIndexImages, with their results and
+  // messages, but reading each image once and coding it at once where it
+  // can be.
+  bool PrepareImages(const std::vector<cv::Mat>& images, const std::vector<cv::Mat>& masks,
+                     std::vector<PreparedImage>* prepared);
   bool OpenDestination(OutputFile& out, const std::string& fileName);
   // Fills in the dataOffset of every image record once the images are written.
   void PatchImageOffsets(OutputFile& out, uint64_t headerEnd, const std::vector<uint64_t>& offsets,
