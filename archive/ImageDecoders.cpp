@@ -73,22 +73,23 @@ uint32_t PaletteIndexOf(uint8_t code, uint8_t alphaPosition, uint8_t alphaMode, 
   return code & (alphaBits == 1 ? 0x7F : 0x3F);
 }
 
-// Version 3 runs: pixel code, run length. The pixel of every code is looked
-// up once per image.
+constexpr uint32_t kPixelCodes = 256;
+
+// Version 3 runs: pixel code, run length. A code is looked up in the
+// palette when it first occurs, so that an image of a few colours does
+// not pay for all 256 codes.
 class PixelCodeRuns {
  public:
   using Value = uint8_t;
   static constexpr uint32_t kRunSize = kPixelCodeRunSize;
 
   PixelCodeRuns(const PaletteColours& palette, uint8_t alphaPosition, uint8_t alphaMode,
-                uint8_t alphaBits, bool blueFirst) {
-    for (uint32_t code = 0; code < pixels_.size(); ++code) {
-      const uint32_t index = PaletteIndexOf(uint8_t(code), alphaPosition, alphaMode, alphaBits);
-      inPalette_[code] = index < palette.Count();
-      pixels_[code] =
-          inPalette_[code] ? PixelOf(SplitColour(palette[index], alphaPosition), blueFirst) : Pixel{};
-    }
-  }
+                uint8_t alphaBits, bool blueFirst)
+      : palette_(palette),
+        alphaPosition_(alphaPosition),
+        alphaMode_(alphaMode),
+        alphaBits_(alphaBits),
+        blueFirst_(blueFirst) {}
   static void Parse(const uint8_t* run, Value& value, uint8_t& length) {
     value = run[0];
     length = run[1];
@@ -97,12 +98,25 @@ class PixelCodeRuns {
     in.ReadU8(value);
     in.ReadU8(length);
   }
-  bool InPalette(Value code) const { return inPalette_[code]; }
-  Pixel PixelFor(Value code) const { return pixels_[code]; }
+  // The code's pixel, or null when its palette index is outside the palette.
+  const Pixel* Find(Value code) {
+    if (state_[code] == kUnknown) {
+      const uint32_t index = PaletteIndexOf(code, alphaPosition_, alphaMode_, alphaBits_);
+      state_[code] = index < palette_.Count() ? kInPalette : kOutside;
+      if (state_[code] == kInPalette) {
+        pixels_[code] = PixelOf(SplitColour(palette_[index], alphaPosition_), blueFirst_);
+      }
+    }
+    return state_[code] == kInPalette ? &pixels_[code] : nullptr;
+  }
 
  private:
-  std::array<Pixel, 256> pixels_;
-  std::array<bool, 256> inPalette_;
+  enum State : uint8_t { kUnknown, kInPalette, kOutside };
+  const PaletteColours& palette_;
+  uint8_t alphaPosition_, alphaMode_, alphaBits_;
+  bool blueFirst_;
+  std::array<State, kPixelCodes> state_{};
+  std::array<Pixel, kPixelCodes> pixels_;
 };
 
 // Version 1 and 2 runs: colour word, run length; the alpha nibble is ignored.
@@ -121,12 +135,48 @@ class ColourWordRuns {
     in.ReadU16(value);
     in.ReadU8(length);
   }
-  static bool InPalette(Value) { return true; }
-  Pixel PixelFor(Value word) const { return PixelOf(SplitColour(word, alphaPosition_), blueFirst_); }
+  const Pixel* Find(Value word) {
+    pixel_ = PixelOf(SplitColour(word, alphaPosition_), blueFirst_);
+    return &pixel_;
+  }
 
  private:
   uint8_t alphaPosition_;
   bool blueFirst_;
+  Pixel pixel_{};
+};
+
+// Reads the runs of one line in place from the stream's bytes, keeping the
+// position out of the stream object while pixels are stored; the stream
+// catches up when the line ends, however it ends, or before it is read
+// directly.
+class RunCursor {
+ public:
+  explicit RunCursor(InputBuffer& in)
+      : in_(in), left_(in.Remaining()), next_(left_ > 0 ? in.Data() + in.Position() : nullptr) {}
+  ~RunCursor() { CatchUp(); }
+  RunCursor(const RunCursor&) = delete;
+  RunCursor& operator=(const RunCursor&) = delete;
+
+  const uint8_t* Take(uint32_t size) {
+    if (left_ < size) return nullptr;
+    const uint8_t* bytes = next_;
+    next_ += size;
+    left_ -= size;
+    taken_ += size;
+    return bytes;
+  }
+  // After this only the stream reads.
+  void CatchUp() {
+    in_.Skip(taken_);
+    taken_ = left_ = 0;
+  }
+
+ private:
+  InputBuffer& in_;
+  uint64_t left_;
+  const uint8_t* next_;
+  uint64_t taken_ = 0;
 };
 
 // The checks of the run-length data, in their order, and with kWrite the
@@ -134,7 +184,7 @@ class ColourWordRuns {
 // short read does not deliver stays as the run before left it, so a stale
 // run length can still make a cut-off run too long.
 template <bool kWrite, typename Runs>
-const char* DecodeRuns(const Runs& runs, uint32_t width, uint32_t height, InputBuffer& in,
+const char* DecodeRuns(Runs& runs, uint32_t width, uint32_t height, InputBuffer& in,
                        cv::Mat* image) {
   uint32_t expected = 0, runsRead = 0;
   uint16_t remaining = 0;
@@ -145,20 +195,27 @@ const char* DecodeRuns(const Runs& runs, uint32_t width, uint32_t height, InputB
     in.ReadU16(remaining);
     uint8_t* row = kWrite ? image->ptr<uint8_t>(int(y)) : nullptr;
     const uint8_t* end = kWrite ? image->dataend : nullptr;
+    RunCursor cursor(in);
     uint64_t x = 0;
     while (x < width) {
-      if (const uint8_t* run = in.Take(Runs::kRunSize)) {
+      // A run read in place leaves the stream good; only a run read from
+      // the stream can find it at its end, and that run is the last either way.
+      bool fromStream = false;
+      if (const uint8_t* run = cursor.Take(Runs::kRunSize)) {
         Runs::Parse(run, value, length);
       } else {
+        cursor.CatchUp();
         Runs::ReadSlowly(in, value, length);
+        fromStream = true;
       }
       remaining = uint16_t(remaining - 1);
       ++runsRead;
       x += length;
       if (x > width) return kRleLineTooLong;
-      if (!runs.InPalette(value)) return kOutsidePalette;
-      if constexpr (kWrite) FillRun(row + (x - length) * kChannels, runs.PixelFor(value), length, end);
-      if (in.HitEndOrFailed()) return kTooShort;
+      const Pixel* pixel = runs.Find(value);
+      if (pixel == nullptr) return kOutsidePalette;
+      if constexpr (kWrite) FillRun(row + (x - length) * kChannels, *pixel, length, end);
+      if (fromStream && in.HitEndOrFailed()) return kTooShort;
     }
     if (remaining != 0) return kLineEntriesNotValid;
   }
@@ -187,7 +244,7 @@ std::optional<cv::Mat> CreateImage(uint32_t width, uint32_t height) {
 }  // namespace
 
 template <typename Runs>
-std::optional<cv::Mat> ZefImgReader::ReadRuns(const Runs& runs, uint32_t width, uint32_t height,
+std::optional<cv::Mat> ZefImgReader::ReadRuns(Runs& runs, uint32_t width, uint32_t height,
                                                InputBuffer& in) {
   if (width == 0 || height == 0) {
     Fail(kWrongImageData);
@@ -215,13 +272,14 @@ std::optional<cv::Mat> ZefImgReader::ReadPaletteImage(uint32_t width, uint32_t h
                                                       uint8_t alphaPosition, uint8_t alphaMode,
                                                       uint8_t alphaBits, InputBuffer& in,
                                                       const PaletteColours& palette) {
-  const PixelCodeRuns runs(palette, alphaPosition, alphaMode, alphaBits, blueFirst_);
+  PixelCodeRuns runs(palette, alphaPosition, alphaMode, alphaBits, blueFirst_);
   return ReadRuns(runs, width, height, in);
 }
 
 std::optional<cv::Mat> ZefImgReader::ReadColorImage(uint32_t width, uint32_t height,
                                                     uint8_t alphaPosition, InputBuffer& in) {
-  return ReadRuns(ColourWordRuns(alphaPosition, blueFirst_), width, height, in);
+  ColourWordRuns runs(alphaPosition, blueFirst_);
+  return ReadRuns(runs, width, height, in);
 }
 
 std::optional<cv::Mat> ZefImgReader::ReadColorImageRaw(uint32_t width, uint32_t height,

@@ -17,13 +17,13 @@ size_t InputBuffer::Read(void* target, size_t size) {
   return delivered;
 }
 
-void InputBuffer::ReadU16(uint16_t& value) {
+void InputBuffer::ReadU16Slowly(uint16_t& value) {
   uint8_t bytes[2] = {uint8_t(value), uint8_t(value >> 8)};
   Read(bytes, sizeof bytes);
   value = uint16_t(bytes[0] | bytes[1] << 8);
 }
 
-void InputBuffer::ReadU32(uint32_t& value) {
+void InputBuffer::ReadU32Slowly(uint32_t& value) {
   uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
                       uint8_t(value >> 24)};
   Read(bytes, sizeof bytes);

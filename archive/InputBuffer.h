@@ -25,8 +25,21 @@ class InputBuffer {
   // Bytes that do not come leave the rest of `value` as it was, just as a
   // short stream read into the variable would.
   void ReadU8(uint8_t& value) { Read(&value, 1); }
-  void ReadU16(uint16_t& value);
-  void ReadU32(uint32_t& value);
+  void ReadU16(uint16_t& value) {
+    if (const uint8_t* bytes = Take(2)) {
+      value = uint16_t(bytes[0] | bytes[1] << 8);
+    } else {
+      ReadU16Slowly(value);
+    }
+  }
+  void ReadU32(uint32_t& value) {
+    if (const uint8_t* bytes = Take(4)) {
+      value = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+              uint32_t(bytes[3]) << 24;
+    } else {
+      ReadU32Slowly(value);
+    }
+  }
 
   // The next `size` bytes in place, consumed; null, with nothing consumed
   // and no state changed, when the stream could not deliver all of them.
@@ -58,6 +71,9 @@ class InputBuffer {
   size_t Size() const { return size_; }
 
  private:
+  void ReadU16Slowly(uint16_t& value);
+  void ReadU32Slowly(uint32_t& value);
+
   const uint8_t* data_;
   size_t size_;
   uint64_t position_ = 0;

@@ -79,7 +79,7 @@ class ZefImgReader {
   bool AtImage(InputBuffer& in, uint32_t dataOffset);
   std::optional<cv::Mat> ReadColourWords(uint32_t width, uint32_t height, InputBuffer& in);
   template <typename Runs>
-  std::optional<cv::Mat> ReadRuns(const Runs& runs, uint32_t width, uint32_t height,
+  std::optional<cv::Mat> ReadRuns(Runs& runs, uint32_t width, uint32_t height,
                                   InputBuffer& in);
   // Records the message; returns false so that steps can `return Fail(...)`.
   bool Fail(const char* message);
