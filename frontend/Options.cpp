@@ -1,21 +1,12 @@
 #include "frontend/Options.h"
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 
 #include "frontend/Console.h"
+#include "frontend/TextCase.h"
 
 namespace zef::frontend {
-
-namespace {
-
-std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-}  // namespace
 
 bool ParseOptions(RunState& run, int argc, const char* const* argv) {
   if (argc < 2) {

@@ -1,6 +1,5 @@
 #include "frontend/Script.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +7,7 @@
 #include <optional>
 
 #include "frontend/Console.h"
+#include "frontend/TextCase.h"
 
 namespace zef::frontend {
 
@@ -19,11 +19,6 @@ constexpr size_t kMinOutputNameLength = 2;
 constexpr size_t kShortestLine = 4;
 constexpr char kCommentMark = '#';
 const std::string kArchiveExtension = ".zef";
-
-std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string TrimSpaces(const std::string& text) {
   const size_t first = text.find_first_not_of(' ');

@@ -29,6 +29,11 @@ TEST_F(DisplayTest, GoodArchiveIsReadAndItsWindowsAreSkipped) {
   EXPECT_EQ(run.exitCode, 0);
 }
 
+TEST_F(DisplayTest, DisplayOptionInCapitals) {
+  const ToolResult run = Run({"-SHOWIMAGES", "good.zef"});
+  EXPECT_EQ(run.output, kGreeting + "read Bitmap(s) from good.zef\n" + kNoWindows + kPrompt);
+}
+
 TEST_F(DisplayTest, DamagedSignature) {
   WriteDamaged("bad.zef", 0, 0x00);
   const ToolResult run = Run({"-showImages", "bad.zef"});

@@ -50,6 +50,9 @@ wait_until() {
   done
 }
 
+# Under LeakSanitizer, the toolkit's own libraries are not ours to judge.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$(realpath "$0")")/lsan.supp"
+
 "$fixture" "$work" "$image_count" "$start_index" || { echo "FAIL: fixture"; exit 1; }
 
 # Xvfb picks a free display itself and writes its number once it accepts
@@ -80,7 +83,9 @@ all_windows_mapped() {
 give_up() {
   echo "FAIL: $*"
   echo "--- console output"
-  cat "$work/out.txt" "$work/err.txt" 2>/dev/null
+  cat "$work/out.txt" 2>/dev/null
+  echo "--- error output"
+  cat "$work/err.txt" 2>/dev/null
   exit 1
 }
 wait_until prompt_shown && ! test -e "$work/rc.txt" || give_up "the tool did not wait for a key"
@@ -129,6 +134,8 @@ wait_until test -e "$work/left.txt" || fail "the shell after the tool did not fi
 if [ "$failures" -ne 0 ]; then
   echo "--- console output"
   cat "$work/out.txt"
+  echo "--- error output"
+  cat "$work/err.txt"
   exit 1
 fi
 echo "all $((3 * image_count)) windows titled and placed; key ended the wait and stayed unread"
