@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "TestImages.h"
@@ -51,6 +52,19 @@ class ToolTest : public ::testing::Test {
   uint64_t SizeOf(const std::string& name) const { return std::filesystem::file_size(dir_ / name); }
 
   ToolResult Run(const std::vector<std::string>& arguments) const {
+    // Everything the child needs is made before the fork: after it, only
+    // calls that are safe in a copy of a threaded process are made.
+    std::vector<char*> argv{const_cast<char*>(ZEFICONVERT_PATH)};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+      const std::string_view text(*variable);
+      if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0) {
+        environment.push_back(*variable);
+      }
+    }
+    environment.push_back(nullptr);
     int out[2];
     if (pipe(out) != 0) return {};
     const pid_t child = fork();
@@ -60,13 +74,8 @@ class ToolTest : public ::testing::Test {
       dup2(devNull, STDERR_FILENO);
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
-      unsetenv("DISPLAY");
-      unsetenv("WAYLAND_DISPLAY");
       if (chdir(dir_.path().c_str()) != 0) _exit(126);
-      std::vector<char*> argv{const_cast<char*>(ZEFICONVERT_PATH)};
-      for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-      argv.push_back(nullptr);
-      execv(ZEFICONVERT_PATH, argv.data());
+      execve(ZEFICONVERT_PATH, argv.data(), environment.data());
       _exit(127);
     }
     close(out[1]);
