@@ -165,9 +165,10 @@ bool ZefImgWriter::WritePalettes(OutputFile& out, const std::vector<Palette>& pa
   }
   const uint64_t blockEnd = out.Tell();
   if (out.Good()) out.SeekAbsolute(blockStart + kPaletteSpecificationsHead);
-  for (uint64_t offset : dataOffsets) {
-    if (out.Good()) out.SeekRelative(6);  // over paletteNumber and entryCount
-    out.WriteU32(uint32_t(offset));
+  // Each record is written whole again, its other fields unchanged, so
+  // that the patch is one stretch of bytes rather than a seek per record.
+  for (size_t n = 0; n < palettes.size(); ++n) {
+    WritePaletteRecord(out, palettes, n, uint32_t(dataOffsets[n]));
   }
   if (out.Good()) out.SeekAbsolute(blockEnd);
   return true;
@@ -178,11 +179,16 @@ bool ZefImgWriter::WritePaletteSpecifications(OutputFile& out,
   out.WriteBytes(kPaletteSpecificationsMarker, 2);
   out.WriteU32(uint32_t(palettes.size()));
   for (size_t n = 0; n < palettes.size(); ++n) {
-    out.WriteU16(uint16_t(n));
-    out.WriteU32(uint32_t(palettes[n].size()));
-    out.WriteU32(0);  // dataOffset, filled in once the data is written
+    WritePaletteRecord(out, palettes, n, 0);  // the data offset is filled in later
   }
   return true;
+}
+
+void ZefImgWriter::WritePaletteRecord(OutputFile& out, const std::vector<Palette>& palettes,
+                                      size_t n, uint32_t dataOffset) {
+  out.WriteU16(uint16_t(n));
+  out.WriteU32(uint32_t(palettes[n].size()));
+  out.WriteU32(dataOffset);
 }
 
 bool ZefImgWriter::WritePaletteData(OutputFile& out, const Palette& palette) {

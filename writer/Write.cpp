@@ -65,7 +65,7 @@ bool ZefImgWriter::WriteVersion2(const std::string& fileName, const std::vector<
     out.WriteBytes(kImageMarker, 2);
     WriteColorImage(images[n], MaskOf(masks, n), out);
   }
-  PatchImageOffsets(out, headerEnd, offsets, kImageRecordSizeV2 - 4);
+  PatchImageOffsets(out, headerEnd, images, nullptr, offsets);
   return FinishDestination(out);
 }
 
@@ -107,7 +107,7 @@ bool ZefImgWriter::WriteVersion3(const std::string& fileName, const std::vector<
     }
     image = {};  // no longer needed; keeps peak memory down
   }
-  PatchImageOffsets(out, headerEnd, offsets, kImageRecordSizeV3 - 4);
+  PatchImageOffsets(out, headerEnd, images, &paletteMapping, offsets);
   return FinishDestination(out);
 }
 
@@ -120,11 +120,14 @@ bool ZefImgWriter::OpenDestination(OutputFile& out, const std::string& fileName)
 }
 
 void ZefImgWriter::PatchImageOffsets(OutputFile& out, uint64_t headerEnd,
-                                     const std::vector<uint64_t>& offsets, uint32_t recordSkip) {
+                                     const std::vector<cv::Mat>& images,
+                                     const std::vector<int32_t>* paletteMapping,
+                                     const std::vector<uint64_t>& offsets) {
   if (out.Good()) out.SeekAbsolute(headerEnd + 2);  // behind the table's marker
-  for (uint64_t offset : offsets) {
-    if (out.Good()) out.SeekRelative(recordSkip);
-    out.WriteU32(uint32_t(offset));
+  // Each record is written whole again, its other fields unchanged, so
+  // that the patch is one stretch of bytes rather than a seek per record.
+  for (size_t n = 0; n < offsets.size(); ++n) {
+    WriteImageRecord(out, images, paletteMapping, n, uint32_t(offsets[n]));
   }
 }
 
@@ -166,13 +169,20 @@ bool ZefImgWriter::WriteImageSpecifications(OutputFile& out, const std::vector<c
   }
   out.WriteBytes(kImageSpecificationsMarker, 2);
   for (size_t n = 0; n < images.size(); ++n) {
-    out.WriteU16(uint16_t(n));
-    out.WriteU32(uint32_t(images[n].cols));
-    out.WriteU32(uint32_t(images[n].rows));
-    if (version_ == kVersion3) out.WriteU16(uint16_t((*paletteMapping)[n]));
-    out.WriteU32(uint32_t(images[n].cols));  // dataOffset placeholder, patched by Write
+    // The data offset holds the width until Write patches it.
+    WriteImageRecord(out, images, paletteMapping, n, uint32_t(images[n].cols));
   }
   return true;
+}
+
+void ZefImgWriter::WriteImageRecord(OutputFile& out, const std::vector<cv::Mat>& images,
+                                    const std::vector<int32_t>* paletteMapping, size_t n,
+                                    uint32_t dataOffset) {
+  out.WriteU16(uint16_t(n));
+  out.WriteU32(uint32_t(images[n].cols));
+  out.WriteU32(uint32_t(images[n].rows));
+  if (version_ == kVersion3) out.WriteU16(uint16_t((*paletteMapping)[n]));
+  out.WriteU32(dataOffset);
 }
 
 }  // namespace zef

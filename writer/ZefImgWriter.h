@@ -125,8 +125,14 @@ class ZefImgWriter {
                      std::vector<PreparedImage>* prepared);
   bool OpenDestination(OutputFile& out, const std::string& fileName);
   // Fills in the dataOffset of every image record once the images are written.
-  void PatchImageOffsets(OutputFile& out, uint64_t headerEnd, const std::vector<uint64_t>& offsets,
-                         uint32_t recordSkip);
+  void PatchImageOffsets(OutputFile& out, uint64_t headerEnd, const std::vector<cv::Mat>& images,
+                         const std::vector<int32_t>* paletteMapping,
+                         const std::vector<uint64_t>& offsets);
+  // One record of the image table, and one palette record.
+  void WriteImageRecord(OutputFile& out, const std::vector<cv::Mat>& images,
+                        const std::vector<int32_t>* paletteMapping, size_t n, uint32_t dataOffset);
+  void WritePaletteRecord(OutputFile& out, const std::vector<Palette>& palettes, size_t n,
+                          uint32_t dataOffset);
   bool FinishDestination(OutputFile& out);
 
  protected:
