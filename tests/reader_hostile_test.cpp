@@ -124,4 +124,26 @@ TEST(ReaderHostile, Version1SizeBeyondThirtyTwoBits) {
                            "error in image data (too short)");
 }
 
+TEST(ReaderHostile, SoundImageWiderThanTheImageLibraryTakes) {
+  // One line of 255-pixel runs, wider than an image row can be: the data
+  // is read through, and only sound data is reported as too large.
+  constexpr uint32_t kRuns = 2807170;  // 715,828,350 pixels of 3 bytes: over 2^31 bytes
+  const Line line(kRuns, {0, 255});
+  Bytes archive = ArchiveV3(CodeHeader(0, 0), 0, {{kRuns * 255, 1, RunData({line}), 0}}, {{0x0123}});
+  ExpectFailsWithoutImages(archive, "wrong image data");
+  zef::ZefImgReader reader;
+  const Bytes data = RunData({line});
+  const Bytes palette = {0x23, 0x01};
+  zef::InputBuffer sound(data.data(), data.size());
+  EXPECT_FALSE(reader.ReadPaletteImage(kRuns * 255, 1, zef::kAlphaPositionHigh, 0, 0, sound,
+                                       zef::PaletteColours(palette.data(), palette.size(), 0, 1)));
+  EXPECT_EQ(reader.GetError(), "error in image data (image too large)");
+  Bytes miscounted = data;
+  miscounted[0] ^= 1;
+  zef::InputBuffer faulty(miscounted.data(), miscounted.size());
+  EXPECT_FALSE(reader.ReadPaletteImage(kRuns * 255, 1, zef::kAlphaPositionHigh, 0, 0, faulty,
+                                       zef::PaletteColours(palette.data(), palette.size(), 0, 1)));
+  EXPECT_EQ(reader.GetError(), "entries!=allentries?!");
+}
+
 }  // namespace
