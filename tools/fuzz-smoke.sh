@@ -16,17 +16,18 @@ build=$(cd "$build" && pwd)
 cmake -S fuzz -B "$build" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null || exit 1
 cmake --build "$build" -j"$(nproc)" || exit 1
 
-# target, dictionary, seed folder
+# target, dictionary, seed folder, longest input (the writer's inputs only
+# paint small images; longer ones would just slow it down)
 targets=(
-  "reader_fuzz fuzz/zef.dict fuzz/seeds/reader"
-  "writer_fuzz - -"
-  "script_fuzz fuzz/script.dict fuzz/seeds/script"
-  "device_fuzz fuzz/zef.dict fuzz/seeds/device"
+  "reader_fuzz fuzz/zef.dict fuzz/seeds/reader 4096"
+  "writer_fuzz - - 512"
+  "script_fuzz fuzz/script.dict fuzz/seeds/script 4096"
+  "device_fuzz fuzz/zef.dict fuzz/seeds/device 4096"
 )
 
 failed=()
 for entry in "${targets[@]}"; do
-  read -r name dict seeds <<<"$entry"
+  read -r name dict seeds max_len <<<"$entry"
   binary="$build/$name"
   if [ ! -x "$binary" ]; then
     echo "fuzz-smoke: $name not built, skipped"
@@ -34,7 +35,7 @@ for entry in "${targets[@]}"; do
   fi
   corpus="$build/corpus-${name%_fuzz}"
   mkdir -p "$corpus"
-  args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+  args=(-max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
         -artifact_prefix="$build/$name-")
   [ "$dict" != - ] && args+=(-dict="$root/$dict")
   dirs=("$corpus")

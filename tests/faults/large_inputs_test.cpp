@@ -30,11 +30,19 @@ cv::Mat ManyMask(int n) {
   return MakeImage(3, 2, [n](int x, int y) { return cv::Vec3b::all(uint8_t((n + x + y) * 37)); });
 }
 
+// The library's own loops: a sanitizer build instruments only ours, and
+// these images are large.
+cv::Mat HighNibbles(const cv::Mat& image) {
+  cv::Mat result;
+  cv::bitwise_and(image, cv::Scalar::all(0xF0), result);
+  return result;
+}
+
 void ExpectSameImages(const std::vector<cv::Mat>& decoded, const std::vector<cv::Mat>& sources) {
   ASSERT_EQ(decoded.size(), sources.size());
   for (size_t n = 0; n < sources.size(); ++n) {
     ASSERT_EQ(decoded[n].size(), sources[n].size()) << "image " << n;
-    ASSERT_EQ(cv::norm(decoded[n], Quantised(sources[n]), cv::NORM_INF), 0) << "image " << n;
+    ASSERT_EQ(cv::norm(decoded[n], HighNibbles(sources[n]), cv::NORM_INF), 0) << "image " << n;
   }
 }
 
@@ -73,11 +81,13 @@ TEST(LargeInputs, ImageOf8192By8192WithFewColoursConverts) {
   TempDir dir;
   // Four colours in bands of 64 lines, with a stripe every 100 columns, so
   // that the lines hold runs of both kinds: long ones and short ones.
+  constexpr int kBand = 64, kStripeStep = 100;
+  const cv::Scalar colours[4] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {17, 34, 51}};
   cv::Mat image(kLargeSide, kLargeSide, CV_8UC3);
-  const cv::Vec3b colours[4] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {17, 34, 51}};
-  for (int y = 0; y < kLargeSide; ++y) {
-    cv::Vec3b* row = image.ptr<cv::Vec3b>(y);
-    for (int x = 0; x < kLargeSide; ++x) row[x] = colours[(y / 64 + (x % 100 == 0)) % 4];
+  for (int band = 0; band < kLargeSide / kBand; ++band) {
+    cv::Mat lines = image.rowRange(band * kBand, (band + 1) * kBand);
+    lines.setTo(colours[band % 4]);
+    for (int x = 0; x < kLargeSide; x += kStripeStep) lines.col(x).setTo(colours[(band + 1) % 4]);
   }
   ASSERT_TRUE(cv::imwrite((dir / "large.png").string(), image, {cv::IMWRITE_PNG_COMPRESSION, 1}));
   WriteText(dir / "script.txt",
