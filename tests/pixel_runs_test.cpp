@@ -20,8 +20,8 @@ int NaiveEndOfSameBgr(const std::vector<uint8_t>& row, int x, int width) {
   return end;
 }
 
-// Widths that put the change before, on and after 8- and 32-byte blocks.
-constexpr int kWidths[] = {1, 2, 3, 7, 8, 9, 10, 11, 12, 15, 16, 17, 31, 32, 33, 45, 64, 100};
+// Widths that put the change before, on and after 8-, 32- and 48-byte blocks.
+constexpr int kWidths[] = {1, 2, 3, 7, 8, 9, 10, 11, 12, 15, 16, 17, 18, 31, 32, 33, 34, 45, 64, 100, 150};
 
 TEST(PixelRuns, SameBgrEndsAtTheFirstPixelWithAnyOtherByte) {
   for (int width : kWidths) {

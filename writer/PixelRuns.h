@@ -48,6 +48,21 @@ inline uint32_t SameBytes(const uint8_t* a, const uint8_t* b) {
          uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(a1, b1))) << 16;
 }
 
+// Three pixel-aligned 16-byte pieces: a whole number of 3-byte pixels.
+inline constexpr size_t kPatternBytes = 48;
+
+// True when each of the 48 bytes at `a` equals the byte at `b` in the same
+// place: one test for a long stretch.
+inline bool Same48(const uint8_t* a, const uint8_t* b) {
+  __m128i same = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)));
+  same = _mm_and_si128(same, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 16)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16))));
+  same = _mm_and_si128(same, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 32)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 32))));
+  return _mm_movemask_epi8(same) == 0xFFFF;
+}
+
 // The same against one byte value repeated.
 inline uint32_t BytesEqualTo(const uint8_t* a, __m128i value) {
   const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
@@ -67,6 +82,16 @@ inline int EndOfSameBgr(const uint8_t* row, int x, int width) {
   size_t at = size_t(x + 1) * 3;
   const size_t end = size_t(width) * 3;
 #if defined(__SSE2__)
+  // Once sixteen pixels are known equal, their 48 bytes are the pattern
+  // that every further 48 bytes of the stretch repeat: one load per 16 bytes.
+  if (at + pixelruns::kPatternBytes <= end &&
+      pixelruns::Same48(row + at, row + at - 3)) {
+    const uint8_t* pattern = row + at - 3;
+    at += pixelruns::kPatternBytes;
+    while (at + pixelruns::kPatternBytes <= end && pixelruns::Same48(row + at, pattern)) {
+      at += pixelruns::kPatternBytes;
+    }
+  }
   while (at + pixelruns::kBlock <= end) {
     const uint32_t same = pixelruns::SameBytes(row + at, row + at - 3);
     if (same != ~uint32_t{0}) return int((at + size_t(std::countr_zero(~same))) / 3);
