@@ -1,0 +1,26 @@
+// A folder of sprite PNGs with their masks and a conversion script for
+// them: the input of an end-to-end conversion.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zefbench {
+
+inline constexpr int kSpriteSetCount = 300;
+inline constexpr int kSpriteSetSmallest = 32;
+inline constexpr int kSpriteSetLargest = 256;
+
+struct SpriteSet {
+  std::string script;   // absolute path of the conversion script
+  std::string archive;  // absolute path the script names as its output
+  std::vector<std::string> files;  // every image and mask file, script order
+  uint64_t decodedBytes = 0;  // the pictures in memory: 3 bytes per image pixel, 1 per mask pixel
+};
+
+// Writes `count` sprites and their masks into the folder (which must
+// exist), and the script that converts them. Same folder, same files.
+SpriteSet MakeSpriteSet(const std::string& folder, int count = kSpriteSetCount);
+
+}  // namespace zefbench
