@@ -17,6 +17,9 @@ namespace {
 // Larger shapes go first so that small ones land on top of them; a layout
 // that still hides a colour is drawn again from the next seed.
 constexpr int kLayoutAttempts = 64;
+constexpr uint32_t kNextLayoutSeed = 7919;  // seeds of further attempts
+// Separates the colour generator's seed from the layout's.
+constexpr uint32_t kColourSeedSalt = 0x9E3779B9u;
 constexpr uint8_t kOpaque = 255;
 constexpr uint8_t kHalfOpaque = 160;
 
@@ -51,7 +54,7 @@ Sprite Draw(int width, int height, int colours, int shapes, uint32_t seed) {
   std::mt19937 random(seed);
   // The colours come from their own generator so that the layout does not
   // depend on how many there are.
-  std::mt19937 colourRandom(seed ^ 0x9E3779B9u);
+  std::mt19937 colourRandom(seed ^ kColourSeedSalt);
   const std::vector<cv::Scalar> palette = DistinctColours(colours, colourRandom);
   Sprite sprite{cv::Mat(height, width, CV_8UC3, palette[0]), cv::Mat::zeros(height, width, CV_8UC1)};
   if (shapes <= 0 || colours < 2) return sprite;
@@ -90,7 +93,7 @@ Sprite Draw(int width, int height, int colours, int shapes, uint32_t seed) {
 Sprite MakeSprite(int width, int height, int colours, int shapes, uint32_t seed) {
   Sprite sprite;
   for (int attempt = 0; attempt < kLayoutAttempts; ++attempt) {
-    sprite = Draw(width, height, colours, shapes, seed + uint32_t(attempt) * 7919u);
+    sprite = Draw(width, height, colours, shapes, seed + uint32_t(attempt) * kNextLayoutSeed);
     if (CountColours(sprite.image) == colours) break;
   }
   return sprite;
