@@ -446,30 +446,81 @@ static inline uint32_t pixel_of(unsigned format, uint32_t colour, uint32_t alpha
     return (colour & 0x00F) << 4 | (colour & 0x0F0) << 8 | (colour & 0xF00) << 12;
 }
 
-/* Long runs go four pixels (twelve bytes) at a time; compilers turn the
- * fixed-size copy into a few word stores. Short runs do not repay making
- * the four-pixel pattern. */
-#define LONG_RUN 16
-static inline void fill_bgr888(uint8_t *out, uint32_t pixel, uint32_t count)
+#ifdef __OPTIMIZE_SIZE__
+static void fill_bgr888(uint8_t *out, uint32_t pixel, uint32_t count, const uint8_t *line_end)
 {
-    uint8_t four[12];
-    unsigned i;
-
-    if (count >= LONG_RUN) {
-        for (i = 0; i < sizeof four; i += 3) {
-            four[i] = (uint8_t)pixel;
-            four[i + 1] = (uint8_t)(pixel >> 8);
-            four[i + 2] = (uint8_t)(pixel >> 16);
-        }
-        for (; count >= 4; count -= 4, out += sizeof four)
-            memcpy(out, four, sizeof four);
-    }
+    (void)line_end;
     for (; count; count--, out += 3) {
         out[0] = (uint8_t)pixel;
         out[1] = (uint8_t)(pixel >> 8);
         out[2] = (uint8_t)(pixel >> 16);
     }
 }
+
+static void fill_16(uint16_t *out, uint32_t pixel, uint32_t count, const uint16_t *line_end)
+{
+    (void)line_end;
+    while (count--)
+        *out++ = (uint16_t)pixel;
+}
+#else
+/* Runs go out in 8-byte stores of the repeated pixel, built in registers:
+ * a pattern built in memory and loaded wider than it was stored would wait
+ * for its stores on every run. The last store may reach past the run onto
+ * pixels that later runs of the line overwrite, but never past the line. */
+#define PATTERN_STEP 24           /* three words: eight BGR888 pixels */
+
+static inline void store_word(uint8_t *at, uint64_t word) { memcpy(at, &word, sizeof word); }
+
+static inline void fill_bgr888(uint8_t *out, uint32_t pixel, uint32_t count, const uint8_t *line_end)
+{
+    const uint64_t one = pixel;
+    /* b g r b g r b g | r b g r b g r b | g r b g r b g r */
+    const uint64_t first = one | one << 24 | one << 48;
+    const uint64_t second = one >> 16 | one << 8 | one << 32 | one << 56;
+    const uint64_t third = one >> 8 | one << 16 | one << 40;
+    const size_t bytes = (size_t)count * 3;
+    size_t done = 0;
+
+    if ((size_t)(line_end - out) >= bytes + PATTERN_STEP) {
+        for (; done < bytes; done += PATTERN_STEP) {
+            store_word(out + done, first);
+            store_word(out + done + 8, second);
+            store_word(out + done + 16, third);
+        }
+        return;
+    }
+    /* near the line's end: whole steps, then pixel by pixel */
+    for (; bytes - done >= PATTERN_STEP; done += PATTERN_STEP) {
+        store_word(out + done, first);
+        store_word(out + done + 8, second);
+        store_word(out + done + 16, third);
+    }
+    for (out += done; done < bytes; done += 3, out += 3) {
+        out[0] = (uint8_t)pixel;
+        out[1] = (uint8_t)(pixel >> 8);
+        out[2] = (uint8_t)(pixel >> 16);
+    }
+}
+
+/* The same for 16-bit pixels: four to a word. */
+static inline void fill_16(uint16_t *out, uint32_t pixel, uint32_t count, const uint16_t *line_end)
+{
+    const uint64_t word = (uint64_t)(pixel & 0xFFFFu) * 0x0001000100010001u;
+    const size_t room = (size_t)(line_end - out);
+    uint32_t done = 0;
+
+    if (room >= (size_t)count + 4) {
+        for (; done < count; done += 4)
+            store_word((uint8_t *)(out + done), word);
+        return;
+    }
+    for (; count - done >= 4; done += 4)
+        store_word((uint8_t *)(out + done), word);
+    for (; done < count; done++)
+        out[done] = (uint16_t)pixel;
+}
+#endif
 
 /* Only the checks: what opening the archive and skipping a line need. */
 #define CHECKS_ONLY 3u
@@ -502,13 +553,12 @@ static inline int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
             continue;
         }
         pixel = pixel_of(format, r.colour, r.alpha);
-        if (format == ZEFDEC_BGR888)
-            fill_bgr888((uint8_t *)line + (size_t)x * 3, pixel, r.length);
-        else if (line) {
-            uint16_t *out = (uint16_t *)line + x;
-            for (n = r.length; n; n--)
-                *out++ = (uint16_t)pixel;
-        }
+        /* the line may be NULL when only alpha is wanted */
+        if (line && format == ZEFDEC_BGR888)
+            fill_bgr888((uint8_t *)line + (size_t)x * 3, pixel, r.length,
+                        (uint8_t *)line + (size_t)width * 3);
+        else if (line)
+            fill_16((uint16_t *)line + x, pixel, r.length, (uint16_t *)line + width);
         if (alpha)
             for (n = 0; n < r.length; n++)
                 alpha[x + n] = (uint8_t)r.alpha;
