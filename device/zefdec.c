@@ -604,15 +604,15 @@ static int line_checks_at_once(zefdec_image *image)
         return 0;
     if (image->layout.form == FORM_CODES) {
         for (i = 0; i < runs; i++) {
-            uint32_t index = ((uint32_t)p[2 * i] >> shift) & mask;
-            length += p[2 * i + 1];
+            uint32_t index = ((uint32_t)p[CODE_RUN_SIZE * i] >> shift) & mask;
+            length += p[CODE_RUN_SIZE * i + 1];
             largest = index > largest ? index : largest;
         }
         if (largest >= image->layout.palette_size)
             return 0;
     } else
         for (i = 0; i < runs; i++)
-            length += p[WORD_RUN_SIZE * i + 2];
+            length += p[WORD_RUN_SIZE * i + WORD_SIZE];
     if (length != image->width)
         return 0;
     image->next = p + runs * size;
