@@ -26,11 +26,17 @@ const std::string& ArchivePath() {
   static const std::string path = [] {
     const std::filesystem::path folder =
         std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-    std::atexit([] { std::remove(ArchivePath().c_str()); });
     return (folder / ("zef-reader-fuzz-" + std::to_string(getpid()) + ".zef")).string();
   }();
   return path;
 }
+
+// Removes the scratch file when an execution ends, so that no run of the
+// fuzzer leaves files behind, however it is stopped between executions.
+struct RemoveWhenDone {
+  const std::string& path;
+  ~RemoveWhenDone() { std::remove(path.c_str()); }
+};
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "reader_fuzz: %s\n", what);
@@ -63,6 +69,7 @@ ZEF_NO_COVERAGE bool SameImages(const std::vector<cv::Mat>& a, const std::vector
 ZEF_NO_COVERAGE void CompareWithFileRead(const uint8_t* data, size_t size,
                                          const std::optional<std::vector<cv::Mat>>& fromMemory,
                                          const std::string& memoryError) {
+  const RemoveWhenDone scratch{ArchivePath()};
   {
     std::ofstream out(ArchivePath(), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), std::streamsize(size));

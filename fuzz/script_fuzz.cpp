@@ -23,11 +23,17 @@ const std::string& ScriptPath() {
   static const std::string path = [] {
     const std::filesystem::path folder =
         std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-    std::atexit([] { std::remove(ScriptPath().c_str()); });
     return (folder / ("zef-script-fuzz-" + std::to_string(getpid()) + ".txt")).string();
   }();
   return path;
 }
+
+// Removes the scratch file when an execution ends, so that no run of the
+// fuzzer leaves files behind, however it is stopped between executions.
+struct RemoveWhenDone {
+  const std::string& path;
+  ~RemoveWhenDone() { std::remove(path.c_str()); }
+};
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "script_fuzz: %s\n", what);
@@ -52,6 +58,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const RemoveWhenDone scratch{ScriptPath()};
   {
     std::ofstream out(ScriptPath(), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), std::streamsize(size));

@@ -19,10 +19,7 @@
 #include <fstream>
 #include <iterator>
 
-#if __has_include("archive/ZefImgReader.h")
 #include "archive/ZefImgReader.h"
-#define ZEF_HAVE_READER 1
-#endif
 #include "device/zefdec.h"
 #include "writer/ZefImgWriter.h"
 
@@ -42,19 +39,21 @@ constexpr int kMaxWideWidth = 600;
 constexpr int kMaxWideHeight = 2;
 constexpr int kMaxColours = 300;
 
-std::string ArchivePath() {
-  const std::filesystem::path folder =
-      std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-  return (folder / ("zef-writer-fuzz-" + std::to_string(getpid()) + ".zef")).string();
-}
-
 const std::string& Archive() {
   static const std::string path = [] {
-    std::atexit([] { std::remove(ArchivePath().c_str()); });
-    return ArchivePath();
+    const std::filesystem::path folder =
+        std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+    return (folder / ("zef-writer-fuzz-" + std::to_string(getpid()) + ".zef")).string();
   }();
   return path;
 }
+
+// Removes the scratch file when an execution ends, so that no run of the
+// fuzzer leaves files behind, however it is stopped between executions.
+struct RemoveWhenDone {
+  const std::string& path;
+  ~RemoveWhenDone() { std::remove(path.c_str()); }
+};
 
 [[noreturn]] void Fail(const char* what, int image) {
   std::fprintf(stderr, "writer_fuzz: %s (image %d)\n", what, image);
@@ -209,6 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
   const bool mustFail =
       maskMismatch || (version == zef::kVersion3 && (paletteTooBig || (useMasks && alphaValues == 0)));
+  const RemoveWhenDone scratch{Archive()};
   const bool written = writer.Write(Archive(), images, masks);
   if (written == mustFail) Fail(written ? "invalid input written" : writer.GetError().c_str(), -1);
   if (!written) {
@@ -221,7 +221,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   std::ifstream in(Archive(), std::ios::binary);
   const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   CheckWithDevice(file, images, masks, version, alphaValues, startIndex);
-#ifdef ZEF_HAVE_READER
   zef::ZefImgReader reader;
   const std::optional<std::vector<cv::Mat>> decoded = reader.ReadMemory(file.data(), file.size());
   if (!decoded) Fail(reader.GetError().c_str(), -1);
@@ -234,6 +233,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (version == zef::kVersion3 && reader.GetStartIndex() != uint32_t(startIndex)) {
     Fail("start index differs", -1);
   }
-#endif
   return 0;
 }
