@@ -17,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "TestImages.h"
@@ -52,6 +53,19 @@ inline FolderState SnapshotFolder(const std::filesystem::path& folder) {
 
 inline ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                        int guardMillis = 120000) {
+  // Everything the child needs is made before the fork: a copy of a
+  // threaded process may only make async-signal-safe calls.
+  std::vector<char*> argv{const_cast<char*>(ZEFICONVERT_PATH)};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string_view text(*variable);
+    if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0) {
+      environment.push_back(*variable);
+    }
+  }
+  environment.push_back(nullptr);
   int out[2];
   if (pipe(out) != 0) return {};
   const pid_t child = fork();
@@ -60,13 +74,8 @@ inline ToolRun RunTool(const std::filesystem::path& folder, const std::vector<st
     dup2(devNull, STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     close(out[0]);
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
     if (chdir(folder.c_str()) != 0) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(ZEFICONVERT_PATH)};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execv(ZEFICONVERT_PATH, argv.data());
+    execve(ZEFICONVERT_PATH, argv.data(), environment.data());
     _exit(127);
   }
   close(out[1]);
