@@ -17,10 +17,26 @@ namespace zef::frontend {
 
 namespace {
 
+// Only a regular file (links followed) goes to the decoder: a pipe would
+// block it, a device might never end. A name with a NUL byte would be
+// opened by its part before the NUL, which is another file.
+bool IsRegularFile(const std::string& fileName) {
+  if (fileName.find('\0') != std::string::npos) return false;
+  struct stat status {};
+  return stat(fileName.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// The name as the console shows it: up to a NUL byte, as printing a C
+// string does.
+std::string ShownName(const std::string& fileName) {
+  return fileName.substr(0, fileName.find('\0'));
+}
+
 // An empty picture when the file cannot be read or decoded. IMREAD_COLOR
 // always yields 8-bit, 3-channel pictures with the top row first, so source
 // images never need a conversion or a flip.
 cv::Mat LoadColourPicture(const std::string& fileName) {
+  if (!IsRegularFile(fileName)) return {};
   try {
     return cv::imread(fileName, cv::IMREAD_COLOR);
   } catch (const cv::Exception&) {
@@ -85,7 +101,7 @@ bool LoadSourceImages(RunState& run) {
     PrintLine("Loading " + name);
     cv::Mat image = LoadColourPicture(name);
     if (image.empty()) {
-      PrintLine("Could not load image " + name + "...");
+      PrintLine("Could not load image " + ShownName(name) + "...");
       return false;
     }
     if (!CheckColours(run, name, image)) return false;
@@ -102,7 +118,7 @@ bool LoadMasks(RunState& run) {
     PrintLine("Loading " + name);
     cv::Mat mask = LoadColourPicture(name);
     if (mask.empty()) {
-      PrintLine("Could not load mask image " + name + "...");
+      PrintLine("Could not load mask image " + ShownName(name) + "...");
       return false;
     }
     if (mask.size() != run.sourceImages[j].size()) {
@@ -115,7 +131,7 @@ bool LoadMasks(RunState& run) {
                 " channels to 8 bpp and 1 channel");
       mask = ToGrey(mask);
       if (mask.empty()) {
-        PrintLine("Could not load mask image " + name + "...");
+        PrintLine("Could not load mask image " + ShownName(name) + "...");
         return false;
       }
     }
