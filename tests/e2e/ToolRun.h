@@ -1,6 +1,8 @@
-// Runs the built ZefiConvert as a user would, in a folder of its own, with
-// standard input from /dev/null and no window system, and hands back what
-// it printed.
+// Runs the built ZefiConvert as a user without a desktop would: in a folder
+// of its own, standard input from /dev/null, no window system. Hands back
+// what it printed on standard output and how it ended; standard error goes
+// to the test's log, where a crash or sanitizer report then shows. The
+// end-to-end and fault tests share it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,11 +11,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,67 +44,95 @@ inline const std::string kMaskConversion =
 
 struct ToolResult {
   std::string output;
-  int exitCode = -1;  // -1 when the tool did not end by itself
+  int exitCode = -1;    // -1 when the tool did not end by itself
+  bool exited = false;  // false: killed by a signal or stopped by the guard
 };
+
+// Long enough for thousands of images under a sanitizer; a hanging key
+// wait then fails its test instead of stalling the suite.
+inline constexpr int kHangGuardMillis = 120000;
+
+inline ToolResult RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                          int guardMillis = kHangGuardMillis) {
+  // Everything the child needs is made before the fork: a copy of a
+  // threaded process may only make async-signal-safe calls.
+  std::vector<char*> argv{const_cast<char*>(ZEFICONVERT_PATH)};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string_view text(*variable);
+    if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0) {
+      environment.push_back(*variable);
+    }
+  }
+  environment.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    const int devNull = open("/dev/null", O_RDWR);
+    dup2(devNull, STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    execve(ZEFICONVERT_PATH, argv.data(), environment.data());
+    _exit(127);
+  }
+  close(out[1]);
+  ToolResult result;
+  pollfd entry{out[0], POLLIN, 0};
+  char buffer[4096];
+  bool ended = false;
+  while (!ended && poll(&entry, 1, guardMillis) > 0) {
+    const ssize_t got = read(out[0], buffer, sizeof buffer);
+    if (got > 0) result.output.append(buffer, size_t(got));
+    ended = got <= 0;
+  }
+  close(out[0]);
+  if (!ended) kill(child, SIGKILL);  // a hang is reported as a run that did not exit
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!ended) return result;
+  result.exited = WIFEXITED(status);
+  result.exitCode = result.exited ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+inline void WriteText(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// What a folder holds: per entry its kind, size, change time and, for a
+// plain file, its bytes. Links are not followed.
+using FolderState = std::map<std::string, std::string>;
+
+inline FolderState SnapshotFolder(const std::filesystem::path& folder) {
+  FolderState state;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    struct stat status {};
+    if (lstat(entry.path().c_str(), &status) != 0) continue;
+    std::string description = std::to_string(status.st_mode) + " " + std::to_string(status.st_size) +
+                              " " + std::to_string(status.st_mtim.tv_sec) + "." +
+                              std::to_string(status.st_mtim.tv_nsec);
+    if (S_ISREG(status.st_mode)) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      description.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    state[std::filesystem::relative(entry.path(), folder).string()] = description;
+  }
+  return state;
+}
 
 class ToolTest : public ::testing::Test {
  protected:
-  void WriteText(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-  }
+  void WriteText(const std::string& name, const std::string& text) { zeftest::WriteText(dir_ / name, text); }
   void SavePicture(const std::string& name, const cv::Mat& picture) {
     ASSERT_TRUE(cv::imwrite((dir_ / name).string(), picture));
   }
   uint64_t SizeOf(const std::string& name) const { return std::filesystem::file_size(dir_ / name); }
 
-  ToolResult Run(const std::vector<std::string>& arguments) const {
-    // Everything the child needs is made before the fork: after it, only
-    // calls that are safe in a copy of a threaded process are made.
-    std::vector<char*> argv{const_cast<char*>(ZEFICONVERT_PATH)};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> environment;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-      const std::string_view text(*variable);
-      if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0) {
-        environment.push_back(*variable);
-      }
-    }
-    environment.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) return {};
-    const pid_t child = fork();
-    if (child == 0) {
-      const int devNull = open("/dev/null", O_RDWR);
-      dup2(devNull, STDIN_FILENO);
-      dup2(devNull, STDERR_FILENO);
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      if (chdir(dir_.path().c_str()) != 0) _exit(126);
-      execve(ZEFICONVERT_PATH, argv.data(), environment.data());
-      _exit(127);
-    }
-    close(out[1]);
-    ToolResult result;
-    // A generous guard so that a hanging key wait fails the test instead
-    // of stalling the suite.
-    constexpr int kHangGuardMillis = 60000;
-    pollfd entry{out[0], POLLIN, 0};
-    char buffer[4096];
-    bool ended = false;
-    while (!ended && poll(&entry, 1, kHangGuardMillis) > 0) {
-      const ssize_t got = read(out[0], buffer, sizeof buffer);
-      if (got > 0) result.output.append(buffer, size_t(got));
-      ended = got <= 0;
-    }
-    close(out[0]);
-    if (!ended) kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!ended) return result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-  }
+  ToolResult Run(const std::vector<std::string>& arguments) const { return RunTool(dir_.path(), arguments); }
 
   TempDir dir_;
 };
