@@ -4,6 +4,8 @@
 # garbage collection, linked into a minimal caller.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+# the format's C header, which an installed decoder has beside it
+format="$here/../archive"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 
@@ -30,11 +32,11 @@ void use(void)
 USE
 
 flags="-std=c99 -Wall -Wextra -Werror -pedantic -mcpu=cortex-m4 -mthumb -Os -ffunction-sections -fdata-sections"
-arm-none-eabi-gcc $flags -I"$here" -c "$here/zefdec.c" -o "$work/zefdec.o"
-arm-none-eabi-gcc $flags -I"$here" -c "$work/use.c" -o "$work/use.o"
+arm-none-eabi-gcc $flags -I"$here" -I"$format" -c "$here/zefdec.c" -o "$work/zefdec.o"
+arm-none-eabi-gcc $flags -I"$here" -I"$format" -c "$work/use.c" -o "$work/use.o"
 arm-none-eabi-gcc -mcpu=cortex-m4 -mthumb -nostartfiles --specs=nano.specs -Wl,--gc-sections -Wl,-e,use \
     "$work/use.o" "$work/zefdec.o" -o "$work/use.elf"
-arm-none-eabi-gcc $flags -I"$here" -c "$here/zefdec.c" -o "$work/all.o"
+arm-none-eabi-gcc $flags -I"$here" -I"$format" -c "$here/zefdec.c" -o "$work/all.o"
 
 echo "open + line decode to RGB565, linked (arm-none-eabi-size):"
 arm-none-eabi-size "$work/use.elf"

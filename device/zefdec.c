@@ -13,57 +13,15 @@
 
 #include <string.h>
 
-/* Markers are byte sequences; they are compared as big-endian numbers. */
-#define FILE_SIGNATURE 0xAAFFAAu
-#define END_OF_HEADER 0xFFEEDDu
-#define IMAGE_SPECIFICATIONS_MARKER 0xBEBAu
-#define IMAGE_MARKER 0xAFFEu
-#define PALETTE_SPECIFICATIONS_MARKER 0xFAFAu
-#define PALETTE_DATA_MARKER 0xFABEu
-#define SIGNATURE_SIZE 3
-#define MARKER_SIZE 2
+#include "zef_format.h"
 
-#define VERSION_OFFSET 3
-#define VERSION_END 5
-#define COUNT_OFFSET 5            /* imageCount; in version 1 the width */
-#define V1_HEIGHT_OFFSET 9
-#define V1_HEADER_BYTES_OFFSET 13
-#define HEADER_BYTES_OFFSET 9
-#define START_INDEX_OFFSET 16
-#define HEADER_SIZE_V2 19
-#define HEADER_SIZE_V1_V3 23      /* version 3 adds the u32 startIndex */
-
-#define IMAGE_RECORD_SIZE_V2 14
-#define IMAGE_RECORD_SIZE_V3 16
-#define RECORD_WIDTH 2
-#define RECORD_HEIGHT 6
-#define RECORD_PALETTE_INDEX 10   /* version 3 */
-#define RECORD_OFFSET_V2 10
-#define RECORD_OFFSET_V3 12
-
-#define PALETTE_SPECIFICATIONS_HEAD 6   /* marker + u32 paletteCount */
-#define PALETTE_RECORD_SIZE 10
-#define PALETTE_RECORD_ENTRIES 2
-#define PALETTE_RECORD_OFFSET 6
-#define PALETTE_COLOUR_SIZE 2
-
-#define IMAGE_ENTRY_COUNT_SIZE 4
-#define LINE_ENTRY_COUNT_SIZE 2
-#define CODE_RUN_SIZE 2           /* u8 pixel code + u8 length */
-#define WORD_RUN_SIZE 3           /* u16 colour word + u8 length */
-#define WORD_SIZE 2
-
-#define ALPHA_POSITION_LOW 1
-#define COLOUR_BITS_MASK 0xFFFu
-#define WORD_ALPHA_BITS 4
-#define WORD_ALPHA_SHIFT_HIGH 12
 #define OPAQUE 255u
 
 /* Image data forms. */
 enum { FORM_CODES, FORM_WORDS, FORM_RAW };
 
-/* Version 1 archives are accepted only with these first six header bytes. */
-static const uint8_t version1_header[6] = {3, 2, 12, 4, 2, 16};
+/* Version 1 archives are accepted only with these header bytes. */
+static const uint8_t version1_header[] = {ZEF_VERSION1_HEADER_BYTES};
 
 static uint32_t u16_at(const uint8_t *p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8; }
 
@@ -83,12 +41,13 @@ static uint32_t bytes_at(const uint8_t *p, unsigned count)
 /* pos may lie anywhere, even past the end: offsets come from the file. */
 static int marker_at(const uint8_t *data, size_t size, size_t pos, uint32_t marker)
 {
-    return pos <= size && size - pos >= MARKER_SIZE && bytes_at(data + pos, MARKER_SIZE) == marker;
+    return pos <= size && size - pos >= ZEF_MARKER_SIZE &&
+           bytes_at(data + pos, ZEF_MARKER_SIZE) == marker;
 }
 
 static size_t image_record_size(const zefdec_archive *archive)
 {
-    return archive->version == 3 ? IMAGE_RECORD_SIZE_V3 : IMAGE_RECORD_SIZE_V2;
+    return archive->version == 3 ? ZEF_IMAGE_RECORD_SIZE_V3 : ZEF_IMAGE_RECORD_SIZE_V2;
 }
 
 static const uint8_t *image_record(const zefdec_archive *archive, uint32_t index)
@@ -98,8 +57,9 @@ static const uint8_t *image_record(const zefdec_archive *archive, uint32_t index
 
 static uint32_t image_data_offset(const zefdec_archive *archive, uint32_t index)
 {
-    return u32_at(image_record(archive, index) +
-                  (archive->version == 3 ? RECORD_OFFSET_V3 : RECORD_OFFSET_V2));
+    return u32_at(image_record(archive, index) + (archive->version == 3
+                                                      ? ZEF_RECORD_DATA_OFFSET_AT_V3
+                                                      : ZEF_RECORD_DATA_OFFSET_AT_V2));
 }
 
 /* Palette `index`'s colours, or NULL when they do not lie in the archive
@@ -108,14 +68,14 @@ static const uint8_t *palette_colours(const zefdec_archive *archive, uint32_t in
                                       uint32_t *entries)
 {
     const uint8_t *record =
-        archive->data + archive->palette_records + (size_t)index * PALETTE_RECORD_SIZE;
-    size_t at = u32_at(record + PALETTE_RECORD_OFFSET);
+        archive->data + archive->palette_records + (size_t)index * ZEF_PALETTE_RECORD_SIZE;
+    size_t at = u32_at(record + ZEF_PALETTE_RECORD_DATA_OFFSET_AT);
 
-    *entries = u32_at(record + PALETTE_RECORD_ENTRIES);
-    if (!marker_at(archive->data, archive->size, at, PALETTE_DATA_MARKER) ||
-        *entries > (archive->size - at - MARKER_SIZE) / PALETTE_COLOUR_SIZE)
+    *entries = u32_at(record + ZEF_PALETTE_RECORD_ENTRY_COUNT_AT);
+    if (!marker_at(archive->data, archive->size, at, ZEF_PALETTE_DATA_MARKER) ||
+        *entries > (archive->size - at - ZEF_MARKER_SIZE) / ZEF_PALETTE_COLOUR_SIZE)
         return 0;
-    return archive->data + at + MARKER_SIZE;
+    return archive->data + at + ZEF_MARKER_SIZE;
 }
 
 /* Version 3 palette block; returns where the last palette's data ends. */
@@ -125,21 +85,21 @@ static int open_palettes(zefdec_archive *archive, size_t *pos)
     size_t size = archive->size;
     uint32_t i;
 
-    if (!marker_at(data, size, *pos, PALETTE_SPECIFICATIONS_MARKER) ||
-        size - *pos < PALETTE_SPECIFICATIONS_HEAD)
+    if (!marker_at(data, size, *pos, ZEF_PALETTE_SPECIFICATIONS_MARKER) ||
+        size - *pos < ZEF_PALETTE_SPECIFICATIONS_HEAD)
         return ZEFDEC_E_PALETTE;
-    archive->palette_count = u32_at(data + *pos + MARKER_SIZE);
-    *pos += PALETTE_SPECIFICATIONS_HEAD;
-    if (archive->palette_count > (size - *pos) / PALETTE_RECORD_SIZE)
+    archive->palette_count = u32_at(data + *pos + ZEF_MARKER_SIZE);
+    *pos += ZEF_PALETTE_SPECIFICATIONS_HEAD;
+    if (archive->palette_count > (size - *pos) / ZEF_PALETTE_RECORD_SIZE)
         return ZEFDEC_E_PALETTE;
     archive->palette_records = *pos;
-    *pos += (size_t)archive->palette_count * PALETTE_RECORD_SIZE;
+    *pos += (size_t)archive->palette_count * ZEF_PALETTE_RECORD_SIZE;
     for (i = 0; i < archive->palette_count; i++) {
         uint32_t entries;
         const uint8_t *colours = palette_colours(archive, i, &entries);
         if (!colours)
             return ZEFDEC_E_PALETTE;
-        *pos = (size_t)(colours - data) + (size_t)entries * PALETTE_COLOUR_SIZE;
+        *pos = (size_t)(colours - data) + (size_t)entries * ZEF_PALETTE_COLOUR_SIZE;
     }
     return ZEFDEC_OK;
 }
@@ -154,38 +114,42 @@ static int open_tables(zefdec_archive *archive, size_t *pos)
     size_t head;
     unsigned i;
 
-    if (size < VERSION_END || bytes_at(data, SIGNATURE_SIZE) != FILE_SIGNATURE)
+    /* the u16 version ends where the count begins */
+    if (size < ZEF_IMAGE_COUNT_AT || bytes_at(data, ZEF_SIGNATURE_SIZE) != ZEF_FILE_SIGNATURE)
         return ZEFDEC_E_HEADER;
-    version = u16_at(data + VERSION_OFFSET);
+    version = u16_at(data + ZEF_VERSION_AT);
     if (version < 1 || version > 3)
         return ZEFDEC_E_VERSION;
     archive->version = (uint8_t)version;
-    head = version == 2 ? HEADER_SIZE_V2 : HEADER_SIZE_V1_V3;
-    if (size < head || bytes_at(data + head - SIGNATURE_SIZE, SIGNATURE_SIZE) != END_OF_HEADER)
+    head = version == 1   ? ZEF_HEADER_SIZE_V1
+           : version == 2 ? ZEF_HEADER_SIZE_V2
+                          : ZEF_HEADER_SIZE_V3;
+    if (size < head ||
+        bytes_at(data + head - ZEF_SIGNATURE_SIZE, ZEF_SIGNATURE_SIZE) != ZEF_END_OF_HEADER)
         return ZEFDEC_E_HEADER;
-    count = u32_at(data + COUNT_OFFSET);
+    count = u32_at(data + ZEF_IMAGE_COUNT_AT);
     if (count == 0)
         return ZEFDEC_E_HEADER;
-    header_bytes = data + (version == 1 ? V1_HEADER_BYTES_OFFSET : HEADER_BYTES_OFFSET);
-    archive->alpha_bits = header_bytes[3];
-    archive->alpha_mode = header_bytes[4];
-    archive->alpha_position = header_bytes[5];
-    archive->compressed = header_bytes[6] != 0;
+    header_bytes = data + (version == 1 ? ZEF_V1_HEADER_BYTES_AT : ZEF_HEADER_BYTES_AT);
+    archive->alpha_bits = header_bytes[ZEF_HEADER_ALPHA_BITS];
+    archive->alpha_mode = header_bytes[ZEF_HEADER_ALPHA_MODE];
+    archive->alpha_position = header_bytes[ZEF_HEADER_ALPHA_POSITION];
+    archive->compressed = header_bytes[ZEF_HEADER_COMPRESSION] != 0;
     *pos = head;
     if (version == 1) {
-        if (u32_at(data + V1_HEIGHT_OFFSET) == 0)
+        if (u32_at(data + ZEF_V1_HEIGHT_AT) == 0)
             return ZEFDEC_E_HEADER;
-        for (i = 0; i < sizeof version1_header; i++)
+        for (i = 0; i < ZEF_VERSION1_FIXED_BYTES; i++)
             if (header_bytes[i] != version1_header[i])
                 return ZEFDEC_E_HEADER;
         archive->count = 1;
         return ZEFDEC_OK;
     }
     if (version == 3)
-        archive->start_index = u32_at(data + START_INDEX_OFFSET);
-    if (!marker_at(data, size, head, IMAGE_SPECIFICATIONS_MARKER))
+        archive->start_index = u32_at(data + ZEF_START_INDEX_AT);
+    if (!marker_at(data, size, head, ZEF_IMAGE_SPECIFICATIONS_MARKER))
         return ZEFDEC_E_TABLE;
-    *pos += MARKER_SIZE;
+    *pos += ZEF_MARKER_SIZE;
     if (count > (size - *pos) / image_record_size(archive))
         return ZEFDEC_E_TABLE;
     archive->image_records = *pos;
@@ -221,7 +185,7 @@ int zefdec_open(zefdec_archive *archive, const void *data, size_t size)
             break;
         if (image.layout.form == FORM_RAW)
             /* begin has checked that the whole raw image is there */
-            image.next += (size_t)image.width * image.height * WORD_SIZE;
+            image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
         else
             while (rc == ZEFDEC_OK && image.y < image.height)
                 rc = zefdec_line(&image, 0, 0, 0);
@@ -242,10 +206,11 @@ static void image_size(const zefdec_archive *archive, uint32_t index, uint32_t *
 {
     /* a version 1 header holds width and height with the same spacing as a
      * record does, so it is read as if a record started there */
-    const uint8_t *at = archive->version == 1 ? archive->data + COUNT_OFFSET - RECORD_WIDTH
-                                              : image_record(archive, index);
-    *width = u32_at(at + RECORD_WIDTH);
-    *height = u32_at(at + RECORD_HEIGHT);
+    const uint8_t *at = archive->version == 1
+                            ? archive->data + ZEF_IMAGE_COUNT_AT - ZEF_RECORD_WIDTH_AT
+                            : image_record(archive, index);
+    *width = u32_at(at + ZEF_RECORD_WIDTH_AT);
+    *height = u32_at(at + ZEF_RECORD_HEIGHT_AT);
 }
 
 static uint8_t code_alpha_bits(const zefdec_archive *archive)
@@ -282,22 +247,22 @@ static void set_alpha_layout(zefdec_layout *layout, unsigned shift, unsigned bit
 static void set_code_layout(zefdec_layout *layout, const zefdec_archive *archive)
 {
     unsigned bits = archive->alpha_mode ? code_alpha_bits(archive) : 0;
-    int low = archive->alpha_position == ALPHA_POSITION_LOW;
+    int low = archive->alpha_position == ZEF_ALPHA_POSITION_LOW;
 
     layout->form = FORM_CODES;
-    layout->run_size = CODE_RUN_SIZE;
+    layout->run_size = ZEF_PIXEL_CODE_RUN_SIZE;
     layout->index_shift = (uint8_t)(low ? bits : 0);
     layout->index_mask = (uint8_t)(low ? 0xFFu : 0xFFu >> bits);
-    set_alpha_layout(layout, low ? 0 : 8 - bits, bits);
+    set_alpha_layout(layout, low ? 0 : ZEF_PIXEL_CODE_BITS - bits, bits);
 }
 
 static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive)
 {
+    int low = archive->alpha_position == ZEF_ALPHA_POSITION_LOW;
+
     layout->form = archive->compressed ? FORM_WORDS : FORM_RAW;
-    layout->run_size = archive->compressed ? WORD_RUN_SIZE : WORD_SIZE;
-    set_alpha_layout(layout,
-                     archive->alpha_position == ALPHA_POSITION_LOW ? 0 : WORD_ALPHA_SHIFT_HIGH,
-                     WORD_ALPHA_BITS);
+    layout->run_size = archive->compressed ? ZEF_COLOUR_WORD_RUN_SIZE : ZEF_COLOUR_WORD_SIZE;
+    set_alpha_layout(layout, low ? 0 : ZEF_WORD_ALPHA_SHIFT_HIGH, ZEF_WORD_ALPHA_BITS);
 }
 
 static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t index)
@@ -305,22 +270,23 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     const uint8_t *data = archive->data;
     const uint8_t *record = image_record(archive, index);
     zefdec_layout *layout = &image->layout;
-    size_t at = HEADER_SIZE_V1_V3;
+    size_t at = ZEF_HEADER_SIZE_V1;
 
     image_size(archive, index, &image->width, &image->height);
     /* an image without pixels is a damaged record, as the reader sees it */
     if (image->width == 0 || image->height == 0)
         return ZEFDEC_E_TABLE;
-    layout->colour_shift = archive->alpha_position == ALPHA_POSITION_LOW ? 4 : 0;
+    layout->colour_shift =
+        (uint8_t)(archive->alpha_position == ZEF_ALPHA_POSITION_LOW ? ZEF_WORD_ALPHA_BITS : 0);
     if (archive->version != 1) {
         at = image_data_offset(archive, index);
-        if (!marker_at(data, archive->size, at, IMAGE_MARKER))
+        if (!marker_at(data, archive->size, at, ZEF_IMAGE_MARKER))
             return ZEFDEC_E_MARKER;
-        at += MARKER_SIZE;
+        at += ZEF_MARKER_SIZE;
     }
     image->next = data + at;
     if (archive->version == 3) {
-        uint32_t palette = u16_at(record + RECORD_PALETTE_INDEX);
+        uint32_t palette = u16_at(record + ZEF_RECORD_PALETTE_INDEX_AT_V3);
         if (palette >= archive->palette_count)
             return ZEFDEC_E_TABLE;
         layout->palette = palette_colours(archive, palette, &layout->palette_size);
@@ -332,15 +298,15 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
 
     if (layout->form == FORM_RAW) {
         /* raw data has no counts: all there is to check is that it is there */
-        size_t words = (size_t)(image->end - image->next) / WORD_SIZE;
+        size_t words = (size_t)(image->end - image->next) / ZEF_COLOUR_WORD_SIZE;
         if (image->height > words / image->width)
             return ZEFDEC_E_SHORT;
         return ZEFDEC_OK;
     }
-    if ((size_t)(image->end - image->next) < IMAGE_ENTRY_COUNT_SIZE)
+    if ((size_t)(image->end - image->next) < ZEF_IMAGE_ENTRY_COUNT_SIZE)
         return ZEFDEC_E_SHORT;
     image->runs_left = u32_at(image->next);
-    image->next += IMAGE_ENTRY_COUNT_SIZE;
+    image->next += ZEF_IMAGE_ENTRY_COUNT_SIZE;
     return ZEFDEC_OK;
 }
 
@@ -370,10 +336,10 @@ static int open_line(zefdec_image *image)
     image->in_line = 1;
     if (image->layout.form == FORM_RAW)
         return ZEFDEC_OK;
-    if ((size_t)(image->end - image->next) < LINE_ENTRY_COUNT_SIZE)
+    if ((size_t)(image->end - image->next) < ZEF_LINE_ENTRY_COUNT_SIZE)
         return ZEFDEC_E_SHORT;
     image->line_runs_left = (uint16_t)u16_at(image->next);
-    image->next += LINE_ENTRY_COUNT_SIZE;
+    image->next += ZEF_LINE_ENTRY_COUNT_SIZE;
     return ZEFDEC_OK;
 }
 
@@ -423,13 +389,13 @@ static inline int read_run(const zefdec_layout *layout, const uint8_t *p, size_t
         if (index >= layout->palette_size)
             return ZEFDEC_E_COLOUR;
         if (wanted)
-            value = u16_at(layout->palette + index * PALETTE_COLOUR_SIZE);
+            value = u16_at(layout->palette + index * ZEF_PALETTE_COLOUR_SIZE);
     }
     if (!wanted)
         return ZEFDEC_OK;
     out->alpha = ((stored >> layout->alpha_shift) & layout->alpha_mask) * layout->alpha_scale +
                  layout->alpha_opaque;
-    out->colour = (value >> layout->colour_shift) & COLOUR_BITS_MASK;
+    out->colour = (value >> layout->colour_shift) & ZEF_COLOUR_MASK;
     /* the reader blacks out raw pixels that are fully transparent */
     if (layout->form == FORM_RAW && out->alpha == 0)
         out->colour = 0;
@@ -604,15 +570,15 @@ static int line_checks_at_once(zefdec_image *image)
         return 0;
     if (image->layout.form == FORM_CODES) {
         for (i = 0; i < runs; i++) {
-            uint32_t index = ((uint32_t)p[CODE_RUN_SIZE * i] >> shift) & mask;
-            length += p[CODE_RUN_SIZE * i + 1];
+            uint32_t index = ((uint32_t)p[ZEF_PIXEL_CODE_RUN_SIZE * i] >> shift) & mask;
+            length += p[ZEF_PIXEL_CODE_RUN_SIZE * i + 1];
             largest = index > largest ? index : largest;
         }
         if (largest >= image->layout.palette_size)
             return 0;
     } else
         for (i = 0; i < runs; i++)
-            length += p[WORD_RUN_SIZE * i + WORD_SIZE];
+            length += p[ZEF_COLOUR_WORD_RUN_SIZE * i + ZEF_COLOUR_WORD_SIZE];
     if (length != image->width)
         return 0;
     image->next = p + runs * size;

@@ -2,7 +2,7 @@
  * libFuzzer target for the device decoder (device/zefdec.c).
  *
  *   clang-14 -std=c99 -g -O1 -fsanitize=fuzzer,address,undefined \
- *       -fno-sanitize-recover=all -Idevice device/zefdec.c fuzz/device_fuzz.c -o device_fuzz
+ *       -fno-sanitize-recover=all -Idevice -Iarchive device/zefdec.c fuzz/device_fuzz.c -o device_fuzz
  *   ./device_fuzz -dict=fuzz/zef.dict fuzz/corpus-device fuzz/seeds/device
  *
  * An archive that opens must decode completely, in every format, by lines
