@@ -657,3 +657,189 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
     image->error = (int8_t)rc;
     return rc;
 }
+
+/* Drawing onto a canvas. Colours travel as 8-bit channels, 0xRRGGBB. */
+
+#define CANVAS_TOP_BYTE 0xFF000000u
+
+static uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
+
+/* Nibble n stands for n * 16. */
+static inline uint32_t rgb_of(uint32_t colour)
+{
+    return (colour & 0xF00) << 12 | (colour & 0x0F0) << 8 | (colour & 0x00F) << 4;
+}
+
+/* An RGB565 canvas pixel, in the canvas's byte order. */
+static inline uint32_t pixel_565(unsigned format, uint32_t rgb)
+{
+    uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
+    return format == ZEFDEC_CANVAS_RGB565_SWAPPED ? swap_bytes(pixel) : pixel;
+}
+
+/* A canvas pixel's channels; 5 and 6 bits are widened by repeating their
+ * top bits, so that full intensity stays full. */
+static uint32_t canvas_rgb(unsigned format, const uint8_t *at)
+{
+    uint32_t pixel, r, g, b;
+
+    if (format == ZEFDEC_CANVAS_XRGB8888)
+        return *(const uint32_t *)(const void *)at & ~CANVAS_TOP_BYTE;
+    pixel = *(const uint16_t *)(const void *)at;
+    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
+        pixel = swap_bytes(pixel);
+    r = pixel >> 11;
+    g = pixel >> 5 & 0x3F;
+    b = pixel & 0x1F;
+    return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
+}
+
+static void put_rgb(unsigned format, uint8_t *at, uint32_t rgb)
+{
+    if (format == ZEFDEC_CANVAS_XRGB8888) {
+        uint32_t *pixel = (uint32_t *)(void *)at;
+        *pixel = (*pixel & CANVAS_TOP_BYTE) | rgb;
+    } else
+        *(uint16_t *)(void *)at = (uint16_t)pixel_565(format, rgb);
+}
+
+static uint32_t blend(uint32_t source, uint32_t canvas, uint32_t alpha)
+{
+    uint32_t out = 0, shift;
+
+    for (shift = 0; shift < 24; shift += 8) {
+        uint32_t s = source >> shift & 0xFF, d = canvas >> shift & 0xFF;
+        out |= (s * alpha + d * (OPAQUE - alpha) + 127) / OPAQUE << shift;
+    }
+    return out;
+}
+
+/* `count` canvas pixels from `at` take one run's colour and alpha. */
+static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t colour,
+                        uint32_t alpha)
+{
+    const uint32_t rgb = rgb_of(colour);
+    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+
+    if (alpha == 0)
+        return;
+    for (; count; count--, at += step)
+        put_rgb(format, at, alpha == OPAQUE ? rgb : blend(rgb, canvas_rgb(format, at), alpha));
+}
+
+/* Draws the open line's image columns [first, first + count) to `row`,
+ * which points at the canvas pixel of column `first`; the runs outside are
+ * read and checked as zefdec_line would. Like decode_runs, inline so that
+ * a build for speed gets a loop per format. */
+static inline int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                            const unsigned format, const unsigned form)
+{
+    zefdec_layout layout = image->layout;
+    const uint8_t *p = image->next;
+    const uint8_t *end = image->end;
+    const uint32_t width = image->width, last = first + count;
+    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    /* without alpha every pixel is written, so a fill may run ahead onto
+     * visible pixels that later runs of the line write again */
+    uint16_t *const fill_end = layout.alpha_mask ? 0 : (uint16_t *)(void *)row + count;
+    uint32_t x = image->x, runs = 0;
+    int rc = ZEFDEC_OK;
+
+    layout.form = (uint8_t)form;
+    while (x < width) {
+        run r;
+        uint32_t from, to;
+        rc = read_run(&layout, p, (size_t)(end - p), width - x, &r, 1);
+        if (rc != ZEFDEC_OK)
+            break;
+        p += layout.run_size;
+        runs++;
+        from = x > first ? x : first;
+        x += r.length;
+        to = x < last ? x : last;
+        if (from >= to)
+            continue;
+        if (format != ZEFDEC_CANVAS_XRGB8888 && r.alpha == OPAQUE) {
+            uint16_t *out = (uint16_t *)(void *)(row + (size_t)(from - first) * 2);
+            fill_16(out, pixel_565(format, rgb_of(r.colour)), to - from,
+                    fill_end ? fill_end : out + (to - from));
+        } else
+            draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.colour, r.alpha);
+    }
+    image->next = p;
+    image->x = x;
+    image->line_runs_left = (uint16_t)(image->line_runs_left - runs);
+    image->runs_left -= runs;
+    return rc;
+}
+
+#ifdef __OPTIMIZE_SIZE__
+static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                     unsigned format)
+{
+    return draw_runs(image, row, first, count, format, image->layout.form);
+}
+#else
+#define DRAW_RUNS(format)                                                                \
+    (image->layout.form == FORM_CODES                                                  \
+         ? draw_runs(image, row, first, count, format, FORM_CODES)                     \
+         : draw_runs(image, row, first, count, format, image->layout.form))
+
+static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                     unsigned format)
+{
+    if (format == ZEFDEC_CANVAS_RGB565)
+        return DRAW_RUNS(ZEFDEC_CANVAS_RGB565);
+    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
+        return DRAW_RUNS(ZEFDEC_CANVAS_RGB565_SWAPPED);
+    return DRAW_RUNS(ZEFDEC_CANVAS_XRGB8888);
+}
+#endif
+
+/* Where `size` pixels placed at `at` meet `room` pixels: the first visible
+ * pixel, the canvas position it lands on and how many are visible (0 for
+ * none). Unsigned throughout, so no position overflows. */
+static uint32_t visible(int32_t at, uint32_t size, uint32_t room, uint32_t *first,
+                        uint32_t *start)
+{
+    *first = at < 0 ? 0u - (uint32_t)at : 0;
+    *start = at < 0 ? 0 : (uint32_t)at;
+    if (*first >= size || *start >= room)
+        return 0;
+    return size - *first < room - *start ? size - *first : room - *start;
+}
+
+int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canvas *canvas,
+                int32_t x, int32_t y)
+{
+    zefdec_image image;
+    uint32_t first_column, first_line, left, top, columns, lines, bytes;
+    uint8_t *row;
+    int rc;
+
+    if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
+        return ZEFDEC_E_ARGUMENT;
+    bytes = canvas->format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    if (canvas->width && canvas->height &&
+        (!canvas->pixels || canvas->width > canvas->stride / bytes || canvas->stride % bytes ||
+         (uintptr_t)canvas->pixels % bytes))
+        return ZEFDEC_E_ARGUMENT;
+    rc = zefdec_begin(&image, archive, index, ZEFDEC_RGB565);
+    if (rc != ZEFDEC_OK)
+        return rc;
+    columns = visible(x, image.width, canvas->width, &first_column, &left);
+    lines = visible(y, image.height, canvas->height, &first_line, &top);
+    if (!columns || !lines)
+        return ZEFDEC_OK;
+    while (rc == ZEFDEC_OK && image.y < first_line)
+        rc = zefdec_line(&image, 0, 0, 0);
+    row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * bytes;
+    for (; rc == ZEFDEC_OK && lines; lines--, row += canvas->stride) {
+        rc = open_line(&image);
+        if (rc == ZEFDEC_OK)
+            rc = draw_line(&image, row, first_column, columns, canvas->format);
+        if (rc == ZEFDEC_OK)
+            rc = close_line(&image);
+    }
+    return rc;
+}
