@@ -402,11 +402,23 @@ static inline int read_run(const zefdec_layout *layout, const uint8_t *p, size_t
     return ZEFDEC_OK;
 }
 
+/* Not a format of zefdec_line: RGB565 with its bytes swapped, in which a
+ * build for speed draws whole lines of images without alpha. A build for
+ * size never asks for it, and takes it as plain RGB565 so that no code is
+ * spent on it. */
+#ifdef __OPTIMIZE_SIZE__
+#define RGB565_SWAPPED_LINE ZEFDEC_RGB565
+#else
+#define RGB565_SWAPPED_LINE 4u
+#endif
+
 /* Nibble n stands for the 8-bit value n * 16; formats keep its top bits. */
 static inline uint32_t pixel_of(unsigned format, uint32_t colour, uint32_t alpha)
 {
-    if (format == ZEFDEC_RGB565)
-        return (colour & 0xF00) << 4 | (colour & 0x0F0) << 3 | (colour & 0x00F) << 1;
+    if (format == ZEFDEC_RGB565 || format == RGB565_SWAPPED_LINE) {
+        uint32_t pixel = (colour & 0xF00) << 4 | (colour & 0x0F0) << 3 | (colour & 0x00F) << 1;
+        return format == ZEFDEC_RGB565 ? pixel : (pixel >> 8 | pixel << 8) & 0xFFFFu;
+    }
     if (format == ZEFDEC_ARGB4444)
         return (alpha >> 4) << 12 | colour;
     return (colour & 0x00F) << 4 | (colour & 0x0F0) << 8 | (colour & 0xF00) << 12;
@@ -788,6 +800,13 @@ static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
 static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
                      unsigned format)
 {
+    /* a whole line without alpha is written as zefdec_line writes it */
+    if (first == 0 && count == image->width && !image->layout.alpha_mask) {
+        if (format == ZEFDEC_CANVAS_RGB565)
+            return DECODE_RUNS(image, row, 0, ZEFDEC_RGB565);
+        if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
+            return DECODE_RUNS(image, row, 0, RGB565_SWAPPED_LINE);
+    }
     if (format == ZEFDEC_CANVAS_RGB565)
         return DRAW_RUNS(ZEFDEC_CANVAS_RGB565);
     if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
