@@ -11,8 +11,8 @@ namespace {
 // that a box's sums come from eight corner lookups.
 constexpr int kSide = kLevels + 1;
 constexpr int kCells = kSide * kSide * kSide;
-constexpr int kKMeansPasses = 8;
-constexpr int kSnappedPasses = 4;
+constexpr int kKMeansPasses = 2;
+constexpr int kSnappedPasses = 2;
 constexpr float kLevelStep = 16.0f;
 
 struct Moments {
@@ -44,9 +44,9 @@ struct Box {
 class CubeMoments {
  public:
   explicit CubeMoments(const std::vector<BinMoments>& histogram) : cells_(kCells) {
-    for (int bin = 0; bin < kBins; ++bin) {
-      const BinMoments& moments = histogram[size_t(bin)];
+    for (const BinMoments& moments : histogram) {
       if (moments.weight <= 0) continue;
+      const int bin = moments.bin;
       Moments& cell = cells_[size_t(Cell(LevelIn(bin, 0) + 1, LevelIn(bin, 1) + 1, LevelIn(bin, 2) + 1))];
       cell.weight = double(moments.weight);
       for (int c = 0; c < 3; ++c) cell.sum[c] = double(moments.sum[size_t(c)]);
@@ -65,16 +65,24 @@ class CubeMoments {
   }
 
   Moments Of(const Box& box) const {
+    Moments total = Plane(box, 0, box.hi[0]);
+    total.Add(Plane(box, 0, box.lo[0]), -1);
+    return total;
+  }
+
+  // The moments of the box's extent in the two other axes, summed along
+  // `axis` from the start up to `at`: a box's sums along an axis are the
+  // difference of two planes.
+  Moments Plane(const Box& box, int axis, int at) const {
+    const int other1 = (axis + 1) % 3, other2 = (axis + 2) % 3;
     Moments total;
-    for (int corner = 0; corner < 8; ++corner) {
-      int at[3];
-      int lows = 0;
-      for (int a = 0; a < 3; ++a) {
-        const bool low = (corner >> a & 1) != 0;
-        at[a] = low ? box.lo[a] : box.hi[a];
-        lows += low ? 1 : 0;
-      }
-      total.Add(cells_[size_t(Cell(at[0], at[1], at[2]))], lows % 2 == 0 ? 1 : -1);
+    for (int corner = 0; corner < 4; ++corner) {
+      int coordinate[3];
+      coordinate[axis] = at;
+      coordinate[other1] = (corner & 1) != 0 ? box.lo[other1] : box.hi[other1];
+      coordinate[other2] = (corner & 2) != 0 ? box.lo[other2] : box.hi[other2];
+      const bool positive = corner == 0 || corner == 3;
+      total.Add(cells_[size_t(Cell(coordinate[0], coordinate[1], coordinate[2]))], positive ? 1 : -1);
     }
     return total;
   }
@@ -87,16 +95,18 @@ class CubeMoments {
 // Splits the box where the two halves explain the most; false when no cut
 // leaves weight on both sides.
 bool SplitBox(const CubeMoments& cube, Box& box, Box& upper) {
+  const Moments whole = cube.Of(box);
   double best = -1;
   int bestAxis = -1, bestCut = 0;
   for (int axis = 0; axis < 3; ++axis) {
+    const Moments base = cube.Plane(box, axis, box.lo[axis]);
     for (int cut = box.lo[axis] + 1; cut < box.hi[axis]; ++cut) {
-      Box low = box, high = box;
-      low.hi[axis] = cut;
-      high.lo[axis] = cut;
-      const Moments lowMoments = cube.Of(low), highMoments = cube.Of(high);
-      if (lowMoments.weight <= 0 || highMoments.weight <= 0) continue;
-      const double score = lowMoments.Explained() + highMoments.Explained();
+      Moments low = cube.Plane(box, axis, cut);
+      low.Add(base, -1);
+      Moments high = whole;
+      high.Add(low, -1);
+      if (low.weight <= 0 || high.weight <= 0) continue;
+      const double score = low.Explained() + high.Explained();
       if (score > best) {
         best = score;
         bestAxis = axis;
@@ -228,12 +238,19 @@ Colour ShownColour(int bin) {
 }
 
 std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, int maxColors) {
+  // Points in the order of their colours, so that sums over them do not
+  // depend on where a colour first appears.
+  std::vector<const BinMoments*> sorted;
+  for (const BinMoments& moments : histogram) {
+    if (moments.weight > 0) sorted.push_back(&moments);
+  }
+  std::sort(sorted.begin(), sorted.end(),
+            [](const BinMoments* a, const BinMoments* b) { return a->bin < b->bin; });
   Points points;
   std::vector<uint16_t> occupied;
-  for (int bin = 0; bin < kBins; ++bin) {
-    const BinMoments& moments = histogram[size_t(bin)];
-    if (moments.weight <= 0) continue;
-    occupied.push_back(uint16_t(bin));
+  for (const BinMoments* entry : sorted) {
+    const BinMoments& moments = *entry;
+    occupied.push_back(moments.bin);
     const double weight = double(moments.weight);
     points.weight.push_back(weight);
     points.sum.push_back({double(moments.sum[0]), double(moments.sum[1]), double(moments.sum[2])});

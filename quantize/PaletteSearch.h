@@ -19,6 +19,7 @@ inline int LevelIn(int bin, int channel) { return bin >> (8 - 4 * channel) & 15;
 // What the pixels of one stored colour hold, in 8-bit channel values.
 // Weights are mask bytes (255 for a fully visible pixel), so sums stay exact.
 struct BinMoments {
+  uint16_t bin = 0;
   int64_t weight = 0;
   std::array<int64_t, 3> sum{};  // weighted channel sums
   int64_t squares = 0;           // weighted sum of squared channel values
@@ -40,9 +41,9 @@ class NearestEntry {
   std::vector<float> c0_, c1_, c2_;
 };
 
-// At most maxColors stored colours (bins) for the weighted histogram
-// (kBins entries), sorted ascending. Deterministic. Empty when no bin has
-// weight.
+// At most maxColors stored colours (bins), sorted ascending, for the
+// weighted histogram given as its occupied bins in any order (each bin at
+// most once). Deterministic. Empty when no bin has weight.
 std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, int maxColors);
 
 // The 8-bit colour a decoder shows for a bin.

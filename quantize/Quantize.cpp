@@ -62,16 +62,9 @@ Colour MeanOf(const BinMoments& moments) {
                  float(double(moments.sum[2]) / weight)}};
 }
 
-std::vector<uint16_t> OccupiedBins(const std::vector<BinMoments>& histogram) {
-  std::vector<uint16_t> bins;
-  for (int bin = 0; bin < kBins; ++bin) {
-    if (histogram[size_t(bin)].weight > 0) bins.push_back(uint16_t(bin));
-  }
-  return bins;
-}
-
-// One reduction: the histograms of the image, the palette chosen for it,
-// and the map from stored colour to palette entry.
+// One reduction: the image's colours in order of first appearance
+// ("slots") with their moments, the palette chosen for them, and each
+// slot's palette entry.
 class Reduction {
  public:
   Reduction(const cv::Mat& bgr, const cv::Mat& alpha, const ReduceOptions& options)
@@ -79,9 +72,10 @@ class Reduction {
         alpha_(alpha),
         options_(options),
         maskUsed_(!alpha.empty() && options.alphaValues != 0),
+        countAll_(maskUsed_ && !options.unifyInvisible),
         visibility_(maskUsed_, options.alphaValues),
-        visibleHistogram_(kBins),
-        lookup_(kBins, kNoEntry) {
+        slotOf_(kBins, kNoEntry),
+        pixelSlots_(bgr.total()) {
     for (int v = 0; v < 256; ++v) level_[size_t(v)] = uint8_t(LevelOf(v, options.levels));
   }
 
@@ -89,8 +83,13 @@ class Reduction {
     ReduceResult result;
     Count();
     const bool unify = options_.unifyInvisible && hasInvisible_;
-    const std::vector<uint16_t> visibleBins = OccupiedBins(visibleHistogram_);
-    const std::vector<uint16_t> allBins = OccupiedBins(*all_);
+    std::vector<uint16_t> visibleBins, allBins;
+    for (const BinMoments& moments : visible_) {
+      allBins.push_back(moments.bin);
+      if (moments.weight > 0) visibleBins.push_back(moments.bin);
+    }
+    std::sort(visibleBins.begin(), visibleBins.end());
+    std::sort(allBins.begin(), allBins.end());
     result.colorsBefore = int(visibleBins.size());
     const size_t needed = unify ? visibleBins.size() : allBins.size();
     result.reduced = needed > size_t(options_.maxColors);
@@ -104,69 +103,76 @@ class Reduction {
       palette_ = visibleBins;
     } else {
       exact = false;
-      palette_ = detail::SearchPalette(visibleBins.empty() ? *all_ : visibleHistogram_,
-                                       options_.maxColors);
+      palette_ = detail::SearchPalette(visibleBins.empty() ? all_ : visible_, options_.maxColors);
     }
     if (palette_.empty()) palette_.push_back(0);
     for (uint16_t bin : palette_) shown_.push_back(detail::ShownColour(bin));
     nearest_.emplace(shown_);
+    slotEntry_.assign(visible_.size(), kNoEntry);
     if (exact) {
-      for (size_t i = 0; i < palette_.size(); ++i) lookup_[palette_[i]] = int16_t(i);
+      for (size_t slot = 0; slot < visible_.size(); ++slot) {
+        const auto found = std::lower_bound(palette_.begin(), palette_.end(), visible_[slot].bin);
+        if (found != palette_.end() && *found == visible_[slot].bin) {
+          slotEntry_[slot] = int16_t(found - palette_.begin());
+        }
+      }
     }
-    unified_ = unify ? HeaviestEntry(visibleBins) : kNoEntry;
+    unified_ = unify ? HeaviestEntry() : kNoEntry;
 
     result.bgr.create(bgr_.size(), CV_8UC3);
+    used_.fill(false);
     if (options_.ditherStrength > 0) {
       WriteDithered(result.bgr);
     } else {
       WriteMapped(result.bgr);
     }
-    result.colorsAfter = CountColours(result.bgr);
+    result.colorsAfter = int(std::count(used_.begin(), used_.end(), true));
     return result;
   }
 
  private:
-  bool Visible(int y, int x) const {
-    return !maskUsed_ || visibility_.visible[alpha_.ptr<uint8_t>(y)[x]];
-  }
-  int BinOfPixel(const uint8_t* pixel) const {
-    return BinOf(level_[pixel[0]], level_[pixel[1]], level_[pixel[2]]);
+  const uint8_t* MaskRow(int y) const { return maskUsed_ ? alpha_.ptr<uint8_t>(y) : nullptr; }
+  bool Visible(const uint8_t* maskRow, int x) const {
+    return maskRow == nullptr || visibility_.visible[maskRow[x]];
   }
 
   void Count() {
-    // Colours kept under invisible pixels take palette entries too, so
-    // they are counted (unweighted) beside the visible histogram.
-    const bool countAll = maskUsed_ && !options_.unifyInvisible;
-    if (countAll) {
-      allHistogram_.assign(kBins, BinMoments{});
-      all_ = &allHistogram_;
-    }
+    size_t at = 0;
     for (int y = 0; y < bgr_.rows; ++y) {
       const uint8_t* row = bgr_.ptr<uint8_t>(y);
-      const uint8_t* mask = maskUsed_ ? alpha_.ptr<uint8_t>(y) : nullptr;
-      for (int x = 0; x < bgr_.cols; ++x) {
+      const uint8_t* mask = MaskRow(y);
+      for (int x = 0; x < bgr_.cols; ++x, ++at) {
         const uint8_t* pixel = row + 3 * x;
-        const int bin = BinOfPixel(pixel);
+        const int bin = BinOf(level_[pixel[0]], level_[pixel[1]], level_[pixel[2]]);
+        int16_t& slot = slotOf_[size_t(bin)];
+        if (slot == kNoEntry) {
+          slot = int16_t(visible_.size());
+          visible_.push_back(BinMoments{uint16_t(bin)});
+          // Colours kept under invisible pixels take palette entries too,
+          // so every pixel is also counted, unweighted.
+          if (countAll_) all_.push_back(BinMoments{uint16_t(bin)});
+        }
+        pixelSlots_[at] = uint16_t(slot);
         const uint8_t maskByte = mask != nullptr ? mask[x] : uint8_t(kFullWeight);
-        if (!maskUsed_ || visibility_.visible[maskByte]) {
-          AddPixel(visibleHistogram_[size_t(bin)], pixel, visibility_.weight[maskByte]);
+        if (visibility_.visible[maskByte]) {
+          AddPixel(visible_[size_t(slot)], pixel, visibility_.weight[maskByte]);
         } else {
           hasInvisible_ = true;
         }
-        if (countAll) AddPixel(allHistogram_[size_t(bin)], pixel, 1);
+        if (countAll_) AddPixel(all_[size_t(slot)], pixel, 1);
       }
     }
   }
 
-  // The palette entry for a stored colour, found once per colour.
-  int EntryOf(int bin) {
-    int16_t& entry = lookup_[size_t(bin)];
+  // The palette entry for a colour, found once per colour: nearest to the
+  // mean of its visible pixels, or of all its pixels when none shows.
+  int EntryOf(size_t slot) {
+    int16_t& entry = slotEntry_[slot];
     if (entry == kNoEntry) {
-      const BinMoments& visible = visibleHistogram_[size_t(bin)];
-      const BinMoments& all = (*all_)[size_t(bin)];
-      const Colour colour = visible.weight > 0 ? MeanOf(visible)
-                            : all.weight > 0   ? MeanOf(all)
-                                               : detail::ShownColour(bin);
+      const BinMoments& visible = visible_[slot];
+      const Colour colour = visible.weight > 0                     ? MeanOf(visible)
+                            : countAll_ && all_[slot].weight > 0 ? MeanOf(all_[slot])
+                                                                 : detail::ShownColour(visible.bin);
       entry = int16_t(nearest_->Find(colour));
     }
     return entry;
@@ -174,27 +180,31 @@ class Reduction {
 
   // The entry that covers the most visible weight: invisible pixels take
   // it, so that they add no colour.
-  int16_t HeaviestEntry(const std::vector<uint16_t>& visibleBins) {
+  int16_t HeaviestEntry() {
     std::vector<int64_t> weight(palette_.size(), 0);
-    for (uint16_t bin : visibleBins) weight[size_t(EntryOf(bin))] += visibleHistogram_[bin].weight;
+    for (size_t slot = 0; slot < visible_.size(); ++slot) {
+      if (visible_[slot].weight > 0) weight[size_t(EntryOf(slot))] += visible_[slot].weight;
+    }
     return int16_t(std::max_element(weight.begin(), weight.end()) - weight.begin());
   }
 
-  int StoredEntry(int y, int x, const uint8_t* pixel) {
-    if (unified_ != kNoEntry && !Visible(y, x)) return unified_;
-    return EntryOf(BinOfPixel(pixel));
+  int StoredEntry(const uint8_t* maskRow, int x, size_t at) {
+    if (unified_ != kNoEntry && !Visible(maskRow, x)) return unified_;
+    return EntryOf(pixelSlots_[at]);
   }
 
-  void Put(uint8_t* out, int entry) const {
+  void Put(uint8_t* out, int entry) {
+    used_[size_t(entry)] = true;
     const uint16_t bin = palette_[size_t(entry)];
     for (int c = 0; c < 3; ++c) out[c] = uint8_t(ShownValue(detail::LevelIn(bin, c)));
   }
 
   void WriteMapped(cv::Mat& out) {
+    size_t at = 0;
     for (int y = 0; y < bgr_.rows; ++y) {
-      const uint8_t* row = bgr_.ptr<uint8_t>(y);
+      const uint8_t* mask = MaskRow(y);
       uint8_t* target = out.ptr<uint8_t>(y);
-      for (int x = 0; x < bgr_.cols; ++x) Put(target + 3 * x, StoredEntry(y, x, row + 3 * x));
+      for (int x = 0; x < bgr_.cols; ++x, ++at) Put(target + 3 * x, StoredEntry(mask, x, at));
     }
   }
 
@@ -205,22 +215,24 @@ class Reduction {
     const size_t width = size_t(bgr_.cols) + 2;
     std::vector<float> current(width * 3, 0.0f), below(width * 3, 0.0f);
     std::vector<int16_t> ditherLookup(kBins, kNoEntry);
+    size_t at = 0;
     for (int y = 0; y < bgr_.rows; ++y) {
       const uint8_t* row = bgr_.ptr<uint8_t>(y);
+      const uint8_t* mask = MaskRow(y);
       uint8_t* target = out.ptr<uint8_t>(y);
       std::fill(below.begin(), below.end(), 0.0f);
-      for (int x = 0; x < bgr_.cols; ++x) {
-        const uint8_t* pixel = row + 3 * x;
-        if (!Visible(y, x)) {
-          Put(target + 3 * x, StoredEntry(y, x, pixel));
+      for (int x = 0; x < bgr_.cols; ++x, ++at) {
+        if (!Visible(mask, x)) {
+          Put(target + 3 * x, StoredEntry(mask, x, at));
           continue;
         }
+        const uint8_t* pixel = row + 3 * x;
         float* error = &current[size_t(x + 1) * 3];
         float value[3];
         int level[3];
         for (int c = 0; c < 3; ++c) {
           value[c] = std::clamp(float(pixel[c]) + error[c], 0.0f, 255.0f);
-          level[c] = LevelOf(int(std::lround(value[c])), Levels::kNearest);
+          level[c] = LevelOf(int(value[c] + 0.5f), Levels::kNearest);
         }
         const int bin = BinOf(level[0], level[1], level[2]);
         int16_t& entry = ditherLookup[size_t(bin)];
@@ -238,39 +250,24 @@ class Reduction {
     }
   }
 
-  static int CountColours(const cv::Mat& image) {
-    std::vector<bool> seen(kBins, false);
-    int colours = 0;
-    for (int y = 0; y < image.rows; ++y) {
-      const uint8_t* row = image.ptr<uint8_t>(y);
-      for (int x = 0; x < image.cols; ++x) {
-        const uint8_t* pixel = row + 3 * x;
-        const int bin = BinOf(pixel[0] >> 4, pixel[1] >> 4, pixel[2] >> 4);
-        if (!seen[size_t(bin)]) {
-          seen[size_t(bin)] = true;
-          ++colours;
-        }
-      }
-    }
-    return colours;
-  }
-
   const cv::Mat& bgr_;
   const cv::Mat& alpha_;
   const ReduceOptions& options_;
-  const bool maskUsed_;
+  const bool maskUsed_, countAll_;
   const Visibility visibility_;
   std::array<uint8_t, 256> level_{};
-  std::vector<BinMoments> visibleHistogram_, allHistogram_;
-  // Every pixel's colours: the visible histogram unless some are kept
-  // under invisible pixels.
-  const std::vector<BinMoments>* all_ = &visibleHistogram_;
+  // Per slot: the visible pixels' moments (weighted by their mask bytes)
+  // and, when invisible pixels keep their colours, every pixel's.
+  std::vector<BinMoments> visible_, all_;
+  std::vector<int16_t> slotOf_;       // by bin
+  std::vector<uint16_t> pixelSlots_;  // by pixel, rows in order
   bool hasInvisible_ = false;
   std::vector<uint16_t> palette_;
   std::vector<Colour> shown_;
   std::optional<detail::NearestEntry> nearest_;
-  std::vector<int16_t> lookup_;
+  std::vector<int16_t> slotEntry_;
   int16_t unified_ = kNoEntry;
+  std::array<bool, kMostColours> used_{};
 };
 
 }  // namespace
