@@ -63,8 +63,9 @@ Colour MeanOf(const BinMoments& moments) {
 }
 
 // One reduction: the image's colours in order of first appearance
-// ("slots") with their moments, the palette chosen for them, and each
-// slot's palette entry.
+// ("slots"), the palette chosen for them, and each slot's palette entry.
+// Moments are gathered only when a palette has to be searched or a colour
+// mapped to its nearest entry; an image that fits needs neither.
 class Reduction {
  public:
   Reduction(const cv::Mat& bgr, const cv::Mat& alpha, const ReduceOptions& options)
@@ -72,7 +73,6 @@ class Reduction {
         alpha_(alpha),
         options_(options),
         maskUsed_(!alpha.empty() && options.alphaValues != 0),
-        countAll_(maskUsed_ && !options.unifyInvisible),
         visibility_(maskUsed_, options.alphaValues),
         slotOf_(kBins, kNoEntry),
         pixelSlots_(bgr.total()) {
@@ -84,9 +84,9 @@ class Reduction {
     Count();
     const bool unify = options_.unifyInvisible && hasInvisible_;
     std::vector<uint16_t> visibleBins, allBins;
-    for (const BinMoments& moments : visible_) {
-      allBins.push_back(moments.bin);
-      if (moments.weight > 0) visibleBins.push_back(moments.bin);
+    for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
+      allBins.push_back(slotBins_[slot]);
+      if (visibleCount_[slot] > 0) visibleBins.push_back(slotBins_[slot]);
     }
     std::sort(visibleBins.begin(), visibleBins.end());
     std::sort(allBins.begin(), allBins.end());
@@ -103,24 +103,21 @@ class Reduction {
       palette_ = visibleBins;
     } else {
       exact = false;
+      GatherMoments();
       palette_ = detail::SearchPalette(visibleBins.empty() ? all_ : visible_, options_.maxColors);
     }
     if (palette_.empty()) palette_.push_back(0);
-    for (uint16_t bin : palette_) shown_.push_back(detail::ShownColour(bin));
-    nearest_.emplace(shown_);
-    slotEntry_.assign(visible_.size(), kNoEntry);
-    if (exact) {
-      for (size_t slot = 0; slot < visible_.size(); ++slot) {
-        const auto found = std::lower_bound(palette_.begin(), palette_.end(), visible_[slot].bin);
-        if (found != palette_.end() && *found == visible_[slot].bin) {
-          slotEntry_[slot] = int16_t(found - palette_.begin());
-        }
-      }
+    for (uint16_t bin : palette_) {
+      shown_.push_back(detail::ShownColour(bin));
+      std::array<uint8_t, 3> bytes{};
+      for (int c = 0; c < 3; ++c) bytes[size_t(c)] = uint8_t(ShownValue(detail::LevelIn(bin, c)));
+      entryBytes_.push_back(bytes);
     }
-    unified_ = unify ? HeaviestEntry() : kNoEntry;
+    nearest_.emplace(shown_);
+    ChooseSlotEntries(exact);
+    unified_ = unify ? MostVisibleEntry() : kNoEntry;
 
     result.bgr.create(bgr_.size(), CV_8UC3);
-    used_.fill(false);
     if (options_.ditherStrength > 0) {
       WriteDithered(result.bgr);
     } else {
@@ -136,6 +133,7 @@ class Reduction {
     return maskRow == nullptr || visibility_.visible[maskRow[x]];
   }
 
+  // Each pixel's slot, and how many visible pixels each slot has.
   void Count() {
     size_t at = 0;
     for (int y = 0; y < bgr_.rows; ++y) {
@@ -146,57 +144,88 @@ class Reduction {
         const int bin = BinOf(level_[pixel[0]], level_[pixel[1]], level_[pixel[2]]);
         int16_t& slot = slotOf_[size_t(bin)];
         if (slot == kNoEntry) {
-          slot = int16_t(visible_.size());
-          visible_.push_back(BinMoments{uint16_t(bin)});
-          // Colours kept under invisible pixels take palette entries too,
-          // so every pixel is also counted, unweighted.
-          if (countAll_) all_.push_back(BinMoments{uint16_t(bin)});
+          slot = int16_t(slotBins_.size());
+          slotBins_.push_back(uint16_t(bin));
+          visibleCount_.push_back(0);
         }
         pixelSlots_[at] = uint16_t(slot);
-        const uint8_t maskByte = mask != nullptr ? mask[x] : uint8_t(kFullWeight);
-        if (visibility_.visible[maskByte]) {
-          AddPixel(visible_[size_t(slot)], pixel, visibility_.weight[maskByte]);
+        if (Visible(mask, x)) {
+          ++visibleCount_[size_t(slot)];
         } else {
           hasInvisible_ = true;
         }
-        if (countAll_) AddPixel(all_[size_t(slot)], pixel, 1);
       }
     }
   }
 
-  // The palette entry for a colour, found once per colour: nearest to the
-  // mean of its visible pixels, or of all its pixels when none shows.
-  int EntryOf(size_t slot) {
-    int16_t& entry = slotEntry_[slot];
-    if (entry == kNoEntry) {
-      const BinMoments& visible = visible_[slot];
-      const Colour colour = visible.weight > 0                     ? MeanOf(visible)
-                            : countAll_ && all_[slot].weight > 0 ? MeanOf(all_[slot])
-                                                                 : detail::ShownColour(visible.bin);
-      entry = int16_t(nearest_->Find(colour));
+  // Per slot: the visible pixels' moments, weighted by their mask bytes,
+  // and every pixel's, unweighted (for colours kept under invisible pixels).
+  void GatherMoments() {
+    if (!visible_.empty()) return;
+    for (uint16_t bin : slotBins_) {
+      visible_.push_back(BinMoments{bin});
+      all_.push_back(BinMoments{bin});
     }
-    return entry;
+    size_t at = 0;
+    for (int y = 0; y < bgr_.rows; ++y) {
+      const uint8_t* row = bgr_.ptr<uint8_t>(y);
+      const uint8_t* mask = MaskRow(y);
+      for (int x = 0; x < bgr_.cols; ++x, ++at) {
+        const uint8_t* pixel = row + 3 * x;
+        const size_t slot = pixelSlots_[at];
+        const uint8_t maskByte = mask != nullptr ? mask[x] : uint8_t(kFullWeight);
+        if (visibility_.visible[maskByte]) AddPixel(visible_[slot], pixel, visibility_.weight[maskByte]);
+        AddPixel(all_[slot], pixel, 1);
+      }
+    }
   }
 
-  // The entry that covers the most visible weight: invisible pixels take
-  // it, so that they add no colour.
-  int16_t HeaviestEntry() {
-    std::vector<int64_t> weight(palette_.size(), 0);
-    for (size_t slot = 0; slot < visible_.size(); ++slot) {
-      if (visible_[slot].weight > 0) weight[size_t(EntryOf(slot))] += visible_[slot].weight;
+  // An exact palette holds every colour that shows; the others (and every
+  // colour under a searched palette) go to the entry nearest the mean of
+  // their visible pixels, or of all their pixels when none shows.
+  void ChooseSlotEntries(bool exact) {
+    slotEntry_.assign(slotBins_.size(), kNoEntry);
+    bool missing = false;
+    for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
+      if (exact) {
+        const auto found = std::lower_bound(palette_.begin(), palette_.end(), slotBins_[slot]);
+        if (found != palette_.end() && *found == slotBins_[slot]) {
+          slotEntry_[slot] = int16_t(found - palette_.begin());
+          continue;
+        }
+      }
+      missing = true;
     }
-    return int16_t(std::max_element(weight.begin(), weight.end()) - weight.begin());
+    if (!missing) return;
+    GatherMoments();
+    for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
+      if (slotEntry_[slot] != kNoEntry) continue;
+      const Colour colour = visible_[slot].weight > 0 ? MeanOf(visible_[slot]) : MeanOf(all_[slot]);
+      slotEntry_[slot] = int16_t(nearest_->Find(colour));
+    }
   }
 
-  int StoredEntry(const uint8_t* maskRow, int x, size_t at) {
+  // The entry that the most visible pixels take: invisible pixels take it
+  // too, so that they add no colour.
+  int16_t MostVisibleEntry() const {
+    std::vector<int64_t> count(palette_.size(), 0);
+    for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
+      if (slotEntry_[slot] != kNoEntry) count[size_t(slotEntry_[slot])] += visibleCount_[slot];
+    }
+    return int16_t(std::max_element(count.begin(), count.end()) - count.begin());
+  }
+
+  int StoredEntry(const uint8_t* maskRow, int x, size_t at) const {
     if (unified_ != kNoEntry && !Visible(maskRow, x)) return unified_;
-    return EntryOf(pixelSlots_[at]);
+    return slotEntry_[pixelSlots_[at]];
   }
 
   void Put(uint8_t* out, int entry) {
     used_[size_t(entry)] = true;
-    const uint16_t bin = palette_[size_t(entry)];
-    for (int c = 0; c < 3; ++c) out[c] = uint8_t(ShownValue(detail::LevelIn(bin, c)));
+    const std::array<uint8_t, 3>& bytes = entryBytes_[size_t(entry)];
+    out[0] = bytes[0];
+    out[1] = bytes[1];
+    out[2] = bytes[2];
   }
 
   void WriteMapped(cv::Mat& out) {
@@ -253,19 +282,21 @@ class Reduction {
   const cv::Mat& bgr_;
   const cv::Mat& alpha_;
   const ReduceOptions& options_;
-  const bool maskUsed_, countAll_;
+  const bool maskUsed_;
   const Visibility visibility_;
   std::array<uint8_t, 256> level_{};
-  // Per slot: the visible pixels' moments (weighted by their mask bytes)
-  // and, when invisible pixels keep their colours, every pixel's.
-  std::vector<BinMoments> visible_, all_;
   std::vector<int16_t> slotOf_;       // by bin
   std::vector<uint16_t> pixelSlots_;  // by pixel, rows in order
+  // By slot: its stored colour, visible pixels, moments and palette entry.
+  std::vector<uint16_t> slotBins_;
+  std::vector<int64_t> visibleCount_;
+  std::vector<BinMoments> visible_, all_;
+  std::vector<int16_t> slotEntry_;
   bool hasInvisible_ = false;
   std::vector<uint16_t> palette_;
   std::vector<Colour> shown_;
+  std::vector<std::array<uint8_t, 3>> entryBytes_;
   std::optional<detail::NearestEntry> nearest_;
-  std::vector<int16_t> slotEntry_;
   int16_t unified_ = kNoEntry;
   std::array<bool, kMostColours> used_{};
 };
