@@ -2,17 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace zef::quantize::detail {
 
 namespace {
 
-// Cumulative moments over the cube, one cell of padding below each axis so
-// that a box's sums come from eight corner lookups.
-constexpr int kSide = kLevels + 1;
-constexpr int kCells = kSide * kSide * kSide;
-constexpr int kKMeansPasses = 2;
-constexpr int kSnappedPasses = 2;
+constexpr int kKMeansPasses = 6;
+constexpr int kSnappedPasses = 3;
 constexpr float kLevelStep = 16.0f;
 
 struct Moments {
@@ -32,125 +29,101 @@ struct Moments {
   double Variance() const { return squares - Explained(); }
 };
 
-inline int Cell(int a0, int a1, int a2) { return (a0 * kSide + a1) * kSide + a2; }
+Colour MeanOf(const Moments& moments) {
+  Colour mean{};
+  for (int c = 0; c < 3; ++c) mean.channel[c] = float(moments.sum[c] / moments.weight);
+  return mean;
+}
 
-// A box of the cube: lower bounds exclusive, upper inclusive, in padded
-// coordinates (0..16).
+// The weighted bins as points: their stored colours, mean colours,
+// weights and moments.
+struct Points {
+  std::vector<uint16_t> bin;
+  std::vector<Colour> mean;
+  std::vector<double> weight;
+  std::vector<std::array<double, 3>> sum;
+  std::vector<Moments> moments;
+};
+
+// A box of the cube: its points, as a range of the split order, and their
+// moments.
 struct Box {
-  int lo[3], hi[3];
+  size_t begin = 0, end = 0;
+  Moments moments;
   double variance = 0;
+  bool splittable = true;
 };
 
-class CubeMoments {
- public:
-  explicit CubeMoments(const std::vector<BinMoments>& histogram) : cells_(kCells) {
-    for (const BinMoments& moments : histogram) {
-      if (moments.weight <= 0) continue;
-      const int bin = moments.bin;
-      Moments& cell = cells_[size_t(Cell(LevelIn(bin, 0) + 1, LevelIn(bin, 1) + 1, LevelIn(bin, 2) + 1))];
-      cell.weight = double(moments.weight);
-      for (int c = 0; c < 3; ++c) cell.sum[c] = double(moments.sum[size_t(c)]);
-      cell.squares = double(moments.squares);
-    }
-    // Prefix sums along each axis in turn.
-    for (int a0 = 1; a0 < kSide; ++a0)
-      for (int a1 = 0; a1 < kSide; ++a1)
-        for (int a2 = 0; a2 < kSide; ++a2) At(a0, a1, a2).Add(At(a0 - 1, a1, a2), 1);
-    for (int a0 = 0; a0 < kSide; ++a0)
-      for (int a1 = 1; a1 < kSide; ++a1)
-        for (int a2 = 0; a2 < kSide; ++a2) At(a0, a1, a2).Add(At(a0, a1 - 1, a2), 1);
-    for (int a0 = 0; a0 < kSide; ++a0)
-      for (int a1 = 0; a1 < kSide; ++a1)
-        for (int a2 = 1; a2 < kSide; ++a2) At(a0, a1, a2).Add(At(a0, a1, a2 - 1), 1);
+// Splits the box at the level along one axis where the two halves explain
+// the most; false when no cut leaves weight on both sides.
+bool SplitBox(const Points& points, std::vector<size_t>& order, Box& box, Box& upper) {
+  Moments buckets[3][kLevels];
+  for (size_t i = box.begin; i < box.end; ++i) {
+    const size_t p = order[i];
+    for (int axis = 0; axis < 3; ++axis) buckets[axis][LevelIn(points.bin[p], axis)].Add(points.moments[p], 1);
   }
-
-  Moments Of(const Box& box) const {
-    Moments total = Plane(box, 0, box.hi[0]);
-    total.Add(Plane(box, 0, box.lo[0]), -1);
-    return total;
-  }
-
-  // The moments of the box's extent in the two other axes, summed along
-  // `axis` from the start up to `at`: a box's sums along an axis are the
-  // difference of two planes.
-  Moments Plane(const Box& box, int axis, int at) const {
-    const int other1 = (axis + 1) % 3, other2 = (axis + 2) % 3;
-    Moments total;
-    for (int corner = 0; corner < 4; ++corner) {
-      int coordinate[3];
-      coordinate[axis] = at;
-      coordinate[other1] = (corner & 1) != 0 ? box.lo[other1] : box.hi[other1];
-      coordinate[other2] = (corner & 2) != 0 ? box.lo[other2] : box.hi[other2];
-      const bool positive = corner == 0 || corner == 3;
-      total.Add(cells_[size_t(Cell(coordinate[0], coordinate[1], coordinate[2]))], positive ? 1 : -1);
-    }
-    return total;
-  }
-
- private:
-  Moments& At(int a0, int a1, int a2) { return cells_[size_t(Cell(a0, a1, a2))]; }
-  std::vector<Moments> cells_;
-};
-
-// Splits the box where the two halves explain the most; false when no cut
-// leaves weight on both sides.
-bool SplitBox(const CubeMoments& cube, Box& box, Box& upper) {
-  const Moments whole = cube.Of(box);
   double best = -1;
   int bestAxis = -1, bestCut = 0;
+  Moments bestLow;
   for (int axis = 0; axis < 3; ++axis) {
-    const Moments base = cube.Plane(box, axis, box.lo[axis]);
-    for (int cut = box.lo[axis] + 1; cut < box.hi[axis]; ++cut) {
-      Moments low = cube.Plane(box, axis, cut);
-      low.Add(base, -1);
-      Moments high = whole;
+    Moments low;
+    for (int cut = 0; cut + 1 < kLevels; ++cut) {
+      low.Add(buckets[axis][cut], 1);
+      if (low.weight <= 0) continue;
+      Moments high = box.moments;
       high.Add(low, -1);
-      if (low.weight <= 0 || high.weight <= 0) continue;
+      if (high.weight <= 0) break;
       const double score = low.Explained() + high.Explained();
       if (score > best) {
         best = score;
         bestAxis = axis;
         bestCut = cut;
+        bestLow = low;
       }
     }
   }
   if (bestAxis < 0) return false;
-  upper = box;
-  box.hi[bestAxis] = bestCut;
-  upper.lo[bestAxis] = bestCut;
-  box.variance = cube.Of(box).Variance();
-  upper.variance = cube.Of(upper).Variance();
+  const auto middle = std::stable_partition(
+      order.begin() + std::ptrdiff_t(box.begin), order.begin() + std::ptrdiff_t(box.end),
+      [&](size_t p) { return LevelIn(points.bin[p], bestAxis) <= bestCut; });
+  upper.begin = size_t(middle - order.begin());
+  upper.end = box.end;
+  upper.moments = box.moments;
+  upper.moments.Add(bestLow, -1);
+  box.end = upper.begin;
+  box.moments = bestLow;
+  for (Box* half : {&box, &upper}) {
+    half->variance = half->moments.Variance();
+    half->splittable = half->end - half->begin > 1;
+  }
   return true;
 }
 
-// Boxes that together cover every weighted bin, at most `count` of them,
-// splitting the box of largest variance first.
-std::vector<Box> SplitCube(const CubeMoments& cube, int count) {
-  Box whole{{0, 0, 0}, {kLevels, kLevels, kLevels}};
-  whole.variance = cube.Of(whole).Variance();
+// Boxes that together hold every point, at most `count` of them, splitting
+// the box of largest variance first (the first of equals).
+std::vector<Box> SplitCube(const Points& points, int count) {
+  std::vector<size_t> order(points.bin.size());
+  for (size_t p = 0; p < order.size(); ++p) order[p] = p;
+  Box whole;
+  whole.end = order.size();
+  for (const Moments& moments : points.moments) whole.moments.Add(moments, 1);
+  whole.variance = whole.moments.Variance();
+  whole.splittable = order.size() > 1;
   std::vector<Box> boxes{whole};
-  std::vector<bool> splittable{true};
   while (int(boxes.size()) < count) {
     int next = -1;
     for (size_t i = 0; i < boxes.size(); ++i) {
-      if (splittable[i] && (next < 0 || boxes[i].variance > boxes[size_t(next)].variance)) next = int(i);
+      if (boxes[i].splittable && (next < 0 || boxes[i].variance > boxes[size_t(next)].variance)) next = int(i);
     }
     if (next < 0 || boxes[size_t(next)].variance <= 0) break;
-    Box upper{};
-    if (!SplitBox(cube, boxes[size_t(next)], upper)) {
-      splittable[size_t(next)] = false;
+    Box upper;
+    if (!SplitBox(points, order, boxes[size_t(next)], upper)) {
+      boxes[size_t(next)].splittable = false;
       continue;
     }
     boxes.push_back(upper);
-    splittable.push_back(true);
   }
   return boxes;
-}
-
-Colour MeanOf(const Moments& moments) {
-  Colour mean{};
-  for (int c = 0; c < 3; ++c) mean.channel[c] = float(moments.sum[c] / moments.weight);
-  return mean;
 }
 
 int SnapLevel(float value) {
@@ -161,13 +134,6 @@ int SnapLevel(float value) {
 int SnappedBin(const Colour& colour) {
   return BinOf(SnapLevel(colour.channel[0]), SnapLevel(colour.channel[1]), SnapLevel(colour.channel[2]));
 }
-
-// The weighted bins as points: their mean colours and weights.
-struct Points {
-  std::vector<Colour> mean;
-  std::vector<double> weight;
-  std::vector<std::array<double, 3>> sum;
-};
 
 // Assigns every point to its nearest centre; true when any assignment changed.
 bool Assign(const Points& points, const std::vector<Colour>& centres, std::vector<int>& cluster) {
@@ -206,27 +172,53 @@ std::vector<uint16_t> SortedUnique(std::vector<uint16_t> bins) {
 }  // namespace
 
 NearestEntry::NearestEntry(const std::vector<Colour>& entries) {
-  c0_.reserve(entries.size());
-  c1_.reserve(entries.size());
-  c2_.reserve(entries.size());
-  for (const Colour& entry : entries) {
-    c0_.push_back(entry.channel[0]);
-    c1_.push_back(entry.channel[1]);
-    c2_.push_back(entry.channel[2]);
+  // Sorted by the middle channel, so that a search can stop once that
+  // channel alone is farther than the best entry found.
+  std::vector<int> order(entries.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = int(k);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return entries[size_t(a)].channel[1] < entries[size_t(b)].channel[1]; });
+  for (int k : order) {
+    c0_.push_back(entries[size_t(k)].channel[0]);
+    c1_.push_back(entries[size_t(k)].channel[1]);
+    c2_.push_back(entries[size_t(k)].channel[2]);
+    index_.push_back(k);
   }
 }
 
 int NearestEntry::Find(const Colour& colour) const {
-  int best = 0;
+  const std::ptrdiff_t count = std::ptrdiff_t(c1_.size());
   float bestDistance = INFINITY;
-  const size_t count = c0_.size();
-  for (size_t k = 0; k < count; ++k) {
-    const float d0 = c0_[k] - colour.channel[0], d1 = c1_[k] - colour.channel[1],
-                d2 = c2_[k] - colour.channel[2];
+  int best = count > 0 ? index_[0] : 0;
+  const auto consider = [&](std::ptrdiff_t k) {
+    const float d0 = c0_[size_t(k)] - colour.channel[0], d1 = c1_[size_t(k)] - colour.channel[1],
+                d2 = c2_[size_t(k)] - colour.channel[2];
     const float distance = d0 * d0 + d1 * d1 + d2 * d2;
-    if (distance < bestDistance) {
+    if (distance < bestDistance || (distance == bestDistance && index_[size_t(k)] < best)) {
       bestDistance = distance;
-      best = int(k);
+      best = index_[size_t(k)];
+    }
+  };
+  std::ptrdiff_t up = std::lower_bound(c1_.begin(), c1_.end(), colour.channel[1]) - c1_.begin();
+  std::ptrdiff_t down = up - 1;
+  // Entries whose middle channel alone differs by more than the best
+  // distance cannot be nearer; equal ones may win on their index.
+  while (up < count || down >= 0) {
+    if (up < count) {
+      const float gap = c1_[size_t(up)] - colour.channel[1];
+      if (gap * gap > bestDistance) {
+        up = count;
+      } else {
+        consider(up++);
+      }
+    }
+    if (down >= 0) {
+      const float gap = colour.channel[1] - c1_[size_t(down)];
+      if (gap * gap > bestDistance) {
+        down = -1;
+      } else {
+        consider(down--);
+      }
     }
   }
   return best;
@@ -252,6 +244,12 @@ std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, in
     const BinMoments& moments = *entry;
     occupied.push_back(moments.bin);
     const double weight = double(moments.weight);
+    points.bin.push_back(moments.bin);
+    Moments pointMoments;
+    pointMoments.weight = weight;
+    for (int c = 0; c < 3; ++c) pointMoments.sum[c] = double(moments.sum[size_t(c)]);
+    pointMoments.squares = double(moments.squares);
+    points.moments.push_back(pointMoments);
     points.weight.push_back(weight);
     points.sum.push_back({double(moments.sum[0]), double(moments.sum[1]), double(moments.sum[2])});
     points.mean.push_back(Colour{{float(double(moments.sum[0]) / weight), float(double(moments.sum[1]) / weight),
@@ -260,9 +258,8 @@ std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, in
   if (occupied.empty() || maxColors <= 0) return {};
   if (int(occupied.size()) <= maxColors) return occupied;
 
-  const CubeMoments cube(histogram);
   std::vector<Colour> centres;
-  for (const Box& box : SplitCube(cube, maxColors)) centres.push_back(MeanOf(cube.Of(box)));
+  for (const Box& box : SplitCube(points, maxColors)) centres.push_back(MeanOf(box.moments));
 
   // Refine in continuous colour, then on the stored levels: snapping moves
   // a centre by up to half a level, which can change what is nearest.

@@ -39,6 +39,7 @@ class NearestEntry {
 
  private:
   std::vector<float> c0_, c1_, c2_;
+  std::vector<int> index_;
 };
 
 // At most maxColors stored colours (bins), sorted ascending, for the

@@ -91,6 +91,7 @@ class Reduction {
     std::sort(visibleBins.begin(), visibleBins.end());
     std::sort(allBins.begin(), allBins.end());
     result.colorsBefore = int(visibleBins.size());
+    maskedOut_ = visibleBins.empty();
     const size_t needed = unify ? visibleBins.size() : allBins.size();
     result.reduced = needed > size_t(options_.maxColors);
 
@@ -159,12 +160,14 @@ class Reduction {
   }
 
   // Per slot: the visible pixels' moments, weighted by their mask bytes,
-  // and every pixel's, unweighted (for colours kept under invisible pixels).
+  // and, where colours stay under invisible pixels or nothing shows, every
+  // pixel's, unweighted.
   void GatherMoments() {
     if (!visible_.empty()) return;
+    const bool countAll = hasInvisible_ && (!options_.unifyInvisible || maskedOut_);
     for (uint16_t bin : slotBins_) {
       visible_.push_back(BinMoments{bin});
-      all_.push_back(BinMoments{bin});
+      if (countAll) all_.push_back(BinMoments{bin});
     }
     size_t at = 0;
     for (int y = 0; y < bgr_.rows; ++y) {
@@ -175,7 +178,7 @@ class Reduction {
         const size_t slot = pixelSlots_[at];
         const uint8_t maskByte = mask != nullptr ? mask[x] : uint8_t(kFullWeight);
         if (visibility_.visible[maskByte]) AddPixel(visible_[slot], pixel, visibility_.weight[maskByte]);
-        AddPixel(all_[slot], pixel, 1);
+        if (countAll) AddPixel(all_[slot], pixel, 1);
       }
     }
   }
@@ -200,7 +203,9 @@ class Reduction {
     GatherMoments();
     for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
       if (slotEntry_[slot] != kNoEntry) continue;
-      const Colour colour = visible_[slot].weight > 0 ? MeanOf(visible_[slot]) : MeanOf(all_[slot]);
+      const Colour colour = visible_[slot].weight > 0 ? MeanOf(visible_[slot])
+                            : !all_.empty()           ? MeanOf(all_[slot])
+                                                      : detail::ShownColour(slotBins_[slot]);
       slotEntry_[slot] = int16_t(nearest_->Find(colour));
     }
   }
@@ -293,6 +298,7 @@ class Reduction {
   std::vector<BinMoments> visible_, all_;
   std::vector<int16_t> slotEntry_;
   bool hasInvisible_ = false;
+  bool maskedOut_ = false;  // no pixel shows
   std::vector<uint16_t> palette_;
   std::vector<Colour> shown_;
   std::vector<std::array<uint8_t, 3>> entryBytes_;
