@@ -325,6 +325,7 @@ class ExitCodeTest : public ZefCliTest, public ::testing::WithParamInterface<Exi
     Save("b_mask.png", FlatMask(3, 4, 200));
     WriteText("notes.png", "not a picture");
     WriteText("broken.zef", "\xAA\xFF\xAA\x03");
+    WriteText("bad.txt", "outputfilename x.zef\nmask no\nstartimages\na.png\n");
   }
 };
 
@@ -338,7 +339,8 @@ TEST_P(ExitCodeTest, ExitCodeAndMessage) {
     EXPECT_EQ(run.out, "");
   }
   // No failed run leaves a file of its own behind.
-  EXPECT_EQ(Listing(), (std::vector<std::string>{"a.png", "b.png", "b_mask.png", "broken.zef", "notes.png"}));
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"a.png", "b.png", "b_mask.png", "bad.txt", "broken.zef",
+                                                "notes.png"}));
 }
 
 const ExitCase kExitCases[] = {
@@ -361,6 +363,7 @@ const ExitCase kExitCases[] = {
     {"NotAPicture", {"pack", "a.png", "notes.png", "-o", "x.zef"}, 1, "notes.png"},
     {"MaskOfOtherSize", {"pack", "b.png", "-o", "x.zef"}, 1, "b_mask.png"},
     {"MissingScript", {"pack", "--script", "none.txt"}, 1, "could not open file none.txt"},
+    {"IncompleteScript", {"pack", "--script", "bad.txt"}, 1, "bad.txt: Missing StartIndex..."},
     {"OutputFolderMissing", {"pack", "a.png", "-o", "no/such/x.zef"}, 1, "no/such"},
     {"DamagedArchiveInfo", {"info", "broken.zef"}, 1, "broken.zef: "},
     {"DamagedArchiveExtract", {"extract", "-o", ".", "broken.zef"}, 1, "broken.zef: "},
