@@ -110,6 +110,16 @@ std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, boo
   return std::nullopt;
 }
 
+std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint32_t count) {
+  ArchiveSummary summary;
+  summary.version = kVersion3;
+  summary.images.resize(count);
+  ReadTables(bytes, summary);
+  std::vector<uint64_t> sizes;
+  for (const ArchiveImage& image : summary.images) sizes.push_back(image.dataBytes);
+  return sizes;
+}
+
 std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool decode,
                                               std::string* error) {
   std::optional<std::vector<uint8_t>> bytes;

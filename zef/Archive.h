@@ -45,4 +45,9 @@ std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, boo
 std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool decode,
                                               std::string* error);
 
+// Each image's data bytes in a version 3 archive of `count` images that the
+// writer has just made, read from its tables alone: such an archive needs
+// no second check.
+std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint32_t count);
+
 }  // namespace zef::tool

@@ -176,17 +176,15 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
     *error = result.archive + ": " + writer.GetError();
     return false;
   }
-  std::optional<std::vector<uint8_t>> bytes = ReadFileBytes(archive->TemporaryPath());
-  std::optional<ArchiveContent> written;
-  if (bytes) written = OpenArchive(*bytes, false, error);
-  if (!written || written->summary.images.size() != works.size()) {
-    *error = result.archive + ": the written archive does not read back" +
-             (bytes ? " (" + *error + ")" : "");
+  const std::optional<std::vector<uint8_t>> bytes = ReadFileBytes(archive->TemporaryPath());
+  if (!bytes) {
+    *error = result.archive + ": the written archive cannot be read back";
     return false;
   }
   result.archiveBytes = bytes->size();
+  const std::vector<uint64_t> imageBytes = WrittenImageBytes(*bytes, uint32_t(works.size()));
   for (size_t n = 0; n < works.size(); ++n) {
-    works[n].packed.archiveBytes = written->summary.images[n].dataBytes;
+    works[n].packed.archiveBytes = imageBytes[n];
     result.images.push_back(works[n].packed);
   }
   const bool withHeader = !options.headerFile.empty();
