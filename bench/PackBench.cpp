@@ -25,7 +25,7 @@ constexpr int kSideSteps = 33;  // sides 16 to 48
 constexpr double kPackOverLoading = 2.0;
 
 // A disc with a soft edge over transparency, filled with a gradient
-// between two colours of the icon's own, and a darker ring.
+// between two colours of the icon's own under a ripple, and a darker ring.
 cv::Mat Icon(int n) {
   const int side = kSmallestSide + (n * 7) % kSideSteps;
   const double centre = (side - 1) / 2.0, radius = side * 0.45;
@@ -39,7 +39,12 @@ cv::Mat Icon(int n) {
       const double t = double(x + y) / (2.0 * side);
       const double shade = distance > radius - 2 ? 0.6 : 1.0;
       cv::Vec4b& pixel = icon.at<cv::Vec4b>(y, x);
-      for (int c = 0; c < 3; ++c) pixel[c] = uint8_t((from[c] * (1 - t) + to[c] * t) * shade);
+      for (int c = 0; c < 3; ++c) {
+        // A ripple per channel over the gradient, as shading and texture
+        // give real icons their hundreds of colours.
+        const double ripple = 40 * std::sin(0.7 * x + 1.3 * c + n) * std::cos(0.5 * y + c);
+        pixel[c] = uint8_t(std::clamp((from[c] * (1 - t) + to[c] * t) * shade + ripple, 0.0, 255.0));
+      }
       pixel[3] = uint8_t(std::lround(cover * 255));
     }
   }

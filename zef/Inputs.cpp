@@ -20,11 +20,12 @@ std::string LowerCase(std::string text) {
   return text;
 }
 
-// The same file reached by two spellings compares equal.
+// The same file reached by two spellings ("a/./b.png", "a/b.png") compares
+// equal; links are not followed, which would cost a call per component.
 std::string Identity(const fs::path& path) {
   std::error_code failed;
-  const fs::path canonical = fs::weakly_canonical(path, failed);
-  return failed ? path.lexically_normal().string() : canonical.string();
+  const fs::path absolute = fs::absolute(path, failed);
+  return (failed ? path : absolute).lexically_normal().string();
 }
 
 fs::path MaskPathOf(const fs::path& image, const std::string& suffix) {
@@ -167,12 +168,16 @@ bool IsImageFileName(const fs::path& path) {
 std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::string>& inputs,
                                                     const std::string& maskSuffix,
                                                     std::string* error) {
-  std::vector<fs::path> candidates;
+  struct Candidate {
+    fs::path image;
+    bool maskListed = false;  // its mask stands in the same folder listing
+  };
+  std::vector<Candidate> candidates;
   for (const std::string& input : inputs) {
     std::error_code failed;
     const fs::file_status status = fs::status(input, failed);
     if (fs::is_regular_file(status)) {
-      candidates.emplace_back(input);
+      candidates.push_back({fs::path(input), false});
       continue;
     }
     if (!fs::is_directory(status)) {
@@ -182,7 +187,8 @@ std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::strin
     std::vector<fs::path> files;
     for (fs::directory_iterator entry(input, failed), end; !failed && entry != end;
          entry.increment(failed)) {
-      if (IsRegularFile(entry->path()) && IsImageFileName(entry->path())) {
+      std::error_code unknown;
+      if (IsImageFileName(entry->path()) && entry->is_regular_file(unknown)) {
         files.push_back(entry->path());
       }
     }
@@ -198,18 +204,26 @@ std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::strin
       *error = input + ": the folder holds no image files";
       return std::nullopt;
     }
-    candidates.insert(candidates.end(), files.begin(), files.end());
+    // A mask with the image's extension is an image file name too, so the
+    // listing answers for it without asking the file system again.
+    std::set<std::string> names;
+    for (const fs::path& file : files) names.insert(file.filename().string());
+    for (const fs::path& file : files) {
+      candidates.push_back({file, names.count(MaskPathOf(file, maskSuffix).filename().string()) != 0});
+    }
   }
 
   std::vector<InputItem> items;
   std::set<std::string> masks;
-  for (const fs::path& candidate : candidates) {
-    const fs::path mask = MaskPathOf(candidate, maskSuffix);
-    const bool hasMask = IsRegularFile(mask);
+  for (const Candidate& candidate : candidates) {
+    const fs::path mask = MaskPathOf(candidate.image, maskSuffix);
+    const bool hasMask = candidate.maskListed || IsRegularFile(mask);
     if (hasMask) masks.insert(Identity(mask));
-    items.push_back({candidate.string(), hasMask ? mask.string() : std::string()});
+    items.push_back({candidate.image.string(), hasMask ? mask.string() : std::string()});
   }
-  std::erase_if(items, [&masks](const InputItem& item) { return masks.count(Identity(item.image)) != 0; });
+  if (!masks.empty()) {
+    std::erase_if(items, [&masks](const InputItem& item) { return masks.count(Identity(item.image)) != 0; });
+  }
   if (items.empty()) {
     *error = "no images to pack: every input is the mask of another";
     return std::nullopt;

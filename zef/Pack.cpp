@@ -44,7 +44,8 @@ void Load(Work& work) {
   work.alpha = work.picture.alpha;
   work.packed.sourceBytes = work.picture.fileBytes;
   if (work.item.mask.empty()) return;
-  std::optional<cv::Mat> mask = LoadMask(work.item.mask, &work.error);
+  uint64_t maskBytes = 0;
+  std::optional<cv::Mat> mask = LoadMask(work.item.mask, &work.error, &maskBytes);
   if (!mask) return;
   if (mask->size() != work.picture.bgr.size()) {
     work.error = work.item.mask + ": the mask is " + std::to_string(mask->cols) + " x " +
@@ -54,9 +55,7 @@ void Load(Work& work) {
     return;
   }
   work.alpha = *mask;
-  std::error_code failed;
-  const uint64_t maskBytes = std::filesystem::file_size(work.item.mask, failed);
-  if (!failed) work.packed.sourceBytes += maskBytes;
+  work.packed.sourceBytes += maskBytes;
 }
 
 struct Reduction {

@@ -1,9 +1,10 @@
 #include "zef/Picture.h"
 
+#include <sys/stat.h>
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <filesystem>
 #include <new>
 #include <vector>
 
@@ -32,12 +33,15 @@ cv::Mat ToEightBit(const cv::Mat& picture) {
   }
 }
 
-cv::Mat Read(const std::string& fileName, std::string* error) {
-  std::error_code failed;
-  if (!std::filesystem::is_regular_file(fileName, failed)) {
+cv::Mat Read(const std::string& fileName, std::string* error, uint64_t* fileBytes = nullptr) {
+  // One look at the file gives both answers; the image library's own
+  // message for a missing file would be a warning on the console.
+  struct stat status {};
+  if (stat(fileName.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
     *error = fileName + ": no such file";
     return {};
   }
+  if (fileBytes) *fileBytes = uint64_t(status.st_size);
   cv::Mat picture = cv::imread(fileName, cv::IMREAD_UNCHANGED);
   if (picture.empty()) {
     *error = fileName + ": not a picture the image library can decode";
@@ -55,9 +59,9 @@ cv::Mat Read(const std::string& fileName, std::string* error) {
 
 std::optional<Picture> LoadPicture(const std::string& fileName, std::string* error) {
   try {
-    const cv::Mat picture = Read(fileName, error);
-    if (picture.empty()) return std::nullopt;
     Picture result;
+    const cv::Mat picture = Read(fileName, error, &result.fileBytes);
+    if (picture.empty()) return std::nullopt;
     switch (picture.channels()) {
       case 1:
         cv::cvtColor(picture, result.bgr, cv::COLOR_GRAY2BGR);
@@ -82,9 +86,6 @@ std::optional<Picture> LoadPicture(const std::string& fileName, std::string* err
       cv::minMaxLoc(result.alpha, &lowest);
       result.translucent = lowest < 255;
     }
-    std::error_code failed;
-    result.fileBytes = std::filesystem::file_size(fileName, failed);
-    if (failed) result.fileBytes = 0;
     return result;
   } catch (const cv::Exception& exception) {
     *error = fileName + ": " + exception.err;
@@ -94,9 +95,10 @@ std::optional<Picture> LoadPicture(const std::string& fileName, std::string* err
   return std::nullopt;
 }
 
-std::optional<cv::Mat> LoadMask(const std::string& fileName, std::string* error) {
+std::optional<cv::Mat> LoadMask(const std::string& fileName, std::string* error,
+                                uint64_t* fileBytes) {
   try {
-    const cv::Mat picture = Read(fileName, error);
+    const cv::Mat picture = Read(fileName, error, fileBytes);
     if (picture.empty()) return std::nullopt;
     cv::Mat mask;
     switch (picture.channels()) {

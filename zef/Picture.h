@@ -25,6 +25,8 @@ std::optional<Picture> LoadPicture(const std::string& fileName, std::string* err
 
 // A mask file as the console tool takes it: grey as it stands, colour
 // turned to grey, a picture's own alpha channel ignored.
-std::optional<cv::Mat> LoadMask(const std::string& fileName, std::string* error);
+// *fileBytes, when given, takes the file's size.
+std::optional<cv::Mat> LoadMask(const std::string& fileName, std::string* error,
+                                uint64_t* fileBytes = nullptr);
 
 }  // namespace zef::tool
