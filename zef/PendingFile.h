@@ -7,6 +7,11 @@
 
 namespace zef::tool {
 
+// Makes SIGINT, SIGTERM and SIGHUP remove every pending temporary file
+// before the program ends by that signal, so that an interrupted run
+// leaves nothing behind either.
+void RemovePendingFilesOnSignals();
+
 class PendingFile {
  public:
   // Creates the temporary file; no value, with the cause in *error, when
@@ -24,10 +29,11 @@ class PendingFile {
   bool Commit(std::string* error);
 
  private:
-  PendingFile(std::string destination, std::string temporary)
-      : destination_(std::move(destination)), temporary_(std::move(temporary)) {}
+  PendingFile(std::string destination, std::string temporary, int slot)
+      : destination_(std::move(destination)), temporary_(std::move(temporary)), slot_(slot) {}
   std::string destination_;
   std::string temporary_;  // empty once committed or moved from
+  int slot_ = -1;          // its entry in the list the signal handler reads
 };
 
 }  // namespace zef::tool
