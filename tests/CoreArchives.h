@@ -28,6 +28,12 @@ inline Bytes Encoded(const std::vector<cv::Mat>& images, const std::vector<cv::M
   return std::move(result.bytes);
 }
 
+// The position of image n's marker, from its record.
+inline size_t ImageOffset(const Bytes& archive, size_t n) {
+  const bool v3 = U16At(archive, 3) == 3;
+  return U32At(archive, (v3 ? 25 : 21) + n * (v3 ? 16 : 14) + (v3 ? 12 : 10));
+}
+
 // The image data of image n (run count, lines and runs), behind its marker.
 inline Bytes ImageData(const Bytes& archive, size_t n = 0) {
   const bool v3 = U16At(archive, 3) == 3;
