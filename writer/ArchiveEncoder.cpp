@@ -210,6 +210,7 @@ class Encoder {
         position += kMarkerSize + uint64_t(image.palette.size()) * kPaletteColourSize;
       }
     }
+    const uint64_t frontSize = position;
     std::vector<uint32_t> imageOffsets;
     imageOffsets.reserve(images_.size());
     for (size_t n = 0; n < images_.size(); ++n) {
@@ -225,7 +226,7 @@ class Encoder {
     if (!sink.Open(position)) {
       return {Error::kCannotOpen, "ZefImgWriter: Write: could not open destination file"};
     }
-    const std::vector<uint8_t> front = Front(imageOffsets, paletteOffsets);
+    const std::vector<uint8_t> front = Front(frontSize, imageOffsets, paletteOffsets);
     sink.Put(front.data(), front.size());
     for (size_t n = 0; n < failAt; ++n) {
       sink.Put(kImageMarker, kMarkerSize);
@@ -243,11 +244,12 @@ class Encoder {
   }
 
   // Header, image table and (version 3) palette block.
-  std::vector<uint8_t> Front(const std::vector<uint32_t>& imageOffsets,
+  std::vector<uint8_t> Front(uint64_t size, const std::vector<uint32_t>& imageOffsets,
                              const std::vector<uint32_t>& paletteOffsets) const {
     const bool palettes = settings_.version == kVersion3;
     const HeaderBytes header = ArchiveHeader();
     std::vector<uint8_t> out;
+    out.reserve(size_t(size));
     PutMarker(out, kFileSignature);
     PutU16(out, settings_.version);
     PutU32(out, uint32_t(images_.size()));
