@@ -324,7 +324,6 @@ bool MemorySink::Open(uint64_t size) {
 
 void MemorySink::Put(const uint8_t* bytes, size_t size) { bytes_.insert(bytes_.end(), bytes, bytes + size); }
 
-bool FileSink::Open(uint64_t) { return out_.Open(fileName_); }
 
 Status CheckImageCount(size_t imageCount, uint16_t version) {
   if (imageCount == 0) return {Error::kBadInput, "no images"};

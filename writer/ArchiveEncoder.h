@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "archive/OutputFile.h"
 #include "writer/EncoderSettings.h"
 #include "writer/ZefEncode.h"
 
@@ -35,16 +34,25 @@ class MemorySink : public ArchiveSink {
   std::vector<uint8_t> bytes_;
 };
 
+// Buffered writes to a file created or truncated by Open. After a failed
+// write later ones do nothing, and Finish reports it.
 class FileSink : public ArchiveSink {
  public:
   explicit FileSink(std::string fileName) : fileName_(std::move(fileName)) {}
+  ~FileSink() override;
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
   bool Open(uint64_t size) override;
-  void Put(const uint8_t* bytes, size_t size) override { out_.WriteBytes(bytes, size); }
-  bool Finish() override { return out_.Close(); }
+  void Put(const uint8_t* bytes, size_t size) override;
+  bool Finish() override;
 
  private:
+  void WriteOut(const uint8_t* bytes, size_t size);
+
   std::string fileName_;
-  OutputFile out_;
+  int fd_ = -1;
+  std::vector<uint8_t> buffer_;
+  bool failed_ = false;
 };
 
 // "no images" and the version 3 image count, the first refusals of a write.
