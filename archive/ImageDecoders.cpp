@@ -12,7 +12,7 @@
 #endif
 
 #include "archive/ReaderMessages.h"
-#include "archive/ZefImgReader.h"
+#include "archive/ArchiveDecoder.h"
 
 namespace zef {
 
@@ -98,6 +98,11 @@ class PixelCodeRuns {
     in.ReadU8(value);
     in.ReadU8(length);
   }
+  // The alpha code packed beside the index.
+  uint8_t AlphaOf(Value code) const {
+    const int bits = alphaBits_ == 1 ? 1 : 2;
+    return alphaPosition_ == kAlphaPositionLow ? uint8_t(code & ((1 << bits) - 1)) : uint8_t(code >> (8 - bits));
+  }
   // The code's pixel, or null when its palette index is outside the palette.
   const Pixel* Find(Value code) {
     if (state_[code] == kUnknown) {
@@ -135,6 +140,7 @@ class ColourWordRuns {
     in.ReadU16(value);
     in.ReadU8(length);
   }
+  uint8_t AlphaOf(Value word) const { return SplitColour(word, alphaPosition_).alpha; }
   const Pixel* Find(Value word) {
     pixel_ = PixelOf(SplitColour(word, alphaPosition_), blueFirst_);
     return &pixel_;
@@ -185,7 +191,7 @@ class RunCursor {
 // run length can still make a cut-off run too long.
 template <bool kWrite, typename Runs>
 const char* DecodeRuns(Runs& runs, uint32_t width, uint32_t height, InputBuffer& in,
-                       cv::Mat* image) {
+                       const ImageStore::Buffers* image) {
   uint32_t expected = 0, runsRead = 0;
   uint16_t remaining = 0;
   typename Runs::Value value = 0;
@@ -193,8 +199,10 @@ const char* DecodeRuns(Runs& runs, uint32_t width, uint32_t height, InputBuffer&
   in.ReadU32(expected);
   for (uint32_t y = 0; y < height; ++y) {
     in.ReadU16(remaining);
-    uint8_t* row = kWrite ? image->ptr<uint8_t>(int(y)) : nullptr;
-    const uint8_t* end = kWrite ? image->dataend : nullptr;
+    const size_t rowBytes = size_t(width) * kChannels;
+    uint8_t* row = kWrite ? image->pixels + y * rowBytes : nullptr;
+    const uint8_t* end = kWrite ? image->pixels + height * rowBytes : nullptr;
+    uint8_t* alphaRow = kWrite && image->alpha != nullptr ? image->alpha + size_t(y) * width : nullptr;
     RunCursor cursor(in);
     uint64_t x = 0;
     while (x < width) {
@@ -214,7 +222,10 @@ const char* DecodeRuns(Runs& runs, uint32_t width, uint32_t height, InputBuffer&
       if (x > width) return kRleLineTooLong;
       const Pixel* pixel = runs.Find(value);
       if (pixel == nullptr) return kOutsidePalette;
-      if constexpr (kWrite) FillRun(row + (x - length) * kChannels, *pixel, length, end);
+      if constexpr (kWrite) {
+        FillRun(row + (x - length) * kChannels, *pixel, length, end);
+        if (alphaRow != nullptr) std::memset(alphaRow + (x - length), runs.AlphaOf(value), length);
+      }
       if (fromStream && in.HitEndOrFailed()) return kTooShort;
     }
     if (remaining != 0) return kLineEntriesNotValid;
@@ -230,88 +241,61 @@ uint64_t LeastRunBytes(uint32_t width, uint32_t height, uint32_t runSize) {
   return kImageEntryCountSize + uint64_t{height} * (kLineEntryCountSize + runsPerLine * runSize);
 }
 
-std::optional<cv::Mat> CreateImage(uint32_t width, uint32_t height) {
-  // The image library indexes rows and row bytes with int.
-  if (height > uint32_t{INT_MAX} || width > uint32_t{INT_MAX / kChannels}) return std::nullopt;
-  try {
-    return cv::Mat(int(height), int(width), CV_8UC3);
-  } catch (const cv::Exception&) {
-  } catch (const std::bad_alloc&) {
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 template <typename Runs>
-std::optional<cv::Mat> ZefImgReader::ReadRuns(Runs& runs, uint32_t width, uint32_t height,
-                                               InputBuffer& in) {
-  if (width == 0 || height == 0) {
-    Fail(kWrongImageData);
-    return std::nullopt;
-  }
-  std::optional<cv::Mat> image;
+bool ArchiveDecoder::ReadRuns(Runs& runs, uint32_t width, uint32_t height, InputBuffer& in,
+                              ImageStore& store, bool alpha) {
+  if (width == 0 || height == 0) return Fail(kWrongImageData);
+  ImageStore::Buffers image;
   if (in.Remaining() >= LeastRunBytes(width, height, Runs::kRunSize)) {
-    image = CreateImage(width, height);
+    image = store.NewImage(width, height, alpha);
   }
-  if (!image) {
+  if (image.pixels == nullptr) {
     // Data too short for the image must fail somewhere; the checks alone
     // say where, and no image is made for it.
     const char* message = DecodeRuns<false>(runs, width, height, in, nullptr);
-    Fail(message != nullptr ? message : kImageTooLarge);
-    return std::nullopt;
+    return Fail(message != nullptr ? message : kImageTooLarge);
   }
-  if (const char* message = DecodeRuns<true>(runs, width, height, in, &*image)) {
-    Fail(message);
-    return std::nullopt;
-  }
-  return image;
+  if (const char* message = DecodeRuns<true>(runs, width, height, in, &image)) return Fail(message);
+  return true;
 }
 
-std::optional<cv::Mat> ZefImgReader::ReadPaletteImage(uint32_t width, uint32_t height,
-                                                      uint8_t alphaPosition, uint8_t alphaMode,
-                                                      uint8_t alphaBits, InputBuffer& in,
-                                                      const PaletteColours& palette) {
+bool ArchiveDecoder::ReadPaletteImage(uint32_t width, uint32_t height, uint8_t alphaPosition,
+                                      uint8_t alphaMode, uint8_t alphaBits, InputBuffer& in,
+                                      const PaletteColours& palette, ImageStore& store, bool alpha) {
   PixelCodeRuns runs(palette, alphaPosition, alphaMode, alphaBits, blueFirst_);
-  return ReadRuns(runs, width, height, in);
+  return ReadRuns(runs, width, height, in, store, alpha && alphaMode != kAlphaModeNone);
 }
 
-std::optional<cv::Mat> ZefImgReader::ReadColorImage(uint32_t width, uint32_t height,
-                                                    uint8_t alphaPosition, InputBuffer& in) {
+bool ArchiveDecoder::ReadColorImage(uint32_t width, uint32_t height, uint8_t alphaPosition,
+                                    InputBuffer& in, ImageStore& store, bool alpha) {
   ColourWordRuns runs(alphaPosition, blueFirst_);
-  return ReadRuns(runs, width, height, in);
+  return ReadRuns(runs, width, height, in, store, alpha);
 }
 
-std::optional<cv::Mat> ZefImgReader::ReadColorImageRaw(uint32_t width, uint32_t height,
-                                                       uint8_t alphaPosition, InputBuffer& in) {
-  if (width == 0 || height == 0) {
-    Fail(kWrongImageData);
-    return std::nullopt;
-  }
+bool ArchiveDecoder::ReadColorImageRaw(uint32_t width, uint32_t height, uint8_t alphaPosition,
+                                       InputBuffer& in, ImageStore& store, bool alpha) {
+  if (width == 0 || height == 0) return Fail(kWrongImageData);
   // Raw data is checked for its length only: data too short fails, whatever
   // it holds, after reading up to its end.
   const uint64_t pixels = uint64_t{width} * height;
   if (pixels > in.Remaining() / kColourWordSize) {
     in.Skip(in.Remaining() + 1);
-    Fail(kTooShort);
-    return std::nullopt;
+    return Fail(kTooShort);
   }
-  std::optional<cv::Mat> image = CreateImage(width, height);
-  if (!image) {
-    Fail(kImageTooLarge);
-    return std::nullopt;
-  }
+  const ImageStore::Buffers image = store.NewImage(width, height, alpha);
+  if (image.pixels == nullptr) return Fail(kImageTooLarge);
   const uint8_t* word = in.Take(size_t(pixels * kColourWordSize));
-  for (uint32_t y = 0; y < height; ++y) {
-    uint8_t* pixel = image->ptr<uint8_t>(int(y));
-    for (uint32_t x = 0; x < width; ++x, word += kColourWordSize, pixel += kChannels) {
-      const Nibbles nibbles = SplitColour(uint16_t(word[0] | word[1] << 8), alphaPosition);
-      // Only raw data blacks out pixels whose alpha nibble is 0.
-      const Pixel value = nibbles.alpha == 0 ? Pixel{} : PixelOf(nibbles, blueFirst_);
-      std::memcpy(pixel, value.bytes, kChannels);
-    }
+  uint8_t* pixel = image.pixels;
+  for (uint64_t n = 0; n < pixels; ++n, word += kColourWordSize, pixel += kChannels) {
+    const Nibbles nibbles = SplitColour(uint16_t(word[0] | word[1] << 8), alphaPosition);
+    // Only raw data blacks out pixels whose alpha nibble is 0.
+    const Pixel value = nibbles.alpha == 0 ? Pixel{} : PixelOf(nibbles, blueFirst_);
+    std::memcpy(pixel, value.bytes, kChannels);
+    if (image.alpha != nullptr) image.alpha[n] = nibbles.alpha;
   }
-  return image;
+  return true;
 }
 
 }  // namespace zef

@@ -5,8 +5,7 @@
 #include <map>
 #include <utility>
 
-#include "bench/Scratch.h"
-#include "writer/ZefImgWriter.h"
+#include "writer/ZefEncodeMat.h"
 
 namespace zefbench {
 
@@ -16,11 +15,17 @@ constexpr uint32_t kCaseSeed = 20240501;
 constexpr uint32_t kScaleSeed = 777;
 constexpr int kAlphaValuesWithMasks = 4;
 
-std::vector<uint8_t> ArchiveBytes(const std::string& name, const std::vector<cv::Mat>& images,
-                                  const std::vector<cv::Mat>& masks) {
-  const std::string path = ScratchPath(name);
-  if (!WriteCaseArchive(path, images, masks).empty()) return {};
-  return ReadWholeFile(path);
+zef::Options CaseOptions(bool masks) {
+  zef::Options options;
+  options.version = zef::kVersion3;
+  options.alphaValues = masks ? kAlphaValuesWithMasks : 0;
+  return options;
+}
+
+std::vector<uint8_t> ArchiveBytes(const std::vector<cv::Mat>& images, const std::vector<cv::Mat>& masks) {
+  std::vector<uint8_t> bytes;
+  if (!EncodeCaseArchive(images, masks, &bytes).empty()) return {};
+  return bytes;
 }
 
 const std::vector<Sprite>& ScaleSprites() {
@@ -57,14 +62,17 @@ std::vector<cv::Mat> ScaleMasks(int count) {
   return masks;
 }
 
+std::string EncodeCaseArchive(const std::vector<cv::Mat>& images, const std::vector<cv::Mat>& masks,
+                              std::vector<uint8_t>* bytes) {
+  zef::EncodeResult result = zef::EncodeMats(images, masks, CaseOptions(!masks.empty()));
+  if (!result.Ok()) return result.message;
+  *bytes = std::move(result.bytes);
+  return {};
+}
+
 std::string WriteCaseArchive(const std::string& path, const std::vector<cv::Mat>& images,
                              const std::vector<cv::Mat>& masks) {
-  zef::ZefImgWriter writer;
-  writer.SetVersion(zef::kVersion3);
-  writer.setAlpha(masks.empty() ? 0 : kAlphaValuesWithMasks);
-  if (writer.Write(path, images, masks)) return {};
-  const std::string error = writer.GetError();
-  return error.empty() ? "the write failed" : error;
+  return zef::EncodeMatsToFile(path, images, masks, CaseOptions(!masks.empty())).message;
 }
 
 const std::vector<uint8_t>& CaseArchive(int colours, bool masks) {
@@ -74,8 +82,7 @@ const std::vector<uint8_t>& CaseArchive(int colours, bool masks) {
     const Sprite& sprite = CaseSprite(colours);
     const std::vector<cv::Mat> maskList = masks ? std::vector<cv::Mat>{sprite.mask} : std::vector<cv::Mat>{};
     found = made.emplace(std::pair{colours, masks},
-                         ArchiveBytes("case_" + CaseName(colours, false) + (masks ? "_masks" : "") + ".zef",
-                                      {sprite.image}, maskList))
+                         ArchiveBytes(                                      {sprite.image}, maskList))
                 .first;
   }
   return found->second;
@@ -101,7 +108,7 @@ const std::vector<uint8_t>& ScaleArchive(int count) {
   static std::map<int, std::vector<uint8_t>> made;
   auto found = made.find(count);
   if (found == made.end()) {
-    found = made.emplace(count, ArchiveBytes("scale_read_" + std::to_string(count) + ".zef",
+    found = made.emplace(count, ArchiveBytes(
                                              ScaleImages(count), ScaleMasks(count)))
                 .first;
   }

@@ -41,8 +41,11 @@ const std::vector<std::vector<uint8_t>>& CasePngs(int colours, bool masks);
 // The archive of the first `count` small sprites, with masks.
 const std::vector<uint8_t>& ScaleArchive(int count);
 
-// Writes a version 3 archive as the console tool does (4 alpha values with
-// masks); the writer's message on failure.
+// Encodes a version 3 archive as the console tool does (4 alpha values with
+// masks) into memory, or writes it to a file; the writer's message on
+// failure.
+std::string EncodeCaseArchive(const std::vector<cv::Mat>& images, const std::vector<cv::Mat>& masks,
+                              std::vector<uint8_t>* bytes);
 std::string WriteCaseArchive(const std::string& path, const std::vector<cv::Mat>& images,
                              const std::vector<cv::Mat>& masks);
 

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace zefbench {
 
@@ -30,11 +28,6 @@ class ScratchFolder {
 std::string ScratchPath(const std::string& name) {
   static ScratchFolder folder;
   return folder.Path() + "/" + name;
-}
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace zefbench

@@ -20,6 +20,9 @@ constexpr int kSourceColumnStep = 80;
 constexpr int kMaskOffsetX = 30;
 constexpr int kArchiveLeft = 600;
 constexpr int kArchiveColumnStep = 30;
+// Decoded images an archive may make the tool hold at once: a small file
+// can announce gigabytes of pixels, and every picture here is also shown.
+constexpr uint64_t kMaxDecodedArchiveBytes = uint64_t{512} << 20;
 
 struct WindowSystem {
   bool checked = false;
@@ -102,6 +105,7 @@ bool ShowArchiveImages(const std::string& fileName) {
   uint32_t startIndex = 0;
   {
     ZefImgReader reader;
+    reader.SetLimits(0, kMaxDecodedArchiveBytes);
     images = reader.Read(fileName);
     if (!images) {
       PrintLine("error while reading: " + reader.GetError());

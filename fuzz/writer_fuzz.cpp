@@ -2,23 +2,19 @@
 // setting, masks and image sizes; the rest paints small images and masks in
 // runs. A Write that should succeed must succeed, one that must be refused
 // must be refused with a message, and reading the archive back must give
-// every source with the low four bits of each channel cleared. The device
-// decoder reads the same archive and must also give back the alpha codes
-// taken from the masks.
+// every source with the low four bits of each channel cleared. The archive
+// is written in memory. The device decoder and the core decode read the
+// same bytes and must also give back the alpha taken from the masks.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include <fstream>
-#include <iterator>
-
+#include "archive/ZefDecode.h"
 #include "archive/ZefImgReader.h"
 #include "device/zefdec.h"
 #include "writer/ZefImgWriter.h"
@@ -38,22 +34,6 @@ constexpr int kMinWideWidth = 200;
 constexpr int kMaxWideWidth = 600;
 constexpr int kMaxWideHeight = 2;
 constexpr int kMaxColours = 300;
-
-const std::string& Archive() {
-  static const std::string path = [] {
-    const std::filesystem::path folder =
-        std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-    return (folder / ("zef-writer-fuzz-" + std::to_string(getpid()) + ".zef")).string();
-  }();
-  return path;
-}
-
-// Removes the scratch file when an execution ends, so that no run of the
-// fuzzer leaves files behind, however it is stopped between executions.
-struct RemoveWhenDone {
-  const std::string& path;
-  ~RemoveWhenDone() { std::remove(path.c_str()); }
-};
 
 [[noreturn]] void Fail(const char* what, int image) {
   std::fprintf(stderr, "writer_fuzz: %s (image %d)\n", what, image);
@@ -208,19 +188,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
   const bool mustFail =
       maskMismatch || (version == zef::kVersion3 && (paletteTooBig || (useMasks && alphaValues == 0)));
-  const RemoveWhenDone scratch{Archive()};
-  const bool written = writer.Write(Archive(), images, masks);
-  if (written == mustFail) Fail(written ? "invalid input written" : writer.GetError().c_str(), -1);
+  const std::optional<std::vector<uint8_t>> written = writer.WriteMemory(images, masks);
+  if (written.has_value() == mustFail) Fail(written ? "invalid input written" : writer.GetError().c_str(), -1);
   if (!written) {
     if (writer.GetError().empty()) Fail("refused without a message", -1);
     return 0;
   }
 
-  // Both decoders read the file's bytes from memory; the reader's own file
-  // path is covered by the reader target.
-  std::ifstream in(Archive(), std::ios::binary);
-  const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t>& file = *written;
   CheckWithDevice(file, images, masks, version, alphaValues, startIndex);
+  const zef::DecodeResult core = zef::Decode(file.data(), file.size());
+  if (!core.Ok() || core.images.size() != images.size()) Fail("core decode fails", -1);
+  for (size_t n = 0; n < images.size(); ++n) {
+    const std::vector<uint8_t>& codes = core.images[n].alphaCodes;
+    if (codes.size() != (masks.empty() ? 0 : images[n].total())) Fail("core alpha missing", int(n));
+    for (size_t p = 0; p < codes.size(); ++p) {
+      const int x = int(p % size_t(images[n].cols)), y = int(p / size_t(images[n].cols));
+      if (zef::Alpha8(codes[p], core.info.alphaBits) !=
+          ExpectedAlpha(version, alphaValues, true, masks[n].at<uint8_t>(y, x))) {
+        Fail("core alpha differs", int(n));
+      }
+    }
+  }
   zef::ZefImgReader reader;
   const std::optional<std::vector<cv::Mat>> decoded = reader.ReadMemory(file.data(), file.size());
   if (!decoded) Fail(reader.GetError().c_str(), -1);

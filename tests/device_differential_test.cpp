@@ -62,9 +62,9 @@ Bytes Write(const Setting& s, const Source& source, int32_t startIndex = 0) {
   writer.SetVersion(s.version);
   if (s.version == 3) writer.setAlpha(s.alphaValues);
   writer.SetStartIndex(startIndex);
-  TempDir dir;
-  EXPECT_TRUE(writer.Write(dir / "a.zef", source.images, source.masks)) << writer.GetError();
-  return ReadFile(dir / "a.zef");
+  std::optional<Bytes> archive = writer.WriteMemory(source.images, source.masks);
+  EXPECT_TRUE(archive.has_value()) << writer.GetError();
+  return archive.value_or(Bytes{});
 }
 
 std::optional<std::vector<cv::Mat>> ReadWithReader(const Bytes& bytes) {

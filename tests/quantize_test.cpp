@@ -12,6 +12,8 @@
 #include "TestImages.h"
 #include "archive/ZefImgReader.h"
 #include "quantize/Quantize.h"
+#include "archive/ZefDecode.h"
+#include "writer/ZefEncodeMat.h"
 #include "writer/ZefImgWriter.h"
 
 using namespace zeftest;
@@ -333,12 +335,23 @@ TEST(Quantize, PsnrCountsVisiblePixelsAsADecoderShowsThem) {
 }
 
 TEST(Quantize, AlphaCodesMatchTheWriter) {
+  // Every mask byte goes through the encoder, and the decoded alpha code is
+  // what the quantizer must call visible or not.
+  cv::Mat image(1, 256, CV_8UC3, cv::Scalar(16, 32, 48));
+  cv::Mat mask(1, 256, CV_8UC1);
+  for (int m = 0; m < 256; ++m) mask.at<uint8_t>(0, m) = uint8_t(m);
   for (int alphaValues : {2, 4}) {
-    zef::ZefImgWriter writer;
-    writer.SetVersion(3);
-    writer.setAlpha(alphaValues);
+    zef::Options options;
+    options.alphaValues = alphaValues;
+    const zef::EncodeResult encoded = zef::EncodeMats({image}, {mask}, options);
+    ASSERT_TRUE(encoded.Ok()) << encoded.message;
+    const zef::DecodeResult decoded = zef::Decode(encoded.bytes.data(), encoded.bytes.size(), options);
+    ASSERT_TRUE(decoded.Ok()) << decoded.message;
+    ASSERT_EQ(decoded.images.size(), 1u);
+    const std::vector<uint8_t>& codes = decoded.images[0].alphaCodes;
+    ASSERT_EQ(codes.size(), 256u);
     for (int m = 0; m < 256; ++m) {
-      ASSERT_EQ(zef::quantize::AlphaCode(uint8_t(m), alphaValues), writer.PixelCodeAlpha(uint8_t(m))) << m;
+      ASSERT_EQ(zef::quantize::AlphaCode(uint8_t(m), alphaValues), codes[size_t(m)]) << m;
     }
   }
   EXPECT_EQ(zef::quantize::AlphaCode(0, 0), 1);

@@ -25,12 +25,6 @@ const Setting kSettings[] = {
     {3, 2, true, 128},   {3, 4, false, 64},   {3, 4, true, 64},
 };
 
-// Writes colour words with the alpha nibble at the low end.
-class LowAlphaWriter : public zef::ZefImgWriter {
- public:
-  LowAlphaWriter() { header_.alphaPosition = zef::kAlphaPositionLow; }
-};
-
 void ExpectRoundTrip(zef::ZefImgWriter& writer, const std::vector<cv::Mat>& images,
                      const std::vector<cv::Mat>& masks, uint32_t startIndex) {
   TempDir dir;
@@ -82,7 +76,8 @@ TEST(ReaderRoundTrip, LongRunsAndFullPalettes) {
 
 TEST(ReaderRoundTrip, ColourWordsWithTheAlphaAtTheLowEnd) {
   std::mt19937 random(7);
-  LowAlphaWriter writer;
+  zef::ZefImgWriter writer;
+  writer.SetAlphaPosition(zef::AlphaPosition::kLow);
   ExpectRoundTrip(writer, {RandomImage(random, 37, 5, 100)}, {RandomMask(random, 37, 5)}, 0);
 }
 

@@ -35,9 +35,9 @@ Bytes Written(int version, int alphaValues, bool withMasks, uint32_t seed) {
     writer.setAlpha(alphaValues);
     writer.SetStartIndex(int32_t(seed));
   }
-  TempDir dir;
-  EXPECT_TRUE(writer.Write((dir / "s.zef").string(), images, masks)) << writer.GetError();
-  return ReadFile(dir / "s.zef");
+  std::optional<Bytes> archive = writer.WriteMemory(images, masks);
+  EXPECT_TRUE(archive.has_value()) << writer.GetError();
+  return archive.value_or(Bytes{});
 }
 
 std::vector<Sample> Samples() {

@@ -124,9 +124,21 @@ TEST(Write, ArchiveSizeLimit) {
   writer.SetArchiveSizeLimit(71);
   Written(writer, images);
   TempDir dir;
-  writer.SetArchiveSizeLimit(70);
-  EXPECT_FALSE(writer.Write(dir / "big.zef", images, {}));
-  EXPECT_EQ(writer.GetError(), "ZefImgWriter: Write: archive too large (more than 4 GiB)");
+  // The message states the limit in force; a refused archive leaves an
+  // existing file as it was.
+  WriteFile(dir / "big.zef", {1, 2});
+  const struct {
+    uint64_t limit;
+    const char* text;
+    int height;  // of an image of 64 colour stripes: 130 bytes a line
+  } limits[] = {{70, "70 bytes", 1}, {2048, "2 KiB", 40}, {3u << 20, "3 MiB", 25000}};
+  for (const auto& limit : limits) {
+    writer.SetArchiveSizeLimit(limit.limit);
+    const cv::Mat stripes = MakeImage(64, limit.height, [](int x, int) { return cv::Vec3b(uint8_t((x & 15) << 4), uint8_t((x >> 4) << 4), 0); });
+    EXPECT_FALSE(writer.Write(dir / "big.zef", {stripes}, {}));
+    EXPECT_EQ(writer.GetError(), std::string("ZefImgWriter: Write: archive too large (more than ") + limit.text + ")");
+  }
+  EXPECT_EQ(ReadFile(dir / "big.zef"), (Bytes{1, 2}));
 }
 
 TEST(Write, Version3HoldsAtMost65536Images) {

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "archive/ZefFormat.h"
-#include "writer/ZefImgWriter.h"
+#include "writer/EncoderSettings.h"
 
 namespace zef {
 
@@ -60,19 +60,16 @@ class LineRuns {
   int length_ = 0;
 };
 
-// Pixel codes of every palette index and mask byte, from the writer's
-// alpha and packing rules, so that coding a pixel is two look-ups.
+// Pixel codes of every palette index and mask byte, from the alpha and
+// packing rules, so that coding a pixel is two look-ups.
 class PixelCodeTable {
  public:
-  // False when the writer's alpha bits setting cannot carry a mask.
-  bool Fill(const ZefImgWriter& writer) {
-    uint8_t probe;
-    if (!writer.PackPixelCode(0, 0, &probe)) return false;
-    for (int m = 0; m < 256; ++m) alphaCodeOf_[size_t(m)] = writer.PixelCodeAlpha(uint8_t(m));
+  // False when the alpha bits setting cannot carry a mask.
+  bool Fill(const HeaderBytes& header) {
+    if (!PixelCodesCarryAlpha(header)) return false;
+    for (int m = 0; m < 256; ++m) alphaCodeOf_[size_t(m)] = PixelCodeAlpha(header, uint8_t(m));
     for (int a = 0; a < kAlphaCodes; ++a) {
-      for (int i = 0; i < 256; ++i) {
-        writer.PackPixelCode(uint8_t(i), uint8_t(a), &codeOf_[size_t(a * 256 + i)]);
-      }
+      for (int i = 0; i < 256; ++i) codeOf_[size_t(a * 256 + i)] = PackPixelCode(header, uint8_t(i), uint8_t(a));
     }
     return true;
   }

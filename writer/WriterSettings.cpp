@@ -1,13 +1,9 @@
 // The writer object: per-version settings, start index and the pending error.
 #include "archive/FormatMessage.h"
+#include "writer/EncoderSettings.h"
 #include "writer/ZefImgWriter.h"
 
 namespace zef {
-
-namespace {
-constexpr HeaderBytes kVersion2Settings = {3, 2, 12, 4, kAlphaModeTwoLevel, kAlphaPositionHigh, 1};
-constexpr HeaderBytes kVersion3Settings = {3, 1, 6, 2, kAlphaModeGraded, kAlphaPositionHigh, 1};
-}  // namespace
 
 ZefImgWriter::ZefImgWriter() { SetVersion(kVersion2); }
 
@@ -23,11 +19,43 @@ void ZefImgWriter::SetVersion(int version) {
     return;
   }
   version_ = uint16_t(version);
-  header_ = version == kVersion2 ? kVersion2Settings : kVersion3Settings;
+  header_ = VersionHeader(version);
+  alphaValues_ = 4;
+  alphaPosition_ = AlphaPosition::kHigh;
   startIndex_ = 0;
 }
 
 void ZefImgWriter::SetStartIndex(int32_t startIndex) { startIndex_ = startIndex; }
+
+void ZefImgWriter::setAlpha(int alphaValues) {
+  const std::optional<HeaderBytes> header = AlphaHeader(alphaValues);
+  if (!header) {
+    SetError("wrong alpha values");
+    return;
+  }
+  if (version_ != kVersion3) {
+    SetError(FormatMessage("error: setAlpha only used in version3 (version: %d)", version_));
+    return;
+  }
+  header_ = *header;
+  alphaValues_ = alphaValues;
+  alphaPosition_ = AlphaPosition::kHigh;
+}
+
+void ZefImgWriter::SetAlphaPosition(AlphaPosition position) {
+  alphaPosition_ = position;
+  header_.alphaPosition = AlphaPositionByte(position);
+}
+
+Options ZefImgWriter::Settings() const {
+  Options options;
+  options.version = version_;
+  options.alphaValues = alphaValues_;
+  options.alphaPosition = alphaPosition_;
+  options.startIndex = startIndex_;
+  options.archiveSizeLimit = sizeLimit_;
+  return options;
+}
 
 std::string ZefImgWriter::GetError() {
   std::string message;

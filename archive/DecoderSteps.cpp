@@ -2,7 +2,7 @@
 // the palette block. Each test of "a short read" asks whether the stream
 // has hit its end or failed by then.
 #include "archive/ReaderMessages.h"
-#include "archive/ZefImgReader.h"
+#include "archive/ArchiveDecoder.h"
 
 namespace zef {
 
@@ -19,7 +19,7 @@ bool ReadEndOfHeader(InputBuffer& in) {
 
 }  // namespace
 
-bool ZefImgReader::ReadHeaderV1(InputBuffer& in) {
+bool ArchiveDecoder::ReadHeaderV1(InputBuffer& in) {
   in.ReadU32(width_);
   in.ReadU32(height_);
   if (width_ == 0 || height_ == 0 || in.HitEndOrFailed()) return Fail(kWrongHeader);
@@ -45,7 +45,7 @@ bool ZefImgReader::ReadHeaderV1(InputBuffer& in) {
   return true;
 }
 
-bool ZefImgReader::ReadHeader(InputBuffer& in) {
+bool ArchiveDecoder::ReadHeader(InputBuffer& in) {
   in.ReadU32(imageCount_);
   if (imageCount_ == 0 || in.HitEndOrFailed()) return Fail(kWrongHeader);
   in.ReadU8(header_.channelCount);
@@ -65,7 +65,7 @@ bool ZefImgReader::ReadHeader(InputBuffer& in) {
   return true;
 }
 
-bool ZefImgReader::ReadImageSpecifications(InputBuffer& in, ImageSpecifications& specifications,
+bool ArchiveDecoder::ReadImageSpecifications(InputBuffer& in, ImageSpecifications& specifications,
                                            PaletteIndices paletteIndices) {
   if (version_ == kVersion3 && paletteIndices == PaletteIndices::kWithout) {
     return Fail(kNoPaletteVector);
@@ -94,7 +94,7 @@ bool ZefImgReader::ReadImageSpecifications(InputBuffer& in, ImageSpecifications&
   return true;
 }
 
-bool ZefImgReader::ReadPalettes(InputBuffer& in, PaletteList* palettes) {
+bool ArchiveDecoder::ReadPalettes(InputBuffer& in, PaletteList* palettes) {
   if (palettes == nullptr || palettes->Count() != 0) return Fail(kPaletteVectorNotCorrect);
   PaletteSpecifications specifications;
   if (!ReadPaletteSpecifications(in, specifications)) {
@@ -111,7 +111,7 @@ bool ZefImgReader::ReadPalettes(InputBuffer& in, PaletteList* palettes) {
   return true;
 }
 
-bool ZefImgReader::ReadPaletteSpecifications(InputBuffer& in,
+bool ArchiveDecoder::ReadPaletteSpecifications(InputBuffer& in,
                                              PaletteSpecifications& specifications) {
   if (!in.ReadMarker(kPaletteSpecificationsMarker)) return Fail(kWrongPaletteSpecification);
   uint32_t paletteCount = 0;
@@ -131,7 +131,7 @@ bool ZefImgReader::ReadPaletteSpecifications(InputBuffer& in,
   return true;
 }
 
-bool ZefImgReader::ReadPaletteData(InputBuffer& in, PaletteColours& palette, uint32_t entryCount) {
+bool ArchiveDecoder::ReadPaletteData(InputBuffer& in, PaletteColours& palette, uint32_t entryCount) {
   if (!in.ReadMarker(kPaletteDataMarker)) return Fail(kWrongPaletteData);
   // The colours are not tested: a short read shows at the next palette's
   // marker or at the first image's position test.
