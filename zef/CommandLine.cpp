@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "zef/Commands.h"
+#include "zef/Embed.h"
 
 #ifndef ZEF_VERSION
 #define ZEF_VERSION "unknown"
@@ -116,6 +117,38 @@ void Finish(PackArguments& arguments) {
   options.progress = isatty(STDERR_FILENO) == 1;
 }
 
+struct EmbedArguments {
+  EmbedOptions options;
+  std::string format = "c";
+};
+
+CLI::Validator FaultValidator(std::string (*fault)(const std::string&), const char* name) {
+  return CLI::Validator([fault](std::string& text) { return fault(text); }, name);
+}
+
+CLI::App* AddEmbed(CLI::App& app, EmbedArguments& arguments) {
+  CLI::App* embed = app.add_subcommand("embed", "turn an archive into a C array or bytes for firmware");
+  EmbedOptions& options = arguments.options;
+  embed->add_option("-o,--output", options.outputFile,
+                    "the C source or binary to write (default: standard output)");
+  embed->add_option("--header", options.headerFile, "write a C header that declares the data");
+  embed->add_option("--symbol", options.symbol, "name of the array (default: the archive's stem)")
+      ->check(FaultValidator(SymbolFault, "NAME"));
+  embed->add_option("--align", options.alignment, "alignment of the array in bytes (default 4)")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            const std::optional<int> value = WholeNumber(text);
+            return AlignmentFault(value && *value > 0 ? uint32_t(*value) : 0);
+          },
+          "N"));
+  embed->add_option("--section", options.section, "linker section of the array")
+      ->check(FaultValidator(SectionFault, "NAME"));
+  embed->add_option("--format", arguments.format, "c: a C99 source; bin: the archive's bytes")
+      ->check(CLI::IsMember({"c", "bin"}));
+  embed->add_option("archive", options.archive, "the archive")->required();
+  return embed;
+}
+
 // The usage of the subcommand that was being read, or of the whole program.
 std::string Usage(const CLI::App& app) {
   const auto parsed = app.get_subcommands();
@@ -125,7 +158,10 @@ std::string Usage(const CLI::App& app) {
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  CLI::App app("packs images into .zef archives, and lists and extracts what archives hold", "zef");
+  CLI::App app(
+      "packs images into .zef archives, lists and extracts what archives hold, and embeds them "
+      "in firmware",
+      "zef");
   app.require_subcommand(1);
   app.set_version_flag("--version", ZEF_VERSION);
 
@@ -143,6 +179,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   extract->add_option("-o,--output", extractFolder, "the folder to write to")->required();
   extract->add_option("archive", extractArchive, "the archive")->required();
 
+  EmbedArguments embed;
+  CLI::App* embedCommand = AddEmbed(app, embed);
+
   try {
     app.parse(argc, argv);
     CLI::App* packCommand = app.get_subcommand("pack");
@@ -154,6 +193,10 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         throw CLI::RequiredError("--output");
       }
     }
+    if (embedCommand->parsed() && !embed.options.outputFile.empty() &&
+        embed.options.outputFile == embed.options.headerFile) {
+      throw CLI::ValidationError("embed", "--output and --header name the same file");
+    }
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error, out, err);
     err << "zef: " << error.what() << "\n\n" << Usage(app);
@@ -164,6 +207,10 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     Finish(pack);
     return RunPack(pack.options, pack.report == "json" ? PackReport::kJson : PackReport::kSummary,
                    out, err);
+  }
+  if (embedCommand->parsed()) {
+    embed.options.format = embed.format == "bin" ? EmbedFormat::kBinary : EmbedFormat::kC;
+    return RunEmbed(embed.options, out, err);
   }
   if (info->parsed()) return RunInfo(infoArchive, infoJson, out, err);
   return RunExtract(extractArchive, extractFolder, err);

@@ -1,0 +1,180 @@
+// Composes the firmware example's screen anew from the desktop reader's
+// colours, the alpha zefdec_line gives and the blend formula of
+// zefdec_draw, and compares it with the picture the example wrote.
+//   zef_screen_check ARCHIVE SCREEN.ppm DRAWS.txt
+// DRAWS.txt is the example's standard output: "sprite <index> at (<x>, <y>)"
+// per sprite, back to front. The background is the example's gradient.
+// Exit 0 when every pixel agrees and the scene shows what it is meant to
+// (clipping at all four edges, overlaps, blended pixels).
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "archive/FileBytes.h"
+#include "archive/ZefImgReader.h"
+#include "zefdec.h"
+
+namespace {
+
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
+
+struct Sprite {
+  cv::Mat bgr;                 // channels n x 16
+  std::vector<uint8_t> alpha;  // per pixel, row by row
+};
+
+struct Draw {
+  uint32_t index;
+  int x, y;
+};
+
+// As examples/firmware/main.c clears the screen.
+uint16_t Background(int x, int y) {
+  const uint32_t r = uint32_t(x) * 31 / (kWidth - 1), g = uint32_t(y) * 63 / (kHeight - 1), b = 12;
+  return uint16_t(r << 11 | g << 5 | b);
+}
+
+uint32_t Widen(uint32_t value, int bits) { return value << (8 - bits) | value >> (2 * bits - 8); }
+
+uint32_t Blend(uint32_t source, uint32_t canvas, uint32_t alpha) {
+  return (source * alpha + canvas * (255 - alpha) + 127) / 255;
+}
+
+uint16_t Put(uint16_t canvas, const cv::Vec3b& bgr, uint32_t alpha) {
+  const uint32_t r = Widen(canvas >> 11, 5), g = Widen(canvas >> 5 & 63, 6), b = Widen(canvas & 31, 5);
+  const uint32_t outR = Blend(bgr[2], r, alpha), outG = Blend(bgr[1], g, alpha), outB = Blend(bgr[0], b, alpha);
+  return uint16_t((outR >> 3) << 11 | (outG >> 2) << 5 | outB >> 3);
+}
+
+bool ReadSprites(const std::string& file, std::vector<Sprite>& sprites) {
+  const std::optional<std::vector<uint8_t>> bytes = zef::ReadFileBytes(file);
+  if (!bytes) return false;
+  zef::ZefImgReader reader;
+  const std::optional<std::vector<cv::Mat>> pictures = reader.ReadMemory(bytes->data(), bytes->size());
+  zefdec_archive archive;
+  if (!pictures || zefdec_open(&archive, bytes->data(), bytes->size()) != ZEFDEC_OK) return false;
+  for (uint32_t n = 0; n < pictures->size(); ++n) {
+    Sprite sprite;
+    const cv::Mat& picture = (*pictures)[n];
+    if (picture.channels() == 3) {
+      sprite.bgr = picture;
+    } else {
+      cv::cvtColor(picture, sprite.bgr, cv::COLOR_BGRA2BGR);
+    }
+    sprite.alpha.resize(size_t(picture.total()));
+    zefdec_image image;
+    if (zefdec_begin(&image, &archive, n, ZEFDEC_RGB565) != ZEFDEC_OK) return false;
+    for (int y = 0; y < picture.rows; ++y) {
+      if (zefdec_line(&image, nullptr, &sprite.alpha[size_t(y) * picture.cols], uint32_t(picture.cols)) !=
+          ZEFDEC_OK) {
+        return false;
+      }
+    }
+    sprites.push_back(std::move(sprite));
+  }
+  return true;
+}
+
+bool ReadPpm(const std::string& file, std::vector<uint8_t>& rgb) {
+  std::ifstream in(file, std::ios::binary);
+  std::string magic;
+  int width = 0, height = 0, maximum = 0;
+  in >> magic >> width >> height >> maximum;
+  in.get();
+  if (magic != "P6" || width != kWidth || height != kHeight || maximum != 255) return false;
+  rgb.resize(size_t(kWidth) * kHeight * 3);
+  in.read(reinterpret_cast<char*>(rgb.data()), std::streamsize(rgb.size()));
+  return in.gcount() == std::streamsize(rgb.size()) && in.peek() == EOF;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::cerr << "usage: zef_screen_check ARCHIVE SCREEN.ppm DRAWS.txt\n";
+    return 2;
+  }
+  std::vector<Sprite> sprites;
+  if (!ReadSprites(argv[1], sprites)) {
+    std::cerr << argv[1] << ": not read\n";
+    return 1;
+  }
+  std::vector<Draw> draws;
+  std::ifstream list(argv[3]);
+  for (std::string line; std::getline(list, line);) {
+    Draw draw{};
+    if (std::sscanf(line.c_str(), "sprite %u at (%d, %d)", &draw.index, &draw.x, &draw.y) != 3 ||
+        draw.index >= sprites.size()) {
+      std::cerr << argv[3] << ": unexpected line: " << line << "\n";
+      return 1;
+    }
+    draws.push_back(draw);
+  }
+
+  std::vector<uint16_t> screen(size_t(kWidth) * kHeight);
+  std::vector<int> layers(screen.size(), 0);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) screen[size_t(y) * kWidth + x] = Background(x, y);
+  }
+  bool left = false, top = false, right = false, bottom = false;
+  int blended = 0;
+  for (const Draw& draw : draws) {
+    const Sprite& sprite = sprites[draw.index];
+    left |= draw.x < 0;
+    top |= draw.y < 0;
+    right |= draw.x + sprite.bgr.cols > kWidth;
+    bottom |= draw.y + sprite.bgr.rows > kHeight;
+    for (int v = 0; v < sprite.bgr.rows; ++v) {
+      for (int u = 0; u < sprite.bgr.cols; ++u) {
+        const int x = draw.x + u, y = draw.y + v;
+        if (x < 0 || y < 0 || x >= kWidth || y >= kHeight) continue;
+        const uint8_t alpha = sprite.alpha[size_t(v) * sprite.bgr.cols + u];
+        if (alpha == 0) continue;
+        uint16_t& pixel = screen[size_t(y) * kWidth + x];
+        pixel = Put(pixel, sprite.bgr.at<cv::Vec3b>(v, u), alpha);
+        blended += alpha < 255 ? 1 : 0;
+        ++layers[size_t(y) * kWidth + x];
+      }
+    }
+  }
+  int overlapped = 0;
+  for (const int count : layers) overlapped += count > 1 ? 1 : 0;
+  if (!left || !top || !right || !bottom || overlapped == 0 || blended == 0) {
+    std::cerr << "the scene does not show clipping at every edge, overlaps and blending\n";
+    return 1;
+  }
+
+  std::vector<uint8_t> rgb;
+  if (!ReadPpm(argv[2], rgb)) {
+    std::cerr << argv[2] << ": not a " << kWidth << " x " << kHeight << " PPM picture\n";
+    return 1;
+  }
+  int differences = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const uint16_t p = screen[size_t(y) * kWidth + x];
+      const uint8_t expected[3] = {uint8_t(Widen(p >> 11, 5)), uint8_t(Widen(p >> 5 & 63, 6)),
+                                   uint8_t(Widen(p & 31, 5))};
+      const uint8_t* got = &rgb[(size_t(y) * kWidth + x) * 3];
+      if (got[0] == expected[0] && got[1] == expected[1] && got[2] == expected[2]) continue;
+      if (differences++ < 5) {
+        std::cerr << "pixel (" << x << ", " << y << "): got " << int(got[0]) << "," << int(got[1])
+                  << "," << int(got[2]) << ", expected " << int(expected[0]) << ","
+                  << int(expected[1]) << "," << int(expected[2]) << "\n";
+      }
+    }
+  }
+  if (differences > 0) {
+    std::cerr << differences << " pixels differ\n";
+    return 1;
+  }
+  std::cout << draws.size() << " sprites, " << overlapped << " pixels overlapped, " << blended
+            << " blended: the screen is the reader's\n";
+  return 0;
+}

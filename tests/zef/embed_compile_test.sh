@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# What `zef embed` writes compiles with one C compiler under the strictest
+# C99 flags firmware uses, lands in the section and alignment asked for,
+# and links: a host program (C and C++) that includes the header finds the
+# archive's bytes, also when they come from `--format bin` through .incbin.
+# A cross compiler only compiles. Exit 77 (skipped) when the compiler is
+# not installed.
+#   embed_compile_test.sh ZEF COMPILER EXAMPLES_DIR
+set -euo pipefail
+zef=$(realpath "$1")
+cc=$2
+examples=$(realpath "$3")
+command -v "$cc" > /dev/null || { echo "$cc is not installed: skipped"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fail() { echo "$*" >&2; exit 1; }
+
+case $cc in
+  arm-none-eabi-*) cross=yes; target_flags=(-mcpu=cortex-m4 -mthumb -Os); readelf=arm-none-eabi-readelf ;;
+  *) cross=no; target_flags=(-O2); readelf=readelf ;;
+esac
+flags=(-std=c99 -Wall -Wextra -Werror -pedantic "${target_flags[@]}")
+
+"$zef" pack "$examples" -o ui-sprites.zef 2> /dev/null
+size=$(stat -c %s ui-sprites.zef)
+"$zef" embed -o sprites.c --header sprites.h --align 64 --section .rodata.zef_assets ui-sprites.zef
+
+# Name, size (hex) and alignment of a section of an object file.
+section() {
+  "$readelf" -S -W "$1" | sed -E 's/^ *\[ *[0-9]+\] *//' |
+    awk -v name="$2" '$1 == name { print $1, $5, $NF }'
+}
+
+"$cc" "${flags[@]}" -c sprites.c -o sprites.o
+expected=$(printf '.rodata.zef_assets %06x 64' "$size")
+got=$(section sprites.o .rodata.zef_assets)
+[ "$got" = "$expected" ] || fail "section: got '$got', expected '$expected'"
+
+# A compiler's own spelling, predefined, replaces the default one.
+"$cc" "${flags[@]}" '-DZEF_SECTION(name)=__attribute__((section(".other")))' -c sprites.c -o other.o
+[ -n "$(section other.o .other)" ] || fail "a predefined ZEF_SECTION was not used"
+[ -z "$(section other.o .rodata.zef_assets)" ] || fail "the default ZEF_SECTION was used too"
+
+if [ $cross = yes ]; then
+  echo "$cc: embedded source compiles"
+  exit 0
+fi
+
+cat > main.c <<'EOF'
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "sprites.h"
+
+int main(int argc, char **argv) {
+    static uint8_t file[UI_SPRITES_SIZE + 1];
+    FILE *in;
+    size_t got;
+    (void)argc;
+    in = fopen(argv[1], "rb");
+    if (in == NULL) return 2;
+    got = fread(file, 1, sizeof file, in);
+    fclose(in);
+    if (got != UI_SPRITES_SIZE || sizeof ui_sprites != UI_SPRITES_SIZE) return 3;
+    if (memcmp(file, ui_sprites, got) != 0) return 4;
+    if ((uintptr_t)ui_sprites % ALIGNMENT != 0) return 5;
+#ifndef BINARY
+    if (ui_sprites_size != UI_SPRITES_SIZE) return 6;
+#endif
+    return 0;
+}
+EOF
+"$cc" "${flags[@]}" -DALIGNMENT=64 main.c sprites.o -o from_source
+./from_source ui-sprites.zef || fail "the program built from the C source saw other bytes ($?)"
+
+# C++ includes the same header and links the C definitions.
+case $cc in
+  gcc) cxx=g++ ;;
+  clang*) cxx=${cc/clang/clang++} ;;
+esac
+cat > main.cpp <<'EOF'
+#include "sprites.h"
+
+int main() { return ui_sprites_size == UI_SPRITES_SIZE && ui_sprites[0] == 0xAA ? 0 : 1; }
+EOF
+"$cxx" -std=c++17 -Wall -Wextra -Werror -pedantic -c main.cpp -o main_cpp.o
+"$cxx" main_cpp.o sprites.o -o from_cpp
+./from_cpp || fail "the C++ program saw another size or first byte"
+
+# The binary format, pulled in by the assembler, with the same header.
+"$zef" embed --format bin -o sprites.bin --header sprites.h ui-sprites.zef
+cmp sprites.bin ui-sprites.zef || fail "the binary differs from the archive"
+cat > data.s <<'EOF'
+    .section .rodata
+    .global ui_sprites
+    .balign 16
+ui_sprites:
+    .incbin "sprites.bin"
+    .section .note.GNU-stack,"",@progbits
+EOF
+"$cc" -c data.s -o data.o
+"$cc" "${flags[@]}" -DALIGNMENT=16 -DBINARY main.c data.o -o from_binary
+./from_binary ui-sprites.zef || fail "the program built from the binary saw other bytes ($?)"
+echo "$cc: embedded source and binary compile, link and hold the archive"

@@ -1,0 +1,250 @@
+#include "zef/Embed.h"
+
+#include <algorithm>
+#include <iterator>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <string_view>
+
+#include "archive/FileBytes.h"
+#include "zef/Archive.h"
+#include "zef/Commands.h"
+#include "zef/PendingFile.h"
+#include "zef/Report.h"
+
+namespace zef::tool {
+
+namespace {
+
+const char* const kProgram = "zef: ";
+constexpr size_t kBytesPerLine = 16;
+
+// C up to C23 and C++ keywords: the header is read by both languages.
+constexpr std::string_view kKeywords[] = {
+    "_Alignas", "_Alignof", "_Atomic", "_BitInt", "_Bool", "_Complex", "_Decimal128",
+    "_Decimal32", "_Decimal64", "_Generic", "_Imaginary", "_Noreturn", "_Static_assert",
+    "_Thread_local", "alignas", "alignof", "and", "and_eq", "asm", "auto", "bitand", "bitor",
+    "bool", "break", "case", "catch", "char", "char16_t", "char32_t", "char8_t", "class",
+    "co_await", "co_return", "co_yield", "compl", "concept", "const", "const_cast", "consteval",
+    "constexpr", "constinit", "continue", "decltype", "default", "delete", "do", "double",
+    "dynamic_cast", "else", "enum", "explicit", "export", "extern", "false", "float", "for",
+    "friend", "goto", "if", "inline", "int", "long", "mutable", "namespace", "new", "noexcept",
+    "not", "not_eq", "nullptr", "operator", "or", "or_eq", "private", "protected", "public",
+    "register", "reinterpret_cast", "requires", "restrict", "return", "short", "signed",
+    "sizeof", "static", "static_assert", "static_cast", "struct", "switch", "template", "this",
+    "thread_local", "throw", "true", "try", "typedef", "typeid", "typename", "typeof",
+    "typeof_unqual", "union", "unsigned", "using", "virtual", "void", "volatile", "wchar_t",
+    "while", "xor", "xor_eq"};
+
+bool IsKeyword(const std::string& word) {
+  const auto is = [&word](std::string_view keyword) { return keyword == word; };
+  return std::any_of(std::begin(kKeywords), std::end(kKeywords), is);
+}
+
+bool IsIdentifierCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::string FileName(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+std::string HeaderGuard(const std::string& headerFile) {
+  std::string guard = MakeIdentifier(FileName(headerFile));
+  if (guard.empty() || IsDigit(guard.front())) guard = "ZEF_" + guard;
+  return guard;
+}
+
+std::string ByteLines(const std::vector<uint8_t>& bytes) {
+  std::string text;
+  text.reserve(bytes.size() * 6 + bytes.size() / kBytesPerLine * 5 + 8);
+  char hex[8];
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    if (n % kBytesPerLine == 0) text += "    ";
+    std::snprintf(hex, sizeof hex, "0x%02x,", bytes[n]);
+    text += hex;
+    text += (n % kBytesPerLine == kBytesPerLine - 1 || n + 1 == bytes.size()) ? "\n" : " ";
+  }
+  return text;
+}
+
+// Both macros stay overridable: a compiler that spells alignment or
+// sections otherwise gets them predefined by its user.
+const char* const kAttributeMacros =
+    "#ifndef ZEF_ALIGN\n"
+    "#if defined(__GNUC__) || defined(__clang__)\n"
+    "#define ZEF_ALIGN(bytes) __attribute__((aligned(bytes)))\n"
+    "#else\n"
+    "#define ZEF_ALIGN(bytes)\n"
+    "#endif\n"
+    "#endif\n"
+    "#ifndef ZEF_SECTION\n"
+    "#if defined(__GNUC__) || defined(__clang__)\n"
+    "#define ZEF_SECTION(name) __attribute__((section(name)))\n"
+    "#else\n"
+    "#define ZEF_SECTION(name)\n"
+    "#endif\n"
+    "#endif\n";
+
+bool WriteData(const std::string& fileName, const char* data, size_t size) {
+  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
+  file.write(data, std::streamsize(size));
+  file.close();
+  return bool(file);
+}
+
+// The file written under its temporary name, into *file.
+bool Prepare(const std::string& destination, const char* data, size_t size,
+             std::optional<PendingFile>& file, std::string* error) {
+  file.reset();
+  std::optional<PendingFile> created = PendingFile::Create(destination, error);
+  if (!created) return false;
+  if (!WriteData(created->TemporaryPath(), data, size)) {
+    *error = destination + ": cannot write it";
+    return false;
+  }
+  file.emplace(std::move(*created));
+  return true;
+}
+
+std::optional<std::vector<uint8_t>> ReadArchive(const std::string& fileName, std::string* error) {
+  std::optional<std::vector<uint8_t>> bytes;
+  try {
+    bytes = ReadFileBytes(fileName);
+  } catch (const std::bad_alloc&) {
+    *error = fileName + ": out of memory";
+    return std::nullopt;
+  }
+  if (!bytes) {
+    *error = fileName + ": cannot open the file";
+    return std::nullopt;
+  }
+  if (!OpenArchive(*bytes, false, error)) {
+    *error = fileName + ": " + *error;
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::string SymbolName(const std::string& text) {
+  std::string name = text;
+  for (char& c : name) {
+    if (!IsIdentifierCharacter(c)) c = '_';
+  }
+  if (name.empty() || IsDigit(name.front())) name = "_" + name;
+  if (IsKeyword(name)) name += "_";
+  return name;
+}
+
+std::string SymbolFault(const std::string& symbol) {
+  if (symbol.empty() || IsDigit(symbol.front()) ||
+      !std::all_of(symbol.begin(), symbol.end(), IsIdentifierCharacter)) {
+    return "must be a C identifier: letters, digits and '_', not starting with a digit";
+  }
+  if (IsKeyword(symbol)) return "must not be a C or C++ keyword";
+  return {};
+}
+
+std::string AlignmentFault(uint32_t alignment) {
+  if (alignment == 0 || alignment > kLargestEmbedAlignment || (alignment & (alignment - 1)) != 0) {
+    return "must be a power of two from 1 to " + std::to_string(kLargestEmbedAlignment);
+  }
+  return {};
+}
+
+std::string SectionFault(const std::string& section) {
+  if (section.empty()) return "must not be empty";
+  for (const char c : section) {
+    if (c < ' ' || c > '~' || c == '"' || c == '\\') {
+      return "must be printable ASCII without quotes or backslashes";
+    }
+  }
+  return {};
+}
+
+std::string EmbedSource(const std::vector<uint8_t>& bytes, const EmbedOptions& options,
+                        const std::string& symbol) {
+  const std::string size = std::to_string(bytes.size());
+  std::string text = "/* " + FileName(options.archive) + " as a C array of " + size +
+                     " bytes, written by zef embed. */\n"
+                     "#include <stddef.h>\n#include <stdint.h>\n\n";
+  text += kAttributeMacros;
+  text += "\nZEF_ALIGN(" + std::to_string(options.alignment) + ")";
+  if (!options.section.empty()) text += " ZEF_SECTION(\"" + options.section + "\")";
+  text += "\nconst uint8_t " + symbol + "[" + size + "] = {\n";
+  text += ByteLines(bytes);
+  text += "};\nconst size_t " + symbol + "_size = " + size + ";\n";
+  return text;
+}
+
+std::string EmbedHeader(uint64_t size, const EmbedOptions& options, const std::string& symbol) {
+  const std::string guard = HeaderGuard(options.headerFile);
+  const std::string sizeMacro = UpperCase(symbol) + "_SIZE";
+  const bool binary = options.format == EmbedFormat::kBinary;
+  std::string text = "/* " + FileName(options.archive) + " as " +
+                     (binary ? "the bytes of " + symbol + ", which the program defines itself"
+                             : symbol + " and " + symbol + "_size") +
+                     ", written by zef embed. */\n";
+  text += "#ifndef " + guard + "\n#define " + guard + "\n\n#include <stddef.h>\n#include <stdint.h>\n\n";
+  text += "#define " + sizeMacro + " " + std::to_string(size) + "\n\n";
+  text += "#ifdef __cplusplus\nextern \"C\" {\n#endif\n\n";
+  text += "extern const uint8_t " + symbol + "[" + sizeMacro + "];\n";
+  if (!binary) text += "extern const size_t " + symbol + "_size;\n";
+  text += "\n#ifdef __cplusplus\n}\n#endif\n\n#endif /* " + guard + " */\n";
+  return text;
+}
+
+int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) {
+  std::string error;
+  const std::optional<std::vector<uint8_t>> bytes = ReadArchive(options.archive, &error);
+  if (!bytes) {
+    err << kProgram << error << "\n";
+    return kExitFailed;
+  }
+  const std::string symbol =
+      options.symbol.empty() ? SymbolName(std::filesystem::path(options.archive).stem().string())
+                             : options.symbol;
+  const bool binary = options.format == EmbedFormat::kBinary;
+  std::string source;
+  if (!binary) source = EmbedSource(*bytes, options, symbol);
+  const char* data = binary ? reinterpret_cast<const char*>(bytes->data()) : source.data();
+  const size_t size = binary ? bytes->size() : source.size();
+
+  const std::string headerText =
+      options.headerFile.empty() ? std::string() : EmbedHeader(bytes->size(), options, symbol);
+  std::optional<PendingFile> output, header;
+  if ((!options.outputFile.empty() && !Prepare(options.outputFile, data, size, output, &error)) ||
+      (!options.headerFile.empty() &&
+       !Prepare(options.headerFile, headerText.data(), headerText.size(), header, &error))) {
+    err << kProgram << error << "\n";
+    return kExitFailed;
+  }
+  if ((output && !output->Commit(&error)) || (header && !header->Commit(&error))) {
+    err << kProgram << error << "\n";
+    return kExitFailed;
+  }
+  if (!output) {
+    out.write(data, std::streamsize(size));
+    out.flush();
+    if (!out) {
+      err << kProgram << "standard output: cannot write it\n";
+      return kExitFailed;
+    }
+  }
+  return kExitDone;
+}
+
+}  // namespace zef::tool

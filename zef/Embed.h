@@ -1,0 +1,49 @@
+// `zef embed`: an archive turned into something a firmware's linker takes,
+// a C99 array or the bytes as they are, with a header that declares them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace zef::tool {
+
+enum class EmbedFormat { kC, kBinary };
+
+struct EmbedOptions {
+  std::string archive;
+  std::string outputFile;  // empty: standard output
+  std::string headerFile;  // empty: none
+  std::string symbol;      // empty: from the archive's stem
+  uint32_t alignment = 4;
+  std::string section;  // empty: the compiler's choice
+  EmbedFormat format = EmbedFormat::kC;
+};
+
+inline constexpr uint32_t kLargestEmbedAlignment = 65536;
+
+// The text as a C identifier: every character but ASCII letters, digits
+// and '_' as '_', '_' in front of a leading digit (or of nothing), and '_'
+// after a C or C++ keyword.
+std::string SymbolName(const std::string& text);
+
+// Why `symbol`, `alignment` or `section` cannot go into the output; empty
+// when they can.
+std::string SymbolFault(const std::string& symbol);
+std::string AlignmentFault(uint32_t alignment);
+std::string SectionFault(const std::string& section);
+
+// The C99 source that defines `<symbol>` and `<symbol>_size` for `bytes`.
+std::string EmbedSource(const std::vector<uint8_t>& bytes, const EmbedOptions& options,
+                        const std::string& symbol);
+// The header that declares them (the size only as a macro for the binary
+// format, whose array the user's own assembler or compiler defines).
+std::string EmbedHeader(uint64_t size, const EmbedOptions& options, const std::string& symbol);
+
+// Checks the archive with the reader and writes the outputs, each whole or
+// not at all. Returns the exit code; messages go to `err`.
+int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace zef::tool
