@@ -6,8 +6,7 @@
 #include "archive/ArchiveTables.h"
 #include "archive/FileBytes.h"
 #include "archive/ZefFormat.h"
-#include "archive/ZefImgReader.h"
-#include "zefdec.h"
+#include "archive/ZefDecodeMat.h"
 
 namespace zef::tool {
 
@@ -51,53 +50,37 @@ void ReadTables(const std::vector<uint8_t>& bytes, ArchiveSummary& summary) {
   }
 }
 
-bool DecodeAlpha(const zefdec_archive& archive, uint32_t index, cv::Mat& alpha) {
-  zefdec_image image;
-  if (zefdec_begin(&image, &archive, index, ZEFDEC_ARGB4444) != ZEFDEC_OK) return false;
-  for (int y = 0; y < alpha.rows; ++y) {
-    if (zefdec_line(&image, nullptr, alpha.ptr(y), uint32_t(alpha.cols)) != ZEFDEC_OK) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, bool decode,
                                           std::string* error) {
   try {
-    ZefImgReader reader;
-    std::optional<std::vector<cv::Mat>> pictures = reader.ReadMemory(bytes.data(), bytes.size());
-    if (!pictures) {
-      *error = reader.GetError();
-      return std::nullopt;
-    }
-    zefdec_archive archive;
-    if (zefdec_open(&archive, bytes.data(), bytes.size()) != ZEFDEC_OK ||
-        zefdec_count(&archive) != pictures->size()) {
-      *error = "the archive's image data does not decode";
+    Options options;
+    options.decodeAlpha = decode;
+    MatDecodeResult decoded = DecodeMats(bytes.data(), bytes.size(), options);
+    if (!decoded.Ok()) {
+      *error = decoded.message;
       return std::nullopt;
     }
     ArchiveContent content;
     ArchiveSummary& summary = content.summary;
-    summary.version = reader.Version();
-    summary.startIndex = archive.start_index;
+    summary.version = decoded.info.version;
+    summary.startIndex = decoded.info.startIndex;
+    summary.alphaBits = decoded.info.alphaBits;
     summary.fileBytes = bytes.size();
-    for (uint32_t n = 0; n < zefdec_count(&archive); ++n) {
-      zefdec_image_info info{};
-      zefdec_info(&archive, n, &info);
-      summary.alphaBits = info.alpha_bits;
-      summary.images.push_back({info.number, info.width, info.height, std::nullopt, 0});
+    for (const zef::DecodedImage& image : decoded.images) {
+      std::optional<uint32_t> paletteColours;
+      if (summary.version == kVersion3) paletteColours = image.paletteColours;
+      summary.images.push_back({image.number, image.width, image.height, paletteColours, image.dataBytes});
     }
-    ReadTables(bytes, summary);
     if (!decode) return content;
-    for (uint32_t n = 0; n < pictures->size(); ++n) {
-      DecodedImage image{(*pictures)[n], {}};
-      if (summary.alphaBits > 0) {
+    for (size_t n = 0; n < decoded.images.size(); ++n) {
+      DecodedImage image{decoded.mats[n], {}};
+      const std::vector<uint8_t>& codes = decoded.images[n].alphaCodes;
+      if (summary.alphaBits > 0 && !codes.empty()) {
         image.alpha = cv::Mat(image.bgr.size(), CV_8UC1);
-        if (!DecodeAlpha(archive, n, image.alpha)) {
-          *error = "the alpha of image " + std::to_string(n) + " does not decode";
-          return std::nullopt;
-        }
+        uint8_t* alpha = image.alpha.ptr();
+        for (size_t i = 0; i < codes.size(); ++i) alpha[i] = Alpha8(codes[i], uint8_t(summary.alphaBits));
       }
       content.images.push_back(std::move(image));
     }
@@ -124,7 +107,7 @@ std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool 
                                               std::string* error) {
   std::optional<std::vector<uint8_t>> bytes;
   try {
-    bytes = ReadFileBytes(fileName);
+    bytes = ReadFileBytes(fileName, kMaxArchiveSize);
   } catch (const std::bad_alloc&) {
     *error = fileName + ": out of memory";
     return std::nullopt;

@@ -1,6 +1,6 @@
-// What an archive holds, as `zef info` lists it and `zef extract` writes it:
-// the reader checks the archive and gives the colours, the device decoder
-// gives each pixel's alpha.
+// What an archive holds, as `zef info` lists it and `zef extract` writes it,
+// from the library's decode: colours as the reader shows them, and each
+// pixel's alpha.
 #pragma once
 
 #include <opencv2/core.hpp>
