@@ -4,12 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <new>
-#include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "frontend/Console.h"
 
@@ -17,16 +25,77 @@ namespace zef::frontend {
 
 namespace {
 
-// An empty picture when the file cannot be read or decoded. IMREAD_COLOR
-// always yields 8-bit, 3-channel pictures with the top row first, so source
-// images never need a conversion or a flip.
-cv::Mat LoadColourPicture(const std::string& fileName) {
+// Files loaded ahead of the one whose messages are printed, per thread:
+// enough to keep every thread busy between two in-order checks, few enough
+// that a fault wastes little work and memory.
+constexpr size_t kFilesAheadPerThread = 8;
+
+// What loading one file gives. The messages and checks that follow from it
+// come later, in script order, on the calling thread.
+struct LoadedFile {
+  bool loaded = false;  // the file decoded as the colour load would
+  cv::Size size;        // of the picture as loaded
+  int loadedType = 0;   // of the picture as the colour load yields it
+  cv::Mat picture;      // in the working layout; empty when a conversion failed
+  uint64_t fileBytes = 0;
+  size_t colours = 0;   // source images: distinct palette colours
+};
+
+// The whole file, read once: the decoder works on the bytes and their
+// number is the file size the report adds up. Only regular files are read,
+// so that no device or pipe can hold the load up; they cannot be loaded.
+bool ReadWholeFile(const std::string& fileName, std::vector<uint8_t>& bytes, uint64_t& fileBytes) {
+  const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat status {};
+  bool readable = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  if (readable) {
+    fileBytes = static_cast<uint64_t>(status.st_size);
+    try {
+      bytes.resize(size_t(status.st_size));
+    } catch (const std::bad_alloc&) {
+      readable = false;
+    } catch (const std::length_error&) {
+      readable = false;
+    }
+  }
+  if (readable) {
+    size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += size_t(n);
+    }
+    bytes.resize(got);  // a file cut short while it was read
+  }
+  close(fd);
+  return readable;
+}
+
+cv::Mat Decode(const std::vector<uint8_t>& bytes, int flags) {
+  if (bytes.empty()) return {};
   try {
-    return cv::imread(fileName, cv::IMREAD_COLOR);
+    // A header over the bytes, not a copy of them.
+    const cv::Mat encoded(1, int(std::min<size_t>(bytes.size(), INT32_MAX)), CV_8UC1,
+                          const_cast<uint8_t*>(bytes.data()));
+    return cv::imdecode(encoded, flags);
   } catch (const cv::Exception&) {
   } catch (const std::bad_alloc&) {
   }
   return {};
+}
+
+// A greyscale PNG decodes straight to one channel with the same values
+// that decoding it to three equal channels and converting those to grey
+// gives, without the two copies in between.
+bool IsGreyPng(const std::vector<uint8_t>& bytes) {
+  static constexpr uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  constexpr size_t kChunkType = 12, kColourType = 25;
+  constexpr uint8_t kGreyColourType = 0;
+  return bytes.size() > kColourType && std::memcmp(bytes.data(), kSignature, sizeof kSignature) == 0 &&
+         std::memcmp(bytes.data() + kChunkType, "IHDR", 4) == 0 &&
+         bytes[kColourType] == kGreyColourType;
 }
 
 // Bits of one channel value, as image records of the classic interface
@@ -60,15 +129,86 @@ cv::Mat ToGrey(const cv::Mat& picture) {
   return {};
 }
 
-bool CheckColours(RunState& run, const std::string& fileName, const cv::Mat& image) {
-  const std::optional<Palette> palette = run.writer.BuildPalette(image);
-  if (run.writer.HasError() || !palette) {
-    PrintLine(run.writer.GetError());
-    return false;
+// The number of entries the writer's palette of the image will have: its
+// distinct palette colours, counted without building the palette.
+size_t CountPaletteColours(const ZefImgWriter& writer, const cv::Mat& image) {
+  std::array<uint64_t, kColourTableSize / 64> seen{};
+  for (int y = 0; y < image.rows; ++y) {
+    const uint8_t* pixel = image.ptr<uint8_t>(y);
+    for (int x = 0; x < image.cols; ++x, pixel += 3) {
+      const uint16_t colour = writer.PaletteColour(pixel);
+      seen[colour >> 6] |= uint64_t(1) << (colour & 63);
+    }
   }
+  size_t count = 0;
+  for (uint64_t word : seen) count += size_t(std::popcount(word));
+  return count;
+}
+
+// IMREAD_COLOR always yields 8-bit, 3-channel pictures with the top row
+// first, so source images never need a conversion or a flip.
+LoadedFile LoadSourceImage(const ZefImgWriter& writer, const std::string& fileName) {
+  LoadedFile file;
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(fileName, bytes, file.fileBytes)) return file;
+  file.picture = Decode(bytes, cv::IMREAD_COLOR);
+  file.loaded = !file.picture.empty();
+  if (file.loaded) file.colours = CountPaletteColours(writer, file.picture);
+  return file;
+}
+
+// A mask is loaded as colour, as every picture is, and then turned to one
+// channel; its messages tell of that conversion.
+LoadedFile LoadMask(const std::string& fileName) {
+  LoadedFile file;
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(fileName, bytes, file.fileBytes)) return file;
+  if (IsGreyPng(bytes)) {
+    file.picture = Decode(bytes, cv::IMREAD_GRAYSCALE);
+    file.loaded = !file.picture.empty();
+    file.size = file.picture.size();
+    file.loadedType = CV_8UC3;
+    return file;
+  }
+  cv::Mat colour = Decode(bytes, cv::IMREAD_COLOR);
+  file.loaded = !colour.empty();
+  file.size = colour.size();
+  file.loadedType = colour.type();
+  file.picture = colour.type() == CV_8UC1 ? colour : ToGrey(colour);
+  return file;
+}
+
+// Loads the named files on the imaging library's threads, a window at a
+// time, and hands each to `accept` in order; stops at the first file that
+// `accept` refuses. Peak memory grows by the files of one window at most.
+template <typename Load, typename Accept>
+bool LoadInOrder(const std::vector<std::string>& names, const Load& load, const Accept& accept) {
+  const size_t window = kFilesAheadPerThread * size_t(std::max(1, cv::getNumThreads()));
+  std::vector<LoadedFile> files;
+  for (size_t first = 0; first < names.size(); first += window) {
+    const size_t count = std::min(window, names.size() - first);
+    files.assign(count, LoadedFile{});
+    const auto loadRange = [&](const cv::Range& range) {
+      for (int i = range.start; i < range.end; ++i) files[size_t(i)] = load(names[first + size_t(i)]);
+    };
+    try {
+      // One stripe per file, so that a large file holds up one thread only.
+      cv::parallel_for_(cv::Range(0, int(count)), loadRange, double(count));
+    } catch (...) {
+      // No thread could be had: load on this one.
+      loadRange(cv::Range(0, int(count)));
+    }
+    for (size_t i = 0; i < count; ++i) {
+      if (!accept(first + i, files[i])) return false;
+    }
+  }
+  return true;
+}
+
+bool CheckColours(const RunState& run, const std::string& fileName, size_t colours) {
   const size_t limit = run.useMask ? kMaxColoursWithMask : kMaxColoursWithoutMask;
-  if (palette->size() <= limit) return true;
-  const std::string counts = " : Too many Colors (" + std::to_string(palette->size()) +
+  if (colours <= limit) return true;
+  const std::string counts = " : Too many Colors (" + std::to_string(colours) +
                              "). Only " + std::to_string(limit) + " different colors are allowed";
   if (run.useMask) {
     PrintLine("Error in Image " + fileName + counts + " for images with alpha information ");
@@ -81,48 +221,49 @@ bool CheckColours(RunState& run, const std::string& fileName, const cv::Mat& ima
 
 bool LoadSourceImages(RunState& run) {
   PrintLine("Loading image files...");
-  for (const std::string& name : run.imageFileNames) {
+  const auto load = [&run](const std::string& name) { return LoadSourceImage(run.writer, name); };
+  const auto accept = [&run](size_t n, LoadedFile& file) {
+    const std::string& name = run.imageFileNames[n];
     PrintLine("Loading " + name);
-    cv::Mat image = LoadColourPicture(name);
-    if (image.empty()) {
+    if (!file.loaded) {
       PrintLine("Could not load image " + name + "...");
       return false;
     }
-    if (!CheckColours(run, name, image)) return false;
-    run.totalSourceBytes += FileSize(name);
-    run.sourceImages.push_back(std::move(image));
-  }
-  return true;
+    if (!CheckColours(run, name, file.colours)) return false;
+    run.totalSourceBytes += file.fileBytes;
+    run.sourceImages.push_back(std::move(file.picture));
+    return true;
+  };
+  return LoadInOrder(run.imageFileNames, load, accept);
 }
 
 bool LoadMasks(RunState& run) {
   PrintLine("Loading mask files...");
-  for (size_t j = 0; j < run.maskFileNames.size(); ++j) {
+  const auto accept = [&run](size_t j, LoadedFile& file) {
     const std::string& name = run.maskFileNames[j];
     PrintLine("Loading " + name);
-    cv::Mat mask = LoadColourPicture(name);
-    if (mask.empty()) {
+    if (!file.loaded) {
       PrintLine("Could not load mask image " + name + "...");
       return false;
     }
-    if (mask.size() != run.sourceImages[j].size()) {
+    if (file.size != run.sourceImages[j].size()) {
       PrintLine("source image and source mask must have the same dimensions...");
       return false;
     }
-    if (mask.type() != CV_8UC1) {
-      PrintLine("converting Mask. From " + std::to_string(BitsPerChannel(mask.depth())) +
-                " bpp and " + std::to_string(mask.channels()) +
+    if (file.loadedType != CV_8UC1) {
+      PrintLine("converting Mask. From " + std::to_string(BitsPerChannel(CV_MAT_DEPTH(file.loadedType))) +
+                " bpp and " + std::to_string(CV_MAT_CN(file.loadedType)) +
                 " channels to 8 bpp and 1 channel");
-      mask = ToGrey(mask);
-      if (mask.empty()) {
+      if (file.picture.empty()) {
         PrintLine("Could not load mask image " + name + "...");
         return false;
       }
     }
-    run.sourceMasks.push_back(std::move(mask));
-    run.totalSourceBytes += FileSize(name);
-  }
-  return true;
+    run.sourceMasks.push_back(std::move(file.picture));
+    run.totalSourceBytes += file.fileBytes;
+    return true;
+  };
+  return LoadInOrder(run.maskFileNames, LoadMask, accept);
 }
 
 }  // namespace
