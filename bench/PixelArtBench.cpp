@@ -90,7 +90,8 @@ void Register() {
   AddTarget({"convert " + count + " pixel-art sprites vs imread, one core", "pixelart/tool/one-core",
              "pixelart/imread/one-core", kOneCoreOverLoading});
   Target allCores{"convert " + count + " pixel-art sprites, all cores, vs imread",
-                  "pixelart/tool/all-cores", "pixelart/imread", kAllCoresOverLoading};
+                  "pixelart/tool/all-cores/real_time", "pixelart/imread/real_time",
+                  kAllCoresOverLoading};
   allCores.wallTime = true;
   AddTarget(allCores);
 }

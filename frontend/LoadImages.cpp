@@ -13,7 +13,10 @@
 #include <bit>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -178,31 +181,66 @@ LoadedFile LoadMask(const std::string& fileName) {
   return file;
 }
 
-// Loads the named files on the imaging library's threads, a window at a
-// time, and hands each to `accept` in order; stops at the first file that
-// `accept` refuses. Peak memory grows by the files of one window at most.
+// Loads the named files on the imaging library's threads and hands each to
+// `accept` in script order, stopping at the first file that it refuses.
+// Every thread takes the next file not yet taken, at most a window ahead
+// of the first file not yet accepted, and whichever thread completes that
+// first file hands on every file that is then ready; so no thread waits for
+// a whole window to finish, and memory grows by one window of files at
+// most. `accept` runs under the lock, one file at a time.
 template <typename Load, typename Accept>
 bool LoadInOrder(const std::vector<std::string>& names, const Load& load, const Accept& accept) {
-  const size_t window = kFilesAheadPerThread * size_t(std::max(1, cv::getNumThreads()));
-  std::vector<LoadedFile> files;
-  for (size_t first = 0; first < names.size(); first += window) {
-    const size_t count = std::min(window, names.size() - first);
-    files.assign(count, LoadedFile{});
-    const auto loadRange = [&](const cv::Range& range) {
-      for (int i = range.start; i < range.end; ++i) files[size_t(i)] = load(names[first + size_t(i)]);
-    };
-    try {
-      // One stripe per file, so that a large file holds up one thread only.
-      cv::parallel_for_(cv::Range(0, int(count)), loadRange, double(count));
-    } catch (...) {
-      // No thread could be had: load on this one.
-      loadRange(cv::Range(0, int(count)));
+  const size_t threads = size_t(std::max(1, cv::getNumThreads()));
+  const size_t window = kFilesAheadPerThread * threads;
+  std::vector<LoadedFile> ready(window);
+  std::vector<char> isReady(window, 0);
+  std::mutex mutex;
+  std::condition_variable moved;
+  size_t taken = 0;     // files handed to a thread
+  size_t accepted = 0;  // files handed on in order
+  bool stopped = false;
+  bool allAccepted = true;
+  std::exception_ptr failure;
+
+  const auto work = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      moved.wait(lock, [&] { return stopped || taken >= names.size() || taken < accepted + window; });
+      if (stopped || taken >= names.size()) return;
+      const size_t n = taken++;
+      lock.unlock();
+      LoadedFile file = load(names[n]);
+      lock.lock();
+      ready[n % window] = std::move(file);
+      isReady[n % window] = 1;
+      try {
+        while (!stopped && accepted < names.size() && isReady[accepted % window]) {
+          LoadedFile& next = ready[accepted % window];
+          isReady[accepted % window] = 0;
+          if (!accept(accepted, next)) {
+            allAccepted = false;
+            stopped = true;
+          }
+          next = LoadedFile{};
+          ++accepted;
+        }
+      } catch (...) {
+        failure = std::current_exception();
+        stopped = true;
+      }
+      moved.notify_all();
     }
-    for (size_t i = 0; i < count; ++i) {
-      if (!accept(first + i, files[i])) return false;
-    }
+  };
+  try {
+    cv::parallel_for_(cv::Range(0, int(threads)), [&](const cv::Range& range) {
+      for (int t = range.start; t < range.end; ++t) work();
+    }, double(threads));
+  } catch (...) {
+    // No thread could be started: this one does the work.
+    if (taken == 0) work();
   }
-  return true;
+  if (failure) std::rethrow_exception(failure);
+  return allAccepted;
 }
 
 bool CheckColours(const RunState& run, const std::string& fileName, size_t colours) {
