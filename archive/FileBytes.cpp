@@ -29,29 +29,53 @@ class Descriptor {
 // Chunk for files whose size is not known in advance (pipes, devices).
 constexpr size_t kReadChunk = size_t{1} << 16;
 
-}  // namespace
-
-std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& fileName) {
-  const Descriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.Get() < 0) return std::nullopt;
-  struct stat status {};
-  size_t expected = 0;
-  if (::fstat(file.Get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-    expected = size_t(status.st_size);
-  }
-  // One spare byte: a regular file is then read without growing the buffer,
-  // and only a file that grew since fstat needs more room.
+// Reads a file of known size as one block; one spare byte lets a file that
+// grew since fstat show as such without a second pass.
+std::vector<uint8_t> ReadWhole(int fd, size_t expected) {
   std::vector<uint8_t> bytes(expected + 1);
   size_t used = 0;
   for (;;) {
     if (used == bytes.size()) bytes.resize(used + std::max(kReadChunk, used));
-    const ssize_t got = ::read(file.Get(), bytes.data() + used, bytes.size() - used);
+    const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     used += size_t(got);
   }
   bytes.resize(used);
   return bytes;
+}
+
+// Reads in chunks, so that the prefix can be judged after every one and an
+// endless input costs no more than its limit.
+std::vector<uint8_t> ReadInSteps(int fd, uint64_t limit, PrefixDecides decides) {
+  std::vector<uint8_t> bytes;
+  size_t used = 0;
+  while (used < limit) {
+    if (used == bytes.size()) {
+      const uint64_t room = std::min<uint64_t>(limit - used, std::max(kReadChunk, used));
+      bytes.resize(used + size_t(room));
+    }
+    const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    used += size_t(got);
+    if (decides != nullptr && decides(bytes.data(), used)) break;
+  }
+  bytes.resize(used);
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& fileName, uint64_t limit,
+                                                  PrefixDecides decides) {
+  const Descriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.Get() < 0) return std::nullopt;
+  struct stat status {};
+  if (::fstat(file.Get(), &status) == 0 && S_ISREG(status.st_mode)) {
+    return ReadWhole(file.Get(), size_t(status.st_size));
+  }
+  return ReadInSteps(file.Get(), limit, decides);
 }
 
 }  // namespace zef

@@ -1,6 +1,7 @@
 // The whole content of a file, read in one go.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,9 +9,19 @@
 
 namespace zef {
 
+// Whether the first bytes of an input already decide everything a reader of
+// it will say, so that the rest need not be read.
+using PrefixDecides = bool (*)(const uint8_t* bytes, size_t size);
+
 // No value when the file cannot be opened. A read error ends the content
 // where it happened, as it would end a stream's data. Throws std::bad_alloc
 // when the file does not fit in memory.
-std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& fileName);
+//
+// A regular file is read whole. Anything else (a pipe, a device) may never
+// end, so it is read in steps: the content ends after `limit` bytes, or as
+// soon as `decides` (when given) says the bytes so far are enough.
+std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& fileName,
+                                                  uint64_t limit = UINT64_MAX,
+                                                  PrefixDecides decides = nullptr);
 
 }  // namespace zef

@@ -1,6 +1,7 @@
 // Read: signature and version, then the flow of the archive's version.
 #include "archive/ZefImgReader.h"
 
+#include <algorithm>
 #include <new>
 
 #include "archive/FileBytes.h"
@@ -10,6 +11,23 @@
 namespace zef {
 
 using namespace reader_messages;
+
+namespace {
+
+// The signature and the version are judged before anything else is read, so
+// an input that fails either fails the same way whatever follows.
+bool SignatureOrVersionFails(const uint8_t* bytes, size_t size) {
+  constexpr size_t kSignatureSize = sizeof kFileSignature;
+  constexpr size_t kVersionEnd = kSignatureSize + 2;
+  if (size >= kSignatureSize && !std::equal(bytes, bytes + kSignatureSize, kFileSignature)) {
+    return true;
+  }
+  if (size < kVersionEnd) return false;
+  const int version = bytes[kSignatureSize] | bytes[kSignatureSize + 1] << 8;
+  return version != kVersion1 && version != kVersion2 && version != kVersion3;
+}
+
+}  // namespace
 
 ZefImgReader::ZefImgReader() = default;
 ZefImgReader::~ZefImgReader() = default;
@@ -31,7 +49,8 @@ bool ZefImgReader::Fail(const char* message) {
 
 std::optional<std::vector<cv::Mat>> ZefImgReader::Read(const std::string& fileName) {
   try {
-    const std::optional<std::vector<uint8_t>> bytes = ReadFileBytes(fileName);
+    const std::optional<std::vector<uint8_t>> bytes =
+        ReadFileBytes(fileName, kMaxArchiveSize, SignatureOrVersionFails);
     if (!bytes) {
       Fail(FormatMessage(kCouldNotOpenFile, fileName.c_str()).c_str());
       return std::nullopt;

@@ -8,6 +8,7 @@
 
 #include "archive/ZefImgReader.h"
 #include "frontend/Console.h"
+#include "frontend/DisplayServer.h"
 
 namespace zef::frontend {
 
@@ -31,18 +32,14 @@ WindowSystem& Windows() {
   return windows;
 }
 
-bool EnvironmentSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
-}
-
 // The window toolkit aborts the process when it cannot reach a display, so
-// it is not even asked without one; the run goes on without windows.
+// it is asked only once a display has answered; otherwise the run goes on
+// without windows.
 bool WindowSystemAvailable() {
   WindowSystem& windows = Windows();
   if (!windows.checked) {
     windows.checked = true;
-    windows.available = EnvironmentSet("DISPLAY") || EnvironmentSet("WAYLAND_DISPLAY");
+    windows.available = DisplayServerReachable();
     if (!windows.available) PrintLine("no window system available, images are not shown");
   }
   return windows.available;

@@ -28,13 +28,13 @@ namespace zef::frontend {
 
 namespace {
 
-// Files loaded ahead of the one whose messages are printed, per thread:
-// enough to keep every thread busy between two in-order checks, few enough
-// that a fault wastes little work and memory.
+// Files loaded ahead of the first one not yet checked, per thread: enough
+// that a slow file does not leave the other threads idle, few enough that
+// a fault wastes little work and memory.
 constexpr size_t kFilesAheadPerThread = 8;
 
 // What loading one file gives. The messages and checks that follow from it
-// come later, in script order, on the calling thread.
+// come later, in script order, one file at a time.
 struct LoadedFile {
   bool loaded = false;  // the file decoded as the colour load would
   cv::Size size;        // of the picture as loaded
@@ -44,10 +44,19 @@ struct LoadedFile {
   size_t colours = 0;   // source images: distinct palette colours
 };
 
+// The name as the console shows it: up to a NUL byte, as printing a C
+// string does.
+std::string ShownName(const std::string& fileName) {
+  return fileName.substr(0, fileName.find('\0'));
+}
+
 // The whole file, read once: the decoder works on the bytes and their
-// number is the file size the report adds up. Only regular files are read,
-// so that no device or pipe can hold the load up; they cannot be loaded.
+// number is the file size the report adds up. Only a regular file (links
+// followed) is read: a pipe would block, a device might never end. A name
+// with a NUL byte would be opened by its part before the NUL, which is
+// another file. None of these can be loaded.
 bool ReadWholeFile(const std::string& fileName, std::vector<uint8_t>& bytes, uint64_t& fileBytes) {
+  if (fileName.find('\0') != std::string::npos) return false;
   const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat status {};
@@ -264,7 +273,7 @@ bool LoadSourceImages(RunState& run) {
     const std::string& name = run.imageFileNames[n];
     PrintLine("Loading " + name);
     if (!file.loaded) {
-      PrintLine("Could not load image " + name + "...");
+      PrintLine("Could not load image " + ShownName(name) + "...");
       return false;
     }
     if (!CheckColours(run, name, file.colours)) return false;
@@ -281,7 +290,7 @@ bool LoadMasks(RunState& run) {
     const std::string& name = run.maskFileNames[j];
     PrintLine("Loading " + name);
     if (!file.loaded) {
-      PrintLine("Could not load mask image " + name + "...");
+      PrintLine("Could not load mask image " + ShownName(name) + "...");
       return false;
     }
     if (file.size != run.sourceImages[j].size()) {
@@ -293,7 +302,7 @@ bool LoadMasks(RunState& run) {
                 " bpp and " + std::to_string(CV_MAT_CN(file.loadedType)) +
                 " channels to 8 bpp and 1 channel");
       if (file.picture.empty()) {
-        PrintLine("Could not load mask image " + name + "...");
+        PrintLine("Could not load mask image " + ShownName(name) + "...");
         return false;
       }
     }

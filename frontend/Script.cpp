@@ -5,6 +5,7 @@
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <string>
 
 #include "frontend/Console.h"
 #include "frontend/TextCase.h"
@@ -43,12 +44,32 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// Longest line read; a longer one is a fault, so that no script, not even
+// an endless one without line feeds, makes the line grow without bound.
+constexpr size_t kMaxLineBytes = 65536;
+
+enum class LineRead { kLine, kEnd, kTooLong };
+
 // A line feed ends a line; a carriage return right before it belongs to
-// the line ending. Lines of any length are read whole.
-bool ReadScriptLine(std::istream& in, std::string& line) {
-  if (!std::getline(in, line)) return false;
-  if (!in.eof() && !line.empty() && line.back() == '\r') line.pop_back();
-  return true;
+// the line ending. Reads at most one byte past the longest line.
+LineRead ReadScriptLine(std::istream& in, std::string& line) {
+  line.clear();
+  std::streambuf& bytes = *in.rdbuf();
+  bool any = false;
+  for (;;) {
+    const int next = bytes.sbumpc();
+    if (next == std::char_traits<char>::eof()) break;
+    any = true;
+    if (next == '\n') {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      break;
+    }
+    // Room for the carriage return of a line that is just short enough.
+    if (line.size() > kMaxLineBytes) return LineRead::kTooLong;
+    line.push_back(char(next));
+  }
+  if (!any) return LineRead::kEnd;
+  return line.size() > kMaxLineBytes ? LineRead::kTooLong : LineRead::kLine;
 }
 
 struct GivenMarks {
@@ -87,7 +108,9 @@ bool ReadHeaderLine(RunState& run, GivenMarks& given, std::string line) {
   }
   if (auto value = KeyValue(line, "outputfilename")) {
     run.outputFileName = *value;
-    if (value->size() < kMinOutputNameLength) {
+    // The file is opened by its C string, which ends at a NUL byte: the
+    // name checked here would not be the name written to.
+    if (value->size() < kMinOutputNameLength || value->find('\0') != std::string::npos) {
       PrintLine("Wrong OutputFilename...");
       return false;
     }
@@ -153,7 +176,18 @@ bool ParseScript(RunState& run, const std::string& fileName) {
   }
   GivenMarks given;
   std::string line;
-  while (ReadScriptLine(in, line)) {
+  bool complete = false;
+  for (uint64_t number = 1;; ++number) {
+    const LineRead read = ReadScriptLine(in, line);
+    if (read == LineRead::kTooLong) {
+      PrintLine("Line " + std::to_string(number) + " of the script is longer than " +
+                std::to_string(kMaxLineBytes) + " bytes...");
+      break;
+    }
+    if (read == LineRead::kEnd) {
+      complete = ReportMissing(run, given) && !run.imageFileNames.empty();
+      break;
+    }
     if (line.size() < kShortestLine || line.front() == kCommentMark) continue;
     if (given.listBegun) {
       AddFileName(run, given, line);
@@ -161,7 +195,7 @@ bool ParseScript(RunState& run, const std::string& fileName) {
       return false;
     }
   }
-  if (ReportMissing(run, given) && !run.imageFileNames.empty()) return true;
+  if (complete) return true;
   PrintLine("something wrong in script file...");
   run.startIndex = 0;
   run.imageFileNames.clear();

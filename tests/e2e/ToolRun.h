@@ -9,9 +9,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -39,6 +42,17 @@ inline const std::string kMaskConversion =
 struct ToolResult {
   std::string output;
   int exitCode = -1;  // -1 when the tool did not end by itself
+  long peakKilobytes = 0;  // the tool's largest resident size
+};
+
+// What a run may use and what it finds besides a user's usual setting.
+struct RunSetting {
+  uint64_t addressSpaceBytes = 0;  // the tool's address space cap; 0: none
+  // A generous guard by default, so that a hanging key wait fails the test
+  // instead of stalling the suite.
+  int guardMillis = 60000;
+  // "NAME=value" entries added to the environment, which holds no display.
+  std::vector<std::string> environment;
 };
 
 class ToolTest : public ::testing::Test {
@@ -51,7 +65,9 @@ class ToolTest : public ::testing::Test {
   }
   uint64_t SizeOf(const std::string& name) const { return std::filesystem::file_size(dir_ / name); }
 
-  ToolResult Run(const std::vector<std::string>& arguments) const {
+  ToolResult Run(const std::vector<std::string>& arguments) const { return Run(arguments, {}); }
+
+  ToolResult Run(const std::vector<std::string>& arguments, const RunSetting& setting) const {
     // Everything the child needs is made before the fork: after it, only
     // calls that are safe in a copy of a threaded process are made.
     std::vector<char*> argv{const_cast<char*>(ZEFICONVERT_PATH)};
@@ -64,7 +80,11 @@ class ToolTest : public ::testing::Test {
         environment.push_back(*variable);
       }
     }
+    for (const std::string& entry : setting.environment) {
+      environment.push_back(const_cast<char*>(entry.c_str()));
+    }
     environment.push_back(nullptr);
+    const rlimit cap{rlim_t(setting.addressSpaceBytes), rlim_t(setting.addressSpaceBytes)};
     int out[2];
     if (pipe(out) != 0) return {};
     const pid_t child = fork();
@@ -75,18 +95,21 @@ class ToolTest : public ::testing::Test {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
       if (chdir(dir_.path().c_str()) != 0) _exit(126);
+      if (setting.addressSpaceBytes != 0 && setrlimit(RLIMIT_AS, &cap) != 0) _exit(125);
       execve(ZEFICONVERT_PATH, argv.data(), environment.data());
       _exit(127);
     }
     close(out[1]);
     ToolResult result;
-    // A generous guard so that a hanging key wait fails the test instead
-    // of stalling the suite.
-    constexpr int kHangGuardMillis = 60000;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(setting.guardMillis);
     pollfd entry{out[0], POLLIN, 0};
     char buffer[4096];
     bool ended = false;
-    while (!ended && poll(&entry, 1, kHangGuardMillis) > 0) {
+    while (!ended) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || poll(&entry, 1, int(left.count())) <= 0) break;
       const ssize_t got = read(out[0], buffer, sizeof buffer);
       if (got > 0) result.output.append(buffer, size_t(got));
       ended = got <= 0;
@@ -94,7 +117,9 @@ class ToolTest : public ::testing::Test {
     close(out[0]);
     if (!ended) kill(child, SIGKILL);
     int status = 0;
-    waitpid(child, &status, 0);
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    result.peakKilobytes = usage.ru_maxrss;
     if (!ended) return result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
