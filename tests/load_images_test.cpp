@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "TestImages.h"
 #include "frontend/LoadImages.h"
@@ -75,6 +76,49 @@ TEST_F(LoadImagesTest, FileThatIsNoImageCannotBeLoaded) {
   EXPECT_TRUE(run_.sourceImages.empty());
   EXPECT_EQ(output_, "Loading image files...\nLoading " + run_.imageFileNames[0] +
                          "\nCould not load image " + run_.imageFileNames[0] + "...\n");
+}
+
+// A mask is taken as the colour load and grey conversion of old give it,
+// however it is stored; greyscale PNG files take a shorter way there.
+TEST_F(LoadImagesTest, MasksHaveTheGreyOfTheirColourLoadInEveryStorage) {
+  cv::Mat grey(5, 7, CV_8UC1);
+  for (int y = 0; y < grey.rows; ++y) {
+    for (int x = 0; x < grey.cols; ++x) grey.at<uint8_t>(y, x) = uint8_t(x * 37 + y * 11);
+  }
+  cv::Mat wide;
+  grey.convertTo(wide, CV_16U, 257.0, 3.0);
+  cv::Mat colour(5, 7, CV_8UC3);
+  colour.forEach<cv::Vec3b>([](cv::Vec3b& pixel, const int* at) {
+    pixel = cv::Vec3b(uint8_t(at[1] * 40), uint8_t(at[0] * 60), uint8_t(255 - at[1] * 30));
+  });
+  const struct {
+    const char* name;
+    cv::Mat mask;
+    std::vector<int> flags;
+  } cases[] = {
+      {"grey.png", grey, {}},
+      {"grey16.png", wide, {}},
+      {"bilevel.png", grey > 100, {cv::IMWRITE_PNG_BILEVEL, 1}},
+      {"colour.png", colour, {}},
+      {"grey.jpg", grey, {}},
+      {"grey.bmp", grey, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = (dir_ / c.name).string();
+    ASSERT_TRUE(cv::imwrite(path, c.mask, c.flags));
+    cv::Mat expected;
+    cv::cvtColor(cv::imread(path, cv::IMREAD_COLOR), expected, cv::COLOR_BGR2GRAY);
+    run_.ReleaseImages();
+    run_.imageFileNames = {Save("image.png", zeftest::FlatImage(7, 5, {1, 2, 3}))};
+    run_.maskFileNames = {path};
+    ASSERT_TRUE(Load()) << output_;
+    EXPECT_NE(output_.find("converting Mask. From 8 bpp and 3 channels to 8 bpp and 1 channel\n"),
+              std::string::npos);
+    ASSERT_EQ(run_.sourceMasks.size(), 1u);
+    ASSERT_EQ(run_.sourceMasks[0].type(), CV_8UC1);
+    EXPECT_EQ(cv::countNonZero(run_.sourceMasks[0] != expected), 0);
+  }
 }
 
 }  // namespace
