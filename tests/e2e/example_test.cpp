@@ -1,4 +1,4 @@
-// The bundled example converts as the README shows, with and without masks.
+// The bundled examples convert as the README shows, with and without masks.
 #include <fstream>
 
 #include "e2e/ToolRun.h"
@@ -61,6 +61,52 @@ TEST_F(ExampleTest, SpritesWithoutMasks) {
                             ExpectedSizeReport(SizeOfAll(files), SizeOf("sprites_nomask.zef")) +
                             kPrompt);
 }
+
+// The README shows what the example scripts print. Each block is the one
+// fenced block after its marker line, compared with a real run, so that
+// the README cannot drift from the tool.
+struct ReadmeExample {
+  const char* folder;  // below examples/
+  const char* script;
+  const char* marker;
+};
+
+void PrintTo(const ReadmeExample& example, std::ostream* out) { *out << example.script; }
+
+class ReadmeExampleTest : public ToolTest, public ::testing::WithParamInterface<ReadmeExample> {
+ protected:
+  static std::string ReadmeBlockAfter(const std::string& marker) {
+    std::ifstream in(std::filesystem::path(ZEF_EXAMPLES_DIR).parent_path() / "README.md");
+    std::string block;
+    bool markerSeen = false, inBlock = false;
+    for (std::string line; std::getline(in, line);) {
+      if (inBlock && line == "```") return block;
+      if (inBlock) block += line + "\n";
+      inBlock = inBlock || (markerSeen && line.starts_with("```"));
+      markerSeen = markerSeen || line == marker;
+    }
+    return {};
+  }
+};
+
+TEST_P(ReadmeExampleTest, PrintsWhatTheReadmeShows) {
+  const ReadmeExample example = GetParam();
+  const std::string shown = ReadmeBlockAfter(example.marker);
+  ASSERT_FALSE(shown.empty()) << "README.md has no output block after " << example.marker;
+  const std::filesystem::path folder = std::filesystem::path(ZEF_EXAMPLES_DIR) / example.folder;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.is_regular_file()) std::filesystem::copy_file(entry.path(), dir_ / entry.path().filename());
+  }
+  EXPECT_EQ(Run({example.script}).output, shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, ReadmeExampleTest,
+    ::testing::Values(ReadmeExample{".", "sprites.txt", "<!-- output of examples/sprites.txt -->"},
+                      ReadmeExample{"screen", "screen.txt", "<!-- output of examples/screen/screen.txt -->"}),
+    [](const ::testing::TestParamInfo<ReadmeExample>& info) {
+      return std::string(info.param.folder) == "." ? std::string("Sprites") : std::string("Screen");
+    });
 
 }  // namespace
 }  // namespace zeftest

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "faults/FaultTool.h"
+#include "e2e/ToolRun.h"
 
 namespace zeftest {
 namespace {
@@ -21,7 +21,6 @@ const std::string kCouldNotOpenDestination =
     "error while writing: ZefImgWriter: Write: could not open destination file\n";
 const std::string kCouldNotWriteDestination =
     "error while writing: ZefImgWriter: Write: could not write destination file\n";
-const std::string kExiting = "Exiting...\n";
 
 class FaultTest : public ::testing::Test {
  protected:
@@ -47,9 +46,9 @@ class FaultTest : public ::testing::Test {
 
   // Runs the tool and checks what every fault run must show: its message,
   // a normal end with code 0, and an unchanged folder.
-  ToolRun RunExpecting(const std::vector<std::string>& arguments, const std::string& message) {
+  ToolResult RunExpecting(const std::vector<std::string>& arguments, const std::string& message) {
     const FolderState before = SnapshotFolder(dir_.path());
-    ToolRun run = RunTool(dir_.path(), arguments);
+    ToolResult run = RunTool(dir_.path(), arguments);
     EXPECT_TRUE(run.exited) << "the tool crashed or hung; it printed:\n" << run.output;
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
@@ -157,7 +156,7 @@ TEST_F(FaultTest, EmptyArchiveIsReported) {
 // The faults above must not hide a working tool: the same folder converts.
 TEST_F(FaultTest, SoundScriptInTheSameSetUpConverts) {
   WriteScript("good.zef");
-  const ToolRun run = RunTool(dir_.path(), {"script.txt"});
+  const ToolResult run = RunTool(dir_.path(), {"script.txt"});
   EXPECT_TRUE(run.exited);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.output.find("wrote Bitmap(s) to good.zef\n"), std::string::npos) << run.output;

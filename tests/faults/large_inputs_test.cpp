@@ -7,7 +7,7 @@
 #include <string>
 
 #include "archive/ZefImgReader.h"
-#include "faults/FaultTool.h"
+#include "e2e/ToolRun.h"
 #include "writer/ZefImgWriter.h"
 
 namespace zeftest {
@@ -59,13 +59,13 @@ TEST(LargeInputs, FiveThousandImagesWithMasksConvertAndShowBack) {
   }
   WriteText(dir / "script.txt", script);
 
-  const ToolRun convert = RunTool(dir.path(), {"-showConvertedImages", "script.txt"});
+  const ToolResult convert = RunTool(dir.path(), {"-showConvertedImages", "script.txt"});
   ASSERT_TRUE(convert.exited);
   EXPECT_EQ(convert.exitCode, 0);
   EXPECT_NE(convert.output.find("wrote Bitmap(s) to many.zef\n"), std::string::npos);
   EXPECT_NE(convert.output.find("read Bitmap(s) from many.zef\n"), std::string::npos) << convert.output;
 
-  const ToolRun show = RunTool(dir.path(), {"-showImages", "many.zef"});
+  const ToolResult show = RunTool(dir.path(), {"-showImages", "many.zef"});
   ASSERT_TRUE(show.exited);
   EXPECT_EQ(show.exitCode, 0);
   EXPECT_NE(show.output.find("read Bitmap(s) from many.zef\n"), std::string::npos) << show.output;
@@ -93,7 +93,7 @@ TEST(LargeInputs, ImageOf8192By8192WithFewColoursConverts) {
   WriteText(dir / "script.txt",
             "startindex 0\noutputfilename large\nmask false\nstartimages\nlarge.png\n");
 
-  const ToolRun convert = RunTool(dir.path(), {"script.txt"});
+  const ToolResult convert = RunTool(dir.path(), {"script.txt"});
   ASSERT_TRUE(convert.exited);
   EXPECT_EQ(convert.exitCode, 0);
   ASSERT_NE(convert.output.find("wrote Bitmap(s) to large.zef\n"), std::string::npos) << convert.output;
@@ -122,7 +122,7 @@ TEST(LargeInputs, VersionTwoArchiveOfHundredThousandTinyImagesReadsBack) {
   ExpectSameImages(*decoded, sources);
 
   // The tool reads it too; without a display it shows no windows.
-  const ToolRun show = RunTool(dir.path(), {"-showImages", "tiny.zef"});
+  const ToolResult show = RunTool(dir.path(), {"-showImages", "tiny.zef"});
   ASSERT_TRUE(show.exited);
   EXPECT_EQ(show.exitCode, 0);
   EXPECT_NE(show.output.find("read Bitmap(s) from tiny.zef\n"), std::string::npos) << show.output;

@@ -1,21 +1,61 @@
 #!/usr/bin/env bash
-# Installs the library from a build tree into a fresh prefix, builds a user's
-# project against it and runs it: proves headers, library and CMake package
-# are complete.
+# Installs the library from a build tree into a fresh prefix and checks what
+# a user of the package gets: only public headers (and the internal ones a
+# public header still includes), a C++ program built against
+# ZefiConvert::zefarchive, a C program and a firmware library built against
+# ZefiConvert::zefdec.
+#   install_test.sh BUILD_DIR "PUBLIC HEADERS" "INCLUDED INTERNAL HEADERS"
 set -euo pipefail
 build_dir=$1
-source_dir=$(cd "$(dirname "$0")" && pwd)
+read -r -a public <<< "$2"
+read -r -a included_internal <<< "${3:-}"
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+fail() { echo "$*" >&2; exit 1; }
 
-cmake --install "$build_dir" --component library --prefix "$work/prefix" > /dev/null
-cmake -S "$source_dir/consumer" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" > /dev/null
-cmake --build "$work/build" > /dev/null
-"$work/build/consumer" "$work/out.zef"
+cmake --install "$build_dir" --component library --prefix "$prefix" > /dev/null
+
+# The include tree: every public header, and no header of the library's own
+# unless a public header includes it.
+headers=$prefix/include/zefarchive
+for header in "${public[@]}"; do
+  [ -f "$headers/$header" ] || fail "public header $header is not installed"
+done
+while IFS= read -r installed; do
+  allowed=no
+  for header in "${public[@]}" "${included_internal[@]}"; do
+    [ "$installed" = "$header" ] && allowed=yes
+  done
+  [ $allowed = yes ] || fail "internal header $installed is installed"
+done < <(cd "$headers" && find . -type f | sed 's|^\./||' | sort)
+for header in "${included_internal[@]}"; do
+  grep -rqs --include='*.h' --exclude="$(basename "$header")" "#include \"$header\"" "$headers" ||
+    fail "$header is no longer included by a public header: take it off ZEF_INCLUDED_INTERNAL_HEADERS"
+done
+[ -f "$prefix/share/ZefiConvert/LICENSE" ] || fail "the licence is not installed"
+
+# C++: write an archive and read it back.
+cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
+cmake --build "$work/consumer" > /dev/null
+"$work/consumer/consumer" "$work/out.zef"
 size=$(stat -c %s "$work/out.zef")
 # header 23, image table 2 + 16, palette block 16 + 2 + 2, image 2 + 4 + 2 * (2 + 2)
-if [ "$size" -ne 75 ]; then
-  echo "unexpected archive size $size" >&2
-  exit 1
+[ "$size" -eq 75 ] || fail "unexpected archive size $size"
+
+# C: the decoder's sources compiled into a program, which decodes that archive.
+cmake -S "$here/decoder" -B "$work/decoder" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
+cmake --build "$work/decoder" > /dev/null
+"$work/decoder/decoder" "$work/out.zef"
+
+# Firmware: the same sources compiled by a cross compiler into its library.
+if command -v arm-none-eabi-gcc > /dev/null; then
+  cmake -S "$here/firmware" -B "$work/firmware" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
+  cmake --build "$work/firmware" > /dev/null
+  arm-none-eabi-ar t "$work/firmware/libfirmware.a" | grep -qx 'zefdec.c.obj' ||
+    fail "the firmware library holds no decoder"
+else
+  echo "no arm-none-eabi-gcc: firmware build skipped"
 fi
 echo "installed library works"
