@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -142,30 +141,39 @@ cv::Mat ToGrey(const cv::Mat& picture) {
 }
 
 // The number of entries the writer's palette of the image will have: its
-// distinct palette colours, counted without building the palette.
-size_t CountPaletteColours(const ZefImgWriter& writer, const cv::Mat& image) {
-  std::array<uint64_t, kColourTableSize / 64> seen{};
+// distinct 4-4-4 colours, counted without building the palette. The order
+// the writer packs the nibbles in makes no difference to the count.
+size_t CountPaletteColours(const cv::Mat& image) {
+  // One byte per colour: marking is a plain store, with no read of what an
+  // earlier pixel marked.
+  alignas(64) std::array<uint8_t, kColourTableSize> seen{};
   for (int y = 0; y < image.rows; ++y) {
     const uint8_t* pixel = image.ptr<uint8_t>(y);
     for (int x = 0; x < image.cols; ++x, pixel += 3) {
-      const uint16_t colour = writer.PaletteColour(pixel);
-      seen[colour >> 6] |= uint64_t(1) << (colour & 63);
+      seen[size_t(pixel[0] & 0xF0) << 4 | size_t(pixel[1] & 0xF0) | size_t(pixel[2] >> 4)] = 1;
     }
   }
+  // Eight marks at a time: the multiplication adds a word's bytes into its
+  // top byte, which holds at most 8.
+  constexpr uint64_t kByteOnes = 0x0101010101010101u;
   size_t count = 0;
-  for (uint64_t word : seen) count += size_t(std::popcount(word));
+  for (size_t at = 0; at < seen.size(); at += sizeof(uint64_t)) {
+    uint64_t marks;
+    std::memcpy(&marks, seen.data() + at, sizeof marks);
+    count += size_t((marks * kByteOnes) >> 56);
+  }
   return count;
 }
 
 // IMREAD_COLOR always yields 8-bit, 3-channel pictures with the top row
 // first, so source images never need a conversion or a flip.
-LoadedFile LoadSourceImage(const ZefImgWriter& writer, const std::string& fileName) {
+LoadedFile LoadSourceImage(const std::string& fileName) {
   LoadedFile file;
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(fileName, bytes, file.fileBytes)) return file;
   file.picture = Decode(bytes, cv::IMREAD_COLOR);
   file.loaded = !file.picture.empty();
-  if (file.loaded) file.colours = CountPaletteColours(writer, file.picture);
+  if (file.loaded) file.colours = CountPaletteColours(file.picture);
   return file;
 }
 
@@ -268,7 +276,6 @@ bool CheckColours(const RunState& run, const std::string& fileName, size_t colou
 
 bool LoadSourceImages(RunState& run) {
   PrintLine("Loading image files...");
-  const auto load = [&run](const std::string& name) { return LoadSourceImage(run.writer, name); };
   const auto accept = [&run](size_t n, LoadedFile& file) {
     const std::string& name = run.imageFileNames[n];
     PrintLine("Loading " + name);
@@ -281,7 +288,7 @@ bool LoadSourceImages(RunState& run) {
     run.sourceImages.push_back(std::move(file.picture));
     return true;
   };
-  return LoadInOrder(run.imageFileNames, load, accept);
+  return LoadInOrder(run.imageFileNames, LoadSourceImage, accept);
 }
 
 bool LoadMasks(RunState& run) {

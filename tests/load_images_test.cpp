@@ -5,6 +5,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <random>
+
 #include "TestImages.h"
 #include "frontend/LoadImages.h"
 #include "frontend/RunState.h"
@@ -76,6 +78,31 @@ TEST_F(LoadImagesTest, FileThatIsNoImageCannotBeLoaded) {
   EXPECT_TRUE(run_.sourceImages.empty());
   EXPECT_EQ(output_, "Loading image files...\nLoading " + run_.imageFileNames[0] +
                          "\nCould not load image " + run_.imageFileNames[0] + "...\n");
+}
+
+// Colours count as the archive keeps them, by their top four bits per
+// channel: noise in the low bits adds none, and the count in the message
+// is the writer's palette size.
+TEST_F(LoadImagesTest, ColourCountIsThatOfTheWritersPalette) {
+  std::mt19937 random(11);
+  for (int colours : {1, 63, 64, 65, 300}) {
+    SCOPED_TRACE(colours);
+    cv::Mat image = zeftest::ImageWithColours(colours);
+    cv::Mat noisy;
+    cv::repeat(image, 3, 2, noisy);
+    noisy.forEach<cv::Vec3b>([&random](cv::Vec3b& pixel, const int*) {
+      for (int c = 0; c < 3; ++c) pixel[c] = uint8_t(pixel[c] | (random() & 15));
+    });
+    const size_t palette = run_.writer.BuildPalette(noisy)->size();
+    ASSERT_EQ(palette, size_t(colours));
+    run_.ReleaseImages();
+    run_.imageFileNames = {Save("noisy.png", noisy)};
+    EXPECT_EQ(Load(), colours <= 64) << output_;
+    if (colours > 64) {
+      EXPECT_NE(output_.find("Too many Colors (" + std::to_string(palette) + ")"), std::string::npos)
+          << output_;
+    }
+  }
 }
 
 // A mask is taken as the colour load and grey conversion of old give it,
