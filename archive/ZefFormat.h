@@ -1,73 +1,64 @@
-// Byte layout of the .zef image archive, shared by the writer, the reader
-// and every tool that handles archives. All multi-byte integers are unsigned
-// little-endian; markers are single bytes in the order given.
-//
-//  version 1 (read only)           version 2                      version 3
-//  AA FF AA  signature             AA FF AA                       AA FF AA
-//  u16 version = 1                 u16 version = 2                u16 version = 3
-//  u32 width, u32 height           u32 imageCount                 u32 imageCount
-//  7 header bytes                  7 header bytes                 7 header bytes
-//                                                                 u32 startIndex
-//  FF EE DD  end of header         FF EE DD                       FF EE DD
-//  image data                      BE BA + 14-byte records        BE BA + 16-byte records
-//                                  per image: AF FE, image data   FA FA u32 paletteCount
-//                                                                  + 10-byte palette records
-//                                                                 per palette: FA BE, u16 colours
-//                                                                 per image: AF FE, image data
-//
-// Image data: raw u16 colour words (compression flag 0, versions 1/2), or
-// run-length: u32 image entry count, then per line a u16 line entry count and
-// its runs (u16 colour word + u8 length, or u8 pixel code + u8 length).
+// The .zef byte layout for the C++ code: the values come from zef_format.h,
+// which describes the layout and which the firmware decoder includes too;
+// here they get C++ names and types, shared by the writer, the reader and
+// every tool that handles archives.
 #pragma once
 
 #include <cstdint>
 
+#include "zef_format.h"
+
 namespace zef {
 
 
-inline constexpr uint8_t kFileSignature[3] = {0xAA, 0xFF, 0xAA};
-inline constexpr uint8_t kEndOfHeader[3] = {0xFF, 0xEE, 0xDD};
-inline constexpr uint8_t kImageSpecificationsMarker[2] = {0xBE, 0xBA};
-inline constexpr uint8_t kImageMarker[2] = {0xAF, 0xFE};
-inline constexpr uint8_t kPaletteSpecificationsMarker[2] = {0xFA, 0xFA};
-inline constexpr uint8_t kPaletteDataMarker[2] = {0xFA, 0xBE};
+inline constexpr uint8_t kFileSignature[ZEF_SIGNATURE_SIZE] =
+    {uint8_t(ZEF_FILE_SIGNATURE >> 16), uint8_t(ZEF_FILE_SIGNATURE >> 8), uint8_t(ZEF_FILE_SIGNATURE)};
+inline constexpr uint8_t kEndOfHeader[ZEF_SIGNATURE_SIZE] =
+    {uint8_t(ZEF_END_OF_HEADER >> 16), uint8_t(ZEF_END_OF_HEADER >> 8), uint8_t(ZEF_END_OF_HEADER)};
+inline constexpr uint8_t kImageSpecificationsMarker[ZEF_MARKER_SIZE] =
+    {uint8_t(ZEF_IMAGE_SPECIFICATIONS_MARKER >> 8), uint8_t(ZEF_IMAGE_SPECIFICATIONS_MARKER)};
+inline constexpr uint8_t kImageMarker[ZEF_MARKER_SIZE] = {uint8_t(ZEF_IMAGE_MARKER >> 8), uint8_t(ZEF_IMAGE_MARKER)};
+inline constexpr uint8_t kPaletteSpecificationsMarker[ZEF_MARKER_SIZE] =
+    {uint8_t(ZEF_PALETTE_SPECIFICATIONS_MARKER >> 8), uint8_t(ZEF_PALETTE_SPECIFICATIONS_MARKER)};
+inline constexpr uint8_t kPaletteDataMarker[ZEF_MARKER_SIZE] =
+    {uint8_t(ZEF_PALETTE_DATA_MARKER >> 8), uint8_t(ZEF_PALETTE_DATA_MARKER)};
 
-inline constexpr int kVersion1 = 1;
-inline constexpr int kVersion2 = 2;
-inline constexpr int kVersion3 = 3;
+inline constexpr int kVersion1 = ZEF_VERSION_1;
+inline constexpr int kVersion2 = ZEF_VERSION_2;
+inline constexpr int kVersion3 = ZEF_VERSION_3;
 
 // Section sizes in bytes.
-inline constexpr uint32_t kHeaderSizeV1 = 23;  // up to the single image's data
-inline constexpr uint32_t kHeaderSizeV2 = 19;
-inline constexpr uint32_t kHeaderSizeV3 = 23;  // adds the u32 startIndex
-inline constexpr uint32_t kImageRecordSizeV2 = 14;  // imageNumber, width, height, dataOffset
-inline constexpr uint32_t kImageRecordSizeV3 = 16;  // ... plus u16 paletteIndex
-inline constexpr uint32_t kPaletteRecordSize = 10;  // paletteNumber, entryCount, dataOffset
-inline constexpr uint32_t kPaletteSpecificationsHead = 6;  // marker + u32 paletteCount
-inline constexpr uint32_t kPaletteColourSize = 2;
-inline constexpr uint32_t kPixelCodeRunSize = 2;   // u8 code + u8 length
-inline constexpr uint32_t kColourWordRunSize = 3;  // u16 word + u8 length
-inline constexpr uint32_t kColourWordSize = 2;     // raw image data, one per pixel
-inline constexpr uint32_t kImageEntryCountSize = 4;
-inline constexpr uint32_t kLineEntryCountSize = 2;
-inline constexpr uint32_t kMarkerSize = 2;
+inline constexpr uint32_t kHeaderSizeV1 = ZEF_HEADER_SIZE_V1;
+inline constexpr uint32_t kHeaderSizeV2 = ZEF_HEADER_SIZE_V2;
+inline constexpr uint32_t kHeaderSizeV3 = ZEF_HEADER_SIZE_V3;
+inline constexpr uint32_t kImageRecordSizeV2 = ZEF_IMAGE_RECORD_SIZE_V2;
+inline constexpr uint32_t kImageRecordSizeV3 = ZEF_IMAGE_RECORD_SIZE_V3;
+inline constexpr uint32_t kPaletteRecordSize = ZEF_PALETTE_RECORD_SIZE;
+inline constexpr uint32_t kPaletteSpecificationsHead = ZEF_PALETTE_SPECIFICATIONS_HEAD;
+inline constexpr uint32_t kPaletteColourSize = ZEF_PALETTE_COLOUR_SIZE;
+inline constexpr uint32_t kPixelCodeRunSize = ZEF_PIXEL_CODE_RUN_SIZE;
+inline constexpr uint32_t kColourWordRunSize = ZEF_COLOUR_WORD_RUN_SIZE;
+inline constexpr uint32_t kColourWordSize = ZEF_COLOUR_WORD_SIZE;
+inline constexpr uint32_t kImageEntryCountSize = ZEF_IMAGE_ENTRY_COUNT_SIZE;
+inline constexpr uint32_t kLineEntryCountSize = ZEF_LINE_ENTRY_COUNT_SIZE;
+inline constexpr uint32_t kMarkerSize = ZEF_MARKER_SIZE;
 
 // Field positions inside the records, for reading a record table in place.
-inline constexpr uint32_t kRecordWidthAt = 2;        // after the u16 imageNumber
-inline constexpr uint32_t kRecordHeightAt = 6;
-inline constexpr uint32_t kRecordDataOffsetAtV2 = 10;
-inline constexpr uint32_t kRecordPaletteIndexAtV3 = 10;
-inline constexpr uint32_t kRecordDataOffsetAtV3 = 12;
-inline constexpr uint32_t kPaletteRecordEntryCountAt = 2;  // after the u16 paletteNumber
-inline constexpr uint32_t kPaletteRecordDataOffsetAt = 6;
+inline constexpr uint32_t kRecordWidthAt = ZEF_RECORD_WIDTH_AT;
+inline constexpr uint32_t kRecordHeightAt = ZEF_RECORD_HEIGHT_AT;
+inline constexpr uint32_t kRecordDataOffsetAtV2 = ZEF_RECORD_DATA_OFFSET_AT_V2;
+inline constexpr uint32_t kRecordPaletteIndexAtV3 = ZEF_RECORD_PALETTE_INDEX_AT_V3;
+inline constexpr uint32_t kRecordDataOffsetAtV3 = ZEF_RECORD_DATA_OFFSET_AT_V3;
+inline constexpr uint32_t kPaletteRecordEntryCountAt = ZEF_PALETTE_RECORD_ENTRY_COUNT_AT;
+inline constexpr uint32_t kPaletteRecordDataOffsetAt = ZEF_PALETTE_RECORD_DATA_OFFSET_AT;
 
 // Runs are cut at this length because the run length is one byte.
-inline constexpr uint32_t kMaxRunLength = 255;
+inline constexpr uint32_t kMaxRunLength = ZEF_MAX_RUN_LENGTH;
 // A line can hold as many runs as pixels, and its run count is a u16;
 // 65535 stays free so that a count can never be mistaken for a wrapped one.
-inline constexpr int kMaxImageWidth = 65534;
+inline constexpr int kMaxImageWidth = ZEF_MAX_IMAGE_WIDTH;
 // Version 3 stores paletteIndex as a u16 and writes one palette per image.
-inline constexpr uint64_t kMaxImagesV3 = 65536;
+inline constexpr uint64_t kMaxImagesV3 = ZEF_MAX_IMAGES_V3;
 // Every dataOffset is a u32 absolute file position.
 inline constexpr uint64_t kMaxArchiveSize = uint64_t{1} << 32;
 
@@ -81,26 +72,26 @@ struct HeaderBytes {
   uint8_t alphaPosition;
   uint8_t compressionFlag;
 };
-inline constexpr int kHeaderByteCount = 7;
+inline constexpr int kHeaderByteCount = ZEF_HEADER_BYTE_COUNT;
 
 // Alpha position 1 puts the alpha bits at the low end of a stored value;
 // every other value puts them at the high end (the writer writes 16).
-inline constexpr uint8_t kAlphaPositionLow = 1;
-inline constexpr uint8_t kAlphaPositionHigh = 16;
+inline constexpr uint8_t kAlphaPositionLow = ZEF_ALPHA_POSITION_LOW;
+inline constexpr uint8_t kAlphaPositionHigh = ZEF_ALPHA_POSITION_HIGH;
 
 // Alpha modes: no alpha in the stored values, graded from the mask's top
 // bits, or two-level (all ones from mask byte 64 up).
-inline constexpr uint8_t kAlphaModeNone = 0;
-inline constexpr uint8_t kAlphaModeGraded = 1;
-inline constexpr uint8_t kAlphaModeTwoLevel = 2;
-inline constexpr uint8_t kTwoLevelThreshold = 64;
+inline constexpr uint8_t kAlphaModeNone = ZEF_ALPHA_MODE_NONE;
+inline constexpr uint8_t kAlphaModeGraded = ZEF_ALPHA_MODE_GRADED;
+inline constexpr uint8_t kAlphaModeTwoLevel = ZEF_ALPHA_MODE_TWO_LEVEL;
+inline constexpr uint8_t kTwoLevelThreshold = ZEF_TWO_LEVEL_THRESHOLD;
 
 // Version 1 archives are accepted only with these header bytes.
-inline constexpr HeaderBytes kVersion1Header = {3, 2, 12, 4, 2, 16, 0};
+inline constexpr HeaderBytes kVersion1Header = {ZEF_VERSION1_HEADER_BYTES};
 
 // A palette colour holds three 4-bit channels in its low 12 bits.
-inline constexpr uint16_t kColourMask = 0x0FFF;
-inline constexpr int kColourTableSize = 4096;
+inline constexpr uint16_t kColourMask = ZEF_COLOUR_MASK;
+inline constexpr int kColourTableSize = 1 << ZEF_COLOUR_BITS;
 
 // Splits a stored u16 (palette colour or colour word) into its 4-bit
 // channels, by the header's alpha position.

@@ -1,13 +1,18 @@
 #!/bin/sh
-# Prints the Cortex-M4 code size of what firmware that opens an archive and
-# decodes lines to RGB565 links in: zefdec built with -Os and section
-# garbage collection, linked into a minimal caller.
+# Prints the Cortex-M4 code size of what firmware links in when it opens an
+# archive and decodes lines to RGB565, and when it opens an archive and
+# draws images onto an RGB565 framebuffer: zefdec built with -Os and
+# section garbage collection, linked into a minimal caller. Fails when the
+# drawing firmware's text passes its budget.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+# the format's C header, which an installed decoder has beside it
+format="$here/../archive"
+draw_budget=3072
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 
-cat > "$work/use.c" <<'USE'
+cat > "$work/lines.c" <<'USE'
 #include "zefdec.h"
 
 /* Where the archive sits and where lines go; volatile so nothing folds. */
@@ -29,16 +34,48 @@ void use(void)
 }
 USE
 
+cat > "$work/draw.c" <<'USE'
+#include "zefdec.h"
+
+const uint8_t *volatile archive_in_flash;
+volatile size_t archive_size;
+volatile int32_t sprite_x, sprite_y;
+
+void use(void)
+{
+    static uint16_t framebuffer[240][320];
+    zefdec_canvas screen = {framebuffer, 320, 240, sizeof framebuffer[0], ZEFDEC_CANVAS_RGB565};
+    zefdec_archive archive;
+    uint32_t i;
+
+    if (zefdec_open(&archive, archive_in_flash, archive_size) != ZEFDEC_OK)
+        return;
+    for (i = 0; i < zefdec_count(&archive); i++)
+        zefdec_draw(&archive, i, &screen, sprite_x, sprite_y);
+}
+USE
+
 flags="-std=c99 -Wall -Wextra -Werror -pedantic -mcpu=cortex-m4 -mthumb -Os -ffunction-sections -fdata-sections"
-arm-none-eabi-gcc $flags -I"$here" -c "$here/zefdec.c" -o "$work/zefdec.o"
-arm-none-eabi-gcc $flags -I"$here" -c "$work/use.c" -o "$work/use.o"
-arm-none-eabi-gcc -mcpu=cortex-m4 -mthumb -nostartfiles --specs=nano.specs -Wl,--gc-sections -Wl,-e,use \
-    "$work/use.o" "$work/zefdec.o" -o "$work/use.elf"
-arm-none-eabi-gcc $flags -I"$here" -c "$here/zefdec.c" -o "$work/all.o"
+arm-none-eabi-gcc $flags -I"$here" -I"$format" -c "$here/zefdec.c" -o "$work/zefdec.o"
+for caller in lines draw; do
+  arm-none-eabi-gcc $flags -I"$here" -c "$work/$caller.c" -o "$work/$caller.o"
+  arm-none-eabi-gcc -mcpu=cortex-m4 -mthumb -nostartfiles --specs=nano.specs -Wl,--gc-sections -Wl,-e,use \
+      "$work/$caller.o" "$work/zefdec.o" -o "$work/$caller.elf"
+done
 
 echo "open + line decode to RGB565, linked (arm-none-eabi-size):"
-arm-none-eabi-size "$work/use.elf"
+arm-none-eabi-size "$work/lines.elf"
 echo "of which the caller itself:"
-arm-none-eabi-size "$work/use.o" | tail -n 1
+arm-none-eabi-size "$work/lines.o" | tail -n 1
+echo "open + draw to an RGB565 canvas, linked:"
+arm-none-eabi-size "$work/draw.elf"
+echo "of which the caller itself:"
+arm-none-eabi-size "$work/draw.o" | tail -n 1
 echo "whole library, every function:"
-arm-none-eabi-size "$work/all.o" | tail -n 1
+arm-none-eabi-size "$work/zefdec.o" | tail -n 1
+
+draw_text=$(arm-none-eabi-size "$work/draw.elf" | awk 'NR == 2 { print $1 }')
+if [ "$draw_text" -gt "$draw_budget" ]; then
+  echo "open + draw is $draw_text bytes of text, more than $draw_budget" >&2
+  exit 1
+fi

@@ -13,57 +13,15 @@
 
 #include <string.h>
 
-/* Markers are byte sequences; they are compared as big-endian numbers. */
-#define FILE_SIGNATURE 0xAAFFAAu
-#define END_OF_HEADER 0xFFEEDDu
-#define IMAGE_SPECIFICATIONS_MARKER 0xBEBAu
-#define IMAGE_MARKER 0xAFFEu
-#define PALETTE_SPECIFICATIONS_MARKER 0xFAFAu
-#define PALETTE_DATA_MARKER 0xFABEu
-#define SIGNATURE_SIZE 3
-#define MARKER_SIZE 2
+#include "zef_format.h"
 
-#define VERSION_OFFSET 3
-#define VERSION_END 5
-#define COUNT_OFFSET 5            /* imageCount; in version 1 the width */
-#define V1_HEIGHT_OFFSET 9
-#define V1_HEADER_BYTES_OFFSET 13
-#define HEADER_BYTES_OFFSET 9
-#define START_INDEX_OFFSET 16
-#define HEADER_SIZE_V2 19
-#define HEADER_SIZE_V1_V3 23      /* version 3 adds the u32 startIndex */
-
-#define IMAGE_RECORD_SIZE_V2 14
-#define IMAGE_RECORD_SIZE_V3 16
-#define RECORD_WIDTH 2
-#define RECORD_HEIGHT 6
-#define RECORD_PALETTE_INDEX 10   /* version 3 */
-#define RECORD_OFFSET_V2 10
-#define RECORD_OFFSET_V3 12
-
-#define PALETTE_SPECIFICATIONS_HEAD 6   /* marker + u32 paletteCount */
-#define PALETTE_RECORD_SIZE 10
-#define PALETTE_RECORD_ENTRIES 2
-#define PALETTE_RECORD_OFFSET 6
-#define PALETTE_COLOUR_SIZE 2
-
-#define IMAGE_ENTRY_COUNT_SIZE 4
-#define LINE_ENTRY_COUNT_SIZE 2
-#define CODE_RUN_SIZE 2           /* u8 pixel code + u8 length */
-#define WORD_RUN_SIZE 3           /* u16 colour word + u8 length */
-#define WORD_SIZE 2
-
-#define ALPHA_POSITION_LOW 1
-#define COLOUR_BITS_MASK 0xFFFu
-#define WORD_ALPHA_BITS 4
-#define WORD_ALPHA_SHIFT_HIGH 12
 #define OPAQUE 255u
 
 /* Image data forms. */
 enum { FORM_CODES, FORM_WORDS, FORM_RAW };
 
-/* Version 1 archives are accepted only with these first six header bytes. */
-static const uint8_t version1_header[6] = {3, 2, 12, 4, 2, 16};
+/* Version 1 archives are accepted only with these header bytes. */
+static const uint8_t version1_header[] = {ZEF_VERSION1_HEADER_BYTES};
 
 static uint32_t u16_at(const uint8_t *p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8; }
 
@@ -83,12 +41,13 @@ static uint32_t bytes_at(const uint8_t *p, unsigned count)
 /* pos may lie anywhere, even past the end: offsets come from the file. */
 static int marker_at(const uint8_t *data, size_t size, size_t pos, uint32_t marker)
 {
-    return pos <= size && size - pos >= MARKER_SIZE && bytes_at(data + pos, MARKER_SIZE) == marker;
+    return pos <= size && size - pos >= ZEF_MARKER_SIZE &&
+           bytes_at(data + pos, ZEF_MARKER_SIZE) == marker;
 }
 
 static size_t image_record_size(const zefdec_archive *archive)
 {
-    return archive->version == 3 ? IMAGE_RECORD_SIZE_V3 : IMAGE_RECORD_SIZE_V2;
+    return archive->version == 3 ? ZEF_IMAGE_RECORD_SIZE_V3 : ZEF_IMAGE_RECORD_SIZE_V2;
 }
 
 static const uint8_t *image_record(const zefdec_archive *archive, uint32_t index)
@@ -98,8 +57,9 @@ static const uint8_t *image_record(const zefdec_archive *archive, uint32_t index
 
 static uint32_t image_data_offset(const zefdec_archive *archive, uint32_t index)
 {
-    return u32_at(image_record(archive, index) +
-                  (archive->version == 3 ? RECORD_OFFSET_V3 : RECORD_OFFSET_V2));
+    return u32_at(image_record(archive, index) + (archive->version == 3
+                                                      ? ZEF_RECORD_DATA_OFFSET_AT_V3
+                                                      : ZEF_RECORD_DATA_OFFSET_AT_V2));
 }
 
 /* Palette `index`'s colours, or NULL when they do not lie in the archive
@@ -108,14 +68,14 @@ static const uint8_t *palette_colours(const zefdec_archive *archive, uint32_t in
                                       uint32_t *entries)
 {
     const uint8_t *record =
-        archive->data + archive->palette_records + (size_t)index * PALETTE_RECORD_SIZE;
-    size_t at = u32_at(record + PALETTE_RECORD_OFFSET);
+        archive->data + archive->palette_records + (size_t)index * ZEF_PALETTE_RECORD_SIZE;
+    size_t at = u32_at(record + ZEF_PALETTE_RECORD_DATA_OFFSET_AT);
 
-    *entries = u32_at(record + PALETTE_RECORD_ENTRIES);
-    if (!marker_at(archive->data, archive->size, at, PALETTE_DATA_MARKER) ||
-        *entries > (archive->size - at - MARKER_SIZE) / PALETTE_COLOUR_SIZE)
+    *entries = u32_at(record + ZEF_PALETTE_RECORD_ENTRY_COUNT_AT);
+    if (!marker_at(archive->data, archive->size, at, ZEF_PALETTE_DATA_MARKER) ||
+        *entries > (archive->size - at - ZEF_MARKER_SIZE) / ZEF_PALETTE_COLOUR_SIZE)
         return 0;
-    return archive->data + at + MARKER_SIZE;
+    return archive->data + at + ZEF_MARKER_SIZE;
 }
 
 /* Version 3 palette block; returns where the last palette's data ends. */
@@ -125,21 +85,21 @@ static int open_palettes(zefdec_archive *archive, size_t *pos)
     size_t size = archive->size;
     uint32_t i;
 
-    if (!marker_at(data, size, *pos, PALETTE_SPECIFICATIONS_MARKER) ||
-        size - *pos < PALETTE_SPECIFICATIONS_HEAD)
+    if (!marker_at(data, size, *pos, ZEF_PALETTE_SPECIFICATIONS_MARKER) ||
+        size - *pos < ZEF_PALETTE_SPECIFICATIONS_HEAD)
         return ZEFDEC_E_PALETTE;
-    archive->palette_count = u32_at(data + *pos + MARKER_SIZE);
-    *pos += PALETTE_SPECIFICATIONS_HEAD;
-    if (archive->palette_count > (size - *pos) / PALETTE_RECORD_SIZE)
+    archive->palette_count = u32_at(data + *pos + ZEF_MARKER_SIZE);
+    *pos += ZEF_PALETTE_SPECIFICATIONS_HEAD;
+    if (archive->palette_count > (size - *pos) / ZEF_PALETTE_RECORD_SIZE)
         return ZEFDEC_E_PALETTE;
     archive->palette_records = *pos;
-    *pos += (size_t)archive->palette_count * PALETTE_RECORD_SIZE;
+    *pos += (size_t)archive->palette_count * ZEF_PALETTE_RECORD_SIZE;
     for (i = 0; i < archive->palette_count; i++) {
         uint32_t entries;
         const uint8_t *colours = palette_colours(archive, i, &entries);
         if (!colours)
             return ZEFDEC_E_PALETTE;
-        *pos = (size_t)(colours - data) + (size_t)entries * PALETTE_COLOUR_SIZE;
+        *pos = (size_t)(colours - data) + (size_t)entries * ZEF_PALETTE_COLOUR_SIZE;
     }
     return ZEFDEC_OK;
 }
@@ -154,38 +114,42 @@ static int open_tables(zefdec_archive *archive, size_t *pos)
     size_t head;
     unsigned i;
 
-    if (size < VERSION_END || bytes_at(data, SIGNATURE_SIZE) != FILE_SIGNATURE)
+    /* the u16 version ends where the count begins */
+    if (size < ZEF_IMAGE_COUNT_AT || bytes_at(data, ZEF_SIGNATURE_SIZE) != ZEF_FILE_SIGNATURE)
         return ZEFDEC_E_HEADER;
-    version = u16_at(data + VERSION_OFFSET);
+    version = u16_at(data + ZEF_VERSION_AT);
     if (version < 1 || version > 3)
         return ZEFDEC_E_VERSION;
     archive->version = (uint8_t)version;
-    head = version == 2 ? HEADER_SIZE_V2 : HEADER_SIZE_V1_V3;
-    if (size < head || bytes_at(data + head - SIGNATURE_SIZE, SIGNATURE_SIZE) != END_OF_HEADER)
+    head = version == 1   ? ZEF_HEADER_SIZE_V1
+           : version == 2 ? ZEF_HEADER_SIZE_V2
+                          : ZEF_HEADER_SIZE_V3;
+    if (size < head ||
+        bytes_at(data + head - ZEF_SIGNATURE_SIZE, ZEF_SIGNATURE_SIZE) != ZEF_END_OF_HEADER)
         return ZEFDEC_E_HEADER;
-    count = u32_at(data + COUNT_OFFSET);
+    count = u32_at(data + ZEF_IMAGE_COUNT_AT);
     if (count == 0)
         return ZEFDEC_E_HEADER;
-    header_bytes = data + (version == 1 ? V1_HEADER_BYTES_OFFSET : HEADER_BYTES_OFFSET);
-    archive->alpha_bits = header_bytes[3];
-    archive->alpha_mode = header_bytes[4];
-    archive->alpha_position = header_bytes[5];
-    archive->compressed = header_bytes[6] != 0;
+    header_bytes = data + (version == 1 ? ZEF_V1_HEADER_BYTES_AT : ZEF_HEADER_BYTES_AT);
+    archive->alpha_bits = header_bytes[ZEF_HEADER_ALPHA_BITS];
+    archive->alpha_mode = header_bytes[ZEF_HEADER_ALPHA_MODE];
+    archive->alpha_position = header_bytes[ZEF_HEADER_ALPHA_POSITION];
+    archive->compressed = header_bytes[ZEF_HEADER_COMPRESSION] != 0;
     *pos = head;
     if (version == 1) {
-        if (u32_at(data + V1_HEIGHT_OFFSET) == 0)
+        if (u32_at(data + ZEF_V1_HEIGHT_AT) == 0)
             return ZEFDEC_E_HEADER;
-        for (i = 0; i < sizeof version1_header; i++)
+        for (i = 0; i < ZEF_VERSION1_FIXED_BYTES; i++)
             if (header_bytes[i] != version1_header[i])
                 return ZEFDEC_E_HEADER;
         archive->count = 1;
         return ZEFDEC_OK;
     }
     if (version == 3)
-        archive->start_index = u32_at(data + START_INDEX_OFFSET);
-    if (!marker_at(data, size, head, IMAGE_SPECIFICATIONS_MARKER))
+        archive->start_index = u32_at(data + ZEF_START_INDEX_AT);
+    if (!marker_at(data, size, head, ZEF_IMAGE_SPECIFICATIONS_MARKER))
         return ZEFDEC_E_TABLE;
-    *pos += MARKER_SIZE;
+    *pos += ZEF_MARKER_SIZE;
     if (count > (size - *pos) / image_record_size(archive))
         return ZEFDEC_E_TABLE;
     archive->image_records = *pos;
@@ -221,7 +185,7 @@ int zefdec_open(zefdec_archive *archive, const void *data, size_t size)
             break;
         if (image.layout.form == FORM_RAW)
             /* begin has checked that the whole raw image is there */
-            image.next += (size_t)image.width * image.height * WORD_SIZE;
+            image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
         else
             while (rc == ZEFDEC_OK && image.y < image.height)
                 rc = zefdec_line(&image, 0, 0, 0);
@@ -242,10 +206,11 @@ static void image_size(const zefdec_archive *archive, uint32_t index, uint32_t *
 {
     /* a version 1 header holds width and height with the same spacing as a
      * record does, so it is read as if a record started there */
-    const uint8_t *at = archive->version == 1 ? archive->data + COUNT_OFFSET - RECORD_WIDTH
-                                              : image_record(archive, index);
-    *width = u32_at(at + RECORD_WIDTH);
-    *height = u32_at(at + RECORD_HEIGHT);
+    const uint8_t *at = archive->version == 1
+                            ? archive->data + ZEF_IMAGE_COUNT_AT - ZEF_RECORD_WIDTH_AT
+                            : image_record(archive, index);
+    *width = u32_at(at + ZEF_RECORD_WIDTH_AT);
+    *height = u32_at(at + ZEF_RECORD_HEIGHT_AT);
 }
 
 static uint8_t code_alpha_bits(const zefdec_archive *archive)
@@ -282,22 +247,22 @@ static void set_alpha_layout(zefdec_layout *layout, unsigned shift, unsigned bit
 static void set_code_layout(zefdec_layout *layout, const zefdec_archive *archive)
 {
     unsigned bits = archive->alpha_mode ? code_alpha_bits(archive) : 0;
-    int low = archive->alpha_position == ALPHA_POSITION_LOW;
+    int low = archive->alpha_position == ZEF_ALPHA_POSITION_LOW;
 
     layout->form = FORM_CODES;
-    layout->run_size = CODE_RUN_SIZE;
+    layout->run_size = ZEF_PIXEL_CODE_RUN_SIZE;
     layout->index_shift = (uint8_t)(low ? bits : 0);
     layout->index_mask = (uint8_t)(low ? 0xFFu : 0xFFu >> bits);
-    set_alpha_layout(layout, low ? 0 : 8 - bits, bits);
+    set_alpha_layout(layout, low ? 0 : ZEF_PIXEL_CODE_BITS - bits, bits);
 }
 
 static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive)
 {
+    int low = archive->alpha_position == ZEF_ALPHA_POSITION_LOW;
+
     layout->form = archive->compressed ? FORM_WORDS : FORM_RAW;
-    layout->run_size = archive->compressed ? WORD_RUN_SIZE : WORD_SIZE;
-    set_alpha_layout(layout,
-                     archive->alpha_position == ALPHA_POSITION_LOW ? 0 : WORD_ALPHA_SHIFT_HIGH,
-                     WORD_ALPHA_BITS);
+    layout->run_size = archive->compressed ? ZEF_COLOUR_WORD_RUN_SIZE : ZEF_COLOUR_WORD_SIZE;
+    set_alpha_layout(layout, low ? 0 : ZEF_WORD_ALPHA_SHIFT_HIGH, ZEF_WORD_ALPHA_BITS);
 }
 
 static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t index)
@@ -305,22 +270,23 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     const uint8_t *data = archive->data;
     const uint8_t *record = image_record(archive, index);
     zefdec_layout *layout = &image->layout;
-    size_t at = HEADER_SIZE_V1_V3;
+    size_t at = ZEF_HEADER_SIZE_V1;
 
     image_size(archive, index, &image->width, &image->height);
     /* an image without pixels is a damaged record, as the reader sees it */
     if (image->width == 0 || image->height == 0)
         return ZEFDEC_E_TABLE;
-    layout->colour_shift = archive->alpha_position == ALPHA_POSITION_LOW ? 4 : 0;
+    layout->colour_shift =
+        (uint8_t)(archive->alpha_position == ZEF_ALPHA_POSITION_LOW ? ZEF_WORD_ALPHA_BITS : 0);
     if (archive->version != 1) {
         at = image_data_offset(archive, index);
-        if (!marker_at(data, archive->size, at, IMAGE_MARKER))
+        if (!marker_at(data, archive->size, at, ZEF_IMAGE_MARKER))
             return ZEFDEC_E_MARKER;
-        at += MARKER_SIZE;
+        at += ZEF_MARKER_SIZE;
     }
     image->next = data + at;
     if (archive->version == 3) {
-        uint32_t palette = u16_at(record + RECORD_PALETTE_INDEX);
+        uint32_t palette = u16_at(record + ZEF_RECORD_PALETTE_INDEX_AT_V3);
         if (palette >= archive->palette_count)
             return ZEFDEC_E_TABLE;
         layout->palette = palette_colours(archive, palette, &layout->palette_size);
@@ -332,15 +298,15 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
 
     if (layout->form == FORM_RAW) {
         /* raw data has no counts: all there is to check is that it is there */
-        size_t words = (size_t)(image->end - image->next) / WORD_SIZE;
+        size_t words = (size_t)(image->end - image->next) / ZEF_COLOUR_WORD_SIZE;
         if (image->height > words / image->width)
             return ZEFDEC_E_SHORT;
         return ZEFDEC_OK;
     }
-    if ((size_t)(image->end - image->next) < IMAGE_ENTRY_COUNT_SIZE)
+    if ((size_t)(image->end - image->next) < ZEF_IMAGE_ENTRY_COUNT_SIZE)
         return ZEFDEC_E_SHORT;
     image->runs_left = u32_at(image->next);
-    image->next += IMAGE_ENTRY_COUNT_SIZE;
+    image->next += ZEF_IMAGE_ENTRY_COUNT_SIZE;
     return ZEFDEC_OK;
 }
 
@@ -370,10 +336,10 @@ static int open_line(zefdec_image *image)
     image->in_line = 1;
     if (image->layout.form == FORM_RAW)
         return ZEFDEC_OK;
-    if ((size_t)(image->end - image->next) < LINE_ENTRY_COUNT_SIZE)
+    if ((size_t)(image->end - image->next) < ZEF_LINE_ENTRY_COUNT_SIZE)
         return ZEFDEC_E_SHORT;
     image->line_runs_left = (uint16_t)u16_at(image->next);
-    image->next += LINE_ENTRY_COUNT_SIZE;
+    image->next += ZEF_LINE_ENTRY_COUNT_SIZE;
     return ZEFDEC_OK;
 }
 
@@ -423,24 +389,36 @@ static inline int read_run(const zefdec_layout *layout, const uint8_t *p, size_t
         if (index >= layout->palette_size)
             return ZEFDEC_E_COLOUR;
         if (wanted)
-            value = u16_at(layout->palette + index * PALETTE_COLOUR_SIZE);
+            value = u16_at(layout->palette + index * ZEF_PALETTE_COLOUR_SIZE);
     }
     if (!wanted)
         return ZEFDEC_OK;
     out->alpha = ((stored >> layout->alpha_shift) & layout->alpha_mask) * layout->alpha_scale +
                  layout->alpha_opaque;
-    out->colour = (value >> layout->colour_shift) & COLOUR_BITS_MASK;
+    out->colour = (value >> layout->colour_shift) & ZEF_COLOUR_MASK;
     /* the reader blacks out raw pixels that are fully transparent */
     if (layout->form == FORM_RAW && out->alpha == 0)
         out->colour = 0;
     return ZEFDEC_OK;
 }
 
+/* Not a format of zefdec_line: RGB565 with its bytes swapped, in which a
+ * build for speed draws whole lines of images without alpha. A build for
+ * size never asks for it, and takes it as plain RGB565 so that no code is
+ * spent on it. */
+#ifdef __OPTIMIZE_SIZE__
+#define RGB565_SWAPPED_LINE ZEFDEC_RGB565
+#else
+#define RGB565_SWAPPED_LINE 4u
+#endif
+
 /* Nibble n stands for the 8-bit value n * 16; formats keep its top bits. */
 static inline uint32_t pixel_of(unsigned format, uint32_t colour, uint32_t alpha)
 {
-    if (format == ZEFDEC_RGB565)
-        return (colour & 0xF00) << 4 | (colour & 0x0F0) << 3 | (colour & 0x00F) << 1;
+    if (format == ZEFDEC_RGB565 || format == RGB565_SWAPPED_LINE) {
+        uint32_t pixel = (colour & 0xF00) << 4 | (colour & 0x0F0) << 3 | (colour & 0x00F) << 1;
+        return format == ZEFDEC_RGB565 ? pixel : (pixel >> 8 | pixel << 8) & 0xFFFFu;
+    }
     if (format == ZEFDEC_ARGB4444)
         return (alpha >> 4) << 12 | colour;
     return (colour & 0x00F) << 4 | (colour & 0x0F0) << 8 | (colour & 0xF00) << 12;
@@ -604,15 +582,15 @@ static int line_checks_at_once(zefdec_image *image)
         return 0;
     if (image->layout.form == FORM_CODES) {
         for (i = 0; i < runs; i++) {
-            uint32_t index = ((uint32_t)p[CODE_RUN_SIZE * i] >> shift) & mask;
-            length += p[CODE_RUN_SIZE * i + 1];
+            uint32_t index = ((uint32_t)p[ZEF_PIXEL_CODE_RUN_SIZE * i] >> shift) & mask;
+            length += p[ZEF_PIXEL_CODE_RUN_SIZE * i + 1];
             largest = index > largest ? index : largest;
         }
         if (largest >= image->layout.palette_size)
             return 0;
     } else
         for (i = 0; i < runs; i++)
-            length += p[WORD_RUN_SIZE * i + WORD_SIZE];
+            length += p[ZEF_COLOUR_WORD_RUN_SIZE * i + ZEF_COLOUR_WORD_SIZE];
     if (length != image->width)
         return 0;
     image->next = p + runs * size;
@@ -689,5 +667,198 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
             rc = close_line(image);
     }
     image->error = (int8_t)rc;
+    return rc;
+}
+
+/* Drawing onto a canvas. Colours travel as 8-bit channels, 0xRRGGBB. */
+
+#define CANVAS_TOP_BYTE 0xFF000000u
+
+static uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
+
+/* Nibble n stands for n * 16. */
+static inline uint32_t rgb_of(uint32_t colour)
+{
+    return (colour & 0xF00) << 12 | (colour & 0x0F0) << 8 | (colour & 0x00F) << 4;
+}
+
+/* An RGB565 canvas pixel, in the canvas's byte order. */
+static inline uint32_t pixel_565(unsigned format, uint32_t rgb)
+{
+    uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
+    return format == ZEFDEC_CANVAS_RGB565_SWAPPED ? swap_bytes(pixel) : pixel;
+}
+
+/* A canvas pixel's channels; 5 and 6 bits are widened by repeating their
+ * top bits, so that full intensity stays full. */
+static uint32_t canvas_rgb(unsigned format, const uint8_t *at)
+{
+    uint32_t pixel, r, g, b;
+
+    if (format == ZEFDEC_CANVAS_XRGB8888)
+        return *(const uint32_t *)(const void *)at & ~CANVAS_TOP_BYTE;
+    pixel = *(const uint16_t *)(const void *)at;
+    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
+        pixel = swap_bytes(pixel);
+    r = pixel >> 11;
+    g = pixel >> 5 & 0x3F;
+    b = pixel & 0x1F;
+    return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
+}
+
+static void put_rgb(unsigned format, uint8_t *at, uint32_t rgb)
+{
+    if (format == ZEFDEC_CANVAS_XRGB8888) {
+        uint32_t *pixel = (uint32_t *)(void *)at;
+        *pixel = (*pixel & CANVAS_TOP_BYTE) | rgb;
+    } else
+        *(uint16_t *)(void *)at = (uint16_t)pixel_565(format, rgb);
+}
+
+static uint32_t blend(uint32_t source, uint32_t canvas, uint32_t alpha)
+{
+    uint32_t out = 0, shift;
+
+    for (shift = 0; shift < 24; shift += 8) {
+        uint32_t s = source >> shift & 0xFF, d = canvas >> shift & 0xFF;
+        out |= (s * alpha + d * (OPAQUE - alpha) + 127) / OPAQUE << shift;
+    }
+    return out;
+}
+
+/* `count` canvas pixels from `at` take one run's colour and alpha. */
+static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t colour,
+                        uint32_t alpha)
+{
+    const uint32_t rgb = rgb_of(colour);
+    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+
+    if (alpha == 0)
+        return;
+    for (; count; count--, at += step)
+        put_rgb(format, at, alpha == OPAQUE ? rgb : blend(rgb, canvas_rgb(format, at), alpha));
+}
+
+/* Draws the open line's image columns [first, first + count) to `row`,
+ * which points at the canvas pixel of column `first`; the runs outside are
+ * read and checked as zefdec_line would. Like decode_runs, inline so that
+ * a build for speed gets a loop per format. */
+static inline int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                            const unsigned format, const unsigned form)
+{
+    zefdec_layout layout = image->layout;
+    const uint8_t *p = image->next;
+    const uint8_t *end = image->end;
+    const uint32_t width = image->width, last = first + count;
+    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    /* without alpha every pixel is written, so a fill may run ahead onto
+     * visible pixels that later runs of the line write again */
+    uint16_t *const fill_end = layout.alpha_mask ? 0 : (uint16_t *)(void *)row + count;
+    uint32_t x = image->x, runs = 0;
+    int rc = ZEFDEC_OK;
+
+    layout.form = (uint8_t)form;
+    while (x < width) {
+        run r;
+        uint32_t from, to;
+        rc = read_run(&layout, p, (size_t)(end - p), width - x, &r, 1);
+        if (rc != ZEFDEC_OK)
+            break;
+        p += layout.run_size;
+        runs++;
+        from = x > first ? x : first;
+        x += r.length;
+        to = x < last ? x : last;
+        if (from >= to)
+            continue;
+        if (format != ZEFDEC_CANVAS_XRGB8888 && r.alpha == OPAQUE) {
+            uint16_t *out = (uint16_t *)(void *)(row + (size_t)(from - first) * 2);
+            fill_16(out, pixel_565(format, rgb_of(r.colour)), to - from,
+                    fill_end ? fill_end : out + (to - from));
+        } else
+            draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.colour, r.alpha);
+    }
+    image->next = p;
+    image->x = x;
+    image->line_runs_left = (uint16_t)(image->line_runs_left - runs);
+    image->runs_left -= runs;
+    return rc;
+}
+
+#ifdef __OPTIMIZE_SIZE__
+static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                     unsigned format)
+{
+    return draw_runs(image, row, first, count, format, image->layout.form);
+}
+#else
+#define DRAW_RUNS(format)                                                                \
+    (image->layout.form == FORM_CODES                                                  \
+         ? draw_runs(image, row, first, count, format, FORM_CODES)                     \
+         : draw_runs(image, row, first, count, format, image->layout.form))
+
+static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                     unsigned format)
+{
+    /* a whole line without alpha is written as zefdec_line writes it */
+    if (first == 0 && count == image->width && !image->layout.alpha_mask) {
+        if (format == ZEFDEC_CANVAS_RGB565)
+            return DECODE_RUNS(image, row, 0, ZEFDEC_RGB565);
+        if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
+            return DECODE_RUNS(image, row, 0, RGB565_SWAPPED_LINE);
+    }
+    if (format == ZEFDEC_CANVAS_RGB565)
+        return DRAW_RUNS(ZEFDEC_CANVAS_RGB565);
+    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
+        return DRAW_RUNS(ZEFDEC_CANVAS_RGB565_SWAPPED);
+    return DRAW_RUNS(ZEFDEC_CANVAS_XRGB8888);
+}
+#endif
+
+/* Where `size` pixels placed at `at` meet `room` pixels: the first visible
+ * pixel, the canvas position it lands on and how many are visible (0 for
+ * none). Unsigned throughout, so no position overflows. */
+static uint32_t visible(int32_t at, uint32_t size, uint32_t room, uint32_t *first,
+                        uint32_t *start)
+{
+    *first = at < 0 ? 0u - (uint32_t)at : 0;
+    *start = at < 0 ? 0 : (uint32_t)at;
+    if (*first >= size || *start >= room)
+        return 0;
+    return size - *first < room - *start ? size - *first : room - *start;
+}
+
+int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canvas *canvas,
+                int32_t x, int32_t y)
+{
+    zefdec_image image;
+    uint32_t first_column, first_line, left, top, columns, lines, bytes;
+    uint8_t *row;
+    int rc;
+
+    if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
+        return ZEFDEC_E_ARGUMENT;
+    bytes = canvas->format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    if (canvas->width && canvas->height &&
+        (!canvas->pixels || canvas->width > canvas->stride / bytes || canvas->stride % bytes ||
+         (uintptr_t)canvas->pixels % bytes))
+        return ZEFDEC_E_ARGUMENT;
+    rc = zefdec_begin(&image, archive, index, ZEFDEC_RGB565);
+    if (rc != ZEFDEC_OK)
+        return rc;
+    columns = visible(x, image.width, canvas->width, &first_column, &left);
+    lines = visible(y, image.height, canvas->height, &first_line, &top);
+    if (!columns || !lines)
+        return ZEFDEC_OK;
+    while (rc == ZEFDEC_OK && image.y < first_line)
+        rc = zefdec_line(&image, 0, 0, 0);
+    row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * bytes;
+    for (; rc == ZEFDEC_OK && lines; lines--, row += canvas->stride) {
+        rc = open_line(&image);
+        if (rc == ZEFDEC_OK)
+            rc = draw_line(&image, row, first_column, columns, canvas->format);
+        if (rc == ZEFDEC_OK)
+            rc = close_line(&image);
+    }
     return rc;
 }

@@ -14,6 +14,8 @@
  *   zefdec_line    decodes the next line into a caller's buffer (or skips it).
  *   zefdec_next_span or: hands out the image as spans of equal pixels, for a
  *                  display driver that fills rectangles without a line buffer.
+ *   zefdec_draw    puts a whole image onto a framebuffer at a position,
+ *                  clipped to it, blending pixels that carry alpha.
  *
  * Colours: each stored 4-bit channel n stands for the 8-bit value n * 16,
  * exactly as the desktop reader shows it; RGB565 and BGR888 are that value
@@ -153,6 +155,41 @@ int zefdec_line(zefdec_image *image, void *line, uint8_t *alpha, uint32_t room);
  * the last. Empty runs are passed over. Use either this or zefdec_line for
  * one image. */
 int zefdec_next_span(zefdec_image *image, zefdec_span *span);
+
+/* Framebuffer formats for zefdec_draw. Pixels are stored as their C type,
+ * so the buffer and the stride must be aligned for it. */
+typedef enum zefdec_canvas_format {
+    ZEFDEC_CANVAS_RGB565 = 0,         /* native-endian uint16_t, red in the top 5 bits */
+    ZEFDEC_CANVAS_RGB565_SWAPPED = 1, /* the same with its two bytes swapped, as SPI panels take it */
+    ZEFDEC_CANVAS_XRGB8888 = 2        /* native-endian uint32_t, 0x00RRGGBB; the top byte is left as it is */
+} zefdec_canvas_format;
+
+typedef struct zefdec_canvas {
+    void *pixels;                     /* top-left pixel */
+    uint32_t width, height;           /* in pixels */
+    uint32_t stride;                  /* bytes from one row to the next */
+    zefdec_canvas_format format;
+} zefdec_canvas;
+
+/* Draws image `index` with its top-left corner at (x, y) of the canvas, clipped to the canvas.
+ *
+ * x and y may be negative or past the canvas: only the visible part is
+ * written, lines above the canvas are passed over without writing, and
+ * lines below it are not read at all. Pixels of images without alpha are
+ * copied, as zefdec_line gives them. Pixels with alpha A (as zefdec_line
+ * gives it) are blended per 8-bit channel: the source channel is its nibble
+ * times 16, the canvas channel is widened by repeating its top bits, and
+ *     out = (source * A + canvas * (255 - A) + 127) / 255
+ * is stored by keeping its top bits; so A = 255 writes the source and
+ * A = 0 leaves the pixel as it was.
+ *
+ * ZEFDEC_E_ARGUMENT for a null canvas or pixels, an unknown format, a
+ * stride shorter than a row or either not aligned for the pixels, and
+ * what zefdec_begin refuses. A canvas of width or height 0 needs no pixels
+ * and gets none. An image whose data fails the decoder's checks (bytes
+ * changed after opening) stops the drawing at that line with its error. */
+int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canvas *canvas,
+                int32_t x, int32_t y);
 
 #ifdef __cplusplus
 }

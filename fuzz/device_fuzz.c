@@ -2,7 +2,7 @@
  * libFuzzer target for the device decoder (device/zefdec.c).
  *
  *   clang-14 -std=c99 -g -O1 -fsanitize=fuzzer,address,undefined \
- *       -fno-sanitize-recover=all -Idevice device/zefdec.c fuzz/device_fuzz.c -o device_fuzz
+ *       -fno-sanitize-recover=all -Idevice -Iarchive device/zefdec.c fuzz/device_fuzz.c -o device_fuzz
  *   ./device_fuzz -dict=fuzz/zef.dict fuzz/corpus-device fuzz/seeds/device
  *
  * An archive that opens must decode completely, in every format, by lines
@@ -10,7 +10,11 @@
  * archive's bytes are changed behind the decoder's back, which the API
  * forbids: decoding may fail, but must still stay inside both buffers.
  * Lines go to buffers of exactly the image width, so that the sanitizer
- * sees any write past them.
+ * sees any write past them. Every image is also drawn onto canvases of
+ * exactly their size, of a shape and at places chosen from a hash of the
+ * input: pixels outside the image and the bytes between rows must stay as
+ * they were, and on a sound archive the drawn pixels must be those of the
+ * lines.
  */
 #include <stdint.h>
 #include <stdlib.h>
@@ -107,13 +111,125 @@ static int decode(const zefdec_archive *archive, uint32_t index, zefdec_format f
     return rc;
 }
 
-static void decode_all(const zefdec_archive *archive, int strict)
+static uint32_t next_random(uint32_t *state)
+{
+    /* xorshift: any fixed sequence would do, as long as the input picks it */
+    *state ^= *state << 13;
+    *state ^= *state >> 17;
+    *state ^= *state << 5;
+    return *state;
+}
+
+/* A place for `size` pixels on `room`: mostly near the canvas, sometimes at
+ * the ends of the coordinate range. */
+static int64_t random_place(uint32_t *random, uint32_t size, uint32_t room)
+{
+    uint32_t pick = next_random(random);
+    if (pick % 16 == 0)
+        return pick & 16 ? INT32_MIN : INT32_MAX;
+    return (int64_t)(pick % ((uint64_t)size + room + 5)) - (int64_t)size - 2;
+}
+
+/* The image's pixels as zefdec_line gives them in RGB565 with their alpha,
+ * line by line; the caller frees the two buffers. */
+static int decode_565(const zefdec_archive *archive, uint32_t index, const zefdec_image_info *info,
+                      uint16_t **pixels, uint8_t **alpha)
+{
+    zefdec_image image;
+    size_t count = (size_t)info->width * info->height;
+    uint32_t y;
+    int rc;
+
+    *pixels = malloc(count * sizeof **pixels + 1);
+    *alpha = malloc(count + 1);
+    if (!*pixels || !*alpha)
+        fail();
+    rc = zefdec_begin(&image, archive, index, ZEFDEC_RGB565);
+    for (y = 0; rc == ZEFDEC_OK && y < info->height; y++)
+        rc = zefdec_line(&image, *pixels + (size_t)y * info->width,
+                         *alpha + (size_t)y * info->width, info->width);
+    return rc;
+}
+
+static void draw_randomly(const zefdec_archive *archive, uint32_t index, uint32_t *random,
+                          int strict)
+{
+    zefdec_image_info info;
+    uint16_t *lines = 0;
+    uint8_t *alpha = 0;
+    int round;
+
+    if (zefdec_info(archive, index, &info) != ZEFDEC_OK)
+        fail();
+    if (strict && info.width <= MAX_CHANGED_WIDTH &&
+        decode_565(archive, index, &info, &lines, &alpha) != ZEFDEC_OK)
+        fail();
+    for (round = 0; round < 4; round++) {
+        zefdec_canvas canvas;
+        uint8_t *before;
+        size_t bytes, size, at;
+        int64_t x, y;
+        uint32_t cx, cy;
+        int rc;
+
+        canvas.format = (zefdec_canvas_format)(next_random(random) % 3);
+        bytes = canvas.format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+        canvas.width = 1 + next_random(random) % 40;
+        canvas.height = 1 + next_random(random) % 40;
+        canvas.stride = (uint32_t)((canvas.width + next_random(random) % 3) * bytes);
+        x = random_place(random, info.width, canvas.width);
+        y = random_place(random, info.height, canvas.height);
+        size = (size_t)canvas.stride * canvas.height;
+        canvas.pixels = malloc(size);
+        before = malloc(size);
+        if (!canvas.pixels || !before)
+            fail();
+        for (at = 0; at < size; at++)
+            before[at] = (uint8_t)next_random(random);
+        memcpy(canvas.pixels, before, size);
+        rc = zefdec_draw(archive, index, &canvas, (int32_t)x, (int32_t)y);
+        if (strict && rc != ZEFDEC_OK)
+            fail();
+        for (cy = 0; cy < canvas.height; cy++) {
+            const uint8_t *row = (const uint8_t *)canvas.pixels + (size_t)cy * canvas.stride;
+            const uint8_t *old = before + (size_t)cy * canvas.stride;
+            int inside_y = cy >= y && cy < y + info.height;
+            if (memcmp(row + canvas.width * bytes, old + canvas.width * bytes,
+                       canvas.stride - canvas.width * bytes) != 0)
+                fail();
+            for (cx = 0; cx < canvas.width; cx++) {
+                int same = memcmp(row + cx * bytes, old + cx * bytes, bytes) == 0;
+                size_t pixel;
+                uint16_t drawn;
+                if (!inside_y || cx < x || cx >= x + info.width) {
+                    if (!same)
+                        fail();
+                    continue;
+                }
+                if (!lines || canvas.format != ZEFDEC_CANVAS_RGB565)
+                    continue;
+                pixel = (size_t)(cy - y) * info.width + (size_t)(cx - x);
+                memcpy(&drawn, row + cx * 2, 2);
+                if ((alpha[pixel] == 0 && !same) || (alpha[pixel] == 255 && drawn != lines[pixel]))
+                    fail();
+            }
+        }
+        free(canvas.pixels);
+        free(before);
+    }
+    free(lines);
+    free(alpha);
+}
+
+static void decode_all(const zefdec_archive *archive, uint32_t *random, int strict)
 {
     uint32_t i;
     int format;
-    for (i = 0; i < zefdec_count(archive); i++)
+    for (i = 0; i < zefdec_count(archive); i++) {
         for (format = ZEFDEC_RGB565; format <= ZEFDEC_BGR888; format++)
             decode(archive, i, (zefdec_format)format, strict);
+        draw_randomly(archive, i, random, strict);
+    }
 }
 
 int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -121,13 +237,18 @@ int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     zefdec_archive archive;
     uint8_t *copy;
     size_t i;
+    uint32_t random = 2166136261u;
+
+    for (i = 0; i < size; i++)
+        random = (random ^ data[i]) * 16777619u;
+    random |= 1;
 
     if (zefdec_open(&archive, data, size) != ZEFDEC_OK) {
         if (zefdec_count(&archive) != 0)
             fail();
         return 0;
     }
-    decode_all(&archive, 1);
+    decode_all(&archive, &random, 1);
 
     copy = malloc(size);
     if (!copy)
@@ -137,7 +258,7 @@ int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fail();
     for (i = 0; i < size; i += 5)
         copy[i] ^= data[size - 1 - i] | 1;
-    decode_all(&archive, 0);
+    decode_all(&archive, &random, 0);
     free(copy);
     return 0;
 }

@@ -190,4 +190,77 @@ inline DeviceImage DecodeWithDevice(const zefdec_archive& archive, uint32_t inde
   return out;
 }
 
+// A framebuffer for zefdec_draw: `height` rows of `stride` bytes, then a
+// guard row, all filled with bytes from `seed` so that every pixel that the
+// draw leaves alone can be told from one it writes.
+struct Canvas {
+  zefdec_canvas_format format;
+  uint32_t width, height, stride;
+  std::vector<uint32_t> storage;  // aligned for every pixel type
+
+  Canvas(zefdec_canvas_format f, uint32_t w, uint32_t h, uint32_t s, uint32_t seed)
+      : format(f), width(w), height(h), stride(s), storage((size_t(s) * (h + 1) + 3) / 4) {
+    std::mt19937 random(seed);
+    for (uint32_t& word : storage) word = uint32_t(random());
+  }
+  uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(storage.data()); }
+  zefdec_canvas View() { return {storage.data(), width, height, stride, format}; }
+  uint32_t BytesPerPixel() const { return format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2; }
+  // Pixels as their native-endian type.
+  uint32_t Get(uint32_t x, uint32_t y) {
+    uint8_t* at = Bytes() + size_t(y) * stride + x * BytesPerPixel();
+    if (format == ZEFDEC_CANVAS_XRGB8888) return *reinterpret_cast<uint32_t*>(at);
+    return *reinterpret_cast<uint16_t*>(at);
+  }
+  void Set(uint32_t x, uint32_t y, uint32_t pixel) {
+    uint8_t* at = Bytes() + size_t(y) * stride + x * BytesPerPixel();
+    if (format == ZEFDEC_CANVAS_XRGB8888) {
+      *reinterpret_cast<uint32_t*>(at) = pixel;
+    } else {
+      *reinterpret_cast<uint16_t*>(at) = uint16_t(pixel);
+    }
+  }
+};
+
+// One canvas pixel with a BGR source pixel of alpha `alpha` put over it, by
+// the documented formula: canvas channels widened by repeating their top
+// bits, out = (source * A + canvas * (255 - A) + 127) / 255, top bits kept.
+inline uint32_t BlendedPixel(zefdec_canvas_format format, uint32_t pixel, cv::Vec3b source,
+                             uint32_t alpha) {
+  uint32_t canvas[3];  // r, g, b
+  if (format == ZEFDEC_CANVAS_XRGB8888) {
+    for (int c = 0; c < 3; ++c) canvas[c] = (pixel >> (16 - 8 * c)) & 255;
+  } else {
+    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED) pixel = (pixel >> 8 | pixel << 8) & 0xFFFF;
+    const uint32_t r = pixel >> 11, g = (pixel >> 5) & 63, b = pixel & 31;
+    canvas[0] = r << 3 | r >> 2;
+    canvas[1] = g << 2 | g >> 4;
+    canvas[2] = b << 3 | b >> 2;
+  }
+  uint32_t out[3];
+  for (int c = 0; c < 3; ++c) {
+    out[c] = (source[2 - c] * alpha + canvas[c] * (255 - alpha) + 127) / 255;
+  }
+  if (format == ZEFDEC_CANVAS_XRGB8888) {
+    return (pixel & 0xFF000000u) | out[0] << 16 | out[1] << 8 | out[2];
+  }
+  const uint32_t packed = (out[0] >> 3) << 11 | (out[1] >> 2) << 5 | out[2] >> 3;
+  return format == ZEFDEC_CANVAS_RGB565 ? packed : (packed >> 8 | packed << 8) & 0xFFFF;
+}
+
+// What drawing `image` (BGR) with its per-pixel `alpha` at (x, y) must make
+// of the canvas.
+inline void DrawReference(Canvas& canvas, const cv::Mat& image, const cv::Mat& alpha, int64_t x,
+                          int64_t y) {
+  for (int row = 0; row < image.rows; ++row) {
+    for (int column = 0; column < image.cols; ++column) {
+      const int64_t cx = x + column, cy = y + row;
+      if (cx < 0 || cy < 0 || cx >= canvas.width || cy >= canvas.height) continue;
+      canvas.Set(uint32_t(cx), uint32_t(cy),
+                 BlendedPixel(canvas.format, canvas.Get(uint32_t(cx), uint32_t(cy)),
+                              image.at<cv::Vec3b>(row, column), alpha.at<uint8_t>(row, column)));
+    }
+  }
+}
+
 }  // namespace zeftest

@@ -235,4 +235,79 @@ TEST(DeviceDecoder, RefusesCallsWithoutAnOpenArchive) {
   EXPECT_EQ(zefdec_begin(&image, &archive, 0, zefdec_format(3)), ZEFDEC_E_ARGUMENT);
 }
 
+TEST(DeviceDecoder, DrawBlendsByTheFormula) {
+  // two alpha bits on top of each code: 0, 85, 170, 255; black and 0x0F80
+  const std::vector<uint16_t> palette = {0x0000, 0x0F80};
+  struct Case {
+    zefdec_canvas_format format;
+    uint32_t canvas;
+    uint8_t alphaCode, index;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      // white widens to 255: (0 * 85 + 255 * 170 + 127) / 255 = 170 -> 21, 42, 21
+      {ZEFDEC_CANVAS_RGB565, 0xFFFF, 1, 0, 0xAD55},
+      {ZEFDEC_CANVAS_RGB565_SWAPPED, 0xFFFF, 1, 0, 0x55AD},
+      // 1, 2, 1 widen to 8, 8, 8: (8 * 170 + 127) / 255 = 5 -> 0, 1, 0
+      {ZEFDEC_CANVAS_RGB565, 0x0841, 1, 0, 0x0020},
+      {ZEFDEC_CANVAS_RGB565, 0xFFFF, 0, 0, 0xFFFF},  // alpha 0 leaves the pixel
+      {ZEFDEC_CANVAS_RGB565, 0x1234, 3, 1, 0xF400},  // 240, 128, 0 as zefdec_line gives it
+      {ZEFDEC_CANVAS_RGB565_SWAPPED, 0x1234, 3, 1, 0x00F4},
+      // r (240 * 170 + 0x34 * 85 + 127) / 255 = 0xB1, g 0x72, b 0x28; the top byte stays
+      {ZEFDEC_CANVAS_XRGB8888, 0x12345678, 2, 1, 0x12B17228},
+      {ZEFDEC_CANVAS_XRGB8888, 0xAB000000, 3, 1, 0xABF08000},
+      {ZEFDEC_CANVAS_XRGB8888, 0xABCDEF01, 0, 1, 0xABCDEF01},
+  };
+  for (const Case& c : cases) {
+    const uint16_t code = uint16_t(c.alphaCode << 6 | c.index);
+    const Bytes bytes = ArchiveV3(CodeHeader(2, 1), 0, {{1, 1, RunData({{{code, 1}}})}}, {palette});
+    const zefdec_archive archive = Open(bytes);
+    Canvas canvas(c.format, 1, 1, 4, 1);
+    canvas.Set(0, 0, c.canvas);
+    const zefdec_canvas view = canvas.View();
+    ASSERT_EQ(zefdec_draw(&archive, 0, &view, 0, 0), ZEFDEC_OK);
+    EXPECT_EQ(canvas.Get(0, 0), c.expected) << "format " << c.format << ", canvas " << c.canvas;
+  }
+}
+
+TEST(DeviceDecoder, DrawRefusesCanvasesItCannotUse) {
+  const Bytes bytes = Smallest();
+  const zefdec_archive archive = Open(bytes);
+  Canvas canvas(ZEFDEC_CANVAS_RGB565, 4, 2, 8, 3);
+  Canvas untouched = canvas;
+  auto draw = [&](zefdec_canvas view) { return zefdec_draw(&archive, 0, &view, 0, 0); };
+  const zefdec_canvas good = canvas.View();
+  auto with = [&](auto change) {
+    zefdec_canvas view = good;
+    change(view);
+    return draw(view);
+  };
+
+  EXPECT_EQ(zefdec_draw(&archive, 0, nullptr, 0, 0), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(with([](zefdec_canvas& v) { v.format = zefdec_canvas_format(3); }), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(with([](zefdec_canvas& v) { v.pixels = nullptr; }), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(with([](zefdec_canvas& v) { v.stride = 6; }), ZEFDEC_E_ARGUMENT);   // shorter than a row
+  EXPECT_EQ(with([](zefdec_canvas& v) { v.stride = 9; }), ZEFDEC_E_ARGUMENT);   // rows not aligned
+  EXPECT_EQ(with([&](zefdec_canvas& v) { v.pixels = canvas.Bytes() + 1; }), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(with([](zefdec_canvas& v) {
+              v.format = ZEFDEC_CANVAS_XRGB8888;
+              v.width = 1;
+              v.stride = 6;
+            }),
+            ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_draw(&archive, 1, &good, 0, 0), ZEFDEC_E_ARGUMENT);  // no such image
+  zefdec_archive closed{};
+  EXPECT_EQ(zefdec_draw(&closed, 0, &good, 0, 0), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_draw(nullptr, 0, &good, 0, 0), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(canvas.storage, untouched.storage);
+
+  // a canvas without pixels has nothing to draw on, and needs no buffer
+  EXPECT_EQ(with([](zefdec_canvas& v) { v = {nullptr, 0, 5, 0, ZEFDEC_CANVAS_RGB565}; }), ZEFDEC_OK);
+  EXPECT_EQ(with([](zefdec_canvas& v) { v = {nullptr, 5, 0, 0, ZEFDEC_CANVAS_XRGB8888}; }), ZEFDEC_OK);
+  // the stride may be longer than a row: the bytes between are left alone
+  EXPECT_EQ(with([](zefdec_canvas& v) { v.width = 2; }), ZEFDEC_OK);
+  EXPECT_EQ(canvas.Get(0, 0), 30u << 11 | 32u << 5);
+  for (uint32_t x = 1; x < 4; ++x) EXPECT_EQ(canvas.Get(x, 0), untouched.Get(x, 0)) << x;
+}
+
 }  // namespace

@@ -217,4 +217,158 @@ TEST(DeviceDifferential, SeveralChangedBytesAreJudgedAlike) {
   }
 }
 
+// Archives to draw, each with the 8-bit alpha every pixel must be blended
+// with: the writer's settings (alpha from the masks), and hand-built ones
+// for what the writer does not make (alpha at the low end, colour words).
+struct DrawCase {
+  std::string name;
+  Bytes bytes;
+  std::vector<cv::Mat> alpha;
+};
+
+uint8_t Widened(int code, int bits) { return bits == 0 ? 255 : uint8_t(code * 255 / ((1 << bits) - 1)); }
+
+// Sizes that clip on every canvas below, and one with runs cut at 255.
+const cv::Size kDrawSizes[] = {{1, 1}, {9, 4}, {300, 2}};
+
+// Random runs across `width`, with an empty run now and then.
+template <typename ValueOf>
+Line RandomLine(std::mt19937& random, uint32_t width, ValueOf valueOf) {
+  Line line;
+  for (uint32_t x = 0; x < width;) {
+    const uint32_t length = random() % 9 == 0 ? 0 : 1 + random() % std::min(width - x, 255u);
+    line.push_back({valueOf(), uint8_t(length)});
+    x += length;
+  }
+  return line;
+}
+
+// Version 3 pixel codes of `bits` alpha bits at either end.
+DrawCase HandBuiltCodes(std::mt19937& random, int bits, uint8_t position) {
+  const bool low = position == zef::kAlphaPositionLow;
+  std::vector<uint16_t> palette(1 + random() % (256 >> bits));
+  for (uint16_t& colour : palette) colour = uint16_t(random());
+  DrawCase c{"v3 " + std::to_string(bits) + " alpha bits " + (low ? "low" : "high"), {}, {}};
+  std::vector<ImageSpec> images;
+  for (const cv::Size size : kDrawSizes) {
+    cv::Mat alpha(size, CV_8UC1);
+    std::vector<Line> lines;
+    for (int y = 0; y < size.height; ++y) {
+      lines.push_back(RandomLine(random, uint32_t(size.width), [&] {
+        const uint32_t index = random() % palette.size(), code = random() % (1u << bits);
+        return uint16_t(low ? index << bits | code : code << (8 - bits) | index);
+      }));
+      int x = 0;
+      for (const Run& run : lines.back()) {
+        const int code = low ? run.value & ((1 << bits) - 1) : run.value >> (8 - bits);
+        for (int n = 0; n < run.length; ++n) alpha.at<uint8_t>(y, x++) = Widened(code, bits);
+      }
+    }
+    images.push_back({uint32_t(size.width), uint32_t(size.height), RunData(lines)});
+    c.alpha.push_back(alpha);
+  }
+  c.bytes = ArchiveV3(CodeHeader(uint8_t(bits), zef::kAlphaModeGraded, position), 0, images, {palette});
+  return c;
+}
+
+// Version 2 colour words, run-length or raw, alpha nibble at either end.
+DrawCase HandBuiltWords(std::mt19937& random, bool runs, uint8_t position) {
+  const bool low = position == zef::kAlphaPositionLow;
+  DrawCase c{std::string("v2 words ") + (runs ? "runs " : "raw ") + (low ? "low" : "high"), {}, {}};
+  std::vector<ImageSpec> images;
+  for (const cv::Size size : kDrawSizes) {
+    cv::Mat alpha(size, CV_8UC1);
+    std::vector<Line> lines;
+    Bytes raw;
+    for (int y = 0; y < size.height; ++y) {
+      lines.push_back(RandomLine(random, uint32_t(size.width), [&] { return uint16_t(random()); }));
+      int x = 0;
+      for (const Run& run : lines.back()) {
+        const int code = low ? run.value & 15 : run.value >> 12;
+        for (int n = 0; n < run.length; ++n) {
+          alpha.at<uint8_t>(y, x++) = Widened(code, 4);
+          PutU16(raw, run.value);
+        }
+      }
+    }
+    images.push_back({uint32_t(size.width), uint32_t(size.height), runs ? RunData(lines, true) : raw});
+    c.alpha.push_back(alpha);
+  }
+  c.bytes = ArchiveV2(WordHeader(runs ? 1 : 0, position), images);
+  return c;
+}
+
+std::vector<DrawCase> DrawCases() {
+  std::mt19937 random(77);
+  std::vector<DrawCase> cases;
+  for (const Setting& s : kSettings) {
+    Source source;
+    DrawCase c{Name(s), {}, {}};
+    for (const cv::Size size : kDrawSizes) {
+      source.images.push_back(RandomImage(random, size.width, size.height, 8));
+      source.masks.push_back(RandomMask(random, size.width, size.height));
+      cv::Mat alpha(size, CV_8UC1, cv::Scalar(255));
+      if (s.masks) {
+        source.masks.back().forEach<uint8_t>([&](uint8_t& mask, const int* at) {
+          alpha.at<uint8_t>(at[0], at[1]) = Widened(AlphaCode(s, mask), AlphaBits(s));
+        });
+      }
+      c.alpha.push_back(alpha);
+    }
+    if (!s.masks) source.masks.clear();
+    c.bytes = Write(s, source);
+    cases.push_back(c);
+  }
+  for (uint8_t position : {zef::kAlphaPositionHigh, zef::kAlphaPositionLow}) {
+    for (int bits : {1, 2}) cases.push_back(HandBuiltCodes(random, bits, position));
+    for (bool runs : {true, false}) cases.push_back(HandBuiltWords(random, runs, position));
+  }
+  return cases;
+}
+
+// Positions against every edge: fully outside, one pixel in, exactly at
+// the edge, one past, and the extremes of the coordinate type.
+std::vector<int32_t> EdgePositions(int32_t size, int32_t room) {
+  return {INT32_MIN, -size - 1, -size, -size + 1, -1, 0, 1, room - size, room - size + 1,
+          room - 1, room, INT32_MAX};
+}
+
+TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
+  struct Shape {
+    uint32_t width, height, padding;  // padding: pixels beyond a row, up to the stride
+  };
+  const Shape shapes[] = {{1, 1, 0}, {1, 1, 3}, {7, 5, 0}, {40, 12, 5}};
+  const zefdec_canvas_format formats[] = {ZEFDEC_CANVAS_RGB565, ZEFDEC_CANVAS_RGB565_SWAPPED,
+                                          ZEFDEC_CANVAS_XRGB8888};
+  uint32_t seed = 0;
+  for (const DrawCase& c : DrawCases()) {
+    SCOPED_TRACE(c.name);
+    const auto expected = ReadWithReader(c.bytes);
+    ASSERT_TRUE(expected.has_value());
+    zefdec_archive archive;
+    ASSERT_EQ(zefdec_open(&archive, c.bytes.data(), c.bytes.size()), ZEFDEC_OK);
+    for (uint32_t i = 0; i < zefdec_count(&archive); ++i) {
+      const cv::Mat& image = (*expected)[i];
+      for (const zefdec_canvas_format format : formats) {
+        for (const Shape& shape : shapes) {
+          const uint32_t bytesPerPixel = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+          const uint32_t stride = (shape.width + shape.padding) * bytesPerPixel;
+          for (const int32_t x : EdgePositions(image.cols, int32_t(shape.width))) {
+            for (const int32_t y : EdgePositions(image.rows, int32_t(shape.height))) {
+              Canvas canvas(format, shape.width, shape.height, stride, ++seed);
+              Canvas reference = canvas;
+              const zefdec_canvas view = canvas.View();
+              ASSERT_EQ(zefdec_draw(&archive, i, &view, x, y), ZEFDEC_OK);
+              DrawReference(reference, image, c.alpha[i], x, y);
+              ASSERT_EQ(canvas.storage, reference.storage)
+                  << "image " << i << ", format " << format << ", canvas " << shape.width << "x"
+                  << shape.height << " stride " << stride << ", at " << x << "," << y;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -176,4 +176,41 @@ TEST(DeviceRefusal, ImagesWithoutPixels) {
             ZEFDEC_E_TABLE);
 }
 
+// Bytes changed after opening, which the API forbids, stop a draw with the
+// error of the first line it reads; lines below the canvas are not read.
+TEST(DeviceRefusal, DrawReadsOnlyTheLinesItNeeds) {
+  // 2 x 3, one run per line; line k's pixel code sits 4 * (3 - k) - 2 bytes from the end
+  const Bytes good = ArchiveV3(CodeHeader(0, 0), 0, {{2, 3, RunData({{{0, 2}}, {{1, 2}}, {{2, 2}}})}},
+                               {kPalette});
+  auto codeOfLine = [&](size_t line) { return good.size() - 4 * (3 - line) + 2; };
+  struct Case {
+    size_t damagedLine;
+    int32_t y;
+    uint32_t canvasHeight;
+    int result;
+    uint32_t linesDrawn;
+  };
+  const Case cases[] = {
+      {2, 0, 2, ZEFDEC_OK, 2},           // the damage lies below the canvas
+      {2, 0, 3, ZEFDEC_E_COLOUR, 2},     // the damaged line is visible
+      {0, -1, 3, ZEFDEC_E_COLOUR, 0},    // above the canvas, skipped but checked
+      {2, -2, 3, ZEFDEC_E_COLOUR, 0},
+      {0, 3, 3, ZEFDEC_OK, 0},           // nothing visible, nothing read
+  };
+  for (const Case& c : cases) {
+    Bytes bytes = good;
+    zefdec_archive archive;
+    ASSERT_EQ(zefdec_open(&archive, bytes.data(), bytes.size()), ZEFDEC_OK);
+    bytes[codeOfLine(c.damagedLine)] = 3;  // past the palette's three colours
+    Canvas canvas(ZEFDEC_CANVAS_RGB565, 2, c.canvasHeight, 4, 9);
+    const std::vector<uint32_t> before = canvas.storage;
+    const zefdec_canvas view = canvas.View();
+    EXPECT_EQ(zefdec_draw(&archive, 0, &view, 0, c.y), c.result) << c.damagedLine << " " << c.y;
+    for (uint32_t row = 0; row < c.canvasHeight; ++row) {
+      EXPECT_EQ(canvas.storage[row] != before[row], row < c.linesDrawn)
+          << "line " << c.damagedLine << ", y " << c.y << ", canvas row " << row;
+    }
+  }
+}
+
 }  // namespace

@@ -1,0 +1,400 @@
+// Colour reduction: level mapping of images that fit, palettes of images
+// that do not, invisible pixels, dithering, the PSNR measure, and input the
+// module refuses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <new>
+#include <set>
+
+#include "TestImages.h"
+#include "archive/ZefImgReader.h"
+#include "quantize/Quantize.h"
+#include "writer/ZefImgWriter.h"
+
+using namespace zeftest;
+using zef::quantize::Levels;
+using zef::quantize::ReduceOptions;
+using zef::quantize::ReduceResult;
+
+namespace {
+
+// A smooth two-dimensional gradient: far more 4-bit colours than any palette.
+cv::Mat Gradient(int side) {
+  return MakeImage(side, side, [side](int x, int y) {
+    return cv::Vec3b(uint8_t(x * 255 / (side - 1)), uint8_t(y * 255 / (side - 1)),
+                     uint8_t((x + y) * 255 / (2 * side - 2)));
+  });
+}
+
+// An opaque disc on a clear background with a band of each alpha code
+// between them.
+cv::Mat DiscMask(int side) {
+  cv::Mat mask(side, side, CV_8UC1);
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
+      const double r = std::hypot(x - side / 2.0, y - side / 2.0) / (side / 2.0);
+      mask.at<uint8_t>(y, x) = r < 0.6 ? 255 : r < 0.7 ? 200 : r < 0.8 ? 100 : r < 0.9 ? 40 : 0;
+    }
+  }
+  return mask;
+}
+
+std::set<int> ColoursOf(const cv::Mat& image, const cv::Mat& only = cv::Mat()) {
+  std::set<int> colours;
+  for (int y = 0; y < image.rows; ++y) {
+    for (int x = 0; x < image.cols; ++x) {
+      if (!only.empty() && only.at<uint8_t>(y, x) == 0) continue;
+      const cv::Vec3b p = image.at<cv::Vec3b>(y, x);
+      colours.insert(p[0] << 16 | p[1] << 8 | p[2]);
+    }
+  }
+  return colours;
+}
+
+bool OnLevels(const cv::Mat& image) {
+  bool on = true;
+  image.forEach<cv::Vec3b>([&on](const cv::Vec3b& p, const int*) {
+    for (int c = 0; c < 3; ++c) on = on && p[c] % 16 == 0;
+  });
+  return on;
+}
+
+// Pixels whose mask byte has alpha code 0 at these alpha values.
+cv::Mat InvisibleOf(const cv::Mat& mask, int alphaValues) {
+  cv::Mat invisible(mask.size(), CV_8UC1);
+  for (int y = 0; y < mask.rows; ++y) {
+    for (int x = 0; x < mask.cols; ++x) {
+      invisible.at<uint8_t>(y, x) = zef::quantize::AlphaCode(mask.at<uint8_t>(y, x), alphaValues) == 0;
+    }
+  }
+  return invisible;
+}
+
+bool Same(const cv::Mat& a, const cv::Mat& b) {
+  return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
+}
+
+// The archive bytes the console tool's settings (version 3) give for these
+// images and masks; empty when the writer refuses them.
+Bytes ArchiveOf(const TempDir& dir, const cv::Mat& image, const cv::Mat& mask, int alphaValues) {
+  zef::ZefImgWriter writer;
+  writer.SetVersion(3);
+  writer.setAlpha(alphaValues);
+  const std::filesystem::path path = dir / "out.zef";
+  if (!writer.Write(path.string(), {image}, mask.empty() ? std::vector<cv::Mat>{} : std::vector<cv::Mat>{mask})) {
+    return {};
+  }
+  return ReadFile(path);
+}
+
+TEST(Quantize, ImagesThatFitOnlyChangeLevels) {
+  // 200 colours at distinct levels, with values off the levels by -8..+7.
+  const cv::Mat image = MakeImage(20, 10, [](int x, int y) {
+    const int n = y * 20 + x;
+    return cv::Vec3b(uint8_t(std::max(0, (n % 16) * 16 - 8 + n % 16)), uint8_t((n / 16 % 13) * 16 + 7),
+                     uint8_t((n / 208) * 16 + 15));
+  });
+  struct Case {
+    const char* name;
+    Levels levels;
+    int maxColors;
+    std::function<int(int)> level;
+  } cases[] = {
+      {"nearest", Levels::kNearest, 256, [](int v) { return std::min(15, (v + 8) / 16); }},
+      {"cut", Levels::kCut, 256, [](int v) { return v >> 4; }},
+      {"cut, cap just met", Levels::kCut, 200, [](int v) { return v >> 4; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReduceOptions options;
+    options.levels = c.levels;
+    options.maxColors = c.maxColors;
+    const std::optional<ReduceResult> result = zef::quantize::Reduce(image, cv::Mat(), options);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_FALSE(result->reduced);
+    for (int y = 0; y < image.rows; ++y) {
+      for (int x = 0; x < image.cols; ++x) {
+        for (int ch = 0; ch < 3; ++ch) {
+          ASSERT_EQ(result->bgr.at<cv::Vec3b>(y, x)[ch], c.level(image.at<cv::Vec3b>(y, x)[ch]) * 16);
+        }
+      }
+    }
+    const int distinct = int(ColoursOf(result->bgr).size());
+    EXPECT_EQ(result->colorsBefore, distinct);
+    EXPECT_EQ(result->colorsAfter, distinct);
+  }
+}
+
+TEST(Quantize, CompatibleModeStoresWhatTheConsoleToolStores) {
+  // Random colours from a set of 60, a random mask: invisible pixels keep
+  // their colours, so the writer's palette sees the same colours either way.
+  std::mt19937 random(7);
+  const cv::Mat image = RandomImage(random, 40, 30, 60);
+  const cv::Mat mask = RandomMask(random, 40, 30);
+  TempDir dir;
+  for (int alphaValues : {0, 2, 4}) {
+    SCOPED_TRACE(alphaValues);
+    ReduceOptions options;
+    options.levels = Levels::kCut;
+    options.unifyInvisible = false;
+    options.alphaValues = alphaValues;
+    options.maxColors = alphaValues == 4 ? 64 : 256;
+    const cv::Mat usedMask = alphaValues == 0 ? cv::Mat() : mask;
+    const std::optional<ReduceResult> result = zef::quantize::Reduce(image, usedMask, options);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_FALSE(result->reduced);
+    const Bytes expected = ArchiveOf(dir, image, usedMask, alphaValues);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(ArchiveOf(dir, result->bgr, usedMask, alphaValues), expected);
+  }
+}
+
+TEST(Quantize, ReducedImagesFitTheirCapAndTheWriter) {
+  const cv::Mat gradient = Gradient(64);
+  const cv::Mat mask = DiscMask(64);
+  struct Case {
+    const char* name;
+    int maxColors, alphaValues;
+    float dither;
+    bool masked;
+    double leastPsnr;
+  } cases[] = {
+      // Least PSNR: about 1 dB under what the search reaches on this image.
+      {"256 opaque", 256, 0, 0, false, 32},
+      {"64 with 4 alpha values", 64, 4, 0, true, 29},
+      {"128 with 2 alpha values", 128, 2, 0, true, 33},
+      {"16 opaque", 16, 0, 0, false, 22},
+      {"one colour", 1, 4, 0, true, 13.5},
+      {"64 dithered", 64, 4, 1.0f, true, 27.5},
+      {"256 half dithered", 256, 0, 0.5f, false, 31.5},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReduceOptions options;
+    options.maxColors = c.maxColors;
+    options.alphaValues = c.alphaValues;
+    options.ditherStrength = c.dither;
+    const cv::Mat usedMask = c.masked ? mask : cv::Mat();
+    const std::optional<ReduceResult> result = zef::quantize::Reduce(gradient, usedMask, options);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_TRUE(result->reduced);
+    EXPECT_GT(result->colorsBefore, c.maxColors);
+    EXPECT_LE(result->colorsAfter, c.maxColors);
+    EXPECT_EQ(result->colorsAfter, int(ColoursOf(result->bgr).size()));
+    EXPECT_TRUE(OnLevels(result->bgr));
+    EXPECT_GE(zef::quantize::VisiblePsnr(gradient, usedMask, c.alphaValues, result->bgr), c.leastPsnr);
+
+    // The writer takes it, and a reader shows exactly the result's colours.
+    const Bytes archive = ArchiveOf(dir, result->bgr, usedMask, c.alphaValues);
+    ASSERT_FALSE(archive.empty());
+    zef::ZefImgReader reader;
+    const auto images = reader.ReadMemory(archive.data(), archive.size());
+    ASSERT_TRUE(images.has_value()) << reader.GetError();
+    EXPECT_TRUE(Same((*images)[0], result->bgr));
+  }
+}
+
+TEST(Quantize, ResultsDependOnlyOnTheInput) {
+  const cv::Mat gradient = Gradient(48);
+  const cv::Mat mask = DiscMask(48);
+  // The same pixels as a window into a larger image (rows not contiguous).
+  cv::Mat larger(60, 70, CV_8UC3, cv::Scalar(1, 2, 3));
+  gradient.copyTo(larger(cv::Rect(5, 6, 48, 48)));
+  const cv::Mat window = larger(cv::Rect(5, 6, 48, 48));
+  for (float dither : {0.0f, 0.75f}) {
+    ReduceOptions options;
+    options.maxColors = 40;
+    options.alphaValues = 4;
+    options.ditherStrength = dither;
+    const auto first = zef::quantize::Reduce(gradient, mask, options);
+    const auto second = zef::quantize::Reduce(gradient.clone(), mask.clone(), options);
+    const auto third = zef::quantize::Reduce(window, mask, options);
+    ASSERT_TRUE(first && second && third);
+    EXPECT_TRUE(Same(first->bgr, second->bgr));
+    EXPECT_TRUE(Same(first->bgr, third->bgr));
+  }
+}
+
+TEST(Quantize, InvisiblePixelsTakeOneColourThatAddsNoEntry) {
+  std::mt19937 random(3);
+  const cv::Mat image = RandomImage(random, 32, 32, 200);
+  const cv::Mat mask = DiscMask(32);
+  struct Case {
+    int alphaValues, maxColors;
+  } cases[] = {{4, 64}, {2, 128}, {4, 256}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.alphaValues * 1000 + c.maxColors);
+    ReduceOptions options;
+    options.alphaValues = c.alphaValues;
+    options.maxColors = c.maxColors;
+    const auto result = zef::quantize::Reduce(image, mask, options);
+    ASSERT_TRUE(result.has_value());
+    const cv::Mat invisible = InvisibleOf(mask, c.alphaValues);
+    cv::Mat visible;
+    cv::bitwise_not(invisible, visible);
+    visible &= 1;
+    const std::set<int> underInvisible = ColoursOf(result->bgr, invisible);
+    ASSERT_EQ(underInvisible.size(), 1u);
+    EXPECT_TRUE(ColoursOf(result->bgr, visible).count(*underInvisible.begin()));
+    EXPECT_EQ(result->colorsAfter, int(ColoursOf(result->bgr, visible).size()));
+    EXPECT_LE(result->colorsAfter, c.maxColors);
+  }
+
+  // Nothing visible at all: one colour for the whole image.
+  const auto clear = zef::quantize::Reduce(image, FlatMask(32, 32, 10), {64, Levels::kNearest, 0, 4, true});
+  ASSERT_TRUE(clear.has_value());
+  EXPECT_EQ(clear->colorsBefore, 0);
+  EXPECT_EQ(clear->colorsAfter, 1);
+}
+
+TEST(Quantize, OnlyVisiblePixelsClaimPaletteEntries) {
+  // 64 colours in the visible left half, more under the invisible right
+  // half.
+  const cv::Mat image = MakeImage(16, 8, [](int x, int y) {
+    const int n = y * 8 + x % 8;
+    return x < 8 ? cv::Vec3b(uint8_t(n % 4 * 64), uint8_t(n / 4 % 4 * 64), uint8_t(n / 16 * 64))
+                 : cv::Vec3b(uint8_t(n % 5 * 16 + 8), 8, uint8_t(n / 5 * 16 + 8));
+  });
+  cv::Mat halfMask = FlatMask(16, 8, 0);
+  halfMask(cv::Rect(0, 0, 8, 8)).setTo(255);
+  const cv::Mat left = image(cv::Rect(0, 0, 8, 8));
+  struct Case {
+    const char* name;
+    bool unify;
+    bool reduced;
+  } cases[] = {{"unified", true, false}, {"kept", false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReduceOptions options;
+    options.maxColors = 64;
+    options.alphaValues = 4;
+    options.unifyInvisible = c.unify;
+    options.levels = Levels::kCut;
+    const auto result = zef::quantize::Reduce(image, halfMask, options);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->reduced, c.reduced);
+    EXPECT_EQ(result->colorsBefore, 64);
+    EXPECT_EQ(result->colorsAfter, 64);
+    // The visible colours come through untouched either way.
+    EXPECT_TRUE(Same(result->bgr(cv::Rect(0, 0, 8, 8)), left));
+  }
+
+  // A faint pixel weighs less than an opaque one: one entry for two colours
+  // lands nearer the opaque colour.
+  const cv::Mat pair = MakeImage(2, 1, [](int x, int) { return x == 0 ? cv::Vec3b(0, 0, 0) : cv::Vec3b(240, 240, 240); });
+  cv::Mat pairMask = FlatMask(2, 1, 255);
+  pairMask.at<uint8_t>(0, 1) = 64;
+  const auto one = zef::quantize::Reduce(pair, pairMask, {1, Levels::kNearest, 0, 4, true});
+  ASSERT_TRUE(one.has_value());
+  EXPECT_LT(one->bgr.at<cv::Vec3b>(0, 0)[0], 120);
+  EXPECT_TRUE(Same(one->bgr.col(0), one->bgr.col(1)));
+}
+
+TEST(Quantize, PsnrCountsVisiblePixelsAsADecoderShowsThem) {
+  const cv::Mat black = FlatImage(4, 4, {0, 0, 0});
+  const cv::Mat grey = FlatImage(4, 4, {16, 16, 16});
+  const cv::Mat greyish = FlatImage(4, 4, {31, 16, 20});  // stored as 1 in every channel
+  cv::Mat halfMask = FlatMask(4, 4, 255);
+  halfMask(cv::Rect(0, 0, 2, 4)).setTo(63);
+  cv::Mat halfGrey = black.clone();
+  halfGrey(cv::Rect(0, 0, 2, 4)).setTo(cv::Scalar(16, 16, 16));
+  const double inf = std::numeric_limits<double>::infinity();
+  const double sixteen = 10 * std::log10(255.0 * 255.0 / 256.0);  // error 16 in every value
+  struct Case {
+    const char* name;
+    cv::Mat source, mask;
+    int alphaValues;
+    cv::Mat result;
+    double expected;
+  } cases[] = {
+      {"identical", grey, cv::Mat(), 0, grey, inf},
+      {"off by a level", black, cv::Mat(), 0, grey, sixteen},
+      {"decoded by the cut", grey, cv::Mat(), 0, greyish, inf},
+      {"errors only where invisible", black, halfMask, 4, halfGrey, inf},
+      {"errors only where invisible at two values", black, halfMask, 2, halfGrey, inf},
+      {"mask unused without alpha values", black, halfMask, 0, halfGrey, sixteen + 10 * std::log10(2.0)},
+      {"half the pixels wrong", black, cv::Mat(), 0, halfGrey, sixteen + 10 * std::log10(2.0)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const double psnr = zef::quantize::VisiblePsnr(c.source, c.mask, c.alphaValues, c.result);
+    if (std::isinf(c.expected)) {
+      EXPECT_EQ(psnr, c.expected);
+    } else {
+      EXPECT_NEAR(psnr, c.expected, 1e-9);
+    }
+  }
+  EXPECT_TRUE(std::isnan(zef::quantize::VisiblePsnr(black, cv::Mat(), 0, FlatImage(3, 4, {0, 0, 0}))));
+  EXPECT_TRUE(std::isnan(zef::quantize::VisiblePsnr(black, FlatMask(4, 3, 0), 4, black)));
+}
+
+TEST(Quantize, AlphaCodesMatchTheWriter) {
+  for (int alphaValues : {2, 4}) {
+    zef::ZefImgWriter writer;
+    writer.SetVersion(3);
+    writer.setAlpha(alphaValues);
+    for (int m = 0; m < 256; ++m) {
+      ASSERT_EQ(zef::quantize::AlphaCode(uint8_t(m), alphaValues), writer.PixelCodeAlpha(uint8_t(m))) << m;
+    }
+  }
+  EXPECT_EQ(zef::quantize::AlphaCode(0, 0), 1);
+  struct Case {
+    int code, alphaValues, shown;
+  } cases[] = {{0, 4, 0}, {1, 4, 85}, {2, 4, 170}, {3, 4, 255}, {0, 2, 0}, {1, 2, 255}, {1, 0, 255}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(zef::quantize::ShownAlpha(uint8_t(c.code), c.alphaValues), c.shown) << c.code << "/" << c.alphaValues;
+  }
+}
+
+// Refuses every allocation of new pixel memory while it is the default.
+class NoMemory : public cv::MatAllocator {
+ public:
+  cv::UMatData* allocate(int, const int*, int, void*, size_t*, cv::AccessFlag,
+                         cv::UMatUsageFlags) const override {
+    throw std::bad_alloc();
+  }
+  bool allocate(cv::UMatData*, cv::AccessFlag, cv::UMatUsageFlags) const override { return false; }
+  void deallocate(cv::UMatData* data) const override { cv::Mat::getStdAllocator()->deallocate(data); }
+};
+
+TEST(Quantize, RefusedInputAndLackOfMemoryGiveNoValue) {
+  const cv::Mat image = Gradient(16);
+  const cv::Mat mask = DiscMask(16);
+  struct Case {
+    const char* name;
+    cv::Mat image, mask;
+    ReduceOptions options;
+  } cases[] = {
+      {"four channels", cv::Mat(16, 16, CV_8UC4, cv::Scalar(0)), cv::Mat(), {}},
+      {"16-bit channels", cv::Mat(16, 16, CV_16UC3, cv::Scalar(0)), cv::Mat(), {}},
+      {"grey", cv::Mat(16, 16, CV_8UC1, cv::Scalar(0)), cv::Mat(), {}},
+      {"mask of another size", image, FlatMask(16, 15, 255), {}},
+      {"mask of three channels", image, image, {}},
+      {"no colours", image, cv::Mat(), {0, Levels::kNearest, 0, 0, true}},
+      {"too many colours", image, cv::Mat(), {257, Levels::kNearest, 0, 0, true}},
+      {"three alpha values", image, mask, {64, Levels::kNearest, 0, 3, true}},
+      {"negative dither", image, cv::Mat(), {256, Levels::kNearest, -0.5f, 0, true}},
+      {"dither not a number", image, cv::Mat(), {256, Levels::kNearest, NAN, 0, true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(zef::quantize::Reduce(c.image, c.mask, c.options).has_value());
+  }
+
+  NoMemory noMemory;
+  cv::Mat::setDefaultAllocator(&noMemory);
+  std::optional<ReduceResult> result;
+  EXPECT_NO_THROW(result = zef::quantize::Reduce(image, mask, {64, Levels::kNearest, 0, 4, true}));
+  cv::Mat::setDefaultAllocator(nullptr);
+  EXPECT_FALSE(result.has_value());
+  // An empty image is no fault: nothing to map.
+  const auto empty = zef::quantize::Reduce(cv::Mat(0, 0, CV_8UC3), cv::Mat(), {});
+  ASSERT_TRUE(empty.has_value());
+  EXPECT_EQ(empty->colorsAfter, 0);
+}
+
+}  // namespace

@@ -1,0 +1,510 @@
+// The zef program end to end: packing folders and files with alpha and
+// masks, the console tool's bytes in compatible mode, the same archive for
+// any number of jobs, refusals that leave no file, exit codes, and info
+// and extract against ZefImgReader.
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <set>
+
+#include "archive/ZefImgReader.h"
+#include "writer/ZefImgWriter.h"
+#include "ZefRun.h"
+
+namespace zeftest {
+namespace {
+
+using nlohmann::json;
+
+// At most 32 colours, with channel values on the 4-bit levels, so that
+// every mapping keeps them.
+cv::Mat LevelImage(int width, int height, int seed) {
+  return MakeImage(width, height, [seed](int x, int y) {
+    return cv::Vec3b(uint8_t(((x + seed) % 8) * 32), uint8_t(((y + seed) % 4) * 48),
+                     uint8_t((seed % 4) * 64));
+  });
+}
+
+cv::Mat WithAlpha(const cv::Mat& bgr, const cv::Mat& alpha) {
+  cv::Mat bgra;
+  std::vector<cv::Mat> split;
+  cv::split(bgr, split);
+  split.push_back(alpha);
+  cv::merge(split, bgra);
+  return bgra;
+}
+
+cv::Mat AlphaRamp(int width, int height) {
+  cv::Mat alpha(height, width, CV_8UC1);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) alpha.at<uint8_t>(y, x) = uint8_t(x * 255 / std::max(1, width - 1));
+  }
+  return alpha;
+}
+
+// What extract must give as alpha for a mask byte with two alpha bits.
+uint8_t TwoBitAlpha(uint8_t maskByte) { return uint8_t((maskByte >> 6) * 85); }
+
+cv::Mat Plane(const cv::Mat& picture, int channel) {
+  cv::Mat plane;
+  cv::extractChannel(picture, plane, channel);
+  return plane;
+}
+
+cv::Mat Colour(const cv::Mat& picture) {
+  if (picture.channels() == 3) return picture;
+  std::vector<cv::Mat> planes;
+  cv::split(picture, planes);
+  planes.resize(3);
+  cv::Mat bgr;
+  cv::merge(planes, bgr);
+  return bgr;
+}
+
+int DistinctColours(const cv::Mat& bgr) {
+  std::set<uint32_t> colours;
+  for (int y = 0; y < bgr.rows; ++y) {
+    for (int x = 0; x < bgr.cols; ++x) {
+      const cv::Vec3b p = bgr.at<cv::Vec3b>(y, x);
+      colours.insert(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]);
+    }
+  }
+  return int(colours.size());
+}
+
+// Pixels equal wherever the mask lets them be seen.
+int VisibleDifferences(const cv::Mat& a, const cv::Mat& b, const cv::Mat& alpha) {
+  int differences = 0;
+  for (int y = 0; y < a.rows; ++y) {
+    for (int x = 0; x < a.cols; ++x) {
+      if (!alpha.empty() && alpha.at<uint8_t>(y, x) == 0) continue;
+      differences += a.at<cv::Vec3b>(y, x) != b.at<cv::Vec3b>(y, x) ? 1 : 0;
+    }
+  }
+  return differences;
+}
+
+// An image of `colours` distinct colours off the 4-bit levels' grid, which
+// no palette with alpha holds.
+cv::Mat ManyColours(int width, int height, int colours, int seed) {
+  return MakeImage(width, height, [colours, seed, width](int x, int y) {
+    const int c = (y * width + x + seed) % colours;
+    return cv::Vec3b(uint8_t((c % 8) * 32 + 3), uint8_t((c / 8 % 8) * 32 + 5), uint8_t((c / 64) * 60 + 7));
+  });
+}
+
+class ZefCliTest : public ZefTest {
+ protected:
+  std::vector<cv::Mat> ReadBack(const std::string& name, uint32_t* startIndex = nullptr) {
+    zef::ZefImgReader reader;
+    auto images = reader.Read((dir_ / name).string());
+    EXPECT_TRUE(images.has_value()) << reader.GetError();
+    if (startIndex) *startIndex = reader.GetStartIndex();
+    return images.value_or(std::vector<cv::Mat>{});
+  }
+  cv::Mat Load(const std::string& name) { return cv::imread((dir_ / name).string(), cv::IMREAD_UNCHANGED); }
+};
+
+// --- packing files and folders ------------------------------------------
+
+TEST_F(ZefCliTest, FolderOfPicturesInEveryLayoutPacksInBytewiseOrderAndExtractsAsTheReaderReads) {
+  const cv::Mat colour = LevelImage(20, 9, 1), grey = FlatMask(7, 5, 0x70);
+  const cv::Mat ramp = AlphaRamp(20, 9);
+  Save("icons/b2.png", WithAlpha(colour, ramp));    // colour with alpha
+  Save("icons/B.png", LevelImage(11, 4, 2));        // colour
+  Save("icons/a.png", grey);                        // grey
+  cv::Mat deep;
+  WithAlpha(LevelImage(6, 6, 3), FlatMask(6, 6, 255)).convertTo(deep, CV_16U, 257);
+  Save("icons/b10.png", deep);                      // 16-bit colour with opaque alpha
+  WriteText("icons/notes.txt", "not a picture");
+  Save("icons/sub/c.png", grey);                    // sub-folders are not read
+
+  const ZefResult pack = Zef({"pack", "icons", "-o", "out.zef", "--start-index", "7", "--report", "json"});
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+  EXPECT_EQ(pack.err, "");
+  const json report = json::parse(pack.out);
+  const std::vector<std::string> order = {"icons/B.png", "icons/a.png", "icons/b10.png", "icons/b2.png"};
+  ASSERT_EQ(report["images"].size(), order.size());
+  EXPECT_EQ(report["alpha_values"], 4);
+  EXPECT_EQ(report["start_index"], 7);
+  uint64_t imageBytes = 0;
+  for (size_t n = 0; n < order.size(); ++n) {
+    const json& image = report["images"][n];
+    EXPECT_EQ(image["file"], order[n]);
+    EXPECT_EQ(image["number"], 7 + int(n));
+    EXPECT_EQ(image["reduced"], false);
+    EXPECT_TRUE(image["psnr"].is_null()) << "levels kept exactly: " << image["psnr"];
+    EXPECT_EQ(image["colors_before"], image["colors_after"]);
+    EXPECT_GT(image["bytes"].get<uint64_t>(), 0u);
+    imageBytes += image["bytes"].get<uint64_t>();
+  }
+  EXPECT_EQ(report["images"][3]["width"], 20);
+  EXPECT_EQ(report["images"][3]["height"], 9);
+  EXPECT_EQ(report["totals"]["images"], 4);
+  EXPECT_EQ(report["totals"]["archive_bytes"], FileBytes("out.zef").size());
+  EXPECT_LT(imageBytes, FileBytes("out.zef").size());
+
+  uint32_t startIndex = 0;
+  const std::vector<cv::Mat> read = ReadBack("out.zef", &startIndex);
+  ASSERT_EQ(read.size(), 4u);
+  EXPECT_EQ(startIndex, 7u);
+
+  const ZefResult extract = Zef({"extract", "-o", "pictures", "out.zef"});
+  ASSERT_EQ(extract.exitCode, 0) << extract.err;
+  EXPECT_EQ(extract.out, "");
+  EXPECT_EQ(Listing("pictures"), (std::vector<std::string>{"10.png", "7.png", "8.png", "9.png"}));
+  cv::Mat greyColour;
+  cv::merge(std::vector<cv::Mat>{grey, grey, grey}, greyColour);
+  const cv::Mat sources[] = {LevelImage(11, 4, 2), greyColour, LevelImage(6, 6, 3), colour};
+  for (int n = 0; n < 4; ++n) {
+    const cv::Mat picture = Load("pictures/" + std::to_string(7 + n) + ".png");
+    ASSERT_EQ(picture.type(), CV_8UC4) << n;
+    EXPECT_EQ(cv::norm(Colour(picture), read[n], cv::NORM_INF), 0) << n;
+    const cv::Mat& source = sources[n];
+    const cv::Mat expectedAlpha = n == 3 ? ramp.clone() : FlatMask(source.cols, source.rows, 255);
+    expectedAlpha.forEach<uint8_t>([](uint8_t& a, const int*) { a = TwoBitAlpha(a); });
+    EXPECT_EQ(cv::norm(Plane(picture, 3), expectedAlpha, cv::NORM_INF), 0) << n;
+    EXPECT_EQ(VisibleDifferences(read[n], source, expectedAlpha), 0) << n;
+  }
+
+  // Without the report, one line on standard error and nothing on standard output.
+  const ZefResult quiet = Zef({"pack", "icons", "-o", "quiet.zef"});
+  EXPECT_EQ(quiet.exitCode, 0);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err.rfind("packed 4 images (0 reduced) into quiet.zef: ", 0), 0u) << quiet.err;
+  EXPECT_EQ(std::count(quiet.err.begin(), quiet.err.end(), '\n'), 1);
+}
+
+struct MaskCase {
+  std::string name;
+  std::vector<std::string> extraArguments;
+  std::string maskFile;
+};
+
+class MaskFileTest : public ZefCliTest, public ::testing::WithParamInterface<MaskCase> {};
+
+TEST_P(MaskFileTest, MaskBesideItsImageIsItsAlphaAndNotAnImage) {
+  const MaskCase& c = GetParam();
+  const cv::Mat mask = AlphaRamp(16, 3);
+  Save("art/ship.png", LevelImage(16, 3, 4));
+  Save("art/" + c.maskFile, mask);
+  Save("art/rock.png", LevelImage(5, 5, 5));
+  std::vector<std::string> arguments = {"pack", "art", "-o", "out.zef", "--report", "json"};
+  arguments.insert(arguments.end(), c.extraArguments.begin(), c.extraArguments.end());
+  const ZefResult pack = Zef(arguments);
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+  const json report = json::parse(pack.out);
+  ASSERT_EQ(report["images"].size(), 2u);
+  EXPECT_EQ(report["images"][0]["file"], "art/rock.png");
+  EXPECT_TRUE(report["images"][0]["mask"].is_null());
+  EXPECT_EQ(report["images"][1]["file"], "art/ship.png");
+  EXPECT_EQ(report["images"][1]["mask"], "art/" + c.maskFile);
+  EXPECT_EQ(report["alpha_values"], 4);
+
+  ASSERT_EQ(Zef({"extract", "-o", "x", "out.zef"}).exitCode, 0);
+  cv::Mat expected = mask.clone();
+  expected.forEach<uint8_t>([](uint8_t& a, const int*) { a = TwoBitAlpha(a); });
+  EXPECT_EQ(cv::norm(Plane(Load("x/1.png"), 3), expected, cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(Plane(Load("x/0.png"), 3), FlatMask(5, 5, 255), cv::NORM_INF), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Suffixes, MaskFileTest,
+    ::testing::Values(MaskCase{"DefaultSuffix", {}, "ship_mask.png"},
+                      MaskCase{"OwnSuffix", {"--mask-suffix", ".alpha"}, "ship.alpha.png"}),
+    [](const auto& info) { return info.param.name; });
+
+// --- the console tool's archive ------------------------------------------
+
+struct CompatibleCase {
+  std::string name;
+  bool masks;
+  int alphaValues;
+  std::vector<std::string> packArguments;  // besides the files
+};
+
+class CompatibleTest : public ZefCliTest, public ::testing::WithParamInterface<CompatibleCase> {};
+
+TEST_P(CompatibleTest, ArchiveEqualsTheConsoleToolsByteForByte) {
+  const CompatibleCase& c = GetParam();
+  std::mt19937 random(41);
+  std::string list;
+  std::vector<std::string> files;
+  for (int n = 0; n < 5; ++n) {
+    const std::string name = "img" + std::to_string(n);
+    const int width = 3 + int(random() % 40), height = 1 + int(random() % 20);
+    // Colours off the levels, so that the cut shows; at most 64 of them.
+    Save(name + ".png", RandomImage(random, width, height, 1 + int(random() % 64)));
+    list += name + ".png\n";
+    files.push_back(name + ".png");
+    if (c.masks) {
+      Save(name + "_mask.png", RandomMask(random, width, height));
+      list += name + "_mask.png\n";
+    }
+  }
+  WriteText("script.txt", "startindex 3\noutputfilename tool.zef\nmask " +
+                              std::string(c.masks ? "yes" : "no") + "\nalphavalues " +
+                              std::to_string(c.masks ? c.alphaValues : 2) + "\nstartimages\n" + list);
+  const ZefResult tool = ZefiConvert({"script.txt"});
+  ASSERT_TRUE(Exists("tool.zef")) << tool.out;
+
+  const ZefResult script = Zef({"pack", "--compatible", "--script", "script.txt", "-o", "script.zef"});
+  ASSERT_EQ(script.exitCode, 0) << script.err;
+  EXPECT_EQ(FileBytes("script.zef"), FileBytes("tool.zef"));
+
+  std::vector<std::string> arguments = {"pack", "--compatible", "--start-index", "3", "-o", "files.zef"};
+  arguments.insert(arguments.end(), c.packArguments.begin(), c.packArguments.end());
+  arguments.insert(arguments.end(), files.begin(), files.end());
+  const ZefResult direct = Zef(arguments);
+  ASSERT_EQ(direct.exitCode, 0) << direct.err;
+  EXPECT_EQ(FileBytes("files.zef"), FileBytes("tool.zef"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, CompatibleTest,
+                         ::testing::Values(CompatibleCase{"FourAlphaValues", true, 4, {}},
+                                           CompatibleCase{"TwoAlphaValues", true, 2, {"--alpha", "2"}},
+                                           CompatibleCase{"NoMasks", false, 0, {}}),
+                         [](const auto& info) { return info.param.name; });
+
+// --- reduction, jobs and refusals ------------------------------------------
+
+TEST_F(ZefCliTest, ArchiveIsTheSameForAnyNumberOfJobs) {
+  for (int n = 0; n < 12; ++n) {
+    const std::string name = "set/" + std::to_string(100 + n) + ".png";
+    Save(name, WithAlpha(ManyColours(20 + n, 17, 150 + n * 9, n), AlphaRamp(20 + n, 17)));
+  }
+  const ZefResult one = Zef({"pack", "set", "-o", "one.zef", "--jobs", "1", "--report", "json"});
+  const ZefResult two = Zef({"pack", "set", "-o", "two.zef", "--jobs", "2", "--report", "json"});
+  ASSERT_EQ(one.exitCode, 0) << one.err;
+  ASSERT_EQ(two.exitCode, 0) << two.err;
+  EXPECT_EQ(FileBytes("one.zef"), FileBytes("two.zef"));
+  json report = json::parse(one.out), other = json::parse(two.out);
+  other["archive"] = report["archive"];
+  EXPECT_EQ(report, other);
+  for (const json& image : report["images"]) {
+    EXPECT_EQ(image["reduced"], true);
+    EXPECT_LE(image["colors_after"].get<int>(), 64);
+    EXPECT_GT(image["colors_before"].get<int>(), 64);
+    EXPECT_TRUE(image["psnr"].is_number());
+  }
+  EXPECT_EQ(report["totals"]["reduced"], 12);
+}
+
+TEST_F(ZefCliTest, ColourCapAndExactRefusal) {
+  Save("in/fits.png", LevelImage(8, 8, 1));
+  Save("in/rich.png", WithAlpha(ManyColours(30, 10, 100, 0), AlphaRamp(30, 10)));
+  const ZefResult capped = Zef({"pack", "in", "-o", "capped.zef", "--colors", "5", "--report", "json"});
+  ASSERT_EQ(capped.exitCode, 0) << capped.err;
+  for (const cv::Mat& image : ReadBack("capped.zef")) EXPECT_LE(DistinctColours(image), 5);
+  // Dithering spreads the error, so it changes pixels but not the cap.
+  ASSERT_EQ(Zef({"pack", "in", "-o", "dithered.zef", "--colors", "5", "--dither", "fs:0.8"}).exitCode, 0);
+  const std::vector<cv::Mat> plain = ReadBack("capped.zef"), dithered = ReadBack("dithered.zef");
+  ASSERT_EQ(dithered.size(), 2u);
+  EXPECT_LE(DistinctColours(dithered[1]), 5);
+  EXPECT_NE(cv::norm(plain[1], dithered[1], cv::NORM_INF), 0);
+  std::filesystem::remove(dir_ / "dithered.zef");
+
+  WriteText("old.zef", "kept");
+  const ZefResult exact = Zef({"pack", "in", "-o", "old.zef", "--colors", "exact"});
+  EXPECT_EQ(exact.exitCode, 1);
+  EXPECT_NE(exact.err.find("in/rich.png"), std::string::npos) << exact.err;
+  EXPECT_EQ(exact.out, "");
+  EXPECT_EQ(FileBytes("old.zef"), (Bytes{'k', 'e', 'p', 't'}));
+  const ZefResult fresh = Zef({"pack", "in", "-o", "new.zef", "--colors", "exact"});
+  EXPECT_EQ(fresh.exitCode, 1);
+  // Neither the archive nor a temporary file is left.
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"capped.zef", "in", "old.zef"}));
+}
+
+// --- exit codes ------------------------------------------------------------
+
+struct ExitCase {
+  std::string name;
+  std::vector<std::string> arguments;
+  int exitCode;
+  std::string message;  // part of standard error
+};
+
+class ExitCodeTest : public ZefCliTest, public ::testing::WithParamInterface<ExitCase> {
+ protected:
+  void SetUp() override {
+    Save("a.png", LevelImage(4, 4, 0));
+    Save("b.png", LevelImage(4, 4, 1));
+    Save("b_mask.png", FlatMask(3, 4, 200));
+    WriteText("notes.png", "not a picture");
+    WriteText("broken.zef", "\xAA\xFF\xAA\x03");
+    WriteText("bad.txt", "outputfilename x.zef\nmask no\nstartimages\na.png\n");
+  }
+};
+
+TEST_P(ExitCodeTest, ExitCodeAndMessage) {
+  const ExitCase& c = GetParam();
+  const ZefResult run = Zef(c.arguments);
+  EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+  EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  if (c.exitCode == 2) {
+    EXPECT_NE(run.err.find("Usage:"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  // No failed run leaves a file of its own behind.
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"a.png", "b.png", "b_mask.png", "bad.txt", "broken.zef",
+                                                "notes.png"}));
+}
+
+const ExitCase kExitCases[] = {
+    {"NoSubcommand", {}, 2, "subcommand"},
+    {"UnknownSubcommand", {"frobnicate"}, 2, "subcommand"},
+    {"PackWithoutInputs", {"pack", "-o", "x.zef"}, 2, "--script"},
+    {"PackWithoutOutput", {"pack", "a.png"}, 2, "--output"},
+    {"ScriptAndInputs", {"pack", "--script", "s.txt", "a.png", "-o", "x.zef"}, 2, "excludes"},
+    {"ColoursZero", {"pack", "a.png", "-o", "x.zef", "--colors", "0"}, 2, "--colors"},
+    {"ColoursWord", {"pack", "a.png", "-o", "x.zef", "--colors", "many"}, 2, "--colors"},
+    {"AlphaThree", {"pack", "a.png", "-o", "x.zef", "--alpha", "3"}, 2, "--alpha"},
+    {"DitherTooStrong", {"pack", "a.png", "-o", "x.zef", "--dither", "fs:2"}, 2, "--dither"},
+    {"EmptyMaskSuffix", {"pack", "a.png", "-o", "x.zef", "--mask-suffix", ""}, 2, "--mask-suffix"},
+    {"NoJobs", {"pack", "a.png", "-o", "x.zef", "--jobs", "0"}, 2, "--jobs"},
+    {"StartIndexTooHigh", {"pack", "a.png", "-o", "x.zef", "--start-index", "10000001"}, 2, "--start-index"},
+    {"UnknownReport", {"pack", "a.png", "-o", "x.zef", "--report", "xml"}, 2, "--report"},
+    {"InfoWithoutArchive", {"info"}, 2, "archive"},
+    {"ExtractWithoutFolder", {"extract", "x.zef"}, 2, "--output"},
+    {"MissingInput", {"pack", "a.png", "gone.png", "-o", "x.zef"}, 1, "gone.png"},
+    {"NotAPicture", {"pack", "a.png", "notes.png", "-o", "x.zef"}, 1, "notes.png"},
+    {"MaskOfOtherSize", {"pack", "b.png", "-o", "x.zef"}, 1, "b_mask.png"},
+    {"MissingScript", {"pack", "--script", "none.txt"}, 1, "could not open file none.txt"},
+    {"IncompleteScript", {"pack", "--script", "bad.txt"}, 1, "bad.txt: Missing StartIndex..."},
+    {"OutputFolderMissing", {"pack", "a.png", "-o", "no/such/x.zef"}, 1, "no/such"},
+    {"DamagedArchiveInfo", {"info", "broken.zef"}, 1, "broken.zef: "},
+    {"DamagedArchiveExtract", {"extract", "-o", ".", "broken.zef"}, 1, "broken.zef: "},
+    {"MissingArchive", {"info", "gone.zef"}, 1, "gone.zef"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Runs, ExitCodeTest, ::testing::ValuesIn(kExitCases),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(ZefCliTest, HelpGoesToStandardOutput) {
+  const ZefResult help = Zef({"pack", "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("--mask-suffix"), std::string::npos);
+  EXPECT_EQ(help.err, "");
+}
+
+TEST_F(ZefCliTest, DamagedArchiveGivesTheReadersMessage) {
+  Save("a.png", LevelImage(9, 9, 0));
+  ASSERT_EQ(Zef({"pack", "a.png", "-o", "good.zef"}).exitCode, 0);
+  Bytes bytes = FileBytes("good.zef");
+  bytes.resize(bytes.size() - 3);
+  WriteFile(dir_ / "cut.zef", bytes);
+  zef::ZefImgReader reader;
+  ASSERT_FALSE(reader.ReadMemory(bytes.data(), bytes.size()));
+  const std::string expected = "zef: cut.zef: " + reader.GetError() + "\n";
+  EXPECT_EQ(Zef({"info", "cut.zef"}).err, expected);
+  EXPECT_EQ(Zef({"extract", "-o", "out", "cut.zef"}).err, expected);
+  EXPECT_FALSE(Exists("out/0.png"));
+}
+
+// --- info against the reader, in every version and alpha setting ------------
+
+struct InfoCase {
+  std::string name;
+  int version;
+  int alphaValues;
+  bool masks;
+  int alphaBits;  // as info reports them
+};
+
+class InfoTest : public ZefCliTest, public ::testing::WithParamInterface<InfoCase> {};
+
+TEST_P(InfoTest, InfoAndExtractAgreeWithTheReader) {
+  const InfoCase& c = GetParam();
+  std::mt19937 random(7);
+  std::vector<cv::Mat> images, masks;
+  for (int n = 0; n < 4; ++n) {
+    const int width = 1 + int(random() % 50), height = 1 + int(random() % 9);
+    images.push_back(RandomImage(random, width, height, 1 + int(random() % 60)));
+    if (c.masks) masks.push_back(RandomMask(random, width, height));
+  }
+  zef::ZefImgWriter writer;
+  writer.SetVersion(c.version);
+  if (c.version == 3) writer.setAlpha(c.alphaValues);
+  writer.SetStartIndex(c.version == 3 ? 40 : 0);
+  ASSERT_TRUE(writer.Write((dir_ / "a.zef").string(), images, masks)) << writer.GetError();
+
+  uint32_t startIndex = 0;
+  const std::vector<cv::Mat> read = ReadBack("a.zef", &startIndex);
+  const ZefResult info = Zef({"info", "--json", "a.zef"});
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  const json summary = json::parse(info.out);
+  EXPECT_EQ(summary["version"], c.version);
+  EXPECT_EQ(summary["image_count"], read.size());
+  EXPECT_EQ(summary["start_index"], startIndex);
+  EXPECT_EQ(summary["alpha_bits"], c.alphaBits);
+  EXPECT_EQ(summary["file_bytes"], FileBytes("a.zef").size());
+  uint64_t dataBytes = 0;
+  for (size_t n = 0; n < read.size(); ++n) {
+    const json& image = summary["images"][n];
+    EXPECT_EQ(image["number"], startIndex + n);
+    EXPECT_EQ(image["width"], read[n].cols);
+    EXPECT_EQ(image["height"], read[n].rows);
+    if (c.version == 3) {
+      EXPECT_EQ(image["palette_colors"], DistinctColours(read[n]));
+    } else {
+      EXPECT_TRUE(image["palette_colors"].is_null());
+    }
+    dataBytes += image["bytes"].get<uint64_t>();
+  }
+  EXPECT_LT(dataBytes, FileBytes("a.zef").size());
+
+  const ZefResult text = Zef({"info", "a.zef"});
+  EXPECT_NE(text.out.find("version:     " + std::to_string(c.version) + "\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("images:      4\n"), std::string::npos) << text.out;
+
+  ASSERT_EQ(Zef({"extract", "-o", "out", "a.zef"}).exitCode, 0);
+  for (size_t n = 0; n < read.size(); ++n) {
+    const cv::Mat picture = Load("out/" + std::to_string(startIndex + n) + ".png");
+    ASSERT_EQ(picture.channels(), c.alphaBits ? 4 : 3);
+    EXPECT_EQ(cv::norm(Colour(picture), read[n], cv::NORM_INF), 0);
+    if (c.alphaBits == 0) continue;
+    cv::Mat expected = c.masks ? masks[n].clone() : FlatMask(read[n].cols, read[n].rows, 255);
+    const int bits = c.alphaBits;
+    expected.forEach<uint8_t>([bits](uint8_t& a, const int*) {
+      // versions 1 and 2 store the mask's top nibble only from byte 64 up
+      const int code = bits == 4 ? (a >= 64 ? 15 : 0) : a >> (8 - bits);
+      a = uint8_t(code * 255 / ((1 << bits) - 1));
+    });
+    EXPECT_EQ(cv::norm(Plane(picture, 3), expected, cv::NORM_INF), 0) << n;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, InfoTest,
+                         ::testing::Values(InfoCase{"V2", 2, 0, false, 4}, InfoCase{"V2Masks", 2, 0, true, 4},
+                                           InfoCase{"V3", 3, 0, false, 0},
+                                           InfoCase{"V3OneBit", 3, 2, true, 1},
+                                           InfoCase{"V3TwoBits", 3, 4, true, 2}),
+                         [](const auto& info) { return info.param.name; });
+
+// --- the header of image numbers ---------------------------------------------
+
+TEST_F(ZefCliTest, HeaderNamesEveryImageOnceAndSaysWhichItRenamed) {
+  Save("one/arrow-left.png", LevelImage(3, 3, 0));
+  Save("one/icon.png", LevelImage(3, 3, 1));
+  Save("two/icon.png", LevelImage(3, 3, 2));
+  Save("two/1up.png", LevelImage(3, 3, 3));
+  const ZefResult run = Zef({"pack", "one", "two", "-o", "my-icons.zef", "--header", "ids.h", "--start-index", "2"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::ifstream in(dir_ / "ids.h");
+  const std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(header.find("#ifndef IDS_H\n#define IDS_H\n"), std::string::npos) << header;
+  EXPECT_NE(header.find("#define MY_ICONS_ARROW_LEFT 2\n#define MY_ICONS_ICON 3\n"
+                        "#define MY_ICONS_1UP 4\n#define MY_ICONS_ICON_2 5\n"),
+            std::string::npos)
+      << header;
+  EXPECT_NE(run.err.find("two/icon.png: named MY_ICONS_ICON_2"), std::string::npos) << run.err;
+
+  ASSERT_EQ(Zef({"pack", "two", "-o", "x.zef", "--header", "bare.h", "--prefix", ""}).exitCode, 0);
+  std::ifstream bare(dir_ / "bare.h");
+  const std::string text((std::istreambuf_iterator<char>(bare)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("#define ZEF_1UP 0\n#define ICON 1\n"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace zeftest

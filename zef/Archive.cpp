@@ -1,0 +1,141 @@
+#include "zef/Archive.h"
+
+#include <algorithm>
+#include <new>
+
+#include "archive/ArchiveTables.h"
+#include "archive/FileBytes.h"
+#include "archive/ZefFormat.h"
+#include "archive/ZefImgReader.h"
+#include "zefdec.h"
+
+namespace zef::tool {
+
+namespace {
+
+constexpr uint64_t kFirstImageRecordV2 = kHeaderSizeV2 + kMarkerSize;
+constexpr uint64_t kFirstImageRecordV3 = kHeaderSizeV3 + kMarkerSize;
+
+// Image records and palette sizes, read in place from an archive the
+// reader has accepted.
+void ReadTables(const std::vector<uint8_t>& bytes, ArchiveSummary& summary) {
+  const uint8_t* data = bytes.data();
+  const size_t size = bytes.size();
+  const uint32_t count = uint32_t(summary.images.size());
+  if (summary.version == kVersion1) {
+    summary.images[0].dataBytes = size > kHeaderSizeV1 ? size - kHeaderSizeV1 : 0;
+    return;
+  }
+  const bool v3 = summary.version == kVersion3;
+  const ImageSpecifications records(
+      RecordTable(data, size, v3 ? kFirstImageRecordV3 : kFirstImageRecordV2, count,
+                  v3 ? kImageRecordSizeV3 : kImageRecordSizeV2),
+      v3);
+  std::vector<uint64_t> offsets;
+  for (uint32_t n = 0; n < count; ++n) offsets.push_back(records.DataOffset(n));
+  std::vector<uint64_t> sorted = offsets;
+  sorted.push_back(size);
+  std::sort(sorted.begin(), sorted.end());
+  for (uint32_t n = 0; n < count; ++n) {
+    const uint64_t next = *std::upper_bound(sorted.begin(), sorted.end() - 1, offsets[n]);
+    summary.images[n].dataBytes = next > offsets[n] ? next - offsets[n] : 0;
+  }
+  if (!v3) return;
+  const uint64_t paletteBlock = kFirstImageRecordV3 + uint64_t(count) * kImageRecordSizeV3;
+  const uint32_t paletteCount = FieldAt(data, size, paletteBlock + kMarkerSize, 4);
+  const PaletteSpecifications palettes(RecordTable(
+      data, size, paletteBlock + kPaletteSpecificationsHead, paletteCount, kPaletteRecordSize));
+  for (uint32_t n = 0; n < count; ++n) {
+    const uint16_t palette = records.PaletteIndex(n);
+    if (palette < palettes.Count()) summary.images[n].paletteColours = palettes.EntryCount(palette);
+  }
+}
+
+bool DecodeAlpha(const zefdec_archive& archive, uint32_t index, cv::Mat& alpha) {
+  zefdec_image image;
+  if (zefdec_begin(&image, &archive, index, ZEFDEC_ARGB4444) != ZEFDEC_OK) return false;
+  for (int y = 0; y < alpha.rows; ++y) {
+    if (zefdec_line(&image, nullptr, alpha.ptr(y), uint32_t(alpha.cols)) != ZEFDEC_OK) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, bool decode,
+                                          std::string* error) {
+  try {
+    ZefImgReader reader;
+    std::optional<std::vector<cv::Mat>> pictures = reader.ReadMemory(bytes.data(), bytes.size());
+    if (!pictures) {
+      *error = reader.GetError();
+      return std::nullopt;
+    }
+    zefdec_archive archive;
+    if (zefdec_open(&archive, bytes.data(), bytes.size()) != ZEFDEC_OK ||
+        zefdec_count(&archive) != pictures->size()) {
+      *error = "the archive's image data does not decode";
+      return std::nullopt;
+    }
+    ArchiveContent content;
+    ArchiveSummary& summary = content.summary;
+    summary.version = reader.Version();
+    summary.startIndex = archive.start_index;
+    summary.fileBytes = bytes.size();
+    for (uint32_t n = 0; n < zefdec_count(&archive); ++n) {
+      zefdec_image_info info{};
+      zefdec_info(&archive, n, &info);
+      summary.alphaBits = info.alpha_bits;
+      summary.images.push_back({info.number, info.width, info.height, std::nullopt, 0});
+    }
+    ReadTables(bytes, summary);
+    if (!decode) return content;
+    for (uint32_t n = 0; n < pictures->size(); ++n) {
+      DecodedImage image{(*pictures)[n], {}};
+      if (summary.alphaBits > 0) {
+        image.alpha = cv::Mat(image.bgr.size(), CV_8UC1);
+        if (!DecodeAlpha(archive, n, image.alpha)) {
+          *error = "the alpha of image " + std::to_string(n) + " does not decode";
+          return std::nullopt;
+        }
+      }
+      content.images.push_back(std::move(image));
+    }
+    return content;
+  } catch (const std::bad_alloc&) {
+    *error = "out of memory";
+  } catch (const cv::Exception& exception) {
+    *error = exception.err;
+  }
+  return std::nullopt;
+}
+
+std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint32_t count) {
+  ArchiveSummary summary;
+  summary.version = kVersion3;
+  summary.images.resize(count);
+  ReadTables(bytes, summary);
+  std::vector<uint64_t> sizes;
+  for (const ArchiveImage& image : summary.images) sizes.push_back(image.dataBytes);
+  return sizes;
+}
+
+std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool decode,
+                                              std::string* error) {
+  std::optional<std::vector<uint8_t>> bytes;
+  try {
+    bytes = ReadFileBytes(fileName);
+  } catch (const std::bad_alloc&) {
+    *error = fileName + ": out of memory";
+    return std::nullopt;
+  }
+  if (!bytes) {
+    *error = fileName + ": cannot open the file";
+    return std::nullopt;
+  }
+  std::optional<ArchiveContent> content = OpenArchive(*bytes, decode, error);
+  if (!content) *error = fileName + ": " + *error;
+  return content;
+}
+
+}  // namespace zef::tool

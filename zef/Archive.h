@@ -1,0 +1,53 @@
+// What an archive holds, as `zef info` lists it and `zef extract` writes it:
+// the reader checks the archive and gives the colours, the device decoder
+// gives each pixel's alpha.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zef::tool {
+
+struct ArchiveImage {
+  uint32_t number = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::optional<uint32_t> paletteColours;  // version 3 only
+  uint64_t dataBytes = 0;  // from the image's marker to the next image's, or the end
+};
+
+struct ArchiveSummary {
+  int version = 0;
+  uint32_t startIndex = 0;
+  int alphaBits = 0;  // 0, 1 or 2 in version 3; versions 1 and 2 store a 4-bit nibble
+  uint64_t fileBytes = 0;
+  std::vector<ArchiveImage> images;
+};
+
+struct DecodedImage {
+  cv::Mat bgr;    // CV_8UC3, channels n x 16 as the reader shows them
+  cv::Mat alpha;  // CV_8UC1, code x 255 / (2^bits - 1); empty without alpha
+};
+
+struct ArchiveContent {
+  ArchiveSummary summary;
+  std::vector<DecodedImage> images;  // only when asked for
+};
+
+// No value, with the reader's message in *error, for an archive the
+// reader refuses.
+std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, bool decode,
+                                          std::string* error);
+std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool decode,
+                                              std::string* error);
+
+// Each image's data bytes in a version 3 archive of `count` images that the
+// writer has just made, read from its tables alone: such an archive needs
+// no second check.
+std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint32_t count);
+
+}  // namespace zef::tool

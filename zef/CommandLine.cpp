@@ -1,0 +1,172 @@
+// The command line of `zef`, read with CLI11. Every CLI11 exception ends
+// here: help and version go to standard output with exit 0, misuse to
+// standard error with the usage and exit 2.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <cstdlib>
+
+#include "zef/Commands.h"
+
+#ifndef ZEF_VERSION
+#define ZEF_VERSION "unknown"
+#endif
+
+namespace zef::tool {
+
+namespace {
+
+constexpr int32_t kMaxStartIndex = 10000000;
+constexpr int kMaxJobs = 1024;
+constexpr int kMaxColours = 256;
+
+std::optional<int> WholeNumber(const std::string& text) {
+  int value = 0;
+  const auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (failed != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// "fs" or "fs:<strength>" with a strength above 0 and at most 1.
+std::optional<float> DitherStrength(const std::string& text) {
+  if (text == "none") return 0.0f;
+  if (text == "fs") return 1.0f;
+  if (text.rfind("fs:", 0) != 0) return std::nullopt;
+  char* end = nullptr;
+  const std::string number = text.substr(3);
+  const float strength = std::strtof(number.c_str(), &end);
+  if (number.empty() || *end != '\0' || !(strength > 0 && strength <= 1)) return std::nullopt;
+  return strength;
+}
+
+CLI::Validator ColoursValidator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (text == "auto" || text == "exact") return {};
+        const std::optional<int> count = WholeNumber(text);
+        if (count && *count >= 1 && *count <= kMaxColours) return {};
+        return "must be auto, exact or a number from 1 to 256";
+      },
+      "auto|exact|N");
+}
+
+CLI::Validator DitherValidator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        return DitherStrength(text) ? std::string() : "must be none, fs or fs:<strength in (0, 1]>";
+      },
+      "none|fs[:STRENGTH]");
+}
+
+struct PackArguments {
+  PackOptions options;
+  std::optional<int32_t> startIndex;
+  std::string alpha = "auto";
+  std::string colours = "auto";
+  std::string dither = "none";
+  std::string report;
+  std::optional<std::string> prefix;
+};
+
+void AddPack(CLI::App& app, PackArguments& arguments) {
+  CLI::App* pack = app.add_subcommand("pack", "pack images into an archive");
+  PackOptions& options = arguments.options;
+  CLI::Option* inputs =
+      pack->add_option("inputs", options.inputs, "image files and folders, packed in this order");
+  pack->add_option("--script", options.scriptFile, "take images, masks and settings from a conversion script")
+      ->excludes(inputs);
+  pack->add_option("-o,--output", options.outputFile, "the archive to write");
+  pack->add_option("--start-index", arguments.startIndex, "number of the first image (default 0)")
+      ->check(CLI::Range(0, kMaxStartIndex));
+  pack->add_option("--alpha", arguments.alpha, "alpha values per pixel: auto, 0, 2 or 4")
+      ->check(CLI::IsMember({"auto", "0", "2", "4"}));
+  pack->add_option("--mask-suffix", options.maskSuffix,
+                   "a mask file is named <stem><suffix>.<ext> (default _mask)")
+      ->check(CLI::Validator(
+          [](std::string& text) { return text.empty() ? std::string("must not be empty") : std::string(); },
+          "SUFFIX"));
+  pack->add_option("--colors", arguments.colours, "palette size: auto, exact or at most N")
+      ->check(ColoursValidator());
+  pack->add_option("--dither", arguments.dither, "dithering when colours are reduced")
+      ->check(DitherValidator());
+  pack->add_flag("--compatible", options.compatible,
+                 "cut colours as ZefiConvert does, giving its archive for images that fit");
+  pack->add_option("--report", arguments.report, "print a report on standard output: json")
+      ->check(CLI::IsMember({"json"}));
+  pack->add_option("--header", options.headerFile, "write a C header with the image numbers");
+  pack->add_option("--prefix", arguments.prefix, "prefix of the header's names (default: the archive's stem)");
+  pack->add_option("-j,--jobs", options.jobs, "images decoded and reduced at once (default: all cores)")
+      ->check(CLI::Range(1, kMaxJobs));
+}
+
+void Finish(PackArguments& arguments) {
+  PackOptions& options = arguments.options;
+  options.startIndex = arguments.startIndex;
+  if (arguments.alpha != "auto") options.alphaValues = WholeNumber(arguments.alpha);
+  if (arguments.colours == "exact") {
+    options.colourLimit = ColourLimit::kExact;
+  } else if (arguments.colours != "auto") {
+    options.colourLimit = ColourLimit::kCap;
+    options.colourCap = WholeNumber(arguments.colours).value_or(kMaxColours);
+  }
+  options.ditherStrength = DitherStrength(arguments.dither).value_or(0.0f);
+  options.prefix = arguments.prefix;
+  options.progress = isatty(STDERR_FILENO) == 1;
+}
+
+// The usage of the subcommand that was being read, or of the whole program.
+std::string Usage(const CLI::App& app) {
+  const auto parsed = app.get_subcommands();
+  return parsed.empty() ? app.help() : parsed.back()->help();
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  CLI::App app("packs images into .zef archives, and lists and extracts what archives hold", "zef");
+  app.require_subcommand(1);
+  app.set_version_flag("--version", ZEF_VERSION);
+
+  PackArguments pack;
+  AddPack(app, pack);
+
+  bool infoJson = false;
+  std::string infoArchive;
+  CLI::App* info = app.add_subcommand("info", "list what an archive holds");
+  info->add_flag("--json", infoJson, "as JSON");
+  info->add_option("archive", infoArchive, "the archive")->required();
+
+  std::string extractArchive, extractFolder;
+  CLI::App* extract = app.add_subcommand("extract", "write every image of an archive as <number>.png");
+  extract->add_option("-o,--output", extractFolder, "the folder to write to")->required();
+  extract->add_option("archive", extractArchive, "the archive")->required();
+
+  try {
+    app.parse(argc, argv);
+    CLI::App* packCommand = app.get_subcommand("pack");
+    if (packCommand->parsed()) {
+      if (pack.options.inputs.empty() && pack.options.scriptFile.empty()) {
+        throw CLI::ValidationError("pack", "give image files or folders, or --script");
+      }
+      if (pack.options.outputFile.empty() && pack.options.scriptFile.empty()) {
+        throw CLI::RequiredError("--output");
+      }
+    }
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error, out, err);
+    err << "zef: " << error.what() << "\n\n" << Usage(app);
+    return kExitMisuse;
+  }
+
+  if (app.get_subcommand("pack")->parsed()) {
+    Finish(pack);
+    return RunPack(pack.options, pack.report == "json" ? PackReport::kJson : PackReport::kSummary,
+                   out, err);
+  }
+  if (info->parsed()) return RunInfo(infoArchive, infoJson, out, err);
+  return RunExtract(extractArchive, extractFolder, err);
+}
+
+}  // namespace zef::tool

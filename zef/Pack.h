@@ -1,0 +1,68 @@
+// `zef pack`: images and masks in, one version 3 archive out, with colours
+// reduced where a palette cannot hold them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zef::tool {
+
+enum class ColourLimit {
+  kAuto,   // what the palette holds: 256, 128 with one alpha bit, 64 with two
+  kExact,  // as kAuto, but an image that needs reducing is refused
+  kCap,    // at most PackOptions::colourCap, and at most what the palette holds
+};
+
+struct PackOptions {
+  std::vector<std::string> inputs;  // files and folders
+  std::string scriptFile;           // instead of inputs
+  std::string outputFile;           // may be empty with a script that names one
+  std::optional<int32_t> startIndex;
+  std::optional<int> alphaValues;  // 0, 2 or 4; no value: from the inputs
+  std::string maskSuffix = "_mask";
+  ColourLimit colourLimit = ColourLimit::kAuto;
+  int colourCap = 256;
+  float ditherStrength = 0;  // 0: no dithering
+  // Colours cut and transparent pixels kept as the console tool keeps
+  // them, which also keeps its limit of 64 colours with a mask.
+  bool compatible = false;
+  std::string headerFile;            // empty: none
+  std::optional<std::string> prefix;  // no value: the archive's stem
+  int jobs = 0;  // 0: one per core
+  bool progress = false;
+};
+
+struct PackedImage {
+  std::string file;
+  std::string mask;  // empty: none, or the image's own alpha
+  int32_t number = 0;
+  int width = 0;
+  int height = 0;
+  int coloursBefore = 0;
+  int coloursAfter = 0;
+  bool reduced = false;
+  double psnr = 0;  // of the visible pixels; infinity when they are unchanged
+  uint64_t archiveBytes = 0;
+  uint64_t sourceBytes = 0;  // image and mask file
+};
+
+struct PackResult {
+  std::string archive;
+  int32_t startIndex = 0;
+  int alphaValues = 0;
+  uint64_t archiveBytes = 0;
+  std::vector<PackedImage> images;
+  std::vector<std::string> notes;  // for standard error: names the header had to change
+};
+
+// Most colours the palette of one image holds, by alpha values.
+int PaletteCapacity(int alphaValues);
+
+// Writes the archive, and the header file when one is named, or nothing.
+// No value, with a message naming the file and the cause in *error, on
+// any failure.
+std::optional<PackResult> Pack(const PackOptions& options, std::string* error);
+
+}  // namespace zef::tool

@@ -1,0 +1,125 @@
+#include "zef/Picture.h"
+
+#include <sys/stat.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <new>
+#include <vector>
+
+namespace zef::tool {
+
+namespace {
+
+constexpr double kSixteenToEight = 255.0 / 65535.0;
+constexpr double kUnitToEight = 255.0;
+
+// The picture with 8-bit channels; empty for a depth without a sensible scale.
+cv::Mat ToEightBit(const cv::Mat& picture) {
+  cv::Mat result;
+  switch (picture.depth()) {
+    case CV_8U:
+      return picture;
+    case CV_16U:
+      picture.convertTo(result, CV_8U, kSixteenToEight);
+      return result;
+    case CV_32F:
+    case CV_64F:
+      picture.convertTo(result, CV_8U, kUnitToEight);
+      return result;
+    default:
+      return {};
+  }
+}
+
+cv::Mat Read(const std::string& fileName, std::string* error, uint64_t* fileBytes = nullptr) {
+  // One look at the file gives both answers; the image library's own
+  // message for a missing file would be a warning on the console.
+  struct stat status {};
+  if (stat(fileName.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    *error = fileName + ": no such file";
+    return {};
+  }
+  if (fileBytes) *fileBytes = uint64_t(status.st_size);
+  cv::Mat picture = cv::imread(fileName, cv::IMREAD_UNCHANGED);
+  if (picture.empty()) {
+    *error = fileName + ": not a picture the image library can decode";
+    return {};
+  }
+  cv::Mat eightBit = ToEightBit(picture);
+  if (eightBit.empty() || eightBit.dims != 2 || eightBit.channels() > 4) {
+    *error = fileName + ": unsupported pixel layout";
+    return {};
+  }
+  return eightBit;
+}
+
+}  // namespace
+
+std::optional<Picture> LoadPicture(const std::string& fileName, std::string* error) {
+  try {
+    Picture result;
+    const cv::Mat picture = Read(fileName, error, &result.fileBytes);
+    if (picture.empty()) return std::nullopt;
+    switch (picture.channels()) {
+      case 1:
+        cv::cvtColor(picture, result.bgr, cv::COLOR_GRAY2BGR);
+        break;
+      case 2: {
+        std::vector<cv::Mat> planes;
+        cv::split(picture, planes);
+        cv::cvtColor(planes[0], result.bgr, cv::COLOR_GRAY2BGR);
+        result.alpha = planes[1];
+        break;
+      }
+      case 3:
+        result.bgr = picture;
+        break;
+      default:
+        cv::cvtColor(picture, result.bgr, cv::COLOR_BGRA2BGR);
+        cv::extractChannel(picture, result.alpha, 3);
+        break;
+    }
+    if (!result.alpha.empty()) {
+      double lowest = 0;
+      cv::minMaxLoc(result.alpha, &lowest);
+      result.translucent = lowest < 255;
+    }
+    return result;
+  } catch (const cv::Exception& exception) {
+    *error = fileName + ": " + exception.err;
+  } catch (const std::bad_alloc&) {
+    *error = fileName + ": out of memory";
+  }
+  return std::nullopt;
+}
+
+std::optional<cv::Mat> LoadMask(const std::string& fileName, std::string* error,
+                                uint64_t* fileBytes) {
+  try {
+    const cv::Mat picture = Read(fileName, error, fileBytes);
+    if (picture.empty()) return std::nullopt;
+    cv::Mat mask;
+    switch (picture.channels()) {
+      case 1:
+        return picture;
+      case 2:
+        cv::extractChannel(picture, mask, 0);
+        return mask;
+      case 3:
+        cv::cvtColor(picture, mask, cv::COLOR_BGR2GRAY);
+        return mask;
+      default:
+        cv::cvtColor(picture, mask, cv::COLOR_BGRA2GRAY);
+        return mask;
+    }
+  } catch (const cv::Exception& exception) {
+    *error = fileName + ": " + exception.err;
+  } catch (const std::bad_alloc&) {
+    *error = fileName + ": out of memory";
+  }
+  return std::nullopt;
+}
+
+}  // namespace zef::tool
