@@ -2,17 +2,16 @@
 // the colour check, writing, size report), against only loading the same
 // files with the imaging library.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <opencv2/imgcodecs.hpp>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "bench/Cases.h"
 #include "bench/Scratch.h"
+#include "bench/SilencedOutput.h"
 #include "bench/SpriteSet.h"
 #include "bench/Targets.h"
+#include "bench/Threads.h"
 #include "frontend/LoadImages.h"
 #include "frontend/RunState.h"
 #include "frontend/Script.h"
@@ -34,34 +33,13 @@ const SpriteSet& Sprites() {
   return set;
 }
 
-// The tool's messages go to standard output; while it runs here they are
-// sent nowhere, so that they neither mix with the report nor cost a
-// terminal's time.
-class SilencedOutput {
- public:
-  SilencedOutput() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    dup2(nowhere, STDOUT_FILENO);
-    close(nowhere);
-  }
-  ~SilencedOutput() {
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-  SilencedOutput(const SilencedOutput&) = delete;
-  SilencedOutput& operator=(const SilencedOutput&) = delete;
-
- private:
-  int saved_;
-};
-
 void Convert(benchmark::State& state) {
   const SpriteSet& set = Sprites();
   bool converted = true;
   {
+    // The tool's work on the benchmark's own thread, whose CPU time is
+    // measured, as it has always been compared.
+    OneThread oneThread;
     SilencedOutput silenced;
     for (auto _ : state) {
       zef::frontend::RunState run;

@@ -15,17 +15,21 @@ namespace {
 constexpr int kKeptMemory = 1 << 30;
 
 // Passes everything to the console and keeps, per benchmark, the best CPU
-// time per iteration over the repetitions: the machine is shared, and the
-// best run is the one least disturbed by others.
+// and wall-clock times per iteration over the repetitions: the machine is
+// shared, and the best run is the one least disturbed by others.
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
-      const double seconds = run.cpu_accumulated_time / double(run.iterations);
+      const zefbench::Timing timing{run.cpu_accumulated_time / double(run.iterations),
+                                    run.real_accumulated_time / double(run.iterations)};
       const std::string name = run.run_name.str();
-      auto [entry, added] = results_.emplace(name, seconds);
-      if (!added) entry->second = std::min(entry->second, seconds);
+      auto [entry, added] = results_.emplace(name, timing);
+      if (!added) {
+        entry->second.cpu = std::min(entry->second.cpu, timing.cpu);
+        entry->second.wall = std::min(entry->second.wall, timing.wall);
+      }
     }
     ConsoleReporter::ReportRuns(runs);
   }

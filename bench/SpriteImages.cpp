@@ -103,6 +103,48 @@ Sprite MakeSprite(int width, int height, int colours, uint32_t seed) {
   return MakeSprite(width, height, colours, colours - 1, seed);
 }
 
+Sprite MakePixelSprite(int side, int colours, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::mt19937 colourRandom(seed ^ kColourSeedSalt);
+  const std::vector<cv::Scalar> palette = DistinctColours(colours, colourRandom);
+  Sprite sprite{cv::Mat(side, side, CV_8UC3, palette[0]), cv::Mat::zeros(side, side, CV_8UC1)};
+  if (colours < 2) return sprite;
+  // The figure: an ellipse filling most of the square, its outline made
+  // ragged row by row as hand-drawn figures are.
+  std::uniform_real_distribution<double> radius(side * 0.4, side * 0.5);
+  std::uniform_int_distribution<int> ragged(-1, 1);
+  // Single pixels and pairs most, as shading and outlines are drawn.
+  std::discrete_distribution<int> runLength({0, 3, 3, 2});
+  std::uniform_int_distribution<int> figureColour(1, colours - 1);
+  const double centre = (side - 1) / 2.0, rx = radius(random), ry = radius(random);
+  int runs = 0, previous = 0;
+  for (int y = 0; y < side; ++y) {
+    const double dy = (y - centre) / ry;
+    if (dy * dy >= 1.0) continue;
+    const int half = int(rx * std::sqrt(1.0 - dy * dy));
+    const int begin = std::max(0, int(centre) - half + ragged(random));
+    const int end = std::min(side, int(centre) + half + 1 + ragged(random));
+    cv::Vec3b* row = sprite.image.ptr<cv::Vec3b>(y);
+    uint8_t* maskRow = sprite.mask.ptr<uint8_t>(y);
+    for (int x = begin; x < end;) {
+      // Every figure colour comes once in turn before chance takes over,
+      // so that the sprite holds all of them.
+      int colour = runs < colours - 1 ? 1 + runs : figureColour(random);
+      if (colour == previous) colour = colour % (colours - 1) + 1;
+      if (colour == previous) colour = 0;  // two colours only: one figure colour
+      const cv::Scalar& value = palette[size_t(colour)];
+      const int stop = std::min(end, x + runLength(random));
+      for (; x < stop; ++x) {
+        row[x] = cv::Vec3b(uint8_t(value[0]), uint8_t(value[1]), uint8_t(value[2]));
+        maskRow[x] = kOpaque;
+      }
+      previous = colour;
+      ++runs;
+    }
+  }
+  return sprite;
+}
+
 int CountColours(const cv::Mat& image) {
   std::array<bool, zef::kColourTableSize> seen{};
   int count = 0;

@@ -25,6 +25,13 @@ Sprite MakeSprite(int width, int height, int colours, int shapes, uint32_t seed)
 // With one shape per colour.
 Sprite MakeSprite(int width, int height, int colours, uint32_t seed);
 
+// Detailed pixel art: a blob-shaped figure on a flat background, drawn in
+// short runs (1 to 3 pixels, mostly 1 or 2; neighbours always of different colours) of
+// `colours` - 1 figure colours, each of which appears. The mask is 255 on
+// the figure and 0 on the background. Needs a figure of at least
+// `colours` - 1 runs, which a 32 x 32 sprite of up to 64 colours has.
+Sprite MakePixelSprite(int side, int colours, uint32_t seed);
+
 // Distinct colours at the archive's 4-bit precision.
 int CountColours(const cv::Mat& image);
 

@@ -16,19 +16,23 @@ void AddTarget(const Target& target) { AllTargets().push_back(target); }
 
 int PrintSummary(const Results& results) {
   int missed = 0;
-  std::printf("\n== targets: CPU time of each case / CPU time of its baseline, best of the repetitions\n");
+  std::printf("\n== targets: CPU time of each case / CPU time of its baseline, best of the repetitions\n"
+              "   (wall-clock time for both where the case says so)\n");
   std::printf("%-52s %10s %9s  %s\n", "case", "ratio", "target", "result");
   for (const Target& target : AllTargets()) {
     std::string note;
     const bool binding = !target.binds || target.binds(&note);
     const auto measured = results.find(target.measured);
     const auto baseline = results.find(target.baseline);
-    if (measured == results.end() || baseline == results.end() || baseline->second <= 0) {
+    const auto seconds = [&target](const Timing& timing) {
+      return target.wallTime ? timing.wall : timing.cpu;
+    };
+    if (measured == results.end() || baseline == results.end() || seconds(baseline->second) <= 0) {
       std::printf("%-52s %10s %9s  not measured\n", target.label.c_str(), "-", "-");
       continue;
     }
     const double ratio =
-        (measured->second / target.measuredPer) / (baseline->second / target.baselinePer);
+        (seconds(measured->second) / target.measuredPer) / (seconds(baseline->second) / target.baselinePer);
     const bool met = ratio <= target.limit;
     if (binding && !met) ++missed;
     const char* verdict = !binding ? "shown only" : met ? "met" : "MISSED";

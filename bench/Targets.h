@@ -21,12 +21,19 @@ struct Target {
   // When given and false, the line is shown but binds nothing: the target
   // holds only for some cases. Fills in the note that says why.
   std::function<bool(std::string* note)> binds = nullptr;
+  // Compare wall-clock times rather than the CPU time of the benchmark's
+  // thread: needed where the work is spread over other threads.
+  bool wallTime = false;
 };
 
 void AddTarget(const Target& target);
 
-// Seconds per iteration by benchmark name; the best of the repetitions.
-using Results = std::map<std::string, double>;
+// Seconds per iteration by benchmark name; each the best of the repetitions.
+struct Timing {
+  double cpu = 0;
+  double wall = 0;
+};
+using Results = std::map<std::string, Timing>;
 
 // One line per target. Returns the number of binding targets that were
 // measured and missed.

@@ -30,10 +30,25 @@ int MakeSpriteSetTool(int argc, char** argv) {
   return 0;
 }
 
+// --tool-pixel-art-set FOLDER: the sprites of the pixel-art case with
+// their script, for profiling the tool on them.
+int MakePixelArtSetTool(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: zef_bench --tool-pixel-art-set FOLDER\n");
+    return 1;
+  }
+  std::filesystem::create_directories(argv[2]);
+  const SpriteSet set = MakePixelArtSet(argv[2]);
+  std::printf("script %s\narchive %s\nmean_run %.3f\n", set.script.c_str(), set.archive.c_str(),
+              set.meanRun);
+  return 0;
+}
+
 // --tool-idle: starts and ends; the memory of the program itself.
 int IdleTool(int, char**) { return 0; }
 
-const bool kRegistered = (AddTool("sprite-set", MakeSpriteSetTool), AddTool("idle", IdleTool), true);
+const bool kRegistered = (AddTool("sprite-set", MakeSpriteSetTool),
+                          AddTool("pixel-art-set", MakePixelArtSetTool), AddTool("idle", IdleTool), true);
 
 }  // namespace
 

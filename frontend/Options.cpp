@@ -41,4 +41,15 @@ void PrintUsage() {
   AwaitKeyPress();
 }
 
+int ThreadSetting(const char* value) {
+  if (value == nullptr || *value == '\0') return 0;
+  int threads = 0;
+  for (const char* digit = value; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return 0;
+    threads = threads * 10 + (*digit - '0');
+    if (threads > kMostThreads) return 0;
+  }
+  return threads;
+}
+
 }  // namespace zef::frontend

@@ -1,9 +1,12 @@
 // ZefiConvert: converts the images named in a conversion script into one
 // .zef archive, or shows the images of an archive. Every run ends with a
 // key wait and exit code 0; success and failure show only on the console.
+#include <opencv2/core/utility.hpp>
 #include <opencv2/core/utils/logger.hpp>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
@@ -61,6 +64,11 @@ int main(int argc, char** argv) {
   // The library's own warnings would mix into the tool's messages.
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
   try {
+    // ZEF_THREADS: how many threads load the images; one per core without
+    // it and at most. More would only wait, and the thread library would
+    // warn of them on the console.
+    const int threads = zef::frontend::ThreadSetting(std::getenv(zef::frontend::kThreadsVariable));
+    if (threads > 0) cv::setNumThreads(std::min(threads, std::max(1, cv::getNumberOfCPUs())));
     zef::frontend::RunState run;
     zef::frontend::Run(run, argc, argv);
   } catch (const std::exception&) {

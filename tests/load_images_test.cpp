@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <random>
 
 #include "TestImages.h"
 #include "frontend/LoadImages.h"
@@ -75,6 +78,74 @@ TEST_F(LoadImagesTest, FileThatIsNoImageCannotBeLoaded) {
   EXPECT_TRUE(run_.sourceImages.empty());
   EXPECT_EQ(output_, "Loading image files...\nLoading " + run_.imageFileNames[0] +
                          "\nCould not load image " + run_.imageFileNames[0] + "...\n");
+}
+
+// Colours count as the archive keeps them, by their top four bits per
+// channel: noise in the low bits adds none, and the count in the message
+// is the writer's palette size.
+TEST_F(LoadImagesTest, ColourCountIsThatOfTheWritersPalette) {
+  std::mt19937 random(11);
+  for (int colours : {1, 63, 64, 65, 300}) {
+    SCOPED_TRACE(colours);
+    cv::Mat image = zeftest::ImageWithColours(colours);
+    cv::Mat noisy;
+    cv::repeat(image, 3, 2, noisy);
+    noisy.forEach<cv::Vec3b>([&random](cv::Vec3b& pixel, const int*) {
+      for (int c = 0; c < 3; ++c) pixel[c] = uint8_t(pixel[c] | (random() & 15));
+    });
+    const size_t palette = run_.writer.BuildPalette(noisy)->size();
+    ASSERT_EQ(palette, size_t(colours));
+    run_.ReleaseImages();
+    run_.imageFileNames = {Save("noisy.png", noisy)};
+    EXPECT_EQ(Load(), colours <= 64) << output_;
+    if (colours > 64) {
+      EXPECT_NE(output_.find("Too many Colors (" + std::to_string(palette) + ")"), std::string::npos)
+          << output_;
+    }
+  }
+}
+
+// A mask is taken as the colour load and grey conversion of old give it,
+// however it is stored; greyscale PNG files take a shorter way there.
+TEST_F(LoadImagesTest, MasksHaveTheGreyOfTheirColourLoadInEveryStorage) {
+  cv::Mat grey(5, 7, CV_8UC1);
+  for (int y = 0; y < grey.rows; ++y) {
+    for (int x = 0; x < grey.cols; ++x) grey.at<uint8_t>(y, x) = uint8_t(x * 37 + y * 11);
+  }
+  cv::Mat wide;
+  grey.convertTo(wide, CV_16U, 257.0, 3.0);
+  cv::Mat colour(5, 7, CV_8UC3);
+  colour.forEach<cv::Vec3b>([](cv::Vec3b& pixel, const int* at) {
+    pixel = cv::Vec3b(uint8_t(at[1] * 40), uint8_t(at[0] * 60), uint8_t(255 - at[1] * 30));
+  });
+  const struct {
+    const char* name;
+    cv::Mat mask;
+    std::vector<int> flags;
+  } cases[] = {
+      {"grey.png", grey, {}},
+      {"grey16.png", wide, {}},
+      {"bilevel.png", grey > 100, {cv::IMWRITE_PNG_BILEVEL, 1}},
+      {"colour.png", colour, {}},
+      {"grey.jpg", grey, {}},
+      {"grey.bmp", grey, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = (dir_ / c.name).string();
+    ASSERT_TRUE(cv::imwrite(path, c.mask, c.flags));
+    cv::Mat expected;
+    cv::cvtColor(cv::imread(path, cv::IMREAD_COLOR), expected, cv::COLOR_BGR2GRAY);
+    run_.ReleaseImages();
+    run_.imageFileNames = {Save("image.png", zeftest::FlatImage(7, 5, {1, 2, 3}))};
+    run_.maskFileNames = {path};
+    ASSERT_TRUE(Load()) << output_;
+    EXPECT_NE(output_.find("converting Mask. From 8 bpp and 3 channels to 8 bpp and 1 channel\n"),
+              std::string::npos);
+    ASSERT_EQ(run_.sourceMasks.size(), 1u);
+    ASSERT_EQ(run_.sourceMasks[0].type(), CV_8UC1);
+    EXPECT_EQ(cv::countNonZero(run_.sourceMasks[0] != expected), 0);
+  }
 }
 
 }  // namespace
