@@ -25,7 +25,8 @@ constexpr int kLongestMagnifiedSide = 1024;
 constexpr int kDifferenceStepWidth = 2;
 constexpr int kDifferenceSteps = 16;
 constexpr int kLegendStepPixels = 12;
-constexpr int kPngCompression = 9;
+// Level 9 makes a page of 3000 icons 2 % smaller at four times the time.
+constexpr int kPngCompression = 6;
 constexpr double kBytesPerKilobyte = 1024.0;
 
 const char kStyle[] = R"(
