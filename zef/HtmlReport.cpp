@@ -304,8 +304,8 @@ std::optional<std::string> HtmlPage(const PackResult& result,
         "style-src 'unsafe-inline'\">"
         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>" +
         name + " &middot; zef pack</title><style>" + kStyle + "</style></head><body>\n<h1>" + name +
-        "</h1><p class=\"lead\">Each image as loaded, as the archive shows it, and where they differ. "
-        "Most changed first (lowest PSNR of the visible pixels), then the unchanged ones by number.</p>\n" +
+        "</h1><p class=\"lead\">Each image as loaded, as the archive shows it, and where they differ: "
+        "most changed first (lowest PSNR of the visible pixels), unchanged ones last.</p>\n" +
         summary + "<main class=\"images\">\n";
     size_t total = page.size();
     for (const std::string& block : blocks) total += block.size();
