@@ -533,21 +533,37 @@ struct PageImage {
   std::map<std::string, std::string> figures;
 };
 
+// Regular expressions only over short stretches: the library's matcher
+// recurses once per character, and a picture's text runs to kilobytes.
 std::vector<PageImage> ImageBlocks(const std::string& page) {
-  static const std::regex kBlock(R"re(<section class="image[^"]*" id="([^"]*)"><h2>(.*?)</h2>(.*?)</section>)re");
-  static const std::regex kPicture(
-      R"re(<img class="(\w+)" alt="[^"]*" width="(\d+)" height="(\d+)" src="data:image/png;base64,([^"]*)">)re");
+  static const std::regex kHead(R"re(^<section class="image[^"]*" id="([^"]*)"><h2>(.*)</h2>$)re");
+  static const std::regex kPicture(R"re(^<img class="(\w+)" alt="[^"]*" width="(\d+)" height="(\d+)" src=$)re");
   static const std::regex kFigure(R"re(<span class="([\w-]+)">([^<]*)</span>)re");
+  const std::string lead = "\"data:image/png;base64,";
   std::vector<PageImage> blocks;
-  for (std::sregex_iterator b(page.begin(), page.end(), kBlock), end; b != end; ++b) {
-    PageImage image{(*b)[1], (*b)[2], {}, {}};
-    const std::string body = (*b)[3];
-    for (std::sregex_iterator p(body.begin(), body.end(), kPicture); p != end; ++p) {
-      image.pictures[(*p)[1]] = {cv::imdecode(FromBase64((*p)[4]), cv::IMREAD_UNCHANGED),
-                                 std::stoi((*p)[2]), std::stoi((*p)[3])};
+  for (size_t at = 0; (at = page.find("<section", at)) != std::string::npos;) {
+    const size_t pictures = page.find("<div", at), end = page.find("</section>", at);
+    std::smatch head;
+    const std::string headText = page.substr(at, pictures - at);
+    if (pictures > end || !std::regex_match(headText, head, kHead)) break;
+    PageImage image{head[1], head[2], {}, {}};
+    for (at = page.find("<img", pictures); at < end; at = page.find("<img", at)) {
+      const size_t data = page.find(lead, at), close = page.find('"', data + lead.size());
+      std::smatch tag;
+      const std::string tagText = page.substr(at, data - at);
+      if (close > end || !std::regex_match(tagText, tag, kPicture)) break;
+      const std::string text = page.substr(data + lead.size(), close - data - lead.size());
+      image.pictures[tag[1]] = {cv::imdecode(FromBase64(text), cv::IMREAD_UNCHANGED), std::stoi(tag[2]),
+                                std::stoi(tag[3])};
+      at = close;
     }
-    for (std::sregex_iterator f(body.begin(), body.end(), kFigure); f != end; ++f) image.figures[(*f)[1]] = (*f)[2];
+    const size_t figuresAt = std::min(end, page.find("<p class=\"figures\"", pictures));
+    const std::string figures = page.substr(figuresAt, end - figuresAt);
+    for (std::sregex_iterator f(figures.begin(), figures.end(), kFigure), last; f != last; ++f) {
+      image.figures[(*f)[1]] = (*f)[2];
+    }
     blocks.push_back(std::move(image));
+    at = end;
   }
   return blocks;
 }
