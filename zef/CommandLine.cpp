@@ -94,8 +94,9 @@ void AddPack(CLI::App& app, PackArguments& arguments) {
       ->check(DitherValidator());
   pack->add_flag("--compatible", options.compatible,
                  "cut colours as ZefiConvert does, giving its archive for images that fit");
-  pack->add_option("--report", arguments.report, "print a report on standard output: json")
-      ->check(CLI::IsMember({"json"}));
+  pack->add_option("--report", arguments.report,
+                   "print a report on standard output: json, or html (a page with every image)")
+      ->check(CLI::IsMember({"json", "html"}));
   pack->add_option("--header", options.headerFile, "write a C header with the image numbers");
   pack->add_option("--prefix", arguments.prefix, "prefix of the header's names (default: the archive's stem)");
   pack->add_option("-j,--jobs", options.jobs, "images decoded and reduced at once (default: all cores)")
@@ -205,8 +206,10 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
 
   if (app.get_subcommand("pack")->parsed()) {
     Finish(pack);
-    return RunPack(pack.options, pack.report == "json" ? PackReport::kJson : PackReport::kSummary,
-                   out, err);
+    const PackReport report = pack.report == "json"   ? PackReport::kJson
+                              : pack.report == "html" ? PackReport::kHtml
+                                                      : PackReport::kSummary;
+    return RunPack(pack.options, report, out, err);
   }
   if (embedCommand->parsed()) {
     embed.options.format = embed.format == "bin" ? EmbedFormat::kBinary : EmbedFormat::kC;

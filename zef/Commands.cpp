@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "zef/Archive.h"
+#include "zef/HtmlReport.h"
 #include "zef/PendingFile.h"
 #include "zef/Report.h"
 
@@ -88,7 +89,26 @@ bool WritePng(const std::string& fileName, const DecodedImage& image, std::strin
 
 int RunPack(const PackOptions& options, PackReport report, std::ostream& out, std::ostream& err) {
   std::string error;
-  const std::optional<PackResult> result = Pack(options, &error);
+  PackOptions settings = options;
+  std::string page;
+  if (report == PackReport::kHtml) {
+    // The page is made from the written archive, decoded as `extract`
+    // decodes it, before the archive takes its name: a page that cannot
+    // be made fails the pack.
+    settings.beforeCommit = [&page, jobs = options.jobs](const WrittenArchive& written,
+                                                         std::string* error) {
+      const std::optional<ArchiveContent> content = OpenArchive(written.bytes, true, error);
+      if (!content) {
+        *error = written.result.archive + ": " + *error;
+        return false;
+      }
+      std::optional<std::string> html = HtmlPage(written.result, written.sources, *content, jobs, error);
+      if (!html) return false;
+      page = std::move(*html);
+      return true;
+    };
+  }
+  const std::optional<PackResult> result = Pack(settings, &error);
   if (!result) {
     err << kProgram << error << "\n";
     return kExitFailed;
@@ -96,6 +116,8 @@ int RunPack(const PackOptions& options, PackReport report, std::ostream& out, st
   for (const std::string& note : result->notes) err << kProgram << note << "\n";
   if (report == PackReport::kJson) {
     out << ReportJson(*result).dump(2) << "\n";
+  } else if (report == PackReport::kHtml) {
+    out << page;
   } else {
     err << SummaryLine(*result) << "\n";
   }

@@ -13,7 +13,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitMisuse = 2;
 
-enum class PackReport { kSummary, kJson };
+enum class PackReport { kSummary, kJson, kHtml };
 
 int RunPack(const PackOptions& options, PackReport report, std::ostream& out, std::ostream& err);
 int RunInfo(const std::string& archive, bool json, std::ostream& out, std::ostream& err);

@@ -32,6 +32,7 @@ struct Work {
   InputItem item;
   Picture picture;
   cv::Mat alpha;  // the mask file or the picture's own alpha channel
+  cv::Mat sourceAlpha;  // the same, kept as loaded for a look at the result
   cv::Mat result;
   PackedImage packed;
   std::string error;  // empty: fine so far
@@ -61,6 +62,7 @@ void Load(Work& work) {
 struct Reduction {
   int cap = 256;
   bool exact = false;
+  bool keepSource = false;
   quantize::ReduceOptions options;
 };
 
@@ -86,9 +88,9 @@ void Reduce(Work& work, const Reduction& reduction) {
     packed.psnr = quantize::VisiblePsnr(work.picture.bgr, alpha, reduction.options.alphaValues,
                                         result->bgr);
     work.result = std::move(result->bgr);
-    // The source is not needed past this point; thousands of images in
-    // flight should not hold it twice.
-    work.picture.bgr.release();
+    // The source is not needed past this point, unless someone is to look
+    // at it; thousands of images in flight should not hold it twice.
+    if (!reduction.keepSource) work.picture.bgr.release();
   } catch (const std::bad_alloc&) {
     work.error = work.item.image + ": out of memory";
   } catch (const cv::Exception& exception) {
@@ -198,6 +200,11 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
       return false;
     }
   }
+  if (options.beforeCommit) {
+    std::vector<SourcePicture> sources;
+    for (Work& work : works) sources.push_back({work.picture.bgr, work.sourceAlpha});
+    if (!options.beforeCommit(WrittenArchive{result, *bytes, sources}, error)) return false;
+  }
   return archive->Commit(error) && (!header || header->Commit(error));
 }
 
@@ -218,6 +225,7 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
       ParallelFor(works.size(), options.jobs, [&](size_t n) {
         try {
           Load(works[n]);
+          works[n].sourceAlpha = works[n].alpha;
         } catch (const std::bad_alloc&) {
           works[n].error = works[n].item.image + ": out of memory";
         }
@@ -248,6 +256,7 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
       reduction.cap = std::min(reduction.cap, options.colourCap);
     }
     reduction.exact = options.colourLimit == ColourLimit::kExact;
+    reduction.keepSource = bool(options.beforeCommit);
     reduction.options.maxColors = reduction.cap;
     reduction.options.levels = options.compatible ? quantize::Levels::kCut : quantize::Levels::kNearest;
     reduction.options.ditherStrength = options.ditherStrength;

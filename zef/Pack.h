@@ -2,12 +2,34 @@
 // reduced where a palette cannot hold them.
 #pragma once
 
+#include <opencv2/core.hpp>
+
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace zef::tool {
+
+struct PackResult;
+
+// An input as it was loaded, before any colour was changed.
+struct SourcePicture {
+  cv::Mat bgr;    // CV_8UC3
+  cv::Mat alpha;  // CV_8UC1: the mask file or the picture's own alpha; empty: none
+};
+
+// The archive just written, before it takes its name.
+struct WrittenArchive {
+  const PackResult& result;
+  const std::vector<uint8_t>& bytes;
+  const std::vector<SourcePicture>& sources;  // in input order
+};
+
+// A last look at the written archive: false, with the cause in *error,
+// fails the pack, and no archive is left.
+using ArchiveCheck = std::function<bool(const WrittenArchive&, std::string* error)>;
 
 enum class ColourLimit {
   kAuto,   // what the palette holds: 256, 128 with one alpha bit, 64 with two
@@ -32,6 +54,8 @@ struct PackOptions {
   std::optional<std::string> prefix;  // no value: the archive's stem
   int jobs = 0;  // 0: one per core
   bool progress = false;
+  // When set, the sources stay in memory until the archive is written.
+  ArchiveCheck beforeCommit;
 };
 
 struct PackedImage {

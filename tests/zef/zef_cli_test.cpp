@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <map>
+#include <regex>
 #include <set>
 
 #include "archive/ZefImgReader.h"
@@ -342,10 +344,8 @@ TEST_P(ExitCodeTest, ExitCodeAndMessage) {
   const ZefResult run = Zef(c.arguments);
   EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
   EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-  if (c.exitCode == 2) {
-    EXPECT_NE(run.err.find("Usage:"), std::string::npos) << run.err;
-    EXPECT_EQ(run.out, "");
-  }
+  if (c.exitCode == 2) EXPECT_NE(run.err.find("Usage:"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
   // No failed run leaves a file of its own behind.
   EXPECT_EQ(Listing(), (std::vector<std::string>{"a.png", "b.png", "b_mask.png", "bad.txt", "broken.zef",
                                                 "notes.png"}));
@@ -369,6 +369,7 @@ const ExitCase kExitCases[] = {
     {"ExtractWithoutFolder", {"extract", "x.zef"}, 2, "--output"},
     {"MissingInput", {"pack", "a.png", "gone.png", "-o", "x.zef"}, 1, "gone.png"},
     {"NotAPicture", {"pack", "a.png", "notes.png", "-o", "x.zef"}, 1, "notes.png"},
+    {"NotAPictureForThePage", {"pack", "a.png", "notes.png", "-o", "x.zef", "--report", "html"}, 1, "notes.png"},
     {"MaskOfOtherSize", {"pack", "b.png", "-o", "x.zef"}, 1, "b_mask.png"},
     {"MissingScript", {"pack", "--script", "none.txt"}, 1, "could not open file none.txt"},
     {"IncompleteScript", {"pack", "--script", "bad.txt"}, 1, "bad.txt: Missing StartIndex..."},
@@ -520,6 +521,190 @@ TEST_F(ZefCliTest, HeaderNamesEveryImageOnceAndSaysWhichItRenamed) {
   std::ifstream bare(dir_ / "bare.h");
   const std::string text((std::istreambuf_iterator<char>(bare)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("#define ZEF_1UP 0\n#define ICON 1\n"), std::string::npos) << text;
+}
+
+// --- the page of every image ------------------------------------------------
+
+Bytes FromBase64(const std::string& text) {
+  static const std::string kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  Bytes bytes;
+  uint32_t group = 0, bits = 0;
+  for (const char c : text.substr(0, text.find('='))) {
+    group = group << 6 | uint32_t(kDigits.find(c));
+    if ((bits += 6) >= 8) bytes.push_back(uint8_t(group >> (bits -= 8)));
+  }
+  return bytes;
+}
+
+struct PagePicture {
+  cv::Mat picture;  // as its PNG decodes
+  int width, height;  // as shown, in CSS px
+};
+
+// One image's block as a reader finds it: by its id, its pictures by
+// class, its figures by the class of their span.
+struct PageImage {
+  std::string id, title;
+  std::map<std::string, PagePicture> pictures;
+  std::map<std::string, std::string> figures;
+};
+
+// Regular expressions only over short stretches: the library's matcher
+// recurses once per character, and a picture's text runs to kilobytes.
+std::vector<PageImage> ImageBlocks(const std::string& page) {
+  static const std::regex kHead(R"re(^<section class="image[^"]*" id="([^"]*)"><h2>(.*)</h2>$)re");
+  static const std::regex kPicture(R"re(^<img class="(\w+)" alt="[^"]*" width="(\d+)" height="(\d+)" src=$)re");
+  static const std::regex kFigure(R"re(<span class="([\w-]+)">([^<]*)</span>)re");
+  const std::string lead = "\"data:image/png;base64,";
+  std::vector<PageImage> blocks;
+  for (size_t at = 0; (at = page.find("<section", at)) != std::string::npos;) {
+    const size_t pictures = page.find("<div", at), end = page.find("</section>", at);
+    std::smatch head;
+    const std::string headText = page.substr(at, pictures - at);
+    if (pictures > end || !std::regex_match(headText, head, kHead)) break;
+    PageImage image{head[1], head[2], {}, {}};
+    for (at = page.find("<img", pictures); at < end; at = page.find("<img", at)) {
+      const size_t data = page.find(lead, at), close = page.find('"', data + lead.size());
+      std::smatch tag;
+      const std::string tagText = page.substr(at, data - at);
+      if (close > end || !std::regex_match(tagText, tag, kPicture)) break;
+      const std::string text = page.substr(data + lead.size(), close - data - lead.size());
+      image.pictures[tag[1]] = {cv::imdecode(FromBase64(text), cv::IMREAD_UNCHANGED), std::stoi(tag[2]),
+                                std::stoi(tag[3])};
+      at = close;
+    }
+    const size_t figuresAt = std::min(end, page.find("<p class=\"figures\"", pictures));
+    const std::string figures = page.substr(figuresAt, end - figuresAt);
+    for (std::sregex_iterator f(figures.begin(), figures.end(), kFigure), last; f != last; ++f) {
+      image.figures[(*f)[1]] = (*f)[2];
+    }
+    blocks.push_back(std::move(image));
+    at = end;
+  }
+  return blocks;
+}
+
+std::string Figure(const std::string& page, const std::string& id) {
+  const size_t at = page.find("id=\"" + id + "\">");
+  return at == std::string::npos ? "" : page.substr(at + id.size() + 6, page.find('<', at) - at - id.size() - 6);
+}
+
+std::string PsnrText(const json& psnr) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f dB", psnr.is_null() ? 0.0 : psnr.get<double>());
+  return psnr.is_null() ? "&infin;" : text;
+}
+
+// An alpha ramp whose first columns are fully transparent.
+cv::Mat HiddenEdge(int width, int height) {
+  cv::Mat alpha = AlphaRamp(width, height);
+  alpha.colRange(0, width / 4).setTo(0);
+  return alpha;
+}
+
+TEST_F(ZefCliTest, PageShowsEveryImageAsTheArchiveHoldsItMostChangedFirst) {
+  std::mt19937 random(5);
+  Save("set/rich.png", WithAlpha(ManyColours(30, 12, 200, 0), HiddenEdge(30, 12)));
+  Save("set/richer.png", WithAlpha(ManyColours(24, 20, 250, 3), AlphaRamp(24, 20)));
+  Save("set/plain.png", LevelImage(8, 8, 1));
+  Save("set/a&b<c>.png", LevelImage(5, 9, 2));
+  Save("set/ship.png", RandomImage(random, 16, 6, 10));
+  Save("set/ship_mask.png", HiddenEdge(16, 6));
+  const std::vector<std::string> pack = {"pack", "set", "-o", "out.zef", "--start-index", "4", "--report"};
+  auto withArguments = [&pack](std::vector<std::string> more) {
+    more.insert(more.begin(), pack.begin(), pack.end());
+    return more;
+  };
+  const ZefResult reported = Zef(withArguments({"json"}));
+  const Bytes archive = FileBytes("out.zef");
+  const ZefResult paged = Zef(withArguments({"html", "--jobs", "1"}));
+  ASSERT_EQ(paged.exitCode, 0) << paged.err;
+  EXPECT_EQ(paged.err, "");
+  EXPECT_EQ(FileBytes("out.zef"), archive);
+  EXPECT_EQ(Zef(withArguments({"html", "--jobs", "2"})).out, paged.out);
+  const std::string& page = paged.out;
+  const json report = json::parse(reported.out), &images = report["images"], &totals = report["totals"];
+  ASSERT_EQ(images.size(), 5u);
+  EXPECT_EQ(totals["reduced"], 2);  // so that the set tries both parts of the order
+  EXPECT_EQ(std::count_if(images.begin(), images.end(), [](const json& i) { return i["psnr"].is_null(); }), 2);
+
+  // The page stands alone: no script, nothing fetched, every picture inline.
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("://"), std::string::npos);
+  EXPECT_EQ(page.find("url("), std::string::npos);
+  const std::regex inline_("src=\"data:image/png;base64,"), any("src=");
+  EXPECT_EQ(std::distance(std::sregex_iterator(page.begin(), page.end(), any), std::sregex_iterator()),
+            std::distance(std::sregex_iterator(page.begin(), page.end(), inline_), std::sregex_iterator()));
+
+  EXPECT_EQ(Figure(page, "summary-images"), "5");
+  EXPECT_EQ(Figure(page, "summary-archive-bytes"), totals["archive_bytes"].dump());
+  EXPECT_EQ(Figure(page, "summary-source-bytes"), totals["source_bytes"].dump());
+  EXPECT_EQ(Figure(page, "summary-reduced"), "2");
+  EXPECT_EQ(Figure(page, "summary-worst-psnr"), PsnrText(totals["worst_psnr"]));
+
+  // Lowest PSNR first, then the unchanged ones by number.
+  std::vector<size_t> order = {0, 1, 2, 3, 4};
+  std::stable_sort(order.begin(), order.end(), [&images](size_t a, size_t b) {
+    const json &pa = images[a]["psnr"], &pb = images[b]["psnr"];
+    return pa.is_null() || pb.is_null() ? pb.is_null() && !pa.is_null() : pa < pb;
+  });
+  const std::vector<PageImage> blocks = ImageBlocks(page);
+  ASSERT_EQ(blocks.size(), images.size());
+  ASSERT_TRUE(images[order.back()]["psnr"].is_null());
+  ASSERT_EQ(blocks.back().pictures.count("difference"), 1u);
+  // What the map shows where nothing changed.
+  const cv::Vec4b unchanged = blocks.back().pictures.at("difference").picture.at<cv::Vec4b>(0, 0);
+
+  ASSERT_EQ(Zef({"extract", "-o", "shown", "out.zef"}).exitCode, 0);
+  for (size_t n = 0; n < blocks.size(); ++n) {
+    const json& image = images[order[n]];
+    const PageImage& block = blocks[n];
+    const std::string number = image["number"].dump(), file = image["file"];
+    SCOPED_TRACE(file);
+    EXPECT_EQ(block.id, "image-" + number);
+    const std::string escaped = file == "set/a&b<c>.png" ? "set/a&amp;b&lt;c&gt;.png" : file;
+    EXPECT_NE(block.title.find(">" + number + "<"), std::string::npos) << block.title;
+    EXPECT_NE(block.title.find(">" + escaped + "<"), std::string::npos) << block.title;
+    EXPECT_EQ(block.figures.at("colors-before"), image["colors_before"].dump());
+    EXPECT_EQ(block.figures.at("colors-after"), image["colors_after"].dump());
+    EXPECT_EQ(block.figures.at("reduced"), image["reduced"] ? "reduced" : "not reduced");
+    EXPECT_EQ(block.figures.at("psnr"), PsnrText(image["psnr"]));
+    EXPECT_EQ(block.figures.at("bytes"), image["bytes"].dump());
+
+    const int width = image["width"], height = image["height"];
+    ASSERT_EQ(block.pictures.size(), 3u);
+    for (const auto& [kind, shown] : block.pictures) {
+      EXPECT_EQ(shown.picture.size(), cv::Size(width, height)) << kind;
+      // Magnified by a whole factor that brings the shorter side to 96 px.
+      EXPECT_EQ(cv::Size(shown.width, shown.height), cv::Size(width, height) * (shown.width / width)) << kind;
+      EXPECT_GE(std::min(shown.width, shown.height), 96) << kind;
+    }
+    // The source as loaded, with its mask; the result as extract gives it.
+    cv::Mat source = Load(file);
+    if (!image["mask"].is_null()) source = WithAlpha(source, Load(image["mask"]));
+    const cv::Mat shown = Load("shown/" + number + ".png");
+    const cv::Mat &pageSource = block.pictures.at("source").picture, &pageResult = block.pictures.at("result").picture;
+    ASSERT_EQ(pageSource.type(), source.type());
+    EXPECT_EQ(cv::norm(pageSource, source, cv::NORM_INF), 0);
+    ASSERT_EQ(pageResult.type(), shown.type());
+    EXPECT_EQ(cv::norm(pageResult, shown, cv::NORM_INF), 0);
+
+    // The map hides what the archive hides, shows one colour wherever the
+    // colour came through and another wherever it clearly changed.
+    const cv::Mat& map = block.pictures.at("difference").picture;
+    ASSERT_EQ(map.type(), CV_8UC4);
+    EXPECT_EQ(cv::norm(Plane(map, 3), Plane(shown, 3) != 0, cv::NORM_INF), 0);
+    const cv::Mat sourceBgr = Colour(source), shownBgr = Colour(shown);
+    int wrong = 0;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const double error = cv::norm(cv::Vec3d(sourceBgr.at<cv::Vec3b>(y, x)) - cv::Vec3d(shownBgr.at<cv::Vec3b>(y, x)));
+        const bool same = map.at<cv::Vec4b>(y, x) == unchanged;
+        wrong += shown.at<cv::Vec4b>(y, x)[3] > 0 && ((error == 0 && !same) || (error >= 4 && same)) ? 1 : 0;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+  }
 }
 
 }  // namespace
