@@ -86,11 +86,8 @@ TEST(CoreApi, MemoryFileAndWriterGiveOneArchiveThatDecodesBack) {
       EXPECT_EQ(image.height, uint32_t(images[n].rows));
       const cv::Mat pixels(int(image.height), int(image.width), CV_8UC3, const_cast<uint8_t*>(image.pixels.data()));
       EXPECT_EQ(cv::norm(pixels, mats.mats[n], cv::NORM_INF), 0);
-      // Palettes hold 0x0RGB whatever the alpha position, and readers take
-      // them as shifted when it is 1: those colours do not come back.
-      if (setting.version == 2 || setting.position == zef::AlphaPosition::kHigh) {
-        EXPECT_EQ(cv::norm(pixels, Quantised(images[n]), cv::NORM_INF), 0);
-      }
+      // Colours come back at either alpha position, palettes included.
+      EXPECT_EQ(cv::norm(pixels, Quantised(images[n]), cv::NORM_INF), 0);
       zef::ZefImgWriter counter;
       EXPECT_EQ(image.paletteColours, setting.version == 3 ? counter.BuildPalette(images[n])->size() : 0u);
       ASSERT_EQ(image.alphaCodes.size(), setting.alphaBits == 0 ? 0 : images[n].total());

@@ -399,10 +399,12 @@ TEST(Quantize, RefusedInputAndLackOfMemoryGiveNoValue) {
   }
 
   NoMemory noMemory;
+  cv::MatAllocator* const previous = cv::Mat::getDefaultAllocator();
   cv::Mat::setDefaultAllocator(&noMemory);
   std::optional<ReduceResult> result;
   EXPECT_NO_THROW(result = zef::quantize::Reduce(image, mask, {64, Levels::kNearest, 0, 4, true}));
-  cv::Mat::setDefaultAllocator(nullptr);
+  // Later tests must not reach the refusing allocator once it is gone.
+  cv::Mat::setDefaultAllocator(previous);
   EXPECT_FALSE(result.has_value());
   // An empty image is no fault: nothing to map.
   const auto empty = zef::quantize::Reduce(cv::Mat(0, 0, CV_8UC3), cv::Mat(), {});

@@ -273,9 +273,12 @@ class Encoder {
       PutU32(out, uint32_t(prepared_[n].palette.size()));
       PutU32(out, paletteOffsets[n]);
     }
+    // Decoders read a palette colour in the layout of the alpha position:
+    // at the low end the colour sits in bits 15-4, so it is stored there.
+    const int colourShift = settings_.header.alphaPosition == kAlphaPositionLow ? 4 : 0;
     for (const PreparedImage& image : prepared_) {
       PutMarker(out, kPaletteDataMarker);
-      for (uint16_t colour : image.palette) PutU16(out, colour);
+      for (uint16_t colour : image.palette) PutU16(out, uint16_t(colour << colourShift));
     }
     return out;
   }
