@@ -1,5 +1,7 @@
-// The bundled examples convert as the README shows, with and without masks.
+// The bundled examples convert as the README shows, with and without masks,
+// and the README shows the library example's files as they are.
 #include <fstream>
+#include <iterator>
 
 #include "e2e/ToolRun.h"
 
@@ -73,21 +75,21 @@ struct ReadmeExample {
 
 void PrintTo(const ReadmeExample& example, std::ostream* out) { *out << example.script; }
 
-class ReadmeExampleTest : public ToolTest, public ::testing::WithParamInterface<ReadmeExample> {
- protected:
-  static std::string ReadmeBlockAfter(const std::string& marker) {
-    std::ifstream in(std::filesystem::path(ZEF_EXAMPLES_DIR).parent_path() / "README.md");
-    std::string block;
-    bool markerSeen = false, inBlock = false;
-    for (std::string line; std::getline(in, line);) {
-      if (inBlock && line == "```") return block;
-      if (inBlock) block += line + "\n";
-      inBlock = inBlock || (markerSeen && line.starts_with("```"));
-      markerSeen = markerSeen || line == marker;
-    }
-    return {};
+// The fenced block after the README line `marker`; empty if there is none.
+std::string ReadmeBlockAfter(const std::string& marker) {
+  std::ifstream in(std::filesystem::path(ZEF_EXAMPLES_DIR).parent_path() / "README.md");
+  std::string block;
+  bool markerSeen = false, inBlock = false;
+  for (std::string line; std::getline(in, line);) {
+    if (inBlock && line == "```") return block;
+    if (inBlock) block += line + "\n";
+    inBlock = inBlock || (markerSeen && line.starts_with("```"));
+    markerSeen = markerSeen || line == marker;
   }
-};
+  return {};
+}
+
+class ReadmeExampleTest : public ToolTest, public ::testing::WithParamInterface<ReadmeExample> {};
 
 TEST_P(ReadmeExampleTest, PrintsWhatTheReadmeShows) {
   const ReadmeExample example = GetParam();
@@ -107,6 +109,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ReadmeExample>& info) {
       return std::string(info.param.folder) == "." ? std::string("Sprites") : std::string("Screen");
     });
+
+// The README shows the library example's files whole, each in the block
+// after a line naming it; the install test builds and runs those files.
+TEST(ReadmeSourceTest, ShowsTheLibraryExampleFiles) {
+  for (const std::string name : {"library/main.cpp", "library/CMakeLists.txt"}) {
+    std::ifstream in(std::filesystem::path(ZEF_EXAMPLES_DIR) / name);
+    ASSERT_TRUE(in) << name;
+    const std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(ReadmeBlockAfter("<!-- examples/" + name + " -->"), file) << name;
+  }
+}
 
 }  // namespace
 }  // namespace zeftest
