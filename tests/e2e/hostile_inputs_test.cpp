@@ -11,6 +11,7 @@
 #include <map>
 #include <thread>
 
+#include "CoreArchives.h"
 #include "archive/FileBytes.h"
 #include "e2e/ToolRun.h"
 #include "writer/ZefImgWriter.h"
@@ -304,6 +305,47 @@ TEST_F(HostileInputTest, ImagesThatAreNotRegularFilesAreNotLoaded) {
 
 // Beneath the reader: a pipe stops at the limit or as soon as its first
 // bytes decide; a regular file is read whole whatever the limit.
+// A small archive of one image 65534 pixels wide in runs of 255, its one
+// line repeated `height` times: a few megabytes that decode to gigabytes.
+Bytes WideArchive(uint32_t height) {
+  const Bytes one = Encoded({FlatImage(zef::kMaxImageWidth, 1, {16, 32, 48})}, {}, OptionsOf(3, 0));
+  const size_t marker = ImageOffset(one, 0);
+  const Bytes line(one.begin() + long(marker) + 2 + 4, one.end());
+  const uint32_t runs = uint32_t(line.size() - 2) / 2 * height;
+  Bytes archive(one.begin(), one.begin() + long(marker) + 2);
+  for (int i = 0; i < 4; ++i) archive.push_back(uint8_t(runs >> (8 * i)));
+  for (uint32_t y = 0; y < height; ++y) archive.insert(archive.end(), line.begin(), line.end());
+  for (int i = 0; i < 4; ++i) archive[25 + 6 + size_t(i)] = uint8_t(height >> (8 * i));  // record height
+  return archive;
+}
+
+TEST_F(HostileInputTest, ArchivesThatDecodeToGigabytesAreRefusedBeforeTheyAreDecoded) {
+  struct Case {
+    uint32_t height;
+    std::string output;
+  } cases[] = {
+      // 2.4 GB of pixels from 6 MB: past the tool's 512 MiB of decoded images.
+      {12000, kFailedRead + "error in image data (image too large)\n" + kPrompt + kExiting},
+      // 393 MB stays within it and shows.
+      {2000, kGreeting + "read Bitmap(s) from wide.zef\n" + kNoWindows + kPrompt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.height);
+    const Bytes archive = WideArchive(c.height);
+    std::ofstream(dir_ / "wide.zef", std::ios::binary)
+        .write(reinterpret_cast<const char*>(archive.data()), std::streamsize(archive.size()));
+    auto before = FolderContents(dir_.path());
+    RunSetting setting = Hostile();
+    setting.addressSpaceBytes = uint64_t{2} << 30;
+    const ToolResult run = Run({"-showImages", "wide.zef"}, setting);
+    EXPECT_EQ(run.output, c.output);
+    EXPECT_EQ(run.exitCode, 0);
+    // Whole process: the decoded images and the file, never the gigabytes.
+    EXPECT_LT(run.peakKilobytes, 1200 * 1024);
+    EXPECT_EQ(FolderContents(dir_.path()), before);
+  }
+}
+
 TEST(FileBytesTest, OnlyInputsOfUnknownSizeAreBounded) {
   TempDir dir;
   std::signal(SIGPIPE, SIG_IGN);
