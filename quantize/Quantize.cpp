@@ -83,13 +83,16 @@ class Reduction {
     ReduceResult result;
     Count();
     const bool unify = options_.unifyInvisible && hasInvisible_;
+    // Both lists in ascending order, read off the table of slots by bin.
     std::vector<uint16_t> visibleBins, allBins;
-    for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
-      allBins.push_back(slotBins_[slot]);
-      if (visibleCount_[slot] > 0) visibleBins.push_back(slotBins_[slot]);
+    visibleBins.reserve(slotBins_.size());
+    allBins.reserve(slotBins_.size());
+    for (int bin = 0; bin < kBins; ++bin) {
+      const int16_t slot = slotOf_[size_t(bin)];
+      if (slot == kNoEntry) continue;
+      allBins.push_back(uint16_t(bin));
+      if (visibleCount_[size_t(slot)] > 0) visibleBins.push_back(uint16_t(bin));
     }
-    std::sort(visibleBins.begin(), visibleBins.end());
-    std::sort(allBins.begin(), allBins.end());
     result.colorsBefore = int(visibleBins.size());
     maskedOut_ = visibleBins.empty();
     const size_t needed = unify ? visibleBins.size() : allBins.size();
@@ -105,7 +108,8 @@ class Reduction {
     } else {
       exact = false;
       GatherMoments();
-      palette_ = detail::SearchPalette(visibleBins.empty() ? all_ : visible_, options_.maxColors);
+      palette_ = detail::SearchPalette(visibleBins.empty() ? all_ : visible_, options_.maxColors,
+                                       &searchedEntry_);
     }
     if (palette_.empty()) palette_.push_back(0);
     for (uint16_t bin : palette_) {
@@ -114,8 +118,7 @@ class Reduction {
       for (int c = 0; c < 3; ++c) bytes[size_t(c)] = uint8_t(ShownValue(detail::LevelIn(bin, c)));
       entryBytes_.push_back(bytes);
     }
-    nearest_.emplace(shown_);
-    ChooseSlotEntries(exact);
+    ChooseSlotEntries(exact, unify);
     unified_ = unify ? MostVisibleEntry() : kNoEntry;
 
     result.bgr.create(bgr_.size(), CV_8UC3);
@@ -185,11 +188,18 @@ class Reduction {
 
   // An exact palette holds every colour that shows; the others (and every
   // colour under a searched palette) go to the entry nearest the mean of
-  // their visible pixels, or of all their pixels when none shows.
-  void ChooseSlotEntries(bool exact) {
+  // their visible pixels, or of all their pixels when none shows. The
+  // search has already found that entry for the colours it was given.
+  // Colours that never show need none when invisible pixels are unified.
+  void ChooseSlotEntries(bool exact, bool unify) {
     slotEntry_.assign(slotBins_.size(), kNoEntry);
     bool missing = false;
     for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
+      if (!searchedEntry_.empty() && searchedEntry_[slot] != kNoEntry) {
+        slotEntry_[slot] = searchedEntry_[slot];
+        continue;
+      }
+      if (unify && visibleCount_[slot] == 0 && !maskedOut_) continue;
       if (exact) {
         const auto found = std::lower_bound(palette_.begin(), palette_.end(), slotBins_[slot]);
         if (found != palette_.end() && *found == slotBins_[slot]) {
@@ -203,10 +213,11 @@ class Reduction {
     GatherMoments();
     for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
       if (slotEntry_[slot] != kNoEntry) continue;
+      if (unify && visibleCount_[slot] == 0 && !maskedOut_) continue;
       const Colour colour = visible_[slot].weight > 0 ? MeanOf(visible_[slot])
                             : !all_.empty()           ? MeanOf(all_[slot])
                                                       : detail::ShownColour(slotBins_[slot]);
-      slotEntry_[slot] = int16_t(nearest_->Find(colour));
+      slotEntry_[slot] = int16_t(Nearest().Find(colour));
     }
   }
 
@@ -218,6 +229,11 @@ class Reduction {
       if (slotEntry_[slot] != kNoEntry) count[size_t(slotEntry_[slot])] += visibleCount_[slot];
     }
     return int16_t(std::max_element(count.begin(), count.end()) - count.begin());
+  }
+
+  const detail::NearestEntry& Nearest() {
+    if (!nearest_) nearest_.emplace(shown_);
+    return *nearest_;
   }
 
   int StoredEntry(const uint8_t* maskRow, int x, size_t at) const {
@@ -270,7 +286,7 @@ class Reduction {
         }
         const int bin = BinOf(level[0], level[1], level[2]);
         int16_t& entry = ditherLookup[size_t(bin)];
-        if (entry == kNoEntry) entry = int16_t(nearest_->Find(detail::ShownColour(bin)));
+        if (entry == kNoEntry) entry = int16_t(Nearest().Find(detail::ShownColour(bin)));
         Put(target + 3 * x, entry);
         for (int c = 0; c < 3; ++c) {
           const float spread = strength * (value[c] - shown_[size_t(entry)].channel[c]);
@@ -297,6 +313,7 @@ class Reduction {
   std::vector<int64_t> visibleCount_;
   std::vector<BinMoments> visible_, all_;
   std::vector<int16_t> slotEntry_;
+  std::vector<int16_t> searchedEntry_;  // by slot, when a palette was searched
   bool hasInvisible_ = false;
   bool maskedOut_ = false;  // no pixel shows
   std::vector<uint16_t> palette_;
