@@ -1,6 +1,8 @@
 #include "quantize/PaletteSearch.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <cstddef>
 
@@ -35,14 +37,18 @@ Colour MeanOf(const Moments& moments) {
   return mean;
 }
 
-// The weighted bins as points: their stored colours, mean colours,
-// weights and moments.
+float Distance(const Colour& a, const Colour& b) {
+  const float d0 = a.channel[0] - b.channel[0], d1 = a.channel[1] - b.channel[1],
+              d2 = a.channel[2] - b.channel[2];
+  return std::sqrt(d0 * d0 + d1 * d1 + d2 * d2);
+}
+
+// The weighted bins as points: their stored colours, moments and mean
+// colours.
 struct Points {
   std::vector<uint16_t> bin;
-  std::vector<Colour> mean;
-  std::vector<double> weight;
-  std::vector<std::array<double, 3>> sum;
   std::vector<Moments> moments;
+  std::vector<Colour> mean;
 };
 
 // A box of the cube: its points, as a range of the split order, and their
@@ -55,19 +61,30 @@ struct Box {
 };
 
 // Splits the box at the level along one axis where the two halves explain
-// the most; false when no cut leaves weight on both sides.
-bool SplitBox(const Points& points, std::vector<size_t>& order, Box& box, Box& upper) {
+// the most; false when no cut leaves weight on both sides. `spare` is room
+// for the upper half while the order is partitioned in place.
+bool SplitBox(const Points& points, std::vector<uint32_t>& order, std::vector<uint32_t>& spare,
+              Box& box, Box& upper) {
   Moments buckets[3][kLevels];
+  // Cuts are tried only between the box's lowest and highest level on each
+  // axis: small boxes span few levels.
+  int lowest[3] = {kLevels, kLevels, kLevels}, highest[3] = {0, 0, 0};
   for (size_t i = box.begin; i < box.end; ++i) {
-    const size_t p = order[i];
-    for (int axis = 0; axis < 3; ++axis) buckets[axis][LevelIn(points.bin[p], axis)].Add(points.moments[p], 1);
+    const uint32_t p = order[i];
+    const Moments& moments = points.moments[p];
+    for (int axis = 0; axis < 3; ++axis) {
+      const int level = LevelIn(points.bin[p], axis);
+      buckets[axis][level].Add(moments, 1);
+      lowest[axis] = std::min(lowest[axis], level);
+      highest[axis] = std::max(highest[axis], level);
+    }
   }
   double best = -1;
   int bestAxis = -1, bestCut = 0;
   Moments bestLow;
   for (int axis = 0; axis < 3; ++axis) {
     Moments low;
-    for (int cut = 0; cut + 1 < kLevels; ++cut) {
+    for (int cut = lowest[axis]; cut < highest[axis]; ++cut) {
       low.Add(buckets[axis][cut], 1);
       if (low.weight <= 0) continue;
       Moments high = box.moments;
@@ -83,10 +100,20 @@ bool SplitBox(const Points& points, std::vector<size_t>& order, Box& box, Box& u
     }
   }
   if (bestAxis < 0) return false;
-  const auto middle = std::stable_partition(
-      order.begin() + std::ptrdiff_t(box.begin), order.begin() + std::ptrdiff_t(box.end),
-      [&](size_t p) { return LevelIn(points.bin[p], bestAxis) <= bestCut; });
-  upper.begin = size_t(middle - order.begin());
+  // A stable partition: the lower half keeps its order in place, the upper
+  // half waits in `spare`.
+  size_t low = box.begin;
+  spare.clear();
+  for (size_t i = box.begin; i < box.end; ++i) {
+    const uint32_t p = order[i];
+    if (LevelIn(points.bin[p], bestAxis) <= bestCut) {
+      order[low++] = p;
+    } else {
+      spare.push_back(p);
+    }
+  }
+  std::copy(spare.begin(), spare.end(), order.begin() + std::ptrdiff_t(low));
+  upper.begin = low;
   upper.end = box.end;
   upper.moments = box.moments;
   upper.moments.Add(bestLow, -1);
@@ -102,14 +129,16 @@ bool SplitBox(const Points& points, std::vector<size_t>& order, Box& box, Box& u
 // Boxes that together hold every point, at most `count` of them, splitting
 // the box of largest variance first (the first of equals).
 std::vector<Box> SplitCube(const Points& points, int count) {
-  std::vector<size_t> order(points.bin.size());
-  for (size_t p = 0; p < order.size(); ++p) order[p] = p;
+  std::vector<uint32_t> order(points.bin.size()), spare;
+  spare.reserve(order.size());
+  for (size_t p = 0; p < order.size(); ++p) order[p] = uint32_t(p);
   Box whole;
   whole.end = order.size();
   for (const Moments& moments : points.moments) whole.moments.Add(moments, 1);
   whole.variance = whole.moments.Variance();
   whole.splittable = order.size() > 1;
   std::vector<Box> boxes{whole};
+  boxes.reserve(size_t(count));
   while (int(boxes.size()) < count) {
     int next = -1;
     for (size_t i = 0; i < boxes.size(); ++i) {
@@ -117,7 +146,7 @@ std::vector<Box> SplitCube(const Points& points, int count) {
     }
     if (next < 0 || boxes[size_t(next)].variance <= 0) break;
     Box upper;
-    if (!SplitBox(points, order, boxes[size_t(next)], upper)) {
+    if (!SplitBox(points, order, spare, boxes[size_t(next)], upper)) {
       boxes[size_t(next)].splittable = false;
       continue;
     }
@@ -135,31 +164,152 @@ int SnappedBin(const Colour& colour) {
   return BinOf(SnapLevel(colour.channel[0]), SnapLevel(colour.channel[1]), SnapLevel(colour.channel[2]));
 }
 
-// Assigns every point to its nearest centre; true when any assignment changed.
-bool Assign(const Points& points, const std::vector<Colour>& centres, std::vector<int>& cluster) {
-  const NearestEntry nearest(centres);
-  bool changed = false;
-  for (size_t p = 0; p < points.mean.size(); ++p) {
-    const int found = nearest.Find(points.mean[p]);
-    if (found != cluster[p]) {
-      cluster[p] = found;
-      changed = true;
+// Each point's nearest centre over k-means passes. A point keeps, besides
+// its centre, an upper bound on the distance to it and a lower bound on the
+// distance to every other centre; as centres move the bounds loosen by the
+// moves, and only a point whose bounds cross is measured against every
+// centre again. Most points settle after the first pass, so later passes
+// cost little.
+class Clusters {
+ public:
+  explicit Clusters(const Points& points)
+      : points_(points), entry_(points.mean.size(), -1), upper_(points.mean.size(), 0),
+        lower_(points.mean.size(), 0) {}
+
+  // Points to their nearest centre: all of them measured when `fresh`,
+  // else those whose bounds do not settle it. True when any point changed
+  // centre.
+  bool Assign(const std::vector<Colour>& centres, bool fresh) {
+    const size_t count = centres.size();
+    c0_.resize(count);
+    c1_.resize(count);
+    c2_.resize(count);
+    sortedIndex_.resize(count);
+    for (size_t k = 0; k < count; ++k) {
+      c0_[k] = centres[k].channel[0];
+      c1_[k] = centres[k].channel[1];
+      c2_[k] = centres[k].channel[2];
+      sortedIndex_[k] = int(k);
+    }
+    std::sort(sortedIndex_.begin(), sortedIndex_.end(),
+              [&](int a, int b) { return c1_[size_t(a)] < c1_[size_t(b)] || (c1_[size_t(a)] == c1_[size_t(b)] && a < b); });
+    s0_.resize(count);
+    s1_.resize(count);
+    s2_.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+      const size_t k = size_t(sortedIndex_[i]);
+      s0_[i] = c0_[k];
+      s1_[i] = c1_[k];
+      s2_[i] = c2_[k];
+    }
+    bool changed = false;
+    for (size_t p = 0; p < entry_.size(); ++p) {
+      const int before = entry_[p];
+      if (!fresh) {
+        if (upper_[p] < lower_[p]) continue;
+        upper_[p] = Distance(points_.mean[p], centres[size_t(before)]);
+        if (upper_[p] < lower_[p]) continue;
+      }
+      Search(p);
+      changed = changed || entry_[p] != before;
+    }
+    return changed;
+  }
+
+  // Centre k moved by moved[k] and is now centre renumber[k] (several may
+  // become one).
+  void Moved(const std::vector<float>& moved, const std::vector<int>* renumber) {
+    // Every other centre came at most the largest move nearer.
+    float largest = 0, second = 0;
+    size_t largestAt = 0;
+    for (size_t k = 0; k < moved.size(); ++k) {
+      if (moved[k] > largest) {
+        second = largest;
+        largest = moved[k];
+        largestAt = k;
+      } else if (moved[k] > second) {
+        second = moved[k];
+      }
+    }
+    for (size_t p = 0; p < entry_.size(); ++p) {
+      const size_t own = size_t(entry_[p]);
+      upper_[p] += moved[own];
+      lower_[p] -= own == largestAt ? second : largest;
+      if (renumber != nullptr) entry_[p] = (*renumber)[own];
     }
   }
-  return changed;
-}
+
+  const std::vector<int>& Entries() const { return entry_; }
+
+ private:
+  // Measures the point against the centres: the nearest (the first of
+  // equals) and the distance to the next. Centres are in the order of
+  // their middle channel, and the search walks out from the point's value
+  // in both directions until that channel alone is farther than the next.
+  void Search(size_t p) {
+    const Colour& point = points_.mean[p];
+    const float x0 = point.channel[0], x1 = point.channel[1], x2 = point.channel[2];
+    const std::ptrdiff_t count = std::ptrdiff_t(s1_.size());
+    float best = INFINITY, next = INFINITY;
+    int bestAt = 0;
+    const auto consider = [&](std::ptrdiff_t i) {
+      const float d0 = s0_[size_t(i)] - x0, d1 = s1_[size_t(i)] - x1, d2 = s2_[size_t(i)] - x2;
+      const float distance = d0 * d0 + d1 * d1 + d2 * d2;
+      const int k = sortedIndex_[size_t(i)];
+      if (distance < best || (distance == best && k < bestAt)) {
+        next = best;
+        best = distance;
+        bestAt = k;
+      } else if (distance < next) {
+        next = distance;
+      }
+    };
+    std::ptrdiff_t up = std::lower_bound(s1_.begin(), s1_.end(), x1) - s1_.begin();
+    std::ptrdiff_t down = up - 1;
+    while (up < count || down >= 0) {
+      if (up < count) {
+        const float gap = s1_[size_t(up)] - x1;
+        if (gap * gap > next) {
+          up = count;
+        } else {
+          consider(up++);
+        }
+      }
+      if (down >= 0) {
+        const float gap = x1 - s1_[size_t(down)];
+        if (gap * gap > next) {
+          down = -1;
+        } else {
+          consider(down--);
+        }
+      }
+    }
+    const float d0 = c0_[size_t(bestAt)] - x0, d1 = c1_[size_t(bestAt)] - x1, d2 = c2_[size_t(bestAt)] - x2;
+    entry_[p] = bestAt;
+    upper_[p] = std::sqrt(d0 * d0 + d1 * d1 + d2 * d2);
+    lower_[p] = std::sqrt(next);
+  }
+
+  const Points& points_;
+  std::vector<int> entry_;
+  std::vector<float> upper_, lower_;
+  std::vector<float> c0_, c1_, c2_;  // centres by number
+  std::vector<float> s0_, s1_, s2_;  // centres by middle channel
+  std::vector<int> sortedIndex_;
+};
 
 // New centres: the weighted mean of each cluster; an emptied cluster keeps
-// its centre.
-void MoveCentres(const Points& points, const std::vector<int>& cluster, std::vector<Colour>& centres) {
+// its centre. moved[k] takes how far centre k went.
+void MoveCentres(const Points& points, const std::vector<int>& cluster, std::vector<Colour>& centres,
+                 std::vector<float>& moved) {
   std::vector<Moments> totals(centres.size());
-  for (size_t p = 0; p < points.mean.size(); ++p) {
-    Moments& total = totals[size_t(cluster[p])];
-    total.weight += points.weight[p];
-    for (int c = 0; c < 3; ++c) total.sum[c] += points.sum[p][size_t(c)];
-  }
+  for (size_t p = 0; p < points.mean.size(); ++p) totals[size_t(cluster[p])].Add(points.moments[p], 1);
+  moved.assign(centres.size(), 0.0f);
   for (size_t k = 0; k < centres.size(); ++k) {
-    if (totals[k].weight > 0) centres[k] = MeanOf(totals[k]);
+    if (totals[k].weight <= 0) continue;
+    const Colour mean = MeanOf(totals[k]);
+    moved[k] = Distance(mean, centres[k]);
+    centres[k] = mean;
   }
 }
 
@@ -229,57 +379,76 @@ Colour ShownColour(int bin) {
                  float(LevelIn(bin, 2)) * kLevelStep}};
 }
 
-std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, int maxColors) {
+std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, int maxColors,
+                                    std::vector<int16_t>* entries) {
   // Points in the order of their colours, so that sums over them do not
   // depend on where a colour first appears.
-  std::vector<const BinMoments*> sorted;
-  for (const BinMoments& moments : histogram) {
-    if (moments.weight > 0) sorted.push_back(&moments);
+  std::vector<uint32_t> sorted;
+  sorted.reserve(histogram.size());
+  for (size_t i = 0; i < histogram.size(); ++i) {
+    if (histogram[i].weight > 0) sorted.push_back(uint32_t(i));
   }
   std::sort(sorted.begin(), sorted.end(),
-            [](const BinMoments* a, const BinMoments* b) { return a->bin < b->bin; });
+            [&](uint32_t a, uint32_t b) { return histogram[a].bin < histogram[b].bin; });
+  if (entries != nullptr) entries->assign(histogram.size(), -1);
+  if (sorted.empty() || maxColors <= 0) return {};
   Points points;
-  std::vector<uint16_t> occupied;
-  for (const BinMoments* entry : sorted) {
-    const BinMoments& moments = *entry;
-    occupied.push_back(moments.bin);
-    const double weight = double(moments.weight);
+  points.bin.reserve(sorted.size());
+  points.moments.reserve(sorted.size());
+  points.mean.reserve(sorted.size());
+  for (uint32_t i : sorted) {
+    const BinMoments& moments = histogram[i];
     points.bin.push_back(moments.bin);
     Moments pointMoments;
-    pointMoments.weight = weight;
+    pointMoments.weight = double(moments.weight);
     for (int c = 0; c < 3; ++c) pointMoments.sum[c] = double(moments.sum[size_t(c)]);
     pointMoments.squares = double(moments.squares);
     points.moments.push_back(pointMoments);
-    points.weight.push_back(weight);
-    points.sum.push_back({double(moments.sum[0]), double(moments.sum[1]), double(moments.sum[2])});
-    points.mean.push_back(Colour{{float(double(moments.sum[0]) / weight), float(double(moments.sum[1]) / weight),
-                                  float(double(moments.sum[2]) / weight)}});
+    points.mean.push_back(MeanOf(pointMoments));
   }
-  if (occupied.empty() || maxColors <= 0) return {};
-  if (int(occupied.size()) <= maxColors) return occupied;
+  if (int(sorted.size()) <= maxColors) {
+    if (entries != nullptr) {
+      for (size_t p = 0; p < sorted.size(); ++p) (*entries)[sorted[p]] = int16_t(p);
+    }
+    return points.bin;
+  }
 
   std::vector<Colour> centres;
   for (const Box& box : SplitCube(points, maxColors)) centres.push_back(MeanOf(box.moments));
 
   // Refine in continuous colour, then on the stored levels: snapping moves
   // a centre by up to half a level, which can change what is nearest.
-  std::vector<int> cluster(points.mean.size(), -1);
+  Clusters clusters(points);
+  std::vector<float> moved;
   for (int pass = 0; pass < kKMeansPasses; ++pass) {
-    if (!Assign(points, centres, cluster)) break;
-    MoveCentres(points, cluster, centres);
+    if (!clusters.Assign(centres, pass == 0)) break;
+    MoveCentres(points, clusters.Entries(), centres, moved);
+    clusters.Moved(moved, nullptr);
   }
   std::vector<uint16_t> palette;
+  std::vector<int> renumber;
   for (int pass = 0; pass < kSnappedPasses; ++pass) {
     std::vector<uint16_t> snapped;
     for (const Colour& centre : centres) snapped.push_back(uint16_t(SnappedBin(centre)));
-    snapped = SortedUnique(std::move(snapped));
-    if (snapped == palette) break;
-    palette = std::move(snapped);
+    std::vector<uint16_t> unique = SortedUnique(snapped);
+    if (unique == palette) break;
+    renumber.resize(centres.size());
+    moved.resize(centres.size());
+    for (size_t k = 0; k < centres.size(); ++k) {
+      renumber[k] = int(std::lower_bound(unique.begin(), unique.end(), snapped[k]) - unique.begin());
+      moved[k] = Distance(centres[k], ShownColour(snapped[k]));
+    }
+    clusters.Moved(moved, &renumber);
+    palette = std::move(unique);
     centres.clear();
     for (uint16_t bin : palette) centres.push_back(ShownColour(bin));
-    std::fill(cluster.begin(), cluster.end(), -1);
-    Assign(points, centres, cluster);
-    MoveCentres(points, cluster, centres);
+    clusters.Assign(centres, false);
+    MoveCentres(points, clusters.Entries(), centres, moved);
+    clusters.Moved(moved, nullptr);
+  }
+  // The last assignment was to the palette's own colours.
+  if (entries != nullptr) {
+    for (size_t p = 0; p < sorted.size(); ++p) (*entries)[sorted[p]] = int16_t(clusters.Entries()[p]);
   }
   return palette;
 }

@@ -45,7 +45,10 @@ class NearestEntry {
 // At most maxColors stored colours (bins), sorted ascending, for the
 // weighted histogram given as its occupied bins in any order (each bin at
 // most once). Deterministic. Empty when no bin has weight.
-std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, int maxColors);
+// `entries`, when given, takes per histogram entry the palette position
+// nearest to the mean of its pixels (-1 for one without weight).
+std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, int maxColors,
+                                    std::vector<int16_t>* entries = nullptr);
 
 // The 8-bit colour a decoder shows for a bin.
 Colour ShownColour(int bin);

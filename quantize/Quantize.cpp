@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -83,13 +84,17 @@ class Reduction {
     ReduceResult result;
     Count();
     const bool unify = options_.unifyInvisible && hasInvisible_;
+    // Both lists in ascending order, read off the bits of the bins present.
     std::vector<uint16_t> visibleBins, allBins;
-    for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
-      allBins.push_back(slotBins_[slot]);
-      if (visibleCount_[slot] > 0) visibleBins.push_back(slotBins_[slot]);
+    visibleBins.reserve(slotBins_.size());
+    allBins.reserve(slotBins_.size());
+    for (size_t word = 0; word < present_.size(); ++word) {
+      for (uint64_t bits = present_[word]; bits != 0; bits &= bits - 1) {
+        const int bin = int(word * 64) + std::countr_zero(bits);
+        allBins.push_back(uint16_t(bin));
+        if (visibleCount_[size_t(slotOf_[size_t(bin)])] > 0) visibleBins.push_back(uint16_t(bin));
+      }
     }
-    std::sort(visibleBins.begin(), visibleBins.end());
-    std::sort(allBins.begin(), allBins.end());
     result.colorsBefore = int(visibleBins.size());
     maskedOut_ = visibleBins.empty();
     const size_t needed = unify ? visibleBins.size() : allBins.size();
@@ -105,7 +110,8 @@ class Reduction {
     } else {
       exact = false;
       GatherMoments();
-      palette_ = detail::SearchPalette(visibleBins.empty() ? all_ : visible_, options_.maxColors);
+      palette_ = detail::SearchPalette(visibleBins.empty() ? all_ : visible_, options_.maxColors,
+                                       &searchedEntry_);
     }
     if (palette_.empty()) palette_.push_back(0);
     for (uint16_t bin : palette_) {
@@ -114,8 +120,7 @@ class Reduction {
       for (int c = 0; c < 3; ++c) bytes[size_t(c)] = uint8_t(ShownValue(detail::LevelIn(bin, c)));
       entryBytes_.push_back(bytes);
     }
-    nearest_.emplace(shown_);
-    ChooseSlotEntries(exact);
+    ChooseSlotEntries(exact, unify);
     unified_ = unify ? MostVisibleEntry() : kNoEntry;
 
     result.bgr.create(bgr_.size(), CV_8UC3);
@@ -148,6 +153,7 @@ class Reduction {
           slot = int16_t(slotBins_.size());
           slotBins_.push_back(uint16_t(bin));
           visibleCount_.push_back(0);
+          present_[size_t(bin) / 64] |= uint64_t(1) << (bin % 64);
         }
         pixelSlots_[at] = uint16_t(slot);
         if (Visible(mask, x)) {
@@ -185,11 +191,18 @@ class Reduction {
 
   // An exact palette holds every colour that shows; the others (and every
   // colour under a searched palette) go to the entry nearest the mean of
-  // their visible pixels, or of all their pixels when none shows.
-  void ChooseSlotEntries(bool exact) {
+  // their visible pixels, or of all their pixels when none shows. The
+  // search has already found that entry for the colours it was given.
+  // Colours that never show need none when invisible pixels are unified.
+  void ChooseSlotEntries(bool exact, bool unify) {
     slotEntry_.assign(slotBins_.size(), kNoEntry);
     bool missing = false;
     for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
+      if (!searchedEntry_.empty() && searchedEntry_[slot] != kNoEntry) {
+        slotEntry_[slot] = searchedEntry_[slot];
+        continue;
+      }
+      if (unify && visibleCount_[slot] == 0 && !maskedOut_) continue;
       if (exact) {
         const auto found = std::lower_bound(palette_.begin(), palette_.end(), slotBins_[slot]);
         if (found != palette_.end() && *found == slotBins_[slot]) {
@@ -203,10 +216,11 @@ class Reduction {
     GatherMoments();
     for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
       if (slotEntry_[slot] != kNoEntry) continue;
+      if (unify && visibleCount_[slot] == 0 && !maskedOut_) continue;
       const Colour colour = visible_[slot].weight > 0 ? MeanOf(visible_[slot])
                             : !all_.empty()           ? MeanOf(all_[slot])
                                                       : detail::ShownColour(slotBins_[slot]);
-      slotEntry_[slot] = int16_t(nearest_->Find(colour));
+      slotEntry_[slot] = int16_t(Nearest().Find(colour));
     }
   }
 
@@ -218,6 +232,11 @@ class Reduction {
       if (slotEntry_[slot] != kNoEntry) count[size_t(slotEntry_[slot])] += visibleCount_[slot];
     }
     return int16_t(std::max_element(count.begin(), count.end()) - count.begin());
+  }
+
+  const detail::NearestEntry& Nearest() {
+    if (!nearest_) nearest_.emplace(shown_);
+    return *nearest_;
   }
 
   int StoredEntry(const uint8_t* maskRow, int x, size_t at) const {
@@ -233,12 +252,29 @@ class Reduction {
     out[2] = bytes[2];
   }
 
+  // Every pixel takes its colour's entry, or the unified one where it does
+  // not show; an entry counts as used when some pixel takes it.
   void WriteMapped(cv::Mat& out) {
+    const bool unify = unified_ != kNoEntry;
+    std::vector<std::array<uint8_t, 3>> slotBytes(slotBins_.size());
+    for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
+      const int16_t entry = slotEntry_[slot];
+      if (entry == kNoEntry) continue;  // its pixels never show and are unified
+      slotBytes[slot] = entryBytes_[size_t(entry)];
+      if (!unify || visibleCount_[slot] > 0) used_[size_t(entry)] = true;
+    }
+    if (unify && hasInvisible_) used_[size_t(unified_)] = true;
+    const std::array<uint8_t, 3> unifiedBytes = unify ? entryBytes_[size_t(unified_)] : std::array<uint8_t, 3>{};
     size_t at = 0;
     for (int y = 0; y < bgr_.rows; ++y) {
-      const uint8_t* mask = MaskRow(y);
+      const uint8_t* mask = unify ? MaskRow(y) : nullptr;
       uint8_t* target = out.ptr<uint8_t>(y);
-      for (int x = 0; x < bgr_.cols; ++x, ++at) Put(target + 3 * x, StoredEntry(mask, x, at));
+      for (int x = 0; x < bgr_.cols; ++x, ++at) {
+        const std::array<uint8_t, 3>& bytes = Visible(mask, x) ? slotBytes[pixelSlots_[at]] : unifiedBytes;
+        target[3 * x] = bytes[0];
+        target[3 * x + 1] = bytes[1];
+        target[3 * x + 2] = bytes[2];
+      }
     }
   }
 
@@ -270,7 +306,7 @@ class Reduction {
         }
         const int bin = BinOf(level[0], level[1], level[2]);
         int16_t& entry = ditherLookup[size_t(bin)];
-        if (entry == kNoEntry) entry = int16_t(nearest_->Find(detail::ShownColour(bin)));
+        if (entry == kNoEntry) entry = int16_t(Nearest().Find(detail::ShownColour(bin)));
         Put(target + 3 * x, entry);
         for (int c = 0; c < 3; ++c) {
           const float spread = strength * (value[c] - shown_[size_t(entry)].channel[c]);
@@ -293,10 +329,12 @@ class Reduction {
   std::vector<int16_t> slotOf_;       // by bin
   std::vector<uint16_t> pixelSlots_;  // by pixel, rows in order
   // By slot: its stored colour, visible pixels, moments and palette entry.
+  std::array<uint64_t, kBins / 64> present_{};  // one bit per bin
   std::vector<uint16_t> slotBins_;
   std::vector<int64_t> visibleCount_;
   std::vector<BinMoments> visible_, all_;
   std::vector<int16_t> slotEntry_;
+  std::vector<int16_t> searchedEntry_;  // by slot, when a palette was searched
   bool hasInvisible_ = false;
   bool maskedOut_ = false;  // no pixel shows
   std::vector<uint16_t> palette_;
@@ -341,19 +379,37 @@ double VisiblePsnr(const cv::Mat& sourceBgr, const cv::Mat& alpha, int alphaValu
     return std::numeric_limits<double>::quiet_NaN();
   }
   const bool maskUsed = !alpha.empty() && alphaValues != 0;
+  std::array<uint8_t, 256> visible{};
+  for (int m = 0; m < 256; ++m) visible[size_t(m)] = AlphaCode(uint8_t(m), alphaValues) > 0 ? 1 : 0;
+  // A decoder shows the top four bits of a stored channel: value & 0xF0.
+  constexpr int kShownBits = 0xF0;
   int64_t squares = 0, values = 0;
   for (int y = 0; y < sourceBgr.rows; ++y) {
     const uint8_t* source = sourceBgr.ptr<uint8_t>(y);
     const uint8_t* result = resultBgr.ptr<uint8_t>(y);
-    const uint8_t* mask = maskUsed ? alpha.ptr<uint8_t>(y) : nullptr;
-    for (int x = 0; x < sourceBgr.cols; ++x) {
-      if (mask != nullptr && AlphaCode(mask[x], alphaValues) == 0) continue;
-      for (int c = 0; c < 3; ++c) {
-        const int difference = int(source[3 * x + c]) - ShownValue(result[3 * x + c] >> 4);
-        squares += difference * difference;
+    if (!maskUsed) {
+      const int count = 3 * sourceBgr.cols;
+      int64_t row = 0;
+      for (int i = 0; i < count; ++i) {
+        const int difference = int(source[i]) - (result[i] & kShownBits);
+        row += difference * difference;
       }
-      values += 3;
+      squares += row;
+      values += count;
+      continue;
     }
+    const uint8_t* mask = alpha.ptr<uint8_t>(y);
+    int64_t row = 0, shown = 0;
+    for (int x = 0; x < sourceBgr.cols; ++x) {
+      const int d0 = int(source[3 * x]) - (result[3 * x] & kShownBits);
+      const int d1 = int(source[3 * x + 1]) - (result[3 * x + 1] & kShownBits);
+      const int d2 = int(source[3 * x + 2]) - (result[3 * x + 2] & kShownBits);
+      const int counted = visible[mask[x]];
+      row += counted * (d0 * d0 + d1 * d1 + d2 * d2);
+      shown += counted;
+    }
+    squares += row;
+    values += 3 * shown;
   }
   if (squares == 0) return std::numeric_limits<double>::infinity();
   const double meanSquare = double(squares) / double(values);
