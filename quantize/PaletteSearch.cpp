@@ -13,6 +13,8 @@ namespace {
 constexpr int kKMeansPasses = 6;
 constexpr int kSnappedPasses = 3;
 constexpr float kLevelStep = 16.0f;
+// Low bits of a squared distance that carry a centre's number (at most 256).
+constexpr int32_t kCentreBits = 0xFF;
 
 struct Moments {
   double weight = 0, sum[3] = {0, 0, 0}, squares = 0;
@@ -184,23 +186,11 @@ class Clusters {
     c0_.resize(count);
     c1_.resize(count);
     c2_.resize(count);
-    sortedIndex_.resize(count);
+    keys_.resize(count);
     for (size_t k = 0; k < count; ++k) {
       c0_[k] = centres[k].channel[0];
       c1_[k] = centres[k].channel[1];
       c2_[k] = centres[k].channel[2];
-      sortedIndex_[k] = int(k);
-    }
-    std::sort(sortedIndex_.begin(), sortedIndex_.end(),
-              [&](int a, int b) { return c1_[size_t(a)] < c1_[size_t(b)] || (c1_[size_t(a)] == c1_[size_t(b)] && a < b); });
-    s0_.resize(count);
-    s1_.resize(count);
-    s2_.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-      const size_t k = size_t(sortedIndex_[i]);
-      s0_[i] = c0_[k];
-      s1_[i] = c1_[k];
-      s2_[i] = c2_[k];
     }
     bool changed = false;
     for (size_t p = 0; p < entry_.size(); ++p) {
@@ -242,60 +232,40 @@ class Clusters {
   const std::vector<int>& Entries() const { return entry_; }
 
  private:
-  // Measures the point against the centres: the nearest (the first of
-  // equals) and the distance to the next. Centres are in the order of
-  // their middle channel, and the search walks out from the point's value
-  // in both directions until that channel alone is farther than the next.
+  // Measures the point against every centre: the nearest and the distance
+  // to the next. Squared distances are compared as their bit patterns
+  // (which order non-negative floats) with the centre's number in the low
+  // bits: the minimum is a plain integer one the compiler runs several at a
+  // time, every key differs, and the first of (near) equals wins.
   void Search(size_t p) {
     const Colour& point = points_.mean[p];
     const float x0 = point.channel[0], x1 = point.channel[1], x2 = point.channel[2];
-    const std::ptrdiff_t count = std::ptrdiff_t(s1_.size());
-    float best = INFINITY, next = INFINITY;
-    int bestAt = 0;
-    const auto consider = [&](std::ptrdiff_t i) {
-      const float d0 = s0_[size_t(i)] - x0, d1 = s1_[size_t(i)] - x1, d2 = s2_[size_t(i)] - x2;
-      const float distance = d0 * d0 + d1 * d1 + d2 * d2;
-      const int k = sortedIndex_[size_t(i)];
-      if (distance < best || (distance == best && k < bestAt)) {
-        next = best;
-        best = distance;
-        bestAt = k;
-      } else if (distance < next) {
-        next = distance;
-      }
-    };
-    std::ptrdiff_t up = std::lower_bound(s1_.begin(), s1_.end(), x1) - s1_.begin();
-    std::ptrdiff_t down = up - 1;
-    while (up < count || down >= 0) {
-      if (up < count) {
-        const float gap = s1_[size_t(up)] - x1;
-        if (gap * gap > next) {
-          up = count;
-        } else {
-          consider(up++);
-        }
-      }
-      if (down >= 0) {
-        const float gap = x1 - s1_[size_t(down)];
-        if (gap * gap > next) {
-          down = -1;
-        } else {
-          consider(down--);
-        }
-      }
+    const int count = int(c0_.size());
+    const float* __restrict c0 = c0_.data();
+    const float* __restrict c1 = c1_.data();
+    const float* __restrict c2 = c2_.data();
+    int32_t* __restrict keys = keys_.data();
+    for (int k = 0; k < count; ++k) {
+      const float d0 = c0[k] - x0, d1 = c1[k] - x1, d2 = c2[k] - x2;
+      keys[k] = (std::bit_cast<int32_t>(d0 * d0 + d1 * d1 + d2 * d2) & ~kCentreBits) | k;
     }
-    const float d0 = c0_[size_t(bestAt)] - x0, d1 = c1_[size_t(bestAt)] - x1, d2 = c2_[size_t(bestAt)] - x2;
-    entry_[p] = bestAt;
+    int32_t best = INT32_MAX;
+    for (int k = 0; k < count; ++k) best = std::min(best, keys[k]);
+    const int at = best & kCentreBits;
+    keys[at] = INT32_MAX;
+    int32_t next = INT32_MAX;
+    for (int k = 0; k < count; ++k) next = std::min(next, keys[k]);
+    const float d0 = c0[at] - x0, d1 = c1[at] - x1, d2 = c2[at] - x2;
+    entry_[p] = at;
     upper_[p] = std::sqrt(d0 * d0 + d1 * d1 + d2 * d2);
-    lower_[p] = std::sqrt(next);
+    lower_[p] = next == INT32_MAX ? INFINITY : std::sqrt(std::bit_cast<float>(next & ~kCentreBits));
   }
 
   const Points& points_;
   std::vector<int> entry_;
   std::vector<float> upper_, lower_;
-  std::vector<float> c0_, c1_, c2_;  // centres by number
-  std::vector<float> s0_, s1_, s2_;  // centres by middle channel
-  std::vector<int> sortedIndex_;
+  std::vector<float> c0_, c1_, c2_;
+  std::vector<int32_t> keys_;
 };
 
 // New centres: the weighted mean of each cluster; an emptied cluster keeps

@@ -36,6 +36,13 @@ bool ValidInput(const cv::Mat& bgr, const cv::Mat& alpha, const ReduceOptions& o
   return std::isfinite(options.ditherStrength) && options.ditherStrength >= 0;
 }
 
+// PSNR in dB of 8-bit values from their summed squared errors.
+double Psnr(int64_t squares, int64_t values) {
+  if (squares == 0) return std::numeric_limits<double>::infinity();
+  const double meanSquare = double(squares) / double(values);
+  return 10.0 * std::log10(255.0 * 255.0 / meanSquare);
+}
+
 // Per mask byte: whether the pixel shows, and its weight in the histogram.
 struct Visibility {
   std::array<bool, 256> visible{};
@@ -126,8 +133,9 @@ class Reduction {
     result.bgr.create(bgr_.size(), CV_8UC3);
     if (options_.ditherStrength > 0) {
       WriteDithered(result.bgr);
+      result.psnr = VisiblePsnr(bgr_, alpha_, options_.alphaValues, result.bgr);
     } else {
-      WriteMapped(result.bgr);
+      result.psnr = WriteMapped(result.bgr);
     }
     result.colorsAfter = int(std::count(used_.begin(), used_.end(), true));
     return result;
@@ -253,8 +261,9 @@ class Reduction {
   }
 
   // Every pixel takes its colour's entry, or the unified one where it does
-  // not show; an entry counts as used when some pixel takes it.
-  void WriteMapped(cv::Mat& out) {
+  // not show; an entry counts as used when some pixel takes it. Returns the
+  // PSNR of the visible pixels, as VisiblePsnr measures it.
+  double WriteMapped(cv::Mat& out) {
     const bool unify = unified_ != kNoEntry;
     std::vector<std::array<uint8_t, 3>> slotBytes(slotBins_.size());
     for (size_t slot = 0; slot < slotBins_.size(); ++slot) {
@@ -266,16 +275,28 @@ class Reduction {
     if (unify && hasInvisible_) used_[size_t(unified_)] = true;
     const std::array<uint8_t, 3> unifiedBytes = unify ? entryBytes_[size_t(unified_)] : std::array<uint8_t, 3>{};
     size_t at = 0;
+    int64_t squares = 0, shown = 0;
     for (int y = 0; y < bgr_.rows; ++y) {
-      const uint8_t* mask = unify ? MaskRow(y) : nullptr;
+      const uint8_t* source = bgr_.ptr<uint8_t>(y);
+      const uint8_t* mask = MaskRow(y);
       uint8_t* target = out.ptr<uint8_t>(y);
+      int64_t rowSquares = 0, rowShown = 0;
       for (int x = 0; x < bgr_.cols; ++x, ++at) {
-        const std::array<uint8_t, 3>& bytes = Visible(mask, x) ? slotBytes[pixelSlots_[at]] : unifiedBytes;
+        const bool visible = Visible(mask, x);
+        const std::array<uint8_t, 3>& bytes = visible || !unify ? slotBytes[pixelSlots_[at]] : unifiedBytes;
         target[3 * x] = bytes[0];
         target[3 * x + 1] = bytes[1];
         target[3 * x + 2] = bytes[2];
+        // Entries hold shown values (n x 16), so the error is against them.
+        const int d0 = int(source[3 * x]) - bytes[0], d1 = int(source[3 * x + 1]) - bytes[1],
+                  d2 = int(source[3 * x + 2]) - bytes[2];
+        rowSquares += int(visible) * (d0 * d0 + d1 * d1 + d2 * d2);
+        rowShown += int(visible);
       }
+      squares += rowSquares;
+      shown += rowShown;
     }
+    return Psnr(squares, 3 * shown);
   }
 
   // Error diffusion in 8-bit values among visible pixels; invisible ones
@@ -411,9 +432,7 @@ double VisiblePsnr(const cv::Mat& sourceBgr, const cv::Mat& alpha, int alphaValu
     squares += row;
     values += 3 * shown;
   }
-  if (squares == 0) return std::numeric_limits<double>::infinity();
-  const double meanSquare = double(squares) / double(values);
-  return 10.0 * std::log10(255.0 * 255.0 / meanSquare);
+  return Psnr(squares, values);
 }
 
 }  // namespace zef::quantize

@@ -48,6 +48,8 @@ struct ReduceResult {
   int colorsAfter = 0;
   // True when colours had to be merged to fit maxColors.
   bool reduced = false;
+  // What VisiblePsnr gives for this result, measured while it is written.
+  double psnr = 0;
 };
 
 // bgr: CV_8UC3; alpha: CV_8UC1 of the same size, or empty for opaque.

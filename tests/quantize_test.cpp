@@ -124,6 +124,7 @@ TEST(Quantize, ImagesThatFitOnlyChangeLevels) {
         }
       }
     }
+    EXPECT_EQ(result->psnr, zef::quantize::VisiblePsnr(image, cv::Mat(), 0, result->bgr));
     const int distinct = int(ColoursOf(result->bgr).size());
     EXPECT_EQ(result->colorsBefore, distinct);
     EXPECT_EQ(result->colorsAfter, distinct);
@@ -188,7 +189,9 @@ TEST(Quantize, ReducedImagesFitTheirCapAndTheWriter) {
     EXPECT_LE(result->colorsAfter, c.maxColors);
     EXPECT_EQ(result->colorsAfter, int(ColoursOf(result->bgr).size()));
     EXPECT_TRUE(OnLevels(result->bgr));
-    EXPECT_GE(zef::quantize::VisiblePsnr(gradient, usedMask, c.alphaValues, result->bgr), c.leastPsnr);
+    const double psnr = zef::quantize::VisiblePsnr(gradient, usedMask, c.alphaValues, result->bgr);
+    EXPECT_GE(psnr, c.leastPsnr);
+    EXPECT_EQ(result->psnr, psnr);
 
     // The writer takes it, and a reader shows exactly the result's colours.
     const Bytes archive = ArchiveOf(dir, result->bgr, usedMask, c.alphaValues);
@@ -244,6 +247,8 @@ TEST(Quantize, InvisiblePixelsTakeOneColourThatAddsNoEntry) {
     EXPECT_TRUE(ColoursOf(result->bgr, visible).count(*underInvisible.begin()));
     EXPECT_EQ(result->colorsAfter, int(ColoursOf(result->bgr, visible).size()));
     EXPECT_LE(result->colorsAfter, c.maxColors);
+    // Invisible pixels, whatever colour they took, do not count.
+    EXPECT_EQ(result->psnr, zef::quantize::VisiblePsnr(image, mask, c.alphaValues, result->bgr));
   }
 
   // Nothing visible at all: one colour for the whole image.

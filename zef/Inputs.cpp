@@ -8,6 +8,7 @@
 #include <limits>
 #include <set>
 #include <system_error>
+#include <utility>
 
 namespace zef::tool {
 
@@ -170,6 +171,7 @@ std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::strin
                                                     std::string* error) {
   struct Candidate {
     fs::path image;
+    bool listed = false;      // found in a folder listing, which answers for its mask
     bool maskListed = false;  // its mask stands in the same folder listing
   };
   std::vector<Candidate> candidates;
@@ -177,19 +179,21 @@ std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::strin
     std::error_code failed;
     const fs::file_status status = fs::status(input, failed);
     if (fs::is_regular_file(status)) {
-      candidates.push_back({fs::path(input), false});
+      candidates.push_back({fs::path(input), false, false});
       continue;
     }
     if (!fs::is_directory(status)) {
       *error = input + ": no such file or folder";
       return std::nullopt;
     }
-    std::vector<fs::path> files;
+    // Each file with its name, taken apart once rather than at every
+    // comparison of the sort.
+    std::vector<std::pair<std::string, fs::path>> files;
     for (fs::directory_iterator entry(input, failed), end; !failed && entry != end;
          entry.increment(failed)) {
       std::error_code unknown;
       if (IsImageFileName(entry->path()) && entry->is_regular_file(unknown)) {
-        files.push_back(entry->path());
+        files.emplace_back(entry->path().filename().string(), entry->path());
       }
     }
     if (failed) {
@@ -197,9 +201,8 @@ std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::strin
       return std::nullopt;
     }
     // Bytewise by file name, whatever the locale.
-    std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
-      return a.filename().string() < b.filename().string();
-    });
+    std::sort(files.begin(), files.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     if (files.empty()) {
       *error = input + ": the folder holds no image files";
       return std::nullopt;
@@ -207,9 +210,9 @@ std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::strin
     // A mask with the image's extension is an image file name too, so the
     // listing answers for it without asking the file system again.
     std::set<std::string> names;
-    for (const fs::path& file : files) names.insert(file.filename().string());
-    for (const fs::path& file : files) {
-      candidates.push_back({file, names.count(MaskPathOf(file, maskSuffix).filename().string()) != 0});
+    for (const auto& file : files) names.insert(file.first);
+    for (const auto& [name, file] : files) {
+      candidates.push_back({file, true, names.count(MaskPathOf(file, maskSuffix).filename().string()) != 0});
     }
   }
 
@@ -217,7 +220,7 @@ std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::strin
   std::set<std::string> masks;
   for (const Candidate& candidate : candidates) {
     const fs::path mask = MaskPathOf(candidate.image, maskSuffix);
-    const bool hasMask = candidate.maskListed || IsRegularFile(mask);
+    const bool hasMask = candidate.maskListed || (!candidate.listed && IsRegularFile(mask));
     if (hasMask) masks.insert(Identity(mask));
     items.push_back({candidate.image.string(), hasMask ? mask.string() : std::string()});
   }

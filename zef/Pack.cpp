@@ -85,8 +85,7 @@ void Reduce(Work& work, const Reduction& reduction) {
     packed.coloursBefore = result->colorsBefore;
     packed.coloursAfter = result->colorsAfter;
     packed.reduced = result->reduced;
-    packed.psnr = quantize::VisiblePsnr(work.picture.bgr, alpha, reduction.options.alphaValues,
-                                        result->bgr);
+    packed.psnr = result->psnr;
     work.result = std::move(result->bgr);
     // The source is not needed past this point, unless someone is to look
     // at it; thousands of images in flight should not hold it twice.
