@@ -1,201 +1,25 @@
 #include "frontend/Script.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <limits>
-#include <optional>
-#include <string>
+#include <utility>
 
 #include "frontend/Console.h"
-#include "frontend/TextCase.h"
+#include "writer/ConversionScript.h"
 
 namespace zef::frontend {
 
-namespace {
-
-constexpr int32_t kMaxStartIndex = 10000000;
-constexpr size_t kMinOutputNameLength = 2;
-// Lines this short cannot hold a key with a value or a useful file name.
-constexpr size_t kShortestLine = 4;
-constexpr char kCommentMark = '#';
-const std::string kArchiveExtension = ".zef";
-
-std::string TrimSpaces(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// Keys stand in the first column, in any letter case, with no separator:
-// the value is the rest of the line without surrounding spaces.
-std::optional<std::string> KeyValue(const std::string& line, const std::string& key) {
-  if (line.size() < key.size() || LowerCase(line.substr(0, key.size())) != key) {
-    return std::nullopt;
-  }
-  return TrimSpaces(line.substr(key.size()));
-}
-
-bool IsTrueWord(const std::string& value) {
-  return value == "true" || value == "1" || value == "yes" || value == "on";
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// Longest line read; a longer one is a fault, so that no script, not even
-// an endless one without line feeds, makes the line grow without bound.
-constexpr size_t kMaxLineBytes = 65536;
-
-enum class LineRead { kLine, kEnd, kTooLong };
-
-// A line feed ends a line; a carriage return right before it belongs to
-// the line ending. Reads at most one byte past the longest line.
-LineRead ReadScriptLine(std::istream& in, std::string& line) {
-  line.clear();
-  std::streambuf& bytes = *in.rdbuf();
-  bool any = false;
-  for (;;) {
-    const int next = bytes.sbumpc();
-    if (next == std::char_traits<char>::eof()) break;
-    any = true;
-    if (next == '\n') {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      break;
-    }
-    // Room for the carriage return of a line that is just short enough.
-    if (line.size() > kMaxLineBytes) return LineRead::kTooLong;
-    line.push_back(char(next));
-  }
-  if (!any) return LineRead::kEnd;
-  return line.size() > kMaxLineBytes ? LineRead::kTooLong : LineRead::kLine;
-}
-
-struct GivenMarks {
-  bool startIndex = false;
-  bool outputFile = false;
-  bool mask = false;
-  bool alphaValues = false;
-  bool listBegun = false;
-  bool maskPending = false;  // the last image name still waits for its mask
-};
-
-void AddFileName(RunState& run, GivenMarks& given, const std::string& name) {
-  if (!run.useMask) {
-    run.imageFileNames.push_back(name);
-  } else if (!given.maskPending) {
-    run.imageFileNames.push_back(name);
-    given.maskPending = true;
-  } else {
-    run.maskFileNames.push_back(name);
-    given.maskPending = false;
-  }
-}
-
-// Tests one header line against every key in turn. A matched key's value
-// replaces the line for the keys after it, so "outputfilename maskfile"
-// also sets the mask flag. False when a value is refused.
-bool ReadHeaderLine(RunState& run, GivenMarks& given, std::string line) {
-  if (auto value = KeyValue(line, "startindex")) {
-    run.startIndex = ReadDecimal(*value);
-    if (run.startIndex < 0 || run.startIndex > kMaxStartIndex) {
-      PrintLine("Wrong StartIndex (0-10000000)...");
-      return false;
-    }
-    given.startIndex = true;
-    line = *value;
-  }
-  if (auto value = KeyValue(line, "outputfilename")) {
-    run.outputFileName = *value;
-    // The file is opened by its C string, which ends at a NUL byte: the
-    // name checked here would not be the name written to.
-    if (value->size() < kMinOutputNameLength || value->find('\0') != std::string::npos) {
-      PrintLine("Wrong OutputFilename...");
-      return false;
-    }
-    if (value->size() <= kArchiveExtension.size() || !EndsWith(*value, kArchiveExtension)) {
-      run.outputFileName += kArchiveExtension;
-    }
-    given.outputFile = true;
-    line = *value;
-  }
-  if (auto value = KeyValue(line, "mask")) {
-    *value = LowerCase(*value);
-    run.useMask = IsTrueWord(*value);
-    if (!run.useMask) given.maskPending = false;
-    given.mask = true;
-    line = *value;
-  }
-  if (auto value = KeyValue(line, "alphavalues")) {
-    *value = LowerCase(*value);
-    run.alphaValues = ReadDecimal(*value);
-    if (run.alphaValues != 2 && run.alphaValues != 4) {
-      PrintLine("Please set alpha values to 2 or 4...");
-      return false;
-    }
-    given.alphaValues = true;
-    line = *value;
-  }
-  if (KeyValue(line, "startimages")) given.listBegun = true;
-  return true;
-}
-
-// Prints every missing piece; true when nothing is missing.
-bool ReportMissing(const RunState& run, const GivenMarks& given) {
-  bool complete = true;
-  auto missing = [&complete](const char* message) {
-    PrintLine(message);
-    complete = false;
-  };
-  if (!given.startIndex) missing("Missing StartIndex...");
-  if (!given.outputFile) missing("Missing Outputfile...");
-  if (run.useMask && !given.alphaValues) missing("Missing AlphaValues...");
-  if (!given.mask) missing("Missing Mask flag...");
-  if (run.useMask && given.maskPending) missing("Missing maskfile filename...");
-  return complete;
-}
-
-}  // namespace
-
-int32_t ReadDecimal(const std::string& text) {
-  const long long value = std::strtoll(text.c_str(), nullptr, 10);
-  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(value);
-}
-
 bool ParseScript(RunState& run, const std::string& fileName) {
-  std::error_code ignored;
-  std::ifstream in;
-  // A directory opens as a stream on this system but has no lines to give.
-  if (!std::filesystem::is_directory(fileName, ignored)) in.open(fileName);
-  if (!in.is_open()) {
-    PrintLine("could not open file " + fileName);
-    return false;
-  }
-  GivenMarks given;
-  std::string line;
-  bool complete = false;
-  for (uint64_t number = 1;; ++number) {
-    const LineRead read = ReadScriptLine(in, line);
-    if (read == LineRead::kTooLong) {
-      PrintLine("Line " + std::to_string(number) + " of the script is longer than " +
-                std::to_string(kMaxLineBytes) + " bytes...");
-      break;
-    }
-    if (read == LineRead::kEnd) {
-      complete = ReportMissing(run, given) && !run.imageFileNames.empty();
-      break;
-    }
-    if (line.size() < kShortestLine || line.front() == kCommentMark) continue;
-    if (given.listBegun) {
-      AddFileName(run, given, line);
-    } else if (!ReadHeaderLine(run, given, line)) {
-      return false;
-    }
-  }
-  if (complete) return true;
+  ScriptReading reading = ReadConversionScript(fileName);
+  for (const std::string& message : reading.messages) PrintLine(message);
+  if (reading.fault == ScriptFault::kCannotOpen) return false;
+  ConversionScript& script = reading.script;
+  run.startIndex = script.startIndex;
+  run.outputFileName = std::move(script.outputFileName);
+  run.useMask = script.useMask;
+  run.alphaValues = script.alphaValues;
+  run.imageFileNames = std::move(script.imageFileNames);
+  run.maskFileNames = std::move(script.maskFileNames);
+  if (reading.fault != ScriptFault::kIncomplete) return reading.fault == ScriptFault::kNone;
+  // An incomplete script names no files and starts nowhere.
   PrintLine("something wrong in script file...");
   run.startIndex = 0;
   run.imageFileNames.clear();

@@ -9,11 +9,12 @@
 #include "TestImages.h"
 #include "frontend/RunState.h"
 #include "frontend/Script.h"
+#include "writer/ConversionScript.h"
 
 namespace {
 
 using zef::frontend::ParseScript;
-using zef::frontend::ReadDecimal;
+using zef::ReadDecimal;
 using zef::frontend::RunState;
 
 struct Parsed {

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdlib>
-#include <fstream>
-#include <limits>
 #include <set>
 #include <system_error>
 #include <utility>
+
+#include "writer/ConversionScript.h"
 
 namespace zef::tool {
 
@@ -38,122 +37,6 @@ fs::path MaskPathOf(const fs::path& image, const std::string& suffix) {
 bool IsRegularFile(const fs::path& path) {
   std::error_code failed;
   return fs::is_regular_file(path, failed);
-}
-
-// --- the conversion script -------------------------------------------------
-
-constexpr int32_t kMaxStartIndex = 10000000;
-constexpr size_t kMinOutputNameLength = 2;
-constexpr size_t kShortestLine = 4;
-constexpr char kCommentMark = '#';
-const std::string kArchiveExtension = ".zef";
-
-std::string TrimSpaces(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-std::optional<std::string> KeyValue(const std::string& line, const std::string& key) {
-  if (line.size() < key.size() || LowerCase(line.substr(0, key.size())) != key) {
-    return std::nullopt;
-  }
-  return TrimSpaces(line.substr(key.size()));
-}
-
-// A leading decimal number as atoi reads it, saturated at the 32-bit ends.
-int32_t ReadDecimal(const std::string& text) {
-  const long long value = std::strtoll(text.c_str(), nullptr, 10);
-  return int32_t(std::clamp<long long>(value, std::numeric_limits<int32_t>::min(),
-                                       std::numeric_limits<int32_t>::max()));
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// A carriage return before the line feed belongs to the line ending.
-bool ReadScriptLine(std::istream& in, std::string& line) {
-  if (!std::getline(in, line)) return false;
-  if (!in.eof() && !line.empty() && line.back() == '\r') line.pop_back();
-  return true;
-}
-
-struct GivenMarks {
-  bool startIndex = false;
-  bool outputFile = false;
-  bool mask = false;
-  bool alphaValues = false;
-  bool listBegun = false;
-  bool maskPending = false;
-};
-
-// Every key is tried in turn, and a matched key's value stands in for the
-// line for the keys after it, as in the console tool.
-bool ReadHeaderLine(Script& script, GivenMarks& given, std::string line, std::string* error) {
-  if (auto value = KeyValue(line, "startindex")) {
-    script.startIndex = ReadDecimal(*value);
-    if (script.startIndex < 0 || script.startIndex > kMaxStartIndex) {
-      *error = "Wrong StartIndex (0-10000000)...";
-      return false;
-    }
-    given.startIndex = true;
-    line = *value;
-  }
-  if (auto value = KeyValue(line, "outputfilename")) {
-    script.outputFileName = *value;
-    if (value->size() < kMinOutputNameLength) {
-      *error = "Wrong OutputFilename...";
-      return false;
-    }
-    if (value->size() <= kArchiveExtension.size() || !EndsWith(*value, kArchiveExtension)) {
-      script.outputFileName += kArchiveExtension;
-    }
-    given.outputFile = true;
-    line = *value;
-  }
-  if (auto value = KeyValue(line, "mask")) {
-    *value = LowerCase(*value);
-    script.useMask = *value == "true" || *value == "1" || *value == "yes" || *value == "on";
-    if (!script.useMask) given.maskPending = false;
-    given.mask = true;
-    line = *value;
-  }
-  if (auto value = KeyValue(line, "alphavalues")) {
-    script.alphaValues = ReadDecimal(LowerCase(*value));
-    if (script.alphaValues != 2 && script.alphaValues != 4) {
-      *error = "Please set alpha values to 2 or 4...";
-      return false;
-    }
-    given.alphaValues = true;
-    line = *value;
-  }
-  if (KeyValue(line, "startimages")) given.listBegun = true;
-  return true;
-}
-
-void AddFileName(Script& script, GivenMarks& given, const std::string& name) {
-  if (script.useMask && given.maskPending) {
-    script.items.back().mask = name;
-    given.maskPending = false;
-    return;
-  }
-  script.items.push_back({name, {}});
-  given.maskPending = script.useMask;
-}
-
-std::string Missing(const Script& script, const GivenMarks& given) {
-  std::string missing;
-  auto add = [&missing](const char* message) {
-    if (!missing.empty()) missing += ' ';
-    missing += message;
-  };
-  if (!given.startIndex) add("Missing StartIndex...");
-  if (!given.outputFile) add("Missing Outputfile...");
-  if (script.useMask && !given.alphaValues) add("Missing AlphaValues...");
-  if (!given.mask) add("Missing Mask flag...");
-  if (script.useMask && given.maskPending) add("Missing maskfile filename...");
-  return missing;
 }
 
 }  // namespace
@@ -235,30 +118,22 @@ std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::strin
 }
 
 std::optional<Script> ReadScript(const std::string& fileName, std::string* error) {
-  std::error_code ignored;
-  std::ifstream in;
-  if (!fs::is_directory(fileName, ignored)) in.open(fileName);
-  if (!in.is_open()) {
-    *error = "could not open file " + fileName;
+  ScriptReading reading = ReadConversionScript(fileName);
+  ConversionScript& read = reading.script;
+  if (reading.fault == ScriptFault::kIncomplete && read.imageFileNames.empty()) {
+    reading.messages.push_back("No image files named...");
+  }
+  if (reading.fault != ScriptFault::kNone) {
+    std::string joined;
+    for (const std::string& message : reading.messages) joined += (joined.empty() ? "" : " ") + message;
+    // The open failure names the file already.
+    *error = reading.fault == ScriptFault::kCannotOpen ? joined : fileName + ": " + joined;
     return std::nullopt;
   }
-  Script script;
-  GivenMarks given;
-  std::string line;
-  while (ReadScriptLine(in, line)) {
-    if (line.size() < kShortestLine || line.front() == kCommentMark) continue;
-    if (given.listBegun) {
-      AddFileName(script, given, line);
-    } else if (!ReadHeaderLine(script, given, line, error)) {
-      *error = fileName + ": " + *error;
-      return std::nullopt;
-    }
-  }
-  std::string missing = Missing(script, given);
-  if (!missing.empty() || script.items.empty()) {
-    if (script.items.empty()) missing += std::string(missing.empty() ? "" : " ") + "No image files named...";
-    *error = fileName + ": " + missing;
-    return std::nullopt;
+  Script script{read.startIndex, std::move(read.outputFileName), read.useMask, read.alphaValues, {}};
+  for (size_t i = 0; i < read.imageFileNames.size(); ++i) {
+    script.items.push_back({std::move(read.imageFileNames[i]),
+                            read.useMask ? std::move(read.maskFileNames[i]) : std::string()});
   }
   return script;
 }

@@ -336,6 +336,7 @@ class ExitCodeTest : public ZefCliTest, public ::testing::WithParamInterface<Exi
     WriteText("notes.png", "not a picture");
     WriteText("broken.zef", "\xAA\xFF\xAA\x03");
     WriteText("bad.txt", "outputfilename x.zef\nmask no\nstartimages\na.png\n");
+    WriteText("long.txt", "startindex 0\n" + std::string(70000, 'a') + "\n");
   }
 };
 
@@ -348,7 +349,7 @@ TEST_P(ExitCodeTest, ExitCodeAndMessage) {
   EXPECT_EQ(run.out, "");
   // No failed run leaves a file of its own behind.
   EXPECT_EQ(Listing(), (std::vector<std::string>{"a.png", "b.png", "b_mask.png", "bad.txt", "broken.zef",
-                                                "notes.png"}));
+                                                "long.txt", "notes.png"}));
 }
 
 const ExitCase kExitCases[] = {
@@ -373,6 +374,8 @@ const ExitCase kExitCases[] = {
     {"MaskOfOtherSize", {"pack", "b.png", "-o", "x.zef"}, 1, "b_mask.png"},
     {"MissingScript", {"pack", "--script", "none.txt"}, 1, "could not open file none.txt"},
     {"IncompleteScript", {"pack", "--script", "bad.txt"}, 1, "bad.txt: Missing StartIndex..."},
+    {"ScriptLineTooLong", {"pack", "--script", "long.txt"}, 1,
+     "long.txt: Line 2 of the script is longer than 65536 bytes..."},
     {"OutputFolderMissing", {"pack", "a.png", "-o", "no/such/x.zef"}, 1, "no/such"},
     {"DamagedArchiveInfo", {"info", "broken.zef"}, 1, "broken.zef: "},
     {"DamagedArchiveExtract", {"extract", "-o", ".", "broken.zef"}, 1, "broken.zef: "},
