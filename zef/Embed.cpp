@@ -208,6 +208,12 @@ std::string EmbedHeader(uint64_t size, const EmbedOptions& options, const std::s
 }
 
 int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) {
+  for (const std::string& output : {options.outputFile, options.headerFile}) {
+    if (!output.empty() && Destination(output).Replaces(options.archive)) {
+      err << kProgram << options.archive << ": the output would replace the archive\n";
+      return kExitFailed;
+    }
+  }
   std::string error;
   const std::optional<std::vector<uint8_t>> bytes = ReadArchive(options.archive, &error);
   if (!bytes) {

@@ -135,6 +135,25 @@ std::optional<Plan> MakePlan(const PackOptions& options, std::string* error) {
     *error = "no archive named (-o)";
     return std::nullopt;
   }
+  // The renames at the end would replace a source before anyone noticed.
+  const bool withHeader = !options.headerFile.empty();
+  const Destination archive(plan.outputFile), header(withHeader ? options.headerFile : plan.outputFile);
+  if (withHeader && (header.Replaces(plan.outputFile) ||
+                     std::filesystem::path(options.headerFile).lexically_normal() ==
+                         std::filesystem::path(plan.outputFile).lexically_normal())) {
+    *error = options.headerFile + ": the header would replace the archive";
+    return std::nullopt;
+  }
+  for (const InputItem& item : plan.items) {
+    for (const std::string& input : {item.image, item.mask}) {
+      if (input.empty()) continue;
+      const char* replacing = archive.Replaces(input) ? "the archive" : header.Replaces(input) ? "the header" : nullptr;
+      if (replacing != nullptr) {
+        *error = input + ": " + replacing + " would replace this input";
+        return std::nullopt;
+      }
+    }
+  }
   return plan;
 }
 

@@ -102,6 +102,21 @@ bool PendingFile::Commit(std::string* error) {
   return true;
 }
 
+// The rename replaces the destination's own entry: a link standing there is
+// replaced, not what it leads to.
+Destination::Destination(const std::string& path) {
+  struct stat status {};
+  exists_ = lstat(path.c_str(), &status) == 0;
+  device_ = status.st_dev;
+  inode_ = status.st_ino;
+}
+
+bool Destination::Replaces(const std::string& existing) const {
+  struct stat status {};
+  if (!exists_ || stat(existing.c_str(), &status) != 0) return false;
+  return status.st_dev == device_ && status.st_ino == inode_;
+}
+
 void RemovePendingFilesOnSignals() {
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) std::signal(signalNumber, RemoveAndEnd);
 }

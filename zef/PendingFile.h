@@ -2,6 +2,7 @@
 // temporary name in the destination's folder and renamed when complete.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,19 @@ namespace zef::tool {
 // before the program ends by that signal, so that an interrupted run
 // leaves nothing behind either.
 void RemovePendingFilesOnSignals();
+
+// A file about to be written, to ask which existing files it would
+// replace: its own name, by any spelling or hard link, or a file that a
+// symbolic link leads to it.
+class Destination {
+ public:
+  explicit Destination(const std::string& path);
+  bool Replaces(const std::string& existing) const;
+
+ private:
+  bool exists_ = false;
+  uint64_t device_ = 0, inode_ = 0;
+};
 
 class PendingFile {
  public:

@@ -342,6 +342,8 @@ class ExitCodeTest : public ZefCliTest, public ::testing::WithParamInterface<Exi
 
 TEST_P(ExitCodeTest, ExitCodeAndMessage) {
   const ExitCase& c = GetParam();
+  std::vector<Bytes> before;
+  for (const std::string& name : Listing()) before.push_back(FileBytes(name));
   const ZefResult run = Zef(c.arguments);
   EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
   EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
@@ -350,6 +352,10 @@ TEST_P(ExitCodeTest, ExitCodeAndMessage) {
   // No failed run leaves a file of its own behind.
   EXPECT_EQ(Listing(), (std::vector<std::string>{"a.png", "b.png", "b_mask.png", "bad.txt", "broken.zef",
                                                 "long.txt", "notes.png"}));
+  // Nor does it change one.
+  std::vector<Bytes> after;
+  for (const std::string& name : Listing()) after.push_back(FileBytes(name));
+  EXPECT_EQ(after, before);
 }
 
 const ExitCase kExitCases[] = {
@@ -376,6 +382,12 @@ const ExitCase kExitCases[] = {
     {"IncompleteScript", {"pack", "--script", "bad.txt"}, 1, "bad.txt: Missing StartIndex..."},
     {"ScriptLineTooLong", {"pack", "--script", "long.txt"}, 1,
      "long.txt: Line 2 of the script is longer than 65536 bytes..."},
+    {"ArchiveOverItsInput", {"pack", "a.png", "-o", "a.png"}, 1, "a.png: the archive would replace this input"},
+    {"ArchiveOverAMask", {"pack", "b.png", "-o", "./b_mask.png"}, 1, "b_mask.png: the archive would replace"},
+    {"HeaderOverAnInput", {"pack", "a.png", "-o", "x.zef", "--header", "a.png"}, 1,
+     "a.png: the header would replace this input"},
+    {"HeaderOverTheArchive", {"pack", "a.png", "-o", "x.zef", "--header", "./x.zef"}, 1,
+     "the header would replace the archive"},
     {"OutputFolderMissing", {"pack", "a.png", "-o", "no/such/x.zef"}, 1, "no/such"},
     {"DamagedArchiveInfo", {"info", "broken.zef"}, 1, "broken.zef: "},
     {"DamagedArchiveExtract", {"extract", "-o", ".", "broken.zef"}, 1, "broken.zef: "},
@@ -395,6 +407,8 @@ const ExitCase kExitCases[] = {
     {"EmbedSameOutputAndHeader", {"embed", "-o", "x.h", "--header", "x.h", "broken.zef"}, 2, "same file"},
     {"EmbedDamagedArchive", {"embed", "-o", "x.c", "--header", "x.h", "broken.zef"}, 1, "broken.zef: "},
     {"EmbedNotAnArchive", {"embed", "--format", "bin", "-o", "x.bin", "a.png"}, 1, "a.png: "},
+    {"EmbedOverItsArchive", {"embed", "-o", "./broken.zef", "broken.zef"}, 1,
+     "broken.zef: the output would replace the archive"},
     {"EmbedMissingArchive", {"embed", "gone.zef"}, 1, "gone.zef: cannot open"},
 };
 
