@@ -1,6 +1,7 @@
 #include "quantize/PaletteSearch.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cmath>
@@ -22,9 +23,6 @@ constexpr int32_t kCentreBits = 0xFF;
 // Centres are measured four at a time; the rows are padded with centres at
 // this distance, whose keys sort after every real one.
 constexpr int kGroup = 4;
-// A histogram holds each of the 4096 bins at most once.
-constexpr int kPositionBits = 16;
-constexpr uint32_t kPositionMask = (uint32_t(1) << kPositionBits) - 1;
 constexpr float kFarAway = 1e18f;
 // Above every key: the largest finite float's bits.
 constexpr int32_t kNoKey = 0x7F7FFFFF;
@@ -154,18 +152,31 @@ std::vector<Box> SplitCube(const Points& points, int count) {
   whole.splittable = order.size() > 1;
   std::vector<Box> boxes{whole};
   boxes.reserve(size_t(count));
+  // Per box, its variance while it can be split: the choice is a scan of
+  // plain numbers.
+  const auto priority = [](const Box& box) { return box.splittable ? box.variance : -INFINITY; };
+  std::vector<double> priorities{priority(whole)};
+  priorities.reserve(size_t(count));
   while (int(boxes.size()) < count) {
     int next = -1;
-    for (size_t i = 0; i < boxes.size(); ++i) {
-      if (boxes[i].splittable && (next < 0 || boxes[i].variance > boxes[size_t(next)].variance)) next = int(i);
+    double largest = -INFINITY;
+    for (size_t i = 0; i < priorities.size(); ++i) {
+      if (priorities[i] > largest) {
+        largest = priorities[i];
+        next = int(i);
+      }
     }
-    if (next < 0 || boxes[size_t(next)].variance <= 0) break;
+    if (next < 0 || largest <= 0) break;
     Box upper;
-    if (!SplitBox(points, order, spare, boxes[size_t(next)], upper)) {
-      boxes[size_t(next)].splittable = false;
+    Box& box = boxes[size_t(next)];
+    if (!SplitBox(points, order, spare, box, upper)) {
+      box.splittable = false;
+      priorities[size_t(next)] = -INFINITY;
       continue;
     }
+    priorities[size_t(next)] = priority(box);
     boxes.push_back(upper);
+    priorities.push_back(priority(upper));
   }
   return boxes;
 }
@@ -399,14 +410,23 @@ std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, in
                                     std::vector<int16_t>* entries) {
   // Points in the order of their colours, so that sums over them do not
   // depend on where a colour first appears.
-  // Each bin occurs once, so sorting keys of bin and position sorts by bin.
+  // Each bin occurs once: a bit per bin present and its position, read
+  // back in the order of the bits. Only positions of present bins are read.
+  std::array<uint64_t, kBins / 64> present{};
+  std::vector<uint16_t> positionOf(kBins);
+  for (size_t i = 0; i < histogram.size(); ++i) {
+    if (histogram[i].weight <= 0) continue;
+    const uint16_t bin = histogram[i].bin;
+    present[bin / 64] |= uint64_t(1) << (bin % 64);
+    positionOf[bin] = uint16_t(i);
+  }
   std::vector<uint32_t> sorted;
   sorted.reserve(histogram.size());
-  for (size_t i = 0; i < histogram.size(); ++i) {
-    if (histogram[i].weight > 0) sorted.push_back(uint32_t(histogram[i].bin) << kPositionBits | uint32_t(i));
+  for (size_t word = 0; word < present.size(); ++word) {
+    for (uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
+      sorted.push_back(positionOf[word * 64 + size_t(std::countr_zero(bits))]);
+    }
   }
-  std::sort(sorted.begin(), sorted.end());
-  for (uint32_t& key : sorted) key &= kPositionMask;
   if (entries != nullptr) entries->assign(histogram.size(), -1);
   if (sorted.empty() || maxColors <= 0) return {};
   Points points;
