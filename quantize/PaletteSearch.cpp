@@ -1,10 +1,15 @@
 #include "quantize/PaletteSearch.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cmath>
 #include <cstddef>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace zef::quantize::detail {
 
@@ -15,6 +20,12 @@ constexpr int kSnappedPasses = 3;
 constexpr float kLevelStep = 16.0f;
 // Low bits of a squared distance that carry a centre's number (at most 256).
 constexpr int32_t kCentreBits = 0xFF;
+// Centres are measured four at a time; the rows are padded with centres at
+// this distance, whose keys sort after every real one.
+constexpr int kGroup = 4;
+constexpr float kFarAway = 1e18f;
+// Above every key: the largest finite float's bits.
+constexpr int32_t kNoKey = 0x7F7FFFFF;
 
 struct Moments {
   double weight = 0, sum[3] = {0, 0, 0}, squares = 0;
@@ -141,18 +152,31 @@ std::vector<Box> SplitCube(const Points& points, int count) {
   whole.splittable = order.size() > 1;
   std::vector<Box> boxes{whole};
   boxes.reserve(size_t(count));
+  // Per box, its variance while it can be split: the choice is a scan of
+  // plain numbers.
+  const auto priority = [](const Box& box) { return box.splittable ? box.variance : -INFINITY; };
+  std::vector<double> priorities{priority(whole)};
+  priorities.reserve(size_t(count));
   while (int(boxes.size()) < count) {
     int next = -1;
-    for (size_t i = 0; i < boxes.size(); ++i) {
-      if (boxes[i].splittable && (next < 0 || boxes[i].variance > boxes[size_t(next)].variance)) next = int(i);
+    double largest = -INFINITY;
+    for (size_t i = 0; i < priorities.size(); ++i) {
+      if (priorities[i] > largest) {
+        largest = priorities[i];
+        next = int(i);
+      }
     }
-    if (next < 0 || boxes[size_t(next)].variance <= 0) break;
+    if (next < 0 || largest <= 0) break;
     Box upper;
-    if (!SplitBox(points, order, spare, boxes[size_t(next)], upper)) {
-      boxes[size_t(next)].splittable = false;
+    Box& box = boxes[size_t(next)];
+    if (!SplitBox(points, order, spare, box, upper)) {
+      box.splittable = false;
+      priorities[size_t(next)] = -INFINITY;
       continue;
     }
+    priorities[size_t(next)] = priority(box);
     boxes.push_back(upper);
+    priorities.push_back(priority(upper));
   }
   return boxes;
 }
@@ -182,12 +206,14 @@ class Clusters {
   // else those whose bounds do not settle it. True when any point changed
   // centre.
   bool Assign(const std::vector<Colour>& centres, bool fresh) {
-    const size_t count = centres.size();
-    c0_.resize(count);
-    c1_.resize(count);
-    c2_.resize(count);
-    keys_.resize(count);
-    for (size_t k = 0; k < count; ++k) {
+    // Rows of centres padded to whole groups of four with centres so far
+    // away that none is ever nearest or next.
+    count_ = int(centres.size());
+    const size_t padded = (centres.size() + kGroup - 1) / kGroup * kGroup;
+    c0_.assign(padded, kFarAway);
+    c1_.assign(padded, kFarAway);
+    c2_.assign(padded, kFarAway);
+    for (size_t k = 0; k < centres.size(); ++k) {
       c0_[k] = centres[k].channel[0];
       c1_[k] = centres[k].channel[1];
       c2_[k] = centres[k].channel[2];
@@ -235,37 +261,68 @@ class Clusters {
   // Measures the point against every centre: the nearest and the distance
   // to the next. Squared distances are compared as their bit patterns
   // (which order non-negative floats) with the centre's number in the low
-  // bits: the minimum is a plain integer one the compiler runs several at a
-  // time, every key differs, and the first of (near) equals wins.
+  // bits: every key differs, the first of (near) equals wins, and the
+  // nearest and the next come out of one pass that keeps the two smallest.
   void Search(size_t p) {
     const Colour& point = points_.mean[p];
     const float x0 = point.channel[0], x1 = point.channel[1], x2 = point.channel[2];
-    const int count = int(c0_.size());
-    const float* __restrict c0 = c0_.data();
-    const float* __restrict c1 = c1_.data();
-    const float* __restrict c2 = c2_.data();
-    int32_t* __restrict keys = keys_.data();
-    for (int k = 0; k < count; ++k) {
-      const float d0 = c0[k] - x0, d1 = c1[k] - x1, d2 = c2[k] - x2;
-      keys[k] = (std::bit_cast<int32_t>(d0 * d0 + d1 * d1 + d2 * d2) & ~kCentreBits) | k;
+    const size_t padded = c0_.size();
+    const float* c0 = c0_.data();
+    const float* c1 = c1_.data();
+    const float* c2 = c2_.data();
+    int32_t best = INT32_MAX, next = INT32_MAX;
+#if defined(__SSE2__)
+    // Keys are non-negative finite floats, so the float minimum orders
+    // them as integers would, one instruction for four.
+    const __m128 p0 = _mm_set1_ps(x0), p1 = _mm_set1_ps(x1), p2 = _mm_set1_ps(x2);
+    const __m128i highBits = _mm_set1_epi32(~kCentreBits);
+    __m128i number = _mm_setr_epi32(0, 1, 2, 3);
+    const __m128i step = _mm_set1_epi32(kGroup);
+    __m128 lowest = _mm_castsi128_ps(_mm_set1_epi32(kNoKey)), second = lowest;
+    for (size_t k = 0; k < padded; k += kGroup) {
+      const __m128 d0 = _mm_sub_ps(_mm_loadu_ps(c0 + k), p0);
+      const __m128 d1 = _mm_sub_ps(_mm_loadu_ps(c1 + k), p1);
+      const __m128 d2 = _mm_sub_ps(_mm_loadu_ps(c2 + k), p2);
+      const __m128 square =
+          _mm_add_ps(_mm_add_ps(_mm_mul_ps(d0, d0), _mm_mul_ps(d1, d1)), _mm_mul_ps(d2, d2));
+      const __m128 key = _mm_castsi128_ps(
+          _mm_or_si128(_mm_and_si128(_mm_castps_si128(square), highBits), number));
+      second = _mm_min_ps(second, _mm_max_ps(lowest, key));
+      lowest = _mm_min_ps(lowest, key);
+      number = _mm_add_epi32(number, step);
     }
-    int32_t best = INT32_MAX;
-    for (int k = 0; k < count; ++k) best = std::min(best, keys[k]);
+    alignas(16) int32_t lanes[2 * kGroup];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_castps_si128(lowest));
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + kGroup), _mm_castps_si128(second));
+    for (int32_t key : lanes) Keep(key, best, next);
+#else
+    for (size_t k = 0; k < padded; ++k) {
+      const float d0 = c0[k] - x0, d1 = c1[k] - x1, d2 = c2[k] - x2;
+      Keep((std::bit_cast<int32_t>(d0 * d0 + d1 * d1 + d2 * d2) & ~kCentreBits) | int32_t(k), best, next);
+    }
+#endif
     const int at = best & kCentreBits;
-    keys[at] = INT32_MAX;
-    int32_t next = INT32_MAX;
-    for (int k = 0; k < count; ++k) next = std::min(next, keys[k]);
     const float d0 = c0[at] - x0, d1 = c1[at] - x1, d2 = c2[at] - x2;
     entry_[p] = at;
     upper_[p] = std::sqrt(d0 * d0 + d1 * d1 + d2 * d2);
-    lower_[p] = next == INT32_MAX ? INFINITY : std::sqrt(std::bit_cast<float>(next & ~kCentreBits));
+    lower_[p] = (next & kCentreBits) >= count_ ? INFINITY
+                                               : std::sqrt(std::bit_cast<float>(next & ~kCentreBits));
+  }
+
+  static void Keep(int32_t key, int32_t& best, int32_t& next) {
+    if (key < best) {
+      next = best;
+      best = key;
+    } else if (key < next) {
+      next = key;
+    }
   }
 
   const Points& points_;
   std::vector<int> entry_;
   std::vector<float> upper_, lower_;
-  std::vector<float> c0_, c1_, c2_;
-  std::vector<int32_t> keys_;
+  std::vector<float> c0_, c1_, c2_;  // padded to whole groups
+  int count_ = 0;
 };
 
 // New centres: the weighted mean of each cluster; an emptied cluster keeps
@@ -353,13 +410,23 @@ std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, in
                                     std::vector<int16_t>* entries) {
   // Points in the order of their colours, so that sums over them do not
   // depend on where a colour first appears.
+  // Each bin occurs once: a bit per bin present and its position, read
+  // back in the order of the bits. Only positions of present bins are read.
+  std::array<uint64_t, kBins / 64> present{};
+  std::vector<uint16_t> positionOf(kBins);
+  for (size_t i = 0; i < histogram.size(); ++i) {
+    if (histogram[i].weight <= 0) continue;
+    const uint16_t bin = histogram[i].bin;
+    present[bin / 64] |= uint64_t(1) << (bin % 64);
+    positionOf[bin] = uint16_t(i);
+  }
   std::vector<uint32_t> sorted;
   sorted.reserve(histogram.size());
-  for (size_t i = 0; i < histogram.size(); ++i) {
-    if (histogram[i].weight > 0) sorted.push_back(uint32_t(i));
+  for (size_t word = 0; word < present.size(); ++word) {
+    for (uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
+      sorted.push_back(positionOf[word * 64 + size_t(std::countr_zero(bits))]);
+    }
   }
-  std::sort(sorted.begin(), sorted.end(),
-            [&](uint32_t a, uint32_t b) { return histogram[a].bin < histogram[b].bin; });
   if (entries != nullptr) entries->assign(histogram.size(), -1);
   if (sorted.empty() || maxColors <= 0) return {};
   Points points;

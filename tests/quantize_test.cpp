@@ -203,6 +203,45 @@ TEST(Quantize, ReducedImagesFitTheirCapAndTheWriter) {
   }
 }
 
+// Every pixel on a shown level is its colour's mean, so it must end on the
+// palette colour nearest to it: no colour left in the result is nearer. The
+// caps are not whole groups of four centres, and one is a single colour.
+TEST(Quantize, EveryColourTakesItsNearestEntry) {
+  const cv::Mat gradient = Gradient(64);
+  cv::Mat shown(1, 256, CV_8UC1), onLevels;
+  for (int v = 0; v < 256; ++v) shown.at<uint8_t>(v) = uint8_t(v / 16 * 16);
+  cv::LUT(gradient, shown, onLevels);
+  for (int cap : {1, 2, 3, 5, 7, 61, 64, 130}) {
+    SCOPED_TRACE(cap);
+    ReduceOptions options;
+    options.maxColors = cap;
+    const auto result = zef::quantize::Reduce(onLevels, cv::Mat(), options);
+    ASSERT_TRUE(result.has_value());
+    ASSERT_TRUE(result->reduced);
+    EXPECT_EQ(result->colorsAfter, int(ColoursOf(result->bgr).size()));
+    std::vector<cv::Vec3b> palette;
+    for (int colour : ColoursOf(result->bgr)) {
+      palette.push_back(cv::Vec3b(uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)));
+    }
+    const auto square = [](const cv::Vec3b& a, const cv::Vec3b& b) {
+      double sum = 0;
+      for (int c = 0; c < 3; ++c) sum += (double(a[c]) - b[c]) * (double(a[c]) - b[c]);
+      return sum;
+    };
+    int farther = 0;
+    for (int y = 0; y < onLevels.rows; ++y) {
+      for (int x = 0; x < onLevels.cols; ++x) {
+        const cv::Vec3b pixel = onLevels.at<cv::Vec3b>(y, x);
+        double nearest = INFINITY;
+        for (const cv::Vec3b& entry : palette) nearest = std::min(nearest, square(pixel, entry));
+        // Near-equal distances may go either way.
+        if (square(pixel, result->bgr.at<cv::Vec3b>(y, x)) > nearest * (1 + 1e-4)) ++farther;
+      }
+    }
+    EXPECT_EQ(farther, 0);
+  }
+}
+
 TEST(Quantize, ResultsDependOnlyOnTheInput) {
   const cv::Mat gradient = Gradient(48);
   const cv::Mat mask = DiscMask(48);
