@@ -89,6 +89,8 @@ struct ThreadCase {
   Fault fault;
   int at;  // the sprite whose image or mask fails
 };
+// Named in test lists by its name, not by its bytes.
+void PrintTo(const ThreadCase& c, std::ostream* out) { *out << c.name; }
 
 class ThreadedLoadingTest : public ToolTest, public ::testing::WithParamInterface<ThreadCase> {
  protected:

@@ -182,6 +182,8 @@ struct MaskCase {
   std::vector<std::string> extraArguments;
   std::string maskFile;
 };
+// Named in test lists by its name, not by its bytes.
+void PrintTo(const MaskCase& c, std::ostream* out) { *out << c.name; }
 
 class MaskFileTest : public ZefCliTest, public ::testing::WithParamInterface<MaskCase> {};
 
@@ -224,6 +226,8 @@ struct CompatibleCase {
   int alphaValues;
   std::vector<std::string> packArguments;  // besides the files
 };
+// Named in test lists by its name, not by its bytes.
+void PrintTo(const CompatibleCase& c, std::ostream* out) { *out << c.name; }
 
 class CompatibleTest : public ZefCliTest, public ::testing::WithParamInterface<CompatibleCase> {};
 
@@ -326,6 +330,8 @@ struct ExitCase {
   int exitCode;
   std::string message;  // part of standard error
 };
+// Named in test lists by its name, not by its bytes.
+void PrintTo(const ExitCase& c, std::ostream* out) { *out << c.name; }
 
 class ExitCodeTest : public ZefCliTest, public ::testing::WithParamInterface<ExitCase> {
  protected:
@@ -445,6 +451,8 @@ struct InfoCase {
   bool masks;
   int alphaBits;  // as info reports them: an archive without masks says its values carry no alpha
 };
+// Named in test lists by its name, not by its bytes.
+void PrintTo(const InfoCase& c, std::ostream* out) { *out << c.name; }
 
 class InfoTest : public ZefCliTest, public ::testing::WithParamInterface<InfoCase> {};
 

@@ -58,6 +58,8 @@ struct EmbedCase {
   std::string alignment;  // expected in ZEF_ALIGN(...)
   std::string section;    // expected in ZEF_SECTION(...); empty: none
 };
+// Named in test lists by its name, not by its bytes.
+void PrintTo(const EmbedCase& c, std::ostream* out) { *out << c.name; }
 
 class EmbedOptionTest : public ZefEmbedTest, public ::testing::WithParamInterface<EmbedCase> {};
 
