@@ -553,10 +553,19 @@ static inline void fill_16(uint16_t *out, uint32_t pixel, uint32_t count, const 
 /* Only the checks: what opening the archive and skipping a line need. */
 #define CHECKS_ONLY 3u
 
+/* The run loops are written once and specialised by the constants they are
+ * called with, which a build for speed gets only where they are inlined:
+ * GCC and Clang are told to, whatever their estimate of the loop's size. */
+#if defined(__GNUC__) && !defined(__OPTIMIZE_SIZE__)
+#define RUN_LOOP static inline __attribute__((always_inline))
+#else
+#define RUN_LOOP static inline
+#endif
+
 /* Decodes the runs of the open line into the buffers given. Inline, so
  * that a compiler optimising for speed makes one loop per constant format. */
-static inline int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
-                              const unsigned format, const unsigned form)
+RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
+                        const unsigned format, const unsigned form)
 {
     line_cursor c;
     run r;
@@ -583,7 +592,7 @@ static inline int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
 
 #ifdef __OPTIMIZE_SIZE__
 /* Built for size: one loop for everything. */
-static int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
+RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
                        image->layout.form);
@@ -632,7 +641,7 @@ static int line_checks_at_once(zefdec_image *image)
     return 1;
 }
 
-static int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
+RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     if (!line && !alpha)
         return line_checks_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
@@ -776,8 +785,8 @@ static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t c
  * which points at the canvas pixel of column `first`; the runs outside are
  * read and checked as zefdec_line would. Like decode_runs, inline so that
  * a build for speed gets a loop per format. */
-static inline int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                            const unsigned format, const unsigned form)
+RUN_LOOP int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                      const unsigned format, const unsigned form)
 {
     const uint32_t last = first + count;
     const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
