@@ -358,6 +358,7 @@ static int close_line(zefdec_image *image)
 
 /* One run as read from the data. */
 typedef struct run {
+    uint32_t x;                   /* where it starts in its line */
     uint32_t length;
     uint32_t colour;              /* 0x0RGB */
     uint32_t alpha;               /* 0 to 255 */
@@ -400,6 +401,55 @@ static inline int read_run(const zefdec_layout *layout, const uint8_t *p, size_t
     if (layout->form == FORM_RAW && out->alpha == 0)
         out->colour = 0;
     return ZEFDEC_OK;
+}
+
+/* A run loop's place in the open line. Loops keep it in a local, not in the
+ * image: stores into the caller's bytes could alias the image's fields and
+ * would force them to be read again per run. The layout is a copy whose
+ * form the loop fixes, so that a build for speed makes a loop per form. */
+typedef struct line_cursor {
+    zefdec_layout layout;
+    const uint8_t *p, *end;
+    uint32_t width, x, runs;
+} line_cursor;
+
+static inline void cursor_start(line_cursor *c, const zefdec_image *image, unsigned form)
+{
+    c->layout = image->layout;
+    c->layout.form = (uint8_t)form;
+    c->p = image->next;
+    c->end = image->end;
+    c->width = image->width;
+    c->x = image->x;
+    c->runs = 0;
+}
+
+/* Takes the line's next run into *r: ZEFDEC_OK, ZEFDEC_END at the line's
+ * end, or the run's fault. */
+static inline int cursor_next(line_cursor *c, run *r, int wanted)
+{
+    int rc;
+
+    if (c->x >= c->width)
+        return ZEFDEC_END;
+    rc = read_run(&c->layout, c->p, (size_t)(c->end - c->p), c->width - c->x, r, wanted);
+    if (rc == ZEFDEC_OK) {
+        c->p += c->layout.run_size;
+        c->runs++;
+        r->x = c->x;
+        c->x += r->length;
+    }
+    return rc;
+}
+
+/* Hands the loop's progress back to the image; the line's end is no fault. */
+static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
+{
+    image->next = c->p;
+    image->x = c->x;
+    image->line_runs_left = (uint16_t)(image->line_runs_left - c->runs);
+    image->runs_left -= c->runs;
+    return rc == ZEFDEC_END ? ZEFDEC_OK : rc;
 }
 
 /* Not a format of zefdec_line: RGB565 with its bytes swapped, in which a
@@ -503,55 +553,46 @@ static inline void fill_16(uint16_t *out, uint32_t pixel, uint32_t count, const 
 /* Only the checks: what opening the archive and skipping a line need. */
 #define CHECKS_ONLY 3u
 
-/* Decodes the runs of the open line into the buffers given. The state lives
- * in locals here: stores into the caller's bytes could alias the image's
- * fields and would force them to be read again per run. Inline, so that a
- * compiler optimising for speed makes one loop per constant format. */
-static inline int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
-                              const unsigned format, const unsigned form)
-{
-    zefdec_layout layout = image->layout;
-    const uint8_t *p = image->next;
-    const uint8_t *end = image->end;
-    const uint32_t width = image->width;
-    uint32_t x = image->x, runs = 0;
-    int rc = ZEFDEC_OK;
+/* The run loops are written once and specialised by the constants they are
+ * called with, which a build for speed gets only where they are inlined:
+ * GCC and Clang are told to, whatever their estimate of the loop's size. */
+#if defined(__GNUC__) && !defined(__OPTIMIZE_SIZE__)
+#define RUN_LOOP static inline __attribute__((always_inline))
+#else
+#define RUN_LOOP static inline
+#endif
 
-    layout.form = (uint8_t)form;
-    while (x < width) {
-        run r;
+/* Decodes the runs of the open line into the buffers given. Inline, so
+ * that a compiler optimising for speed makes one loop per constant format. */
+RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
+                        const unsigned format, const unsigned form)
+{
+    line_cursor c;
+    run r;
+    int rc;
+
+    cursor_start(&c, image, form);
+    while ((rc = cursor_next(&c, &r, format != CHECKS_ONLY)) == ZEFDEC_OK) {
         uint32_t n, pixel;
-        rc = read_run(&layout, p, (size_t)(end - p), width - x, &r, format != CHECKS_ONLY);
-        if (rc != ZEFDEC_OK)
-            break;
-        p += layout.run_size;
-        runs++;
-        if (format == CHECKS_ONLY) {
-            x += r.length;
+        if (format == CHECKS_ONLY)
             continue;
-        }
         pixel = pixel_of(format, r.colour, r.alpha);
         /* the line may be NULL when only alpha is wanted */
         if (line && format == ZEFDEC_BGR888)
-            fill_bgr888((uint8_t *)line + (size_t)x * 3, pixel, r.length,
-                        (uint8_t *)line + (size_t)width * 3);
+            fill_bgr888((uint8_t *)line + (size_t)r.x * 3, pixel, r.length,
+                        (uint8_t *)line + (size_t)c.width * 3);
         else if (line)
-            fill_16((uint16_t *)line + x, pixel, r.length, (uint16_t *)line + width);
+            fill_16((uint16_t *)line + r.x, pixel, r.length, (uint16_t *)line + c.width);
         if (alpha)
             for (n = 0; n < r.length; n++)
-                alpha[x + n] = (uint8_t)r.alpha;
-        x += r.length;
+                alpha[r.x + n] = (uint8_t)r.alpha;
     }
-    image->next = p;
-    image->x = x;
-    image->line_runs_left = (uint16_t)(image->line_runs_left - runs);
-    image->runs_left -= runs;
-    return rc;
+    return cursor_stop(image, &c, rc);
 }
 
 #ifdef __OPTIMIZE_SIZE__
 /* Built for size: one loop for everything. */
-static int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
+RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
                        image->layout.form);
@@ -600,7 +641,7 @@ static int line_checks_at_once(zefdec_image *image)
     return 1;
 }
 
-static int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
+RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     if (!line && !alpha)
         return line_checks_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
@@ -644,18 +685,18 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
             if (image->y >= image->height)
                 return ZEFDEC_END;
             rc = open_line(image);
-        } else if (image->x < image->width) {
+        } else {
+            line_cursor c;
             run r;
-            rc = read_run(&image->layout, image->next, (size_t)(image->end - image->next),
-                          image->width - image->x, &r, 1);
-            if (rc != ZEFDEC_OK)
-                break;
-            image->next += image->layout.run_size;
-            image->line_runs_left--;
-            image->runs_left--;
-            image->x += r.length;
-            if (r.length) {
-                span->x = image->x - r.length;
+            int found;
+            cursor_start(&c, image, image->layout.form);
+            /* empty runs are passed over */
+            while ((rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK && r.length == 0)
+                ;
+            found = rc == ZEFDEC_OK;
+            rc = cursor_stop(image, &c, rc);
+            if (found) {
+                span->x = r.x;
                 span->y = image->y;
                 span->length = r.length;
                 span->colour = (uint16_t)r.colour;
@@ -663,8 +704,9 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
                 span->pixel = pixel_of(image->format, r.colour, r.alpha);
                 return ZEFDEC_OK;
             }
-        } else
-            rc = close_line(image);
+            if (rc == ZEFDEC_OK)
+                rc = close_line(image);
+        }
     }
     image->error = (int8_t)rc;
     return rc;
@@ -743,32 +785,22 @@ static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t c
  * which points at the canvas pixel of column `first`; the runs outside are
  * read and checked as zefdec_line would. Like decode_runs, inline so that
  * a build for speed gets a loop per format. */
-static inline int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                            const unsigned format, const unsigned form)
+RUN_LOOP int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                      const unsigned format, const unsigned form)
 {
-    zefdec_layout layout = image->layout;
-    const uint8_t *p = image->next;
-    const uint8_t *end = image->end;
-    const uint32_t width = image->width, last = first + count;
+    const uint32_t last = first + count;
     const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
     /* without alpha every pixel is written, so a fill may run ahead onto
      * visible pixels that later runs of the line write again */
-    uint16_t *const fill_end = layout.alpha_mask ? 0 : (uint16_t *)(void *)row + count;
-    uint32_t x = image->x, runs = 0;
-    int rc = ZEFDEC_OK;
+    uint16_t *const fill_end = image->layout.alpha_mask ? 0 : (uint16_t *)(void *)row + count;
+    line_cursor c;
+    run r;
+    int rc;
 
-    layout.form = (uint8_t)form;
-    while (x < width) {
-        run r;
-        uint32_t from, to;
-        rc = read_run(&layout, p, (size_t)(end - p), width - x, &r, 1);
-        if (rc != ZEFDEC_OK)
-            break;
-        p += layout.run_size;
-        runs++;
-        from = x > first ? x : first;
-        x += r.length;
-        to = x < last ? x : last;
+    cursor_start(&c, image, form);
+    while ((rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
+        const uint32_t from = r.x > first ? r.x : first;
+        const uint32_t to = c.x < last ? c.x : last;
         if (from >= to)
             continue;
         if (format != ZEFDEC_CANVAS_XRGB8888 && r.alpha == OPAQUE) {
@@ -778,11 +810,7 @@ static inline int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, u
         } else
             draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.colour, r.alpha);
     }
-    image->next = p;
-    image->x = x;
-    image->line_runs_left = (uint16_t)(image->line_runs_left - runs);
-    image->runs_left -= runs;
-    return rc;
+    return cursor_stop(image, &c, rc);
 }
 
 #ifdef __OPTIMIZE_SIZE__

@@ -99,25 +99,39 @@ inline void PutImages(Bytes& out, const std::vector<ImageSpec>& images,
   }
 }
 
-inline Bytes ArchiveV3(const zef::HeaderBytes& header, uint32_t startIndex,
-                       const std::vector<ImageSpec>& images,
-                       const std::vector<std::vector<uint16_t>>& palettes) {
+// Signature, image count and header bytes: how versions 2 and 3 begin.
+inline Bytes ArchiveHead(uint16_t version, size_t imageCount, const zef::HeaderBytes& header) {
   Bytes out;
-  PutSignature(out, zef::kVersion3);
-  PutU32(out, uint32_t(images.size()));
+  PutSignature(out, version);
+  PutU32(out, uint32_t(imageCount));
   PutHeaderBytes(out, header);
-  PutU32(out, startIndex);
-  PutEndOfHeader(out);
+  return out;
+}
+
+// The image table; returns where each record's data offset goes, which
+// PutImages fills in. Version 3 records hold a palette index.
+inline std::vector<size_t> PutImageRecords(Bytes& out, const std::vector<ImageSpec>& images,
+                                           bool paletteIndex) {
   PutMarker(out, zef::kImageSpecificationsMarker);
   std::vector<size_t> offsetFields;
   for (size_t i = 0; i < images.size(); ++i) {
     PutU16(out, uint32_t(i));
     PutU32(out, images[i].width);
     PutU32(out, images[i].height);
-    PutU16(out, images[i].paletteIndex);
+    if (paletteIndex) PutU16(out, images[i].paletteIndex);
     offsetFields.push_back(out.size());
     PutU32(out, 0);
   }
+  return offsetFields;
+}
+
+inline Bytes ArchiveV3(const zef::HeaderBytes& header, uint32_t startIndex,
+                       const std::vector<ImageSpec>& images,
+                       const std::vector<std::vector<uint16_t>>& palettes) {
+  Bytes out = ArchiveHead(zef::kVersion3, images.size(), header);
+  PutU32(out, startIndex);
+  PutEndOfHeader(out);
+  const std::vector<size_t> offsetFields = PutImageRecords(out, images, true);
   PutMarker(out, zef::kPaletteSpecificationsMarker);
   PutU32(out, uint32_t(palettes.size()));
   uint32_t at = uint32_t(out.size() + palettes.size() * zef::kPaletteRecordSize);
@@ -136,21 +150,9 @@ inline Bytes ArchiveV3(const zef::HeaderBytes& header, uint32_t startIndex,
 }
 
 inline Bytes ArchiveV2(const zef::HeaderBytes& header, const std::vector<ImageSpec>& images) {
-  Bytes out;
-  PutSignature(out, zef::kVersion2);
-  PutU32(out, uint32_t(images.size()));
-  PutHeaderBytes(out, header);
+  Bytes out = ArchiveHead(zef::kVersion2, images.size(), header);
   PutEndOfHeader(out);
-  PutMarker(out, zef::kImageSpecificationsMarker);
-  std::vector<size_t> offsetFields;
-  for (size_t i = 0; i < images.size(); ++i) {
-    PutU16(out, uint32_t(i));
-    PutU32(out, images[i].width);
-    PutU32(out, images[i].height);
-    offsetFields.push_back(out.size());
-    PutU32(out, 0);
-  }
-  PutImages(out, images, offsetFields);
+  PutImages(out, images, PutImageRecords(out, images, false));
   return out;
 }
 
