@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
+#include <stdexcept>
 
 namespace zef {
 
@@ -76,6 +78,24 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& fileName, u
     return ReadWhole(file.Get(), size_t(status.st_size));
   }
   return ReadInSteps(file.Get(), limit, decides);
+}
+
+FileRead ReadRegularFile(const std::string& fileName, std::vector<uint8_t>& bytes, uint64_t* fileSize) {
+  if (fileName.find('\0') != std::string::npos) return FileRead::kNotRegular;
+  struct stat status {};
+  const Descriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (file.Get() < 0) {
+    const bool regular = ::stat(fileName.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    return regular ? FileRead::kUnreadable : FileRead::kNotRegular;
+  }
+  if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return FileRead::kNotRegular;
+  if (fileSize != nullptr) *fileSize = uint64_t(status.st_size);
+  try {
+    bytes = ReadWhole(file.Get(), size_t(status.st_size));
+  } catch (const std::length_error&) {
+    throw std::bad_alloc();
+  }
+  return FileRead::kRead;
 }
 
 }  // namespace zef

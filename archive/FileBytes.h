@@ -24,4 +24,16 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& fileName,
                                                   uint64_t limit = UINT64_MAX,
                                                   PrefixDecides decides = nullptr);
 
+enum class FileRead { kRead, kNotRegular, kUnreadable };
+
+// A regular file (links followed), read whole. Anything else is not read
+// at all: a pipe would block, a device might never end, and a name with a
+// NUL byte would open its part before the NUL, which is another file; each
+// of these gives kNotRegular, as does a missing file. kUnreadable: a
+// regular file that cannot be opened. *fileSize, when given, takes the
+// size the file had when opened. Throws std::bad_alloc when the file does
+// not fit in memory.
+FileRead ReadRegularFile(const std::string& fileName, std::vector<uint8_t>& bytes,
+                         uint64_t* fileSize = nullptr);
+
 }  // namespace zef

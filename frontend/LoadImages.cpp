@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/FileBytes.h"
 #include "frontend/Console.h"
 
 namespace zef::frontend {
@@ -50,38 +50,14 @@ std::string ShownName(const std::string& fileName) {
 }
 
 // The whole file, read once: the decoder works on the bytes and their
-// number is the file size the report adds up. Only a regular file (links
-// followed) is read: a pipe would block, a device might never end. A name
-// with a NUL byte would be opened by its part before the NUL, which is
-// another file. None of these can be loaded.
+// number is the file size the report adds up. Only a regular file can be
+// loaded.
 bool ReadWholeFile(const std::string& fileName, std::vector<uint8_t>& bytes, uint64_t& fileBytes) {
-  if (fileName.find('\0') != std::string::npos) return false;
-  const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat status {};
-  bool readable = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-  if (readable) {
-    fileBytes = static_cast<uint64_t>(status.st_size);
-    try {
-      bytes.resize(size_t(status.st_size));
-    } catch (const std::bad_alloc&) {
-      readable = false;
-    } catch (const std::length_error&) {
-      readable = false;
-    }
+  try {
+    return ReadRegularFile(fileName, bytes, &fileBytes) == FileRead::kRead;
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  if (readable) {
-    size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += size_t(n);
-    }
-    bytes.resize(got);  // a file cut short while it was read
-  }
-  close(fd);
-  return readable;
 }
 
 cv::Mat Decode(const std::vector<uint8_t>& bytes, int flags) {

@@ -1,17 +1,14 @@
 #include "zef/Picture.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <new>
 #include <vector>
+
+#include "archive/FileBytes.h"
 
 namespace zef::tool {
 
@@ -38,55 +35,19 @@ cv::Mat ToEightBit(const cv::Mat& picture) {
   }
 }
 
-// The whole file, its size from the same open. Only a regular file is
-// read: a pipe would block, a device might never end. False when it cannot
-// be read; *missing then says whether there is no such regular file.
-bool ReadWholeFile(const std::string& fileName, std::vector<uint8_t>& bytes, bool* missing) {
-  *missing = false;
-  const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    // Rare: say what a look at the file says.
-    struct stat status {};
-    *missing = stat(fileName.c_str(), &status) != 0 || !S_ISREG(status.st_mode);
-    return false;
-  }
-  struct stat status {};
-  bool fine = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-  *missing = !fine;
-  if (fine) {
-    try {
-      bytes.resize(size_t(status.st_size));
-    } catch (...) {
-      close(fd);
-      throw;
-    }
-    size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += size_t(n);
-    }
-    bytes.resize(got);  // a file cut short while it was read
-  }
-  close(fd);
-  return fine;
-}
-
 cv::Mat Read(const std::string& fileName, std::string* error, uint64_t* fileBytes = nullptr) {
   // One open gives the size and the bytes, and the image library decodes
   // them from memory; its own message for a missing file would be a
   // warning on the console.
   std::vector<uint8_t> bytes;
-  bool missing = false;
-  const bool read = ReadWholeFile(fileName, bytes, &missing);
-  if (missing) {
+  const FileRead read = ReadRegularFile(fileName, bytes);
+  if (read == FileRead::kNotRegular) {
     *error = fileName + ": no such file";
     return {};
   }
   if (fileBytes) *fileBytes = uint64_t(bytes.size());
   cv::Mat picture;
-  if (read && !bytes.empty()) {
+  if (read == FileRead::kRead && !bytes.empty()) {
     // A header over the bytes, not a copy of them.
     const cv::Mat encoded(1, int(std::min<size_t>(bytes.size(), INT32_MAX)), CV_8UC1, bytes.data());
     picture = cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
