@@ -32,6 +32,9 @@ class ImageStore {
   virtual ~ImageStore() = default;
   // Null pixels when the image cannot be made; never throws.
   virtual Buffers NewImage(uint32_t width, uint32_t height, bool alpha) = 0;
+  // False for a store that only has images checked: they are read through
+  // without being decoded into memory, and NewImage is never asked.
+  virtual bool KeepsPixels() const { return true; }
 };
 
 class ArchiveDecoder {

@@ -39,40 +39,51 @@ MatDecodeResult WithMats(MatDecodeResult result, MatStore& store) {
   return result;
 }
 
+ImageStore& StoreFor(const Options& options, ImageStore& keeping, CheckStore& checking) {
+  if (options.keepPixels) return keeping;
+  return checking;
+}
+
 }  // namespace
 
 DecodeResult Decode(const uint8_t* data, size_t size, const Options& options) {
   VectorStore store;
+  CheckStore check;
   return WithPixels(Run<DecodeResult>(options,
                                       [&](ArchiveDecoder& decoder, std::vector<DecodedImage>& images) {
-                                        return decoder.DecodeMemory(data, size, store, images);
+                                        return decoder.DecodeMemory(data, size, StoreFor(options, store, check),
+                                                                    images);
                                       }),
                     store);
 }
 
 DecodeResult DecodeFile(const std::string& fileName, const Options& options) {
   VectorStore store;
+  CheckStore check;
   return WithPixels(Run<DecodeResult>(options,
                                       [&](ArchiveDecoder& decoder, std::vector<DecodedImage>& images) {
-                                        return decoder.DecodeFile(fileName, store, images);
+                                        return decoder.DecodeFile(fileName, StoreFor(options, store, check), images);
                                       }),
                     store);
 }
 
 MatDecodeResult DecodeMats(const uint8_t* data, size_t size, const Options& options) {
   MatStore store;
+  CheckStore check;
   return WithMats(Run<MatDecodeResult>(options,
                                        [&](ArchiveDecoder& decoder, std::vector<DecodedImage>& images) {
-                                         return decoder.DecodeMemory(data, size, store, images);
+                                         return decoder.DecodeMemory(data, size, StoreFor(options, store, check),
+                                                                     images);
                                        }),
                   store);
 }
 
 MatDecodeResult DecodeMatsFromFile(const std::string& fileName, const Options& options) {
   MatStore store;
+  CheckStore check;
   return WithMats(Run<MatDecodeResult>(options,
                                        [&](ArchiveDecoder& decoder, std::vector<DecodedImage>& images) {
-                                         return decoder.DecodeFile(fileName, store, images);
+                                         return decoder.DecodeFile(fileName, StoreFor(options, store, check), images);
                                        }),
                   store);
 }

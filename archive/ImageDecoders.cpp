@@ -247,6 +247,10 @@ template <typename Runs>
 bool ArchiveDecoder::ReadRuns(Runs& runs, uint32_t width, uint32_t height, InputBuffer& in,
                               ImageStore& store, bool alpha) {
   if (width == 0 || height == 0) return Fail(kWrongImageData);
+  if (!store.KeepsPixels()) {
+    const char* message = DecodeRuns<false>(runs, width, height, in, nullptr);
+    return message == nullptr || Fail(message);
+  }
   ImageStore::Buffers image;
   if (in.Remaining() >= LeastRunBytes(width, height, Runs::kRunSize)) {
     image = store.NewImage(width, height, alpha);
@@ -283,6 +287,10 @@ bool ArchiveDecoder::ReadColorImageRaw(uint32_t width, uint32_t height, uint8_t 
   if (pixels > in.Remaining() / kColourWordSize) {
     in.Skip(in.Remaining() + 1);
     return Fail(kTooShort);
+  }
+  if (!store.KeepsPixels()) {
+    in.Skip(size_t(pixels * kColourWordSize));
+    return true;
   }
   const ImageStore::Buffers image = store.NewImage(width, height, alpha);
   if (image.pixels == nullptr) return Fail(kImageTooLarge);

@@ -38,6 +38,14 @@ class VectorStore : public ImageStore {
   std::vector<std::vector<uint8_t>> pixels_, alphas_;
 };
 
+// For a check of the archive: no image is kept, so memory does not grow
+// with the images.
+class CheckStore : public ImageStore {
+ public:
+  Buffers NewImage(uint32_t, uint32_t, bool) override { return {}; }
+  bool KeepsPixels() const override { return false; }
+};
+
 class MatStore : public ImageStore {
  public:
   Buffers NewImage(uint32_t width, uint32_t height, bool alpha) override {

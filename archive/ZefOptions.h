@@ -60,6 +60,11 @@ struct Options {
   // Decoding: also give the alpha code of every pixel when the archive has
   // alpha bits.
   bool decodeAlpha = true;
+  // Decoding: false to check the archive and describe its images without
+  // keeping their pixels, in memory that does not grow with the images.
+  // Every fault is found as a full decode finds it; the images come back
+  // without pixels, alpha codes or cv::Mat.
+  bool keepPixels = true;
 };
 
 }  // namespace zef

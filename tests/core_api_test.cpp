@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <tuple>
 
 #include "CoreArchives.h"
 #include "archive/ZefDecodeMat.h"
@@ -192,6 +193,46 @@ TEST(CoreApi, DecodeFaultsCarryTheirCodeAndMessage) {
   EXPECT_EQ(missing.message, "could not open file /nonexistent-folder/x.zef");
 }
 
+// A check without pixels finds every fault a full decode finds, with its
+// message, and describes the images alike: archives of every setting, cut
+// at every length and with each byte changed in turn.
+TEST(CoreApi, ACheckWithoutPixelsFindsWhatTheFullDecodeFinds) {
+  std::mt19937 random(7);
+  zef::Options checkOnly;
+  checkOnly.keepPixels = false;
+  for (const Setting& setting : kSettings) {
+    std::vector<cv::Mat> images, masks;
+    for (int n = 0; n < 2; ++n) {
+      images.push_back(RandomImage(random, 9 + n, 3, 1 + int(random() % setting.colours)));
+      if (setting.masks) masks.push_back(RandomMask(random, 9 + n, 3));
+    }
+    const Bytes good = Encoded(images, masks, OptionsOf(setting.version, setting.alphaValues, setting.position));
+    std::vector<Bytes> variants;
+    for (size_t size = 0; size <= good.size(); ++size) variants.emplace_back(good.begin(), good.begin() + long(size));
+    for (size_t at = 0; at < good.size(); ++at) {
+      variants.push_back(good);
+      variants.back()[at] ^= 0x5A;
+    }
+    size_t refused = 0;
+    for (const Bytes& bytes : variants) {
+      const zef::DecodeResult full = zef::Decode(bytes.data(), bytes.size());
+      const zef::DecodeResult check = zef::Decode(bytes.data(), bytes.size(), checkOnly);
+      ASSERT_EQ(check.message, full.message) << "version " << setting.version << ", " << bytes.size() << " bytes";
+      ASSERT_EQ(check.error, full.error);
+      refused += !full.Ok();
+      ASSERT_EQ(check.images.size(), full.images.size());
+      for (size_t n = 0; n < full.images.size(); ++n) {
+        const zef::DecodedImage &a = check.images[n], &b = full.images[n];
+        EXPECT_EQ(std::tie(a.number, a.width, a.height, a.paletteColours, a.dataBytes),
+                  std::tie(b.number, b.width, b.height, b.paletteColours, b.dataBytes));
+        EXPECT_TRUE(a.pixels.empty() && a.alphaCodes.empty());
+      }
+    }
+    // The changed bytes reach the image data, not only the header.
+    EXPECT_GT(refused, good.size());
+  }
+}
+
 // Version 3 and version 2 archives of one image of 2000 x 100 and one of
 // 100 x 100, both one colour.
 std::vector<Bytes> TwoImageArchives() {
@@ -285,6 +326,15 @@ TEST(CoreApi, LimitsAreCheckedBeforeTheMemoryIsTaken) {
   EXPECT_EQ(decodeWith({}), "wrong image data");
   EXPECT_EQ(decodeWith({0, 512u << 20}), "error in image data (image too large)");
   EXPECT_EQ(decodeWith({100000000, 0}), "error in image data (image too large)");
+  // A check that keeps no pixels needs none of that memory.
+  const std::string checked = InLimitedMemory(256u << 20, [&] {
+    zef::Options options;
+    options.keepPixels = false;
+    const zef::DecodeResult result = zef::Decode(archive.bytes.data(), archive.bytes.size(), options);
+    if (!result.Ok()) return result.message;
+    return std::to_string(result.images.at(0).width) + " x " + std::to_string(result.images.at(0).height);
+  });
+  EXPECT_EQ(checked, "65534 x 6000");
 }
 
 TEST(CoreApi, RunningOutOfMemoryWhileEncodingSaysSo) {

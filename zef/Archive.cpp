@@ -57,6 +57,8 @@ std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, boo
   try {
     Options options;
     options.decodeAlpha = decode;
+    // A listing checks every image but holds none of them.
+    options.keepPixels = decode;
     MatDecodeResult decoded = DecodeMats(bytes.data(), bytes.size(), options);
     if (!decoded.Ok()) {
       *error = decoded.message;
