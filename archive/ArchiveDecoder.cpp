@@ -15,24 +15,6 @@ namespace zef {
 
 using namespace reader_messages;
 
-namespace {
-
-// The signature and the version are judged before anything else is read, so
-// an input that fails either fails the same way whatever follows; a pipe or
-// device is then not read on.
-bool SignatureOrVersionFails(const uint8_t* bytes, size_t size) {
-  constexpr size_t kSignatureSize = sizeof kFileSignature;
-  constexpr size_t kVersionEnd = kSignatureSize + 2;
-  if (size >= kSignatureSize && !std::equal(bytes, bytes + kSignatureSize, kFileSignature)) {
-    return true;
-  }
-  if (size < kVersionEnd) return false;
-  const int version = bytes[kSignatureSize] | bytes[kSignatureSize + 1] << 8;
-  return version != kVersion1 && version != kVersion2 && version != kVersion3;
-}
-
-}  // namespace
-
 std::string ArchiveDecoder::GetError() {
   std::string text;
   text.swap(error_);
@@ -77,8 +59,7 @@ uint8_t ArchiveDecoder::AlphaBits() const {
 bool ArchiveDecoder::DecodeFile(const std::string& fileName, ImageStore& store,
                                 std::vector<DecodedImage>& images) {
   try {
-    const std::optional<std::vector<uint8_t>> bytes =
-        ReadFileBytes(fileName, kMaxArchiveSize, SignatureOrVersionFails);
+    const std::optional<std::vector<uint8_t>> bytes = ReadArchiveBytes(fileName);
     if (!bytes) return Fail(FormatMessage(kCouldNotOpenFile, fileName.c_str()).c_str());
     return DecodeMemory(bytes->data(), bytes->size(), store, images);
   } catch (const std::bad_alloc&) {

@@ -9,6 +9,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "archive/ZefFormat.h"
+
 namespace zef {
 
 namespace {
@@ -67,6 +69,20 @@ std::vector<uint8_t> ReadInSteps(int fd, uint64_t limit, PrefixDecides decides) 
   return bytes;
 }
 
+// The signature and the version are judged before anything else is read, so
+// an input that fails either fails the same way whatever follows; a pipe or
+// device is then not read on.
+bool SignatureOrVersionFails(const uint8_t* bytes, size_t size) {
+  constexpr size_t kSignatureSize = sizeof kFileSignature;
+  constexpr size_t kVersionEnd = kSignatureSize + 2;
+  if (size >= kSignatureSize && !std::equal(bytes, bytes + kSignatureSize, kFileSignature)) {
+    return true;
+  }
+  if (size < kVersionEnd) return false;
+  const int version = bytes[kSignatureSize] | bytes[kSignatureSize + 1] << 8;
+  return version != kVersion1 && version != kVersion2 && version != kVersion3;
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& fileName, uint64_t limit,
@@ -78,6 +94,10 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& fileName, u
     return ReadWhole(file.Get(), size_t(status.st_size));
   }
   return ReadInSteps(file.Get(), limit, decides);
+}
+
+std::optional<std::vector<uint8_t>> ReadArchiveBytes(const std::string& fileName) {
+  return ReadFileBytes(fileName, kMaxArchiveSize, SignatureOrVersionFails);
 }
 
 FileRead ReadRegularFile(const std::string& fileName, std::vector<uint8_t>& bytes, uint64_t* fileSize) {

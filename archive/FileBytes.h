@@ -24,6 +24,11 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& fileName,
                                                   uint64_t limit = UINT64_MAX,
                                                   PrefixDecides decides = nullptr);
 
+// The bytes of an archive file, as every reader takes them: a pipe or
+// device is read only while it can still be an archive (its signature and
+// version), and never past the largest archive.
+std::optional<std::vector<uint8_t>> ReadArchiveBytes(const std::string& fileName);
+
 enum class FileRead { kRead, kNotRegular, kUnreadable };
 
 // A regular file (links followed), read whole. Anything else is not read

@@ -109,7 +109,7 @@ std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool 
                                               std::string* error) {
   std::optional<std::vector<uint8_t>> bytes;
   try {
-    bytes = ReadFileBytes(fileName, kMaxArchiveSize);
+    bytes = ReadArchiveBytes(fileName);
   } catch (const std::bad_alloc&) {
     *error = fileName + ": out of memory";
     return std::nullopt;

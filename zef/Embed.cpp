@@ -121,7 +121,7 @@ bool Prepare(const std::string& destination, const char* data, size_t size,
 std::optional<std::vector<uint8_t>> ReadArchive(const std::string& fileName, std::string* error) {
   std::optional<std::vector<uint8_t>> bytes;
   try {
-    bytes = ReadFileBytes(fileName);
+    bytes = ReadArchiveBytes(fileName);
   } catch (const std::bad_alloc&) {
     *error = fileName + ": out of memory";
     return std::nullopt;

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,8 +28,10 @@ struct ZefResult {
   int exitCode = -1;  // -1 when the program did not end by itself
 };
 
+// cpuSeconds: when not 0, the program is stopped after that much processor
+// time, so that endless work fails a test quickly.
 inline ZefResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                            const std::filesystem::path& folder) {
+                            const std::filesystem::path& folder, int cpuSeconds = 0) {
   // Everything the child needs is made before the fork.
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -50,6 +53,8 @@ inline ZefResult RunProgram(const std::string& program, const std::vector<std::s
     close(out[0]);
     close(err[0]);
     if (chdir(where.c_str()) != 0) _exit(126);
+    const rlimit cpu{rlim_t(cpuSeconds), rlim_t(cpuSeconds)};
+    if (cpuSeconds > 0 && setrlimit(RLIMIT_CPU, &cpu) != 0) _exit(125);
     execv(program.c_str(), argv.data());
     _exit(127);
   }

@@ -428,6 +428,19 @@ TEST_F(ZefCliTest, HelpGoesToStandardOutput) {
   EXPECT_EQ(help.err, "");
 }
 
+TEST_F(ZefCliTest, EndlessInputsAreReadOnlyWhileTheyCanBeArchives) {
+  for (const std::string device : {"/dev/zero", "/dev/urandom"}) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"info", device}, {"extract", "-o", "out", device}, {"embed", "-o", "x.c", device}}) {
+      SCOPED_TRACE(arguments.front() + " " + device);
+      const ZefResult run = RunProgram(ZEF_PATH, arguments, dir_.path(), 20);
+      EXPECT_EQ(run.exitCode, 1);
+      EXPECT_EQ(run.err, "zef: " + device + ": wrong header\n");
+    }
+  }
+  EXPECT_EQ(Listing(), std::vector<std::string>{});
+}
+
 TEST_F(ZefCliTest, DamagedArchiveGivesTheReadersMessage) {
   Save("a.png", LevelImage(9, 9, 0));
   ASSERT_EQ(Zef({"pack", "a.png", "-o", "good.zef"}).exitCode, 0);
