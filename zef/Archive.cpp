@@ -106,20 +106,24 @@ std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint3
 }
 
 std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool decode,
-                                              std::string* error) {
-  std::optional<std::vector<uint8_t>> bytes;
+                                              std::string* error, std::vector<uint8_t>* bytes) {
+  std::optional<std::vector<uint8_t>> read;
   try {
-    bytes = ReadArchiveBytes(fileName);
+    read = ReadArchiveBytes(fileName);
   } catch (const std::bad_alloc&) {
     *error = fileName + ": out of memory";
     return std::nullopt;
   }
-  if (!bytes) {
+  if (!read) {
     *error = fileName + ": cannot open the file";
     return std::nullopt;
   }
-  std::optional<ArchiveContent> content = OpenArchive(*bytes, decode, error);
-  if (!content) *error = fileName + ": " + *error;
+  std::optional<ArchiveContent> content = OpenArchive(*read, decode, error);
+  if (!content) {
+    *error = fileName + ": " + *error;
+  } else if (bytes != nullptr) {
+    *bytes = std::move(*read);
+  }
   return content;
 }
 

@@ -42,8 +42,9 @@ struct ArchiveContent {
 // reader refuses.
 std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, bool decode,
                                           std::string* error);
+// `bytes`, when given, takes the file's content.
 std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool decode,
-                                              std::string* error);
+                                              std::string* error, std::vector<uint8_t>* bytes = nullptr);
 
 // Each image's data bytes in a version 3 archive of `count` images that the
 // writer has just made, read from its tables alone: such an archive needs

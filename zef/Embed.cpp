@@ -5,10 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <new>
 #include <string_view>
 
-#include "archive/FileBytes.h"
 #include "zef/Archive.h"
 #include "zef/Commands.h"
 #include "zef/PendingFile.h"
@@ -118,25 +116,6 @@ bool Prepare(const std::string& destination, const char* data, size_t size,
   return true;
 }
 
-std::optional<std::vector<uint8_t>> ReadArchive(const std::string& fileName, std::string* error) {
-  std::optional<std::vector<uint8_t>> bytes;
-  try {
-    bytes = ReadArchiveBytes(fileName);
-  } catch (const std::bad_alloc&) {
-    *error = fileName + ": out of memory";
-    return std::nullopt;
-  }
-  if (!bytes) {
-    *error = fileName + ": cannot open the file";
-    return std::nullopt;
-  }
-  if (!OpenArchive(*bytes, false, error)) {
-    *error = fileName + ": " + *error;
-    return std::nullopt;
-  }
-  return bytes;
-}
-
 }  // namespace
 
 std::string SymbolName(const std::string& text) {
@@ -215,8 +194,8 @@ int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) 
     }
   }
   std::string error;
-  const std::optional<std::vector<uint8_t>> bytes = ReadArchive(options.archive, &error);
-  if (!bytes) {
+  std::vector<uint8_t> bytes;
+  if (!OpenArchiveFile(options.archive, false, &error, &bytes)) {
     err << kProgram << error << "\n";
     return kExitFailed;
   }
@@ -225,12 +204,12 @@ int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) 
                              : options.symbol;
   const bool binary = options.format == EmbedFormat::kBinary;
   std::string source;
-  if (!binary) source = EmbedSource(*bytes, options, symbol);
-  const char* data = binary ? reinterpret_cast<const char*>(bytes->data()) : source.data();
-  const size_t size = binary ? bytes->size() : source.size();
+  if (!binary) source = EmbedSource(bytes, options, symbol);
+  const char* data = binary ? reinterpret_cast<const char*>(bytes.data()) : source.data();
+  const size_t size = binary ? bytes.size() : source.size();
 
   const std::string headerText =
-      options.headerFile.empty() ? std::string() : EmbedHeader(bytes->size(), options, symbol);
+      options.headerFile.empty() ? std::string() : EmbedHeader(bytes.size(), options, symbol);
   std::optional<PendingFile> output, header;
   if ((!options.outputFile.empty() && !Prepare(options.outputFile, data, size, output, &error)) ||
       (!options.headerFile.empty() &&

@@ -136,18 +136,21 @@ std::optional<Plan> MakePlan(const PackOptions& options, std::string* error) {
     return std::nullopt;
   }
   // The renames at the end would replace a source before anyone noticed.
-  const bool withHeader = !options.headerFile.empty();
-  const Destination archive(plan.outputFile), header(withHeader ? options.headerFile : plan.outputFile);
-  if (withHeader && (header.Replaces(plan.outputFile) ||
-                     std::filesystem::path(options.headerFile).lexically_normal() ==
-                         std::filesystem::path(plan.outputFile).lexically_normal())) {
+  const Destination archive(plan.outputFile);
+  std::optional<Destination> header;
+  if (!options.headerFile.empty()) header.emplace(options.headerFile);
+  if (header && (header->Replaces(plan.outputFile) ||
+                 std::filesystem::path(options.headerFile).lexically_normal() ==
+                     std::filesystem::path(plan.outputFile).lexically_normal())) {
     *error = options.headerFile + ": the header would replace the archive";
     return std::nullopt;
   }
   for (const InputItem& item : plan.items) {
     for (const std::string& input : {item.image, item.mask}) {
       if (input.empty()) continue;
-      const char* replacing = archive.Replaces(input) ? "the archive" : header.Replaces(input) ? "the header" : nullptr;
+      const char* replacing = archive.Replaces(input)                ? "the archive"
+                              : header && header->Replaces(input) ? "the header"
+                                                                  : nullptr;
       if (replacing != nullptr) {
         *error = input + ": " + replacing + " would replace this input";
         return std::nullopt;
