@@ -42,6 +42,31 @@ std::optional<float> DitherStrength(const std::string& text) {
   return strength;
 }
 
+// A decimal number of dB: digits with at most one point, nothing else (no
+// sign, exponent, hex or "inf"), from 1 to 100.
+constexpr double kLowestQuality = 1, kHighestQuality = 100;
+
+std::optional<double> Quality(const std::string& text) {
+  const size_t point = text.find('.');
+  const bool digitsOnly = !text.empty() && text != "." &&
+                          text.find_first_not_of("0123456789.") == std::string::npos &&
+                          (point == std::string::npos || text.find('.', point + 1) == std::string::npos);
+  if (!digitsOnly) return std::nullopt;
+  double value = 0;
+  const auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (failed != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (value < kLowestQuality || value > kHighestQuality) return std::nullopt;
+  return value;
+}
+
+CLI::Validator QualityValidator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        return Quality(text) ? std::string() : "must be a decimal number of dB from 1 to 100";
+      },
+      "DB");
+}
+
 CLI::Validator ColoursValidator() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
@@ -67,6 +92,8 @@ struct PackArguments {
   std::string alpha = "auto";
   std::string colours = "auto";
   std::string dither = "none";
+  std::string format = "v3";
+  std::string quality;
   std::string report;
   std::optional<std::string> prefix;
 };
@@ -93,7 +120,14 @@ void AddPack(CLI::App& app, PackArguments& arguments) {
   pack->add_option("--dither", arguments.dither, "dithering when colours are reduced")
       ->check(DitherValidator());
   pack->add_flag("--compatible", options.compatible,
-                 "cut colours as ZefiConvert does, giving its archive for images that fit");
+                 "cut colours as ZefiConvert does, giving its archive for images that fit (version 3)");
+  pack->add_option("--format", arguments.format,
+                   "v3: every reader takes it (default); v4: 8-bit colour and alpha, a palette per image")
+      ->check(CLI::IsMember({"v3", "v4"}));
+  pack->add_option("--quality", arguments.quality,
+                   "version 4: composite PSNR in dB each image should reach with the smallest palette "
+                   "(default 40)")
+      ->check(QualityValidator());
   pack->add_option("--report", arguments.report,
                    "print a report on standard output: json, or html (a page with every image)")
       ->check(CLI::IsMember({"json", "html"}));
@@ -114,6 +148,8 @@ void Finish(PackArguments& arguments) {
     options.colourCap = WholeNumber(arguments.colours).value_or(kMaxColours);
   }
   options.ditherStrength = DitherStrength(arguments.dither).value_or(0.0f);
+  options.format = arguments.format == "v4" ? ArchiveFormat::kVersion4 : ArchiveFormat::kVersion3;
+  if (!arguments.quality.empty()) options.quality = Quality(arguments.quality).value_or(kDefaultQuality);
   options.prefix = arguments.prefix;
   options.progress = isatty(STDERR_FILENO) == 1;
 }
@@ -192,6 +228,16 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
       }
       if (pack.options.outputFile.empty() && pack.options.scriptFile.empty()) {
         throw CLI::RequiredError("--output");
+      }
+      // Settings of one version that the other cannot honour.
+      if (pack.format == "v4") {
+        if (pack.options.compatible) throw CLI::ValidationError("pack", "--compatible writes version 3, not --format v4");
+        if (pack.alpha != "auto" && pack.alpha != "0") {
+          throw CLI::ValidationError("pack", "--format v4 stores 8-bit alpha: --alpha takes auto or 0");
+        }
+        if (pack.dither != "none") throw CLI::ValidationError("pack", "--dither is for version 3");
+      } else if (!pack.quality.empty()) {
+        throw CLI::ValidationError("pack", "--quality is for --format v4");
       }
     }
     if (embedCommand->parsed() && !embed.options.outputFile.empty() &&

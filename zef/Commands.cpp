@@ -97,12 +97,8 @@ int RunPack(const PackOptions& options, PackReport report, std::ostream& out, st
     // be made fails the pack.
     settings.beforeCommit = [&page, jobs = options.jobs](const WrittenArchive& written,
                                                          std::string* error) {
-      const std::optional<ArchiveContent> content = OpenArchive(written.bytes, true, error);
-      if (!content) {
-        *error = written.result.archive + ": " + *error;
-        return false;
-      }
-      std::optional<std::string> html = HtmlPage(written.result, written.sources, *content, jobs, error);
+      std::optional<std::string> html =
+          HtmlPage(written.result, written.sources, written.content, jobs, error);
       if (!html) return false;
       page = std::move(*html);
       return true;

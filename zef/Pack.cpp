@@ -11,6 +11,8 @@
 
 #include "archive/FileBytes.h"
 #include "quantize/Quantize.h"
+#include "quantize/ReduceRgba.h"
+#include "writer/ZefEncode.h"
 #include "writer/ZefImgWriter.h"
 #include "zef/Archive.h"
 #include "zef/Inputs.h"
@@ -25,7 +27,10 @@ namespace zef::tool {
 namespace {
 
 constexpr int kConsoleToolMaskedColours = 64;
+constexpr int kMostColours = 256;
 constexpr uint8_t kOpaque = 255;
+// Version 4 stores 8-bit alpha: 256 values.
+constexpr int kVersion4AlphaValues = 256;
 
 // One image on its way into the archive; filled by index from any thread.
 struct Work {
@@ -33,7 +38,8 @@ struct Work {
   Picture picture;
   cv::Mat alpha;  // the mask file or the picture's own alpha channel
   cv::Mat sourceAlpha;  // the same, kept as loaded for a look at the result
-  cv::Mat result;
+  cv::Mat result;                        // version 3: colours on the stored levels
+  std::optional<quantize::RgbaResult> indexed;  // version 4
   PackedImage packed;
   std::string error;  // empty: fine so far
 };
@@ -62,13 +68,49 @@ void Load(Work& work) {
 struct Reduction {
   int cap = 256;
   bool exact = false;
-  bool keepSource = false;
   quantize::ReduceOptions options;
+  std::optional<quantize::RgbaOptions> rgba;  // version 4
 };
+
+// The mask byte whose top bits the writer stores as the alpha code nearest
+// to `alpha` (the writer keeps mask >> 6 for four values, mask >> 7 for
+// two): the alpha a decoder shows for that code, so that the palette
+// search weighs each pixel by what will show.
+uint8_t NearestCodeMask(uint8_t alpha, int alphaValues) {
+  if (alphaValues < 2) return alpha;
+  const int top = alphaValues - 1;
+  const int code = (alpha * top + kOpaque / 2) / kOpaque;
+  return quantize::ShownAlpha(uint8_t(code), alphaValues);
+}
+
+void ReduceRgba(Work& work, const Reduction& reduction) {
+  std::optional<quantize::RgbaResult> result =
+      quantize::ReduceRgba(work.picture.bgr, work.alpha, *reduction.rgba);
+  if (!result) {
+    work.error = work.item.image + ": the colours cannot be reduced (out of memory)";
+    return;
+  }
+  if (reduction.exact && result->reduced) {
+    work.error = work.item.image + ": " + std::to_string(result->colorsBefore) +
+                 " colours, but a palette holds " + std::to_string(reduction.cap) +
+                 " (--colors exact)";
+    return;
+  }
+  PackedImage& packed = work.packed;
+  packed.coloursBefore = result->colorsBefore;
+  packed.coloursAfter = int(result->palette.size());
+  packed.reduced = result->reduced;
+  packed.psnr = result->error.Psnr();
+  work.indexed = std::move(result);
+}
 
 void Reduce(Work& work, const Reduction& reduction) {
   const cv::Mat& alpha = work.alpha;
   try {
+    if (reduction.rgba) {
+      ReduceRgba(work, reduction);
+      return;
+    }
     std::optional<quantize::ReduceResult> result =
         quantize::Reduce(work.picture.bgr, alpha, reduction.options);
     if (!result) {
@@ -87,9 +129,6 @@ void Reduce(Work& work, const Reduction& reduction) {
     packed.reduced = result->reduced;
     packed.psnr = result->psnr;
     work.result = std::move(result->bgr);
-    // The source is not needed past this point, unless someone is to look
-    // at it; thousands of images in flight should not hold it twice.
-    if (!reduction.keepSource) work.picture.bgr.release();
   } catch (const std::bad_alloc&) {
     work.error = work.item.image + ": out of memory";
   } catch (const cv::Exception& exception) {
@@ -112,6 +151,60 @@ struct Plan {
   int32_t startIndex = 0;
   std::optional<int> alphaValues;
 };
+
+// What each image shows against its source, and in total, from the
+// archive as `zef extract` decodes it.
+void MeasureComposite(const ArchiveContent& content, std::vector<Work>& works, PackResult& result,
+                      int jobs) {
+  ParallelFor(works.size(), jobs, [&](size_t n) {
+    const Work& work = works[n];
+    const DecodedImage& shown = content.images[n];
+    const auto withAlpha = [](const cv::Mat& bgr, const cv::Mat& alpha) {
+      cv::Mat bgra(bgr.size(), CV_8UC4);
+      const cv::Mat opaque = alpha.empty() ? cv::Mat(bgr.size(), CV_8UC1, cv::Scalar(kOpaque)) : alpha;
+      const cv::Mat planes[] = {bgr, opaque};
+      const int fromTo[] = {0, 0, 1, 1, 2, 2, 3, 3};
+      cv::mixChannels(planes, 2, &bgra, 1, fromTo, 4);
+      return bgra;
+    };
+    works[n].packed.composite =
+        CompositeErrorOf(withAlpha(work.picture.bgr, work.sourceAlpha), withAlpha(shown.bgr, shown.alpha));
+  });
+  for (const Work& work : works) result.composite.Add(work.packed.composite);
+}
+
+// The version 4 archive of the reduced images.
+bool EncodeVersion4(const std::vector<Work>& works, const PackResult& result,
+                    std::vector<uint8_t>& bytes, std::string* error) {
+  std::vector<IndexedImage> images(works.size());
+  for (size_t n = 0; n < works.size(); ++n) {
+    const quantize::RgbaResult& indexed = *works[n].indexed;
+    IndexedImage& image = images[n];
+    image.width = indexed.width;
+    image.height = indexed.height;
+    for (const quantize::RgbaEntry& entry : indexed.palette) {
+      image.palette.push_back({entry.red, entry.green, entry.blue, entry.alpha});
+    }
+    image.indices = indexed.indices;
+  }
+  Options options;
+  options.version = kVersion4;
+  options.startIndex = result.startIndex;
+  EncodeResult encoded = EncodeIndexed(images, options);
+  if (!encoded.Ok()) {
+    *error = result.archive + ": " + encoded.message;
+    return false;
+  }
+  bytes = std::move(encoded.bytes);
+  return true;
+}
+
+bool WriteBytes(const std::string& fileName, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  out.close();
+  return bool(out);
+}
 
 std::optional<Plan> MakePlan(const PackOptions& options, std::string* error) {
   Plan plan;
@@ -173,8 +266,8 @@ std::string Stem(const std::string& fileName) {
 
 // Writes the archive and the header under their temporary names, fills in
 // each image's share of the archive, and renames both at the end.
-bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResult& result,
-                  std::string* error) {
+bool WriteVersion3(std::vector<Work>& works, const PackResult& result, const PendingFile& archive,
+                   std::string* error) {
   ZefImgWriter writer;
   writer.SetVersion(kVersion3);
   writer.setAlpha(result.alphaValues);
@@ -192,21 +285,46 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
       return false;
     }
   }
-  std::optional<PendingFile> archive = PendingFile::Create(result.archive, error);
-  if (!archive) return false;
-  if (!writer.Write(archive->TemporaryPath(), std::move(images), std::move(masks))) {
+  if (!writer.Write(archive.TemporaryPath(), std::move(images), std::move(masks))) {
     *error = result.archive + ": " + writer.GetError();
     return false;
   }
-  const std::optional<std::vector<uint8_t>> bytes = ReadFileBytes(archive->TemporaryPath());
-  if (!bytes) {
-    *error = result.archive + ": the written archive cannot be read back";
-    return false;
+  return true;
+}
+
+bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResult& result,
+                  std::string* error) {
+  std::optional<PendingFile> archive = PendingFile::Create(result.archive, error);
+  if (!archive) return false;
+  std::optional<std::vector<uint8_t>> bytes;
+  if (options.format == ArchiveFormat::kVersion4) {
+    bytes.emplace();
+    if (!EncodeVersion4(works, result, *bytes, error)) return false;
+    if (!WriteBytes(archive->TemporaryPath(), *bytes)) {
+      *error = result.archive + ": cannot write it";
+      return false;
+    }
+  } else {
+    if (!WriteVersion3(works, result, *archive, error)) return false;
+    bytes = ReadFileBytes(archive->TemporaryPath());
+    if (!bytes) {
+      *error = result.archive + ": the written archive cannot be read back";
+      return false;
+    }
   }
   result.archiveBytes = bytes->size();
-  const std::vector<uint64_t> imageBytes = WrittenImageBytes(*bytes, uint32_t(works.size()));
+  // The archive as a reader sees it: what the report measures and shows.
+  const std::optional<ArchiveContent> content = OpenArchive(*bytes, true, error);
+  if (!content || content->images.size() != works.size()) {
+    *error = result.archive + ": the written archive cannot be decoded" +
+             (content ? std::string() : " (" + *error + ")");
+    return false;
+  }
+  MeasureComposite(*content, works, result, options.jobs);
+  const bool v4 = options.format == ArchiveFormat::kVersion4;
+  const std::vector<uint64_t> imageBytes = v4 ? std::vector<uint64_t>() : WrittenImageBytes(*bytes, uint32_t(works.size()));
   for (size_t n = 0; n < works.size(); ++n) {
-    works[n].packed.archiveBytes = imageBytes[n];
+    works[n].packed.archiveBytes = v4 ? content->summary.images[n].dataBytes : imageBytes[n];
     result.images.push_back(works[n].packed);
   }
   const bool withHeader = !options.headerFile.empty();
@@ -224,7 +342,7 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
   if (options.beforeCommit) {
     std::vector<SourcePicture> sources;
     for (Work& work : works) sources.push_back({work.picture.bgr, work.sourceAlpha});
-    if (!options.beforeCommit(WrittenArchive{result, *bytes, sources}, error)) return false;
+    if (!options.beforeCommit(WrittenArchive{result, *bytes, sources, *content}, error)) return false;
   }
   return archive->Commit(error) && (!header || header->Commit(error));
 }
@@ -261,6 +379,9 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
     PackResult result;
     result.archive = plan->outputFile;
     result.startIndex = plan->startIndex;
+    const bool v4 = options.format == ArchiveFormat::kVersion4;
+    result.version = v4 ? kVersion4 : kVersion3;
+    result.quality = options.quality;
     if (plan->alphaValues) {
       result.alphaValues = *plan->alphaValues;
     } else {
@@ -277,18 +398,33 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
       reduction.cap = std::min(reduction.cap, options.colourCap);
     }
     reduction.exact = options.colourLimit == ColourLimit::kExact;
-    reduction.keepSource = bool(options.beforeCommit);
     reduction.options.maxColors = reduction.cap;
     reduction.options.levels = options.compatible ? quantize::Levels::kCut : quantize::Levels::kNearest;
     reduction.options.ditherStrength = options.ditherStrength;
     reduction.options.alphaValues = result.alphaValues;
     reduction.options.unifyInvisible = !options.compatible;
+    if (v4) {
+      reduction.cap = options.colourLimit == ColourLimit::kCap ? options.colourCap : kMostColours;
+      reduction.rgba.emplace();
+      reduction.rgba->maxColors = reduction.cap;
+      reduction.rgba->quality = reduction.exact ? INFINITY : options.quality;
+    }
+    // Version 3 alpha codes: the console tool's cut, or the nearest code.
+    const bool nearestCodes = !v4 && !options.compatible && result.alphaValues > 0;
     for (size_t n = 0; n < works.size(); ++n) {
       Work& work = works[n];
       if (result.alphaValues == 0) {
         work.alpha.release();
+      } else if (v4) {
+        // No mask is full alpha; the quantizer takes an empty one as such.
       } else if (work.alpha.empty()) {
         work.alpha = cv::Mat(work.picture.bgr.size(), CV_8UC1, cv::Scalar(kOpaque));
+      } else if (nearestCodes) {
+        cv::Mat nearest(work.alpha.size(), CV_8UC1);
+        uint8_t table[256];
+        for (int a = 0; a < 256; ++a) table[a] = NearestCodeMask(uint8_t(a), result.alphaValues);
+        cv::LUT(work.alpha, cv::Mat(1, 256, CV_8UC1, table), nearest);
+        work.alpha = nearest;
       }
       work.packed.file = work.item.image;
       work.packed.mask = work.item.mask;
@@ -307,6 +443,7 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
       *error = *failure;
       return std::nullopt;
     }
+    if (v4) result.alphaValues = kVersion4AlphaValues;
     if (!WriteOutputs(options, works, result, error)) return std::nullopt;
     return result;
   } catch (const std::bad_alloc&) {

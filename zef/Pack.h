@@ -1,5 +1,6 @@
-// `zef pack`: images and masks in, one version 3 archive out, with colours
-// reduced where a palette cannot hold them.
+// `zef pack`: images and masks in, one archive out (version 3, or version 4
+// with 8-bit colour and alpha), with colours reduced where a palette cannot
+// hold them, and the composite PSNR of what the archive shows.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -9,6 +10,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "quantize/CompositePsnr.h"
+#include "zef/Archive.h"
 
 namespace zef::tool {
 
@@ -25,6 +29,7 @@ struct WrittenArchive {
   const PackResult& result;
   const std::vector<uint8_t>& bytes;
   const std::vector<SourcePicture>& sources;  // in input order
+  const ArchiveContent& content;              // the archive decoded as `zef extract` decodes it
 };
 
 // A last look at the written archive: false, with the cause in *error,
@@ -37,6 +42,14 @@ enum class ColourLimit {
   kCap,    // at most PackOptions::colourCap, and at most what the palette holds
 };
 
+enum class ArchiveFormat {
+  kVersion3,  // every reader takes it: 4-bit colour, 0 to 2 alpha bits
+  kVersion4,  // 8-bit colour and alpha, a palette per image chosen for a quality
+};
+
+// Composite PSNR that version 4 aims for per image unless told otherwise.
+inline constexpr double kDefaultQuality = 40;
+
 struct PackOptions {
   std::vector<std::string> inputs;  // files and folders
   std::string scriptFile;           // instead of inputs
@@ -46,9 +59,14 @@ struct PackOptions {
   std::string maskSuffix = "_mask";
   ColourLimit colourLimit = ColourLimit::kAuto;
   int colourCap = 256;
+  ArchiveFormat format = ArchiveFormat::kVersion3;
+  // Version 4: the composite PSNR in dB each image should reach with the
+  // smallest palette that does.
+  double quality = kDefaultQuality;
   float ditherStrength = 0;  // 0: no dithering
-  // Colours cut and transparent pixels kept as the console tool keeps
-  // them, which also keeps its limit of 64 colours with a mask.
+  // Colours cut, alpha truncated and transparent pixels kept as the
+  // console tool keeps them, which also keeps its limit of 64 colours with
+  // a mask. Otherwise version 3 takes each alpha's nearest code.
   bool compatible = false;
   std::string headerFile;            // empty: none
   std::optional<std::string> prefix;  // no value: the archive's stem
@@ -67,7 +85,12 @@ struct PackedImage {
   int coloursBefore = 0;
   int coloursAfter = 0;
   bool reduced = false;
-  double psnr = 0;  // of the visible pixels; infinity when they are unchanged
+  // Version 3: of the visible pixels' colours; version 4: composite, as the
+  // quantizer measured it. Infinity when they are unchanged.
+  double psnr = 0;
+  // What the written archive shows against the source, alpha included
+  // (quantize/CompositePsnr.h).
+  CompositeError composite;
   uint64_t archiveBytes = 0;
   uint64_t sourceBytes = 0;  // image and mask file
 };
@@ -75,8 +98,11 @@ struct PackedImage {
 struct PackResult {
   std::string archive;
   int32_t startIndex = 0;
-  int alphaValues = 0;
+  int version = 3;
+  int alphaValues = 0;  // version 3; 256 for version 4's 8-bit alpha
+  double quality = kDefaultQuality;  // version 4's target
   uint64_t archiveBytes = 0;
+  CompositeError composite;  // pooled over every image
   std::vector<PackedImage> images;
   std::vector<std::string> notes;  // for standard error: names the header had to change
 };

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <set>
 
+#include "archive/ZefFormat.h"
+
 namespace zef::tool {
 
 namespace {
@@ -13,6 +15,8 @@ namespace {
 constexpr double kBytesPerKilobyte = 1024.0;
 
 bool Finite(double psnr) { return std::isfinite(psnr); }
+
+nlohmann::json PsnrJson(double psnr) { return Finite(psnr) ? nlohmann::json(psnr) : nlohmann::json(); }
 
 uint64_t SourceBytes(const PackResult& result) {
   uint64_t total = 0;
@@ -30,7 +34,7 @@ std::string DigitSafe(std::string name) {
 nlohmann::json ReportJson(const PackResult& result) {
   nlohmann::json images = nlohmann::json::array();
   int reduced = 0;
-  std::optional<double> worst;
+  std::optional<double> worst, worstComposite;
   for (const PackedImage& image : result.images) {
     images.push_back({{"file", image.file},
                       {"mask", image.mask.empty() ? nlohmann::json() : nlohmann::json(image.mask)},
@@ -42,12 +46,16 @@ nlohmann::json ReportJson(const PackResult& result) {
                       {"reduced", image.reduced},
                       {"psnr", Finite(image.psnr) ? nlohmann::json(image.psnr) : nlohmann::json()},
                       {"bytes", image.archiveBytes},
-                      {"source_bytes", image.sourceBytes}});
+                      {"source_bytes", image.sourceBytes},
+                      {"composite_psnr", PsnrJson(image.composite.Psnr())}});
     reduced += image.reduced ? 1 : 0;
     if (Finite(image.psnr) && (!worst || image.psnr < *worst)) worst = image.psnr;
+    const double composite = image.composite.Psnr();
+    if (Finite(composite) && (!worstComposite || composite < *worstComposite)) worstComposite = composite;
   }
   return {{"archive", result.archive},
-          {"version", 3},
+          {"version", result.version},
+          {"quality", result.version == kVersion4 ? nlohmann::json(result.quality) : nlohmann::json()},
           {"start_index", result.startIndex},
           {"alpha_values", result.alphaValues},
           {"images", std::move(images)},
@@ -56,7 +64,9 @@ nlohmann::json ReportJson(const PackResult& result) {
             {"reduced", reduced},
             {"worst_psnr", worst ? nlohmann::json(*worst) : nlohmann::json()},
             {"source_bytes", SourceBytes(result)},
-            {"archive_bytes", result.archiveBytes}}}};
+            {"archive_bytes", result.archiveBytes},
+            {"composite_psnr", PsnrJson(result.composite.Psnr())},
+            {"worst_composite_psnr", worstComposite ? nlohmann::json(*worstComposite) : nlohmann::json()}}}};
 }
 
 std::string SummaryLine(const PackResult& result) {
@@ -76,7 +86,13 @@ std::string SummaryLine(const PackResult& result) {
     std::snprintf(line, sizeof line, ", lowest PSNR %.1f dB", *worst);
     text += line;
   }
-  return text;
+  const double composite = result.composite.Psnr();
+  if (Finite(composite)) {
+    std::snprintf(line, sizeof line, ", composite PSNR %.1f dB (version %d)", composite, result.version);
+  } else {
+    std::snprintf(line, sizeof line, ", composite PSNR inf (version %d)", result.version);
+  }
+  return text + line;
 }
 
 std::string MakeIdentifier(const std::string& text) {

@@ -12,7 +12,9 @@
 namespace zef::tool {
 
 // Per image and in total. JSON has no infinity: the PSNR of an image whose
-// visible pixels are unchanged is null.
+// visible pixels are unchanged is null, and so is a composite PSNR without
+// error. composite_psnr (per image and pooled over the set in totals)
+// measures the archive as decoded, for every version alike.
 nlohmann::json ReportJson(const PackResult& result);
 
 // One line, without its line feed.

@@ -44,8 +44,9 @@ cv::Mat AlphaRamp(int width, int height) {
   return alpha;
 }
 
-// What extract must give as alpha for a mask byte with two alpha bits.
-uint8_t TwoBitAlpha(uint8_t maskByte) { return uint8_t((maskByte >> 6) * 85); }
+// What extract must give as alpha for a mask byte with two alpha bits: the
+// nearest of 0, 85, 170 and 255 (the console tool's cut keeps maskByte >> 6).
+uint8_t TwoBitAlpha(uint8_t maskByte) { return uint8_t((maskByte * 3 + 127) / 255 * 85); }
 
 cv::Mat Plane(const cv::Mat& picture, int channel) {
   cv::Mat plane;
