@@ -5,10 +5,13 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <regex>
 #include <set>
 
+#include "archive/ZefDecode.h"
 #include "archive/ZefImgReader.h"
 #include "writer/ZefImgWriter.h"
 #include "ZefRun.h"
@@ -323,6 +326,171 @@ TEST_F(ZefCliTest, ColourCapAndExactRefusal) {
   EXPECT_EQ(Listing(), (std::vector<std::string>{"capped.zef", "in", "old.zef"}));
 }
 
+// --- version 4, alpha codes and the composite PSNR --------------------------
+
+// What the library decodes for an archive: BGRA per image, alpha in 8 bits.
+std::vector<cv::Mat> DecodedBgra(const std::filesystem::path& file) {
+  const zef::DecodeResult decoded = zef::DecodeFile(file.string());
+  std::vector<cv::Mat> images;
+  if (!decoded.Ok()) return images;
+  for (const zef::DecodedImage& image : decoded.images) {
+    cv::Mat bgra(int(image.height), int(image.width), CV_8UC4);
+    for (size_t i = 0; i < size_t(image.width) * image.height; ++i) {
+      const uint8_t alpha = image.alphaCodes.empty() ? 255 : zef::Alpha8(image.alphaCodes[i], decoded.info.alphaBits);
+      bgra.at<cv::Vec4b>(int(i / image.width), int(i % image.width)) =
+          cv::Vec4b(image.pixels[3 * i], image.pixels[3 * i + 1], image.pixels[3 * i + 2], alpha);
+    }
+    images.push_back(bgra);
+  }
+  return images;
+}
+
+// Squared error and samples of the composites over black and white, counted
+// here from its definition, apart from the program's own code.
+std::pair<double, double> CompositeSquares(const cv::Mat& source, const cv::Mat& shown) {
+  double squares = 0, samples = 0;
+  for (int y = 0; y < source.rows; ++y) {
+    for (int x = 0; x < source.cols; ++x) {
+      const cv::Vec4b s = source.at<cv::Vec4b>(y, x), d = shown.at<cv::Vec4b>(y, x);
+      if (s[3] == 0 && d[3] == 0) continue;
+      for (double background : {0.0, 255.0}) {
+        for (int c = 0; c < 3; ++c) {
+          const double from = (s[c] * s[3] + background * (255 - s[3])) / 255.0;
+          const double to = (d[c] * d[3] + background * (255 - d[3])) / 255.0;
+          squares += (to - from) * (to - from);
+          samples += 1;
+        }
+      }
+    }
+  }
+  return {squares, samples};
+}
+
+double PsnrOf(std::pair<double, double> error) {
+  return error.first == 0 ? INFINITY : 10 * std::log10(255.0 * 255.0 * error.second / error.first);
+}
+
+// An icon: many colours on a soft disc, a faint shadow, clear pixels of
+// varying colour around it.
+cv::Mat SoftIcon(int side, int seed) {
+  cv::Mat icon(side, side, CV_8UC4);
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
+      const double r = std::hypot(x - side / 2.0, y - side / 2.0) / (side / 2.0);
+      const double cover = std::clamp((0.8 - r) * 10, 0.0, 1.0);
+      const double shadow = r < 1 ? 50 * (1 - r) : 0;
+      icon.at<cv::Vec4b>(y, x) = cv::Vec4b(uint8_t(x * 7 + seed), uint8_t(y * 5 + 3 * seed), uint8_t((x * y + seed) % 256),
+                                           uint8_t(std::lround(std::max(255 * cover, shadow))));
+    }
+  }
+  return icon;
+}
+
+TEST_F(ZefCliTest, ReportsGiveTheCompositePsnrOfWhatTheArchiveShows) {
+  for (int n = 0; n < 3; ++n) Save("set/" + std::to_string(n) + ".png", SoftIcon(20 + 6 * n, n));
+  const std::vector<cv::Mat> sources = {Load("set/0.png"), Load("set/1.png"), Load("set/2.png")};
+  struct Case {
+    std::vector<std::string> arguments;
+    int version;
+    double quality;  // 0: none
+  };
+  const Case cases[] = {
+      {{"--compatible"}, 3, 0},
+      {{}, 3, 0},
+      {{"--format", "v4"}, 4, 40},
+      {{"--format", "v4", "--quality", "33.5"}, 4, 33.5},
+      {{"--format", "v4", "--colors", "6"}, 4, 0},
+  };
+  std::map<std::string, double> totals;
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"pack", "set", "-o", "out.zef", "--report", "json"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const std::string what = ::testing::PrintToString(c.arguments);
+    const ZefResult pack = Zef(arguments);
+    ASSERT_EQ(pack.exitCode, 0) << what << pack.err;
+    const json report = json::parse(pack.out);
+    EXPECT_EQ(report["version"], c.version) << what;
+    const std::vector<cv::Mat> shown = DecodedBgra(dir_ / "out.zef");
+    ASSERT_EQ(shown.size(), 3u) << what;
+    std::pair<double, double> pooled{0, 0};
+    for (size_t n = 0; n < 3; ++n) {
+      const json& image = report["images"][n];
+      const auto error = CompositeSquares(sources[n], shown[n]);
+      pooled.first += error.first;
+      pooled.second += error.second;
+      ASSERT_TRUE(image["composite_psnr"].is_number()) << what << image;
+      EXPECT_NEAR(image["composite_psnr"].get<double>(), PsnrOf(error), 1e-6) << what << n;
+      // Below the cap of 256 entries the target is reached.
+      if (c.quality > 0 && image["colors_after"] < 256) {
+        EXPECT_GE(image["composite_psnr"].get<double>(), c.quality) << what << n;
+      }
+      if (c.version == 4) EXPECT_LE(image["colors_after"].get<int>(), c.arguments.back() == "6" ? 6 : 256);
+    }
+    EXPECT_NEAR(report["totals"]["composite_psnr"].get<double>(), PsnrOf(pooled), 1e-6) << what;
+    totals[what] = PsnrOf(pooled);
+    // The one line without a report names it too.
+    arguments.resize(arguments.size() - c.arguments.size() - 2);
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const ZefResult quiet = Zef(arguments);
+    EXPECT_NE(quiet.err.find("composite PSNR "), std::string::npos) << quiet.err;
+  }
+  // Nearest alpha codes beat the console tool's cut; 8-bit alpha beats both.
+  EXPECT_GT(totals["{}"], totals["{ \"--compatible\" }"] + 0.5);
+  EXPECT_GT(totals["{ \"--format\", \"v4\" }"], totals["{}"] + 5);
+}
+
+TEST_F(ZefCliTest, Version3TakesTheNearestAlphaCodeOutsideCompatibleMode) {
+  struct Case {
+    uint8_t alpha, nearest, cut;
+  };
+  const Case cases[] = {{0, 0, 0},       {42, 0, 0},       {43, 85, 0},      {63, 85, 0},  {64, 85, 85},
+                        {127, 85, 85},   {128, 170, 170},   {191, 170, 170},  {192, 170, 255},
+                        {212, 170, 255}, {213, 255, 255},  {255, 255, 255}};
+  cv::Mat alpha(1, int(std::size(cases)), CV_8UC1);
+  for (size_t n = 0; n < std::size(cases); ++n) alpha.at<uint8_t>(0, int(n)) = cases[n].alpha;
+  Save("a.png", WithAlpha(LevelImage(alpha.cols, 1, 2), alpha));
+  ASSERT_EQ(Zef({"pack", "a.png", "-o", "nearest.zef"}).exitCode, 0);
+  ASSERT_EQ(Zef({"pack", "a.png", "-o", "cut.zef", "--compatible"}).exitCode, 0);
+  const std::vector<cv::Mat> nearest = DecodedBgra(dir_ / "nearest.zef"), cut = DecodedBgra(dir_ / "cut.zef");
+  ASSERT_EQ(nearest.size(), 1u);
+  ASSERT_EQ(cut.size(), 1u);
+  for (size_t n = 0; n < std::size(cases); ++n) {
+    EXPECT_EQ(nearest[0].at<cv::Vec4b>(0, int(n))[3], cases[n].nearest) << int(cases[n].alpha);
+    EXPECT_EQ(cut[0].at<cv::Vec4b>(0, int(n))[3], cases[n].cut) << int(cases[n].alpha);
+  }
+}
+
+TEST_F(ZefCliTest, Version4KeepsAnExactPaletteExactly) {
+  // Colours and alphas anywhere in 8 bits; clear pixels of any colour.
+  const cv::Vec4b colours[] = {{255, 255, 255, 255}, {1, 2, 3, 4},     {200, 17, 99, 128},
+                               {0, 0, 0, 255},       {9, 250, 31, 1},  {77, 77, 77, 0},
+                               {13, 14, 15, 0},      {255, 0, 128, 254}};
+  cv::Mat image(7, 23, CV_8UC4);
+  for (int y = 0; y < image.rows; ++y) {
+    for (int x = 0; x < image.cols; ++x) image.at<cv::Vec4b>(y, x) = colours[(x / (1 + y % 3) + y) % 8];
+  }
+  Save("exact.png", image);
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{"--colors", "exact"},
+                                                std::vector<std::string>{"--quality", "100"}}) {
+    std::vector<std::string> arguments = {"pack", "exact.png", "-o", "out.zef", "--format", "v4", "--report", "json"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    const ZefResult pack = Zef(arguments);
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    const json report = json::parse(pack.out);
+    EXPECT_EQ(report["images"][0]["reduced"], false);
+    EXPECT_EQ(report["images"][0]["colors_after"], 7);  // the two clear colours are one
+    EXPECT_TRUE(report["images"][0]["composite_psnr"].is_null());
+    const std::vector<cv::Mat> shown = DecodedBgra(dir_ / "out.zef");
+    ASSERT_EQ(shown.size(), 1u);
+    for (int y = 0; y < image.rows; ++y) {
+      for (int x = 0; x < image.cols; ++x) {
+        const cv::Vec4b source = image.at<cv::Vec4b>(y, x);
+        EXPECT_EQ(shown[0].at<cv::Vec4b>(y, x), source[3] == 0 ? cv::Vec4b(0, 0, 0, 0) : source) << x << "," << y;
+      }
+    }
+  }
+}
+
 // --- exit codes ------------------------------------------------------------
 
 struct ExitCase {
@@ -379,6 +547,23 @@ const ExitCase kExitCases[] = {
     {"NoJobs", {"pack", "a.png", "-o", "x.zef", "--jobs", "0"}, 2, "--jobs"},
     {"StartIndexTooHigh", {"pack", "a.png", "-o", "x.zef", "--start-index", "10000001"}, 2, "--start-index"},
     {"UnknownReport", {"pack", "a.png", "-o", "x.zef", "--report", "xml"}, 2, "--report"},
+    {"UnknownFormat", {"pack", "a.png", "-o", "x.zef", "--format", "v5"}, 2, "--format"},
+    {"FormatNumberOnly", {"pack", "a.png", "-o", "x.zef", "--format", "4"}, 2, "--format"},
+    {"CompatibleVersion4", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--compatible"}, 2, "--compatible"},
+    {"QualityForVersion3", {"pack", "a.png", "-o", "x.zef", "--quality", "40"}, 2, "--quality"},
+    {"QualityWord", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--quality", "high"}, 2, "--quality"},
+    {"QualityInfinite", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--quality", "inf"}, 2, "--quality"},
+    {"QualityExponent", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--quality", "4e1"}, 2, "--quality"},
+    {"QualityHex", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--quality", "0x28"}, 2, "--quality"},
+    {"QualityNegative", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--quality", "-40"}, 2, "--quality"},
+    {"QualityZero", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--quality", "0"}, 2, "--quality"},
+    {"QualityTooHigh", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--quality", "100.5"}, 2, "--quality"},
+    {"QualityTwoPoints", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--quality", "4.0.1"}, 2, "--quality"},
+    {"ColoursTooManyVersion4", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--colors", "257"}, 2, "--colors"},
+    {"ColoursSigned", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--colors", "+8"}, 2, "--colors"},
+    {"ColoursHex", {"pack", "a.png", "-o", "x.zef", "--colors", "0x10"}, 2, "--colors"},
+    {"AlphaBitsForVersion4", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--alpha", "2"}, 2, "--alpha"},
+    {"DitherForVersion4", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--dither", "fs"}, 2, "--dither"},
     {"InfoWithoutArchive", {"info"}, 2, "archive"},
     {"ExtractWithoutFolder", {"extract", "x.zef"}, 2, "--output"},
     {"MissingInput", {"pack", "a.png", "gone.png", "-o", "x.zef"}, 1, "gone.png"},
