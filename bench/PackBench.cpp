@@ -27,6 +27,8 @@ constexpr int kSmallestSide = 16;
 constexpr int kSideSteps = 33;  // sides 16 to 48
 // Packing may take this many times as long as loading its files.
 constexpr double kPackOverLoading = 2.0;
+// Version 4 searches a palette per icon for its quality: this many times.
+constexpr double kPackVersion4OverLoading = 3.0;
 // The theme: 3 of every 20 icons need reducing.
 constexpr int kThemeCycle = 20;
 constexpr int kThemeReducedPerCycle = 3;
@@ -85,9 +87,10 @@ const IconFolder& Folder(int set) {
 }
 
 // The argument: jobs (0: one per core).
-void Pack(benchmark::State& state, int set) {
+void Pack(benchmark::State& state, int set, zef::tool::ArchiveFormat format) {
   const IconFolder& icons = Folder(set);
   zef::tool::PackOptions options;
+  options.format = format;
   options.inputs = {icons.folder};
   options.outputFile = ScratchPath("icons.zef");
   options.jobs = int(state.range(0));
@@ -121,10 +124,17 @@ void Register() {
   // CPU time of the whole process, so that with all jobs the threads' work
   // counts too.
   for (const auto& [name, set] : {std::pair{"theme", kThemeSet}, std::pair{"reduced", kReducedSet}}) {
-    benchmark::RegisterBenchmark((std::string("pack/") + name + "/zef").c_str(), Pack, set)
+    benchmark::RegisterBenchmark((std::string("pack/") + name + "/zef").c_str(), Pack, set,
+                                 zef::tool::ArchiveFormat::kVersion3)
         ->ArgName("jobs")
         ->Arg(1)
         ->Arg(0)
+        ->MeasureProcessCPUTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("pack/") + name + "/zef-v4").c_str(), Pack, set,
+                                 zef::tool::ArchiveFormat::kVersion4)
+        ->ArgName("jobs")
+        ->Arg(1)
         ->MeasureProcessCPUTime()
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((std::string("pack/") + name + "/imread").c_str(), LoadOnly, set)
@@ -132,6 +142,10 @@ void Register() {
   }
   AddTarget({"zef pack of 2000 theme icons, one job, vs imread", "pack/theme/zef/jobs:1/process_time",
              "pack/theme/imread", kPackOverLoading});
+  AddTarget({"zef pack --format v4 of 2000 theme icons, one job, vs imread",
+             "pack/theme/zef-v4/jobs:1/process_time", "pack/theme/imread", kPackVersion4OverLoading});
+  AddTarget({"zef pack --format v4 of 2000 icons all reduced, one job, vs imread",
+             "pack/reduced/zef-v4/jobs:1/process_time", "pack/reduced/imread", kPackVersion4OverLoading});
   AddTarget({"zef pack of 2000 theme icons, all jobs, vs imread", "pack/theme/zef/jobs:0/process_time",
              "pack/theme/imread", kPackOverLoading, 1.0, 1.0, [](std::string* note) {
                *note = "CPU time of all threads";

@@ -198,7 +198,8 @@ std::string ImageBlock(const PackedImage& image, const SourcePicture& source,
            std::to_string(image.coloursBefore) + "</span> &rarr; <span class=\"colors-after\">" +
            std::to_string(image.coloursAfter) + "</span> colours, <span class=\"reduced\">" +
            (image.reduced ? "reduced" : "not reduced") + "</span><br>PSNR <span class=\"psnr\">" +
-           Psnr(image.psnr) + "</span> &middot; <span class=\"bytes\">" +
+           Psnr(image.psnr) + "</span> &middot; composite PSNR <span class=\"composite-psnr\">" +
+           Psnr(image.composite.Psnr()) + "</span> &middot; <span class=\"bytes\">" +
            std::to_string(image.archiveBytes) + "</span> bytes</p></section>\n";
   return block;
 }
@@ -254,6 +255,9 @@ std::string Summary(const PackResult& result, const std::vector<cv::Vec3b>& colo
           (worst ? Psnr(worst->psnr) : Psnr(INFINITY)) + "</span>";
   if (worst) text += " <small>#" + std::to_string(worst->number) + " " + EscapeHtml(worst->file) + "</small>";
   text += "</dd></div>";
+  text += "<div><dt>composite PSNR</dt><dd><span id=\"summary-composite-psnr\">" +
+          Psnr(result.composite.Psnr()) + "</span> <small>version " + std::to_string(result.version) +
+          "</small></dd></div>";
   text += "<div><dt>alpha values</dt><dd>" + std::to_string(result.alphaValues) + "</dd></div>";
   text += "<div><dt>difference (RMS error)</dt><dd class=\"legend\">0 <img alt=\"scale\" width=\"" +
           std::to_string(int(colours.size()) * kLegendStepPixels) + "\" height=\"" +

@@ -865,6 +865,7 @@ TEST_F(ZefCliTest, PageShowsEveryImageAsTheArchiveHoldsItMostChangedFirst) {
   EXPECT_EQ(Figure(page, "summary-source-bytes"), totals["source_bytes"].dump());
   EXPECT_EQ(Figure(page, "summary-reduced"), "2");
   EXPECT_EQ(Figure(page, "summary-worst-psnr"), PsnrText(totals["worst_psnr"]));
+  EXPECT_EQ(Figure(page, "summary-composite-psnr"), PsnrText(totals["composite_psnr"]));
 
   // Lowest PSNR first, then the unchanged ones by number.
   std::vector<size_t> order = {0, 1, 2, 3, 4};
