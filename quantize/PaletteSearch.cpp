@@ -7,9 +7,7 @@
 #include <cmath>
 #include <cstddef>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "quantize/Clusters.h"
 
 namespace zef::quantize::detail {
 
@@ -18,14 +16,6 @@ namespace {
 constexpr int kKMeansPasses = 6;
 constexpr int kSnappedPasses = 3;
 constexpr float kLevelStep = 16.0f;
-// Low bits of a squared distance that carry a centre's number (at most 256).
-constexpr int32_t kCentreBits = 0xFF;
-// Centres are measured four at a time; the rows are padded with centres at
-// this distance, whose keys sort after every real one.
-constexpr int kGroup = 4;
-constexpr float kFarAway = 1e18f;
-// Above every key: the largest finite float's bits.
-constexpr int32_t kNoKey = 0x7F7FFFFF;
 
 struct Moments {
   double weight = 0, sum[3] = {0, 0, 0}, squares = 0;
@@ -190,140 +180,9 @@ int SnappedBin(const Colour& colour) {
   return BinOf(SnapLevel(colour.channel[0]), SnapLevel(colour.channel[1]), SnapLevel(colour.channel[2]));
 }
 
-// Each point's nearest centre over k-means passes. A point keeps, besides
-// its centre, an upper bound on the distance to it and a lower bound on the
-// distance to every other centre; as centres move the bounds loosen by the
-// moves, and only a point whose bounds cross is measured against every
-// centre again. Most points settle after the first pass, so later passes
-// cost little.
-class Clusters {
- public:
-  explicit Clusters(const Points& points)
-      : points_(points), entry_(points.mean.size(), -1), upper_(points.mean.size(), 0),
-        lower_(points.mean.size(), 0) {}
-
-  // Points to their nearest centre: all of them measured when `fresh`,
-  // else those whose bounds do not settle it. True when any point changed
-  // centre.
-  bool Assign(const std::vector<Colour>& centres, bool fresh) {
-    // Rows of centres padded to whole groups of four with centres so far
-    // away that none is ever nearest or next.
-    count_ = int(centres.size());
-    const size_t padded = (centres.size() + kGroup - 1) / kGroup * kGroup;
-    c0_.assign(padded, kFarAway);
-    c1_.assign(padded, kFarAway);
-    c2_.assign(padded, kFarAway);
-    for (size_t k = 0; k < centres.size(); ++k) {
-      c0_[k] = centres[k].channel[0];
-      c1_[k] = centres[k].channel[1];
-      c2_[k] = centres[k].channel[2];
-    }
-    bool changed = false;
-    for (size_t p = 0; p < entry_.size(); ++p) {
-      const int before = entry_[p];
-      if (!fresh) {
-        if (upper_[p] < lower_[p]) continue;
-        upper_[p] = Distance(points_.mean[p], centres[size_t(before)]);
-        if (upper_[p] < lower_[p]) continue;
-      }
-      Search(p);
-      changed = changed || entry_[p] != before;
-    }
-    return changed;
-  }
-
-  // Centre k moved by moved[k] and is now centre renumber[k] (several may
-  // become one).
-  void Moved(const std::vector<float>& moved, const std::vector<int>* renumber) {
-    // Every other centre came at most the largest move nearer.
-    float largest = 0, second = 0;
-    size_t largestAt = 0;
-    for (size_t k = 0; k < moved.size(); ++k) {
-      if (moved[k] > largest) {
-        second = largest;
-        largest = moved[k];
-        largestAt = k;
-      } else if (moved[k] > second) {
-        second = moved[k];
-      }
-    }
-    for (size_t p = 0; p < entry_.size(); ++p) {
-      const size_t own = size_t(entry_[p]);
-      upper_[p] += moved[own];
-      lower_[p] -= own == largestAt ? second : largest;
-      if (renumber != nullptr) entry_[p] = (*renumber)[own];
-    }
-  }
-
-  const std::vector<int>& Entries() const { return entry_; }
-
- private:
-  // Measures the point against every centre: the nearest and the distance
-  // to the next. Squared distances are compared as their bit patterns
-  // (which order non-negative floats) with the centre's number in the low
-  // bits: every key differs, the first of (near) equals wins, and the
-  // nearest and the next come out of one pass that keeps the two smallest.
-  void Search(size_t p) {
-    const Colour& point = points_.mean[p];
-    const float x0 = point.channel[0], x1 = point.channel[1], x2 = point.channel[2];
-    const size_t padded = c0_.size();
-    const float* c0 = c0_.data();
-    const float* c1 = c1_.data();
-    const float* c2 = c2_.data();
-    int32_t best = INT32_MAX, next = INT32_MAX;
-#if defined(__SSE2__)
-    // Keys are non-negative finite floats, so the float minimum orders
-    // them as integers would, one instruction for four.
-    const __m128 p0 = _mm_set1_ps(x0), p1 = _mm_set1_ps(x1), p2 = _mm_set1_ps(x2);
-    const __m128i highBits = _mm_set1_epi32(~kCentreBits);
-    __m128i number = _mm_setr_epi32(0, 1, 2, 3);
-    const __m128i step = _mm_set1_epi32(kGroup);
-    __m128 lowest = _mm_castsi128_ps(_mm_set1_epi32(kNoKey)), second = lowest;
-    for (size_t k = 0; k < padded; k += kGroup) {
-      const __m128 d0 = _mm_sub_ps(_mm_loadu_ps(c0 + k), p0);
-      const __m128 d1 = _mm_sub_ps(_mm_loadu_ps(c1 + k), p1);
-      const __m128 d2 = _mm_sub_ps(_mm_loadu_ps(c2 + k), p2);
-      const __m128 square =
-          _mm_add_ps(_mm_add_ps(_mm_mul_ps(d0, d0), _mm_mul_ps(d1, d1)), _mm_mul_ps(d2, d2));
-      const __m128 key = _mm_castsi128_ps(
-          _mm_or_si128(_mm_and_si128(_mm_castps_si128(square), highBits), number));
-      second = _mm_min_ps(second, _mm_max_ps(lowest, key));
-      lowest = _mm_min_ps(lowest, key);
-      number = _mm_add_epi32(number, step);
-    }
-    alignas(16) int32_t lanes[2 * kGroup];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_castps_si128(lowest));
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + kGroup), _mm_castps_si128(second));
-    for (int32_t key : lanes) Keep(key, best, next);
-#else
-    for (size_t k = 0; k < padded; ++k) {
-      const float d0 = c0[k] - x0, d1 = c1[k] - x1, d2 = c2[k] - x2;
-      Keep((std::bit_cast<int32_t>(d0 * d0 + d1 * d1 + d2 * d2) & ~kCentreBits) | int32_t(k), best, next);
-    }
-#endif
-    const int at = best & kCentreBits;
-    const float d0 = c0[at] - x0, d1 = c1[at] - x1, d2 = c2[at] - x2;
-    entry_[p] = at;
-    upper_[p] = std::sqrt(d0 * d0 + d1 * d1 + d2 * d2);
-    lower_[p] = (next & kCentreBits) >= count_ ? INFINITY
-                                               : std::sqrt(std::bit_cast<float>(next & ~kCentreBits));
-  }
-
-  static void Keep(int32_t key, int32_t& best, int32_t& next) {
-    if (key < best) {
-      next = best;
-      best = key;
-    } else if (key < next) {
-      next = key;
-    }
-  }
-
-  const Points& points_;
-  std::vector<int> entry_;
-  std::vector<float> upper_, lower_;
-  std::vector<float> c0_, c1_, c2_;  // padded to whole groups
-  int count_ = 0;
-};
+Clusters<3>::Coordinates CoordinatesOf(const Colour& colour) {
+  return {colour.channel[0], colour.channel[1], colour.channel[2]};
+}
 
 // New centres: the weighted mean of each cluster; an emptied cluster keeps
 // its centre. moved[k] takes how far centre k went.
@@ -455,10 +314,19 @@ std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, in
 
   // Refine in continuous colour, then on the stored levels: snapping moves
   // a centre by up to half a level, which can change what is nearest.
-  Clusters clusters(points);
+  std::vector<Clusters<3>::Coordinates> coordinates;
+  coordinates.reserve(points.mean.size());
+  for (const Colour& mean : points.mean) coordinates.push_back(CoordinatesOf(mean));
+  Clusters<3> clusters(coordinates);
+  const auto assign = [&](bool fresh) {
+    std::vector<Clusters<3>::Coordinates> at;
+    at.reserve(centres.size());
+    for (const Colour& centre : centres) at.push_back(CoordinatesOf(centre));
+    return clusters.Assign(at, fresh);
+  };
   std::vector<float> moved;
   for (int pass = 0; pass < kKMeansPasses; ++pass) {
-    if (!clusters.Assign(centres, pass == 0)) break;
+    if (!assign(pass == 0)) break;
     MoveCentres(points, clusters.Entries(), centres, moved);
     clusters.Moved(moved, nullptr);
   }
@@ -479,7 +347,7 @@ std::vector<uint16_t> SearchPalette(const std::vector<BinMoments>& histogram, in
     palette = std::move(unique);
     centres.clear();
     for (uint16_t bin : palette) centres.push_back(ShownColour(bin));
-    clusters.Assign(centres, false);
+    assign(false);
     MoveCentres(points, clusters.Entries(), centres, moved);
     clusters.Moved(moved, nullptr);
   }

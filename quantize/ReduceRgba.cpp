@@ -6,6 +6,8 @@
 #include <cmath>
 #include <new>
 
+#include "quantize/Clusters.h"
+
 namespace zef::quantize {
 
 namespace {
@@ -20,6 +22,9 @@ constexpr int kSamplesPerPixel = 6;
 // A box is cut between buckets of equal width along one axis: fine enough
 // to find a good cut, coarse enough that each split is two passes.
 constexpr int kBuckets = 32;
+// Boxes of at most this many colours are cut exactly instead (most cuts of
+// a large palette are of such boxes).
+constexpr size_t kSortedCutMost = 32;
 // Lloyd passes after the split; the split is close already, and most of
 // what k-means gains comes in the first passes.
 constexpr int kKMeansPasses = 2;
@@ -162,6 +167,17 @@ struct Moments {
     for (double s : sum) total += s * s;
     return total / weight;
   }
+  // Explained() of these moments less `part`.
+  double ExplainedWithout(const Moments& part) const {
+    const double rest = weight - part.weight;
+    if (rest <= 0) return 0;
+    double total = 0;
+    for (int a = 0; a < kAxes; ++a) {
+      const double s = sum[size_t(a)] - part.sum[size_t(a)];
+      total += s * s;
+    }
+    return total / rest;
+  }
   Point Mean() const {
     Point mean{};
     for (int a = 0; a < kAxes; ++a) mean[size_t(a)] = sum[size_t(a)] / weight;
@@ -172,6 +188,7 @@ struct Moments {
 // The visible colours as weighted points of the mapped space.
 struct Points {
   std::vector<Point> at;
+  std::vector<detail::Clusters<kAxes>::Coordinates> coordinates;  // `at` for the nearest-centre search
   std::vector<double> weight;
   std::vector<RgbaEntry> colour;
 };
@@ -202,6 +219,7 @@ class Split {
     Settle(whole);
     boxes_.push_back(whole);
     error_.push_back(whole.variance);
+    Queue(0);
   }
 
   int Count() const { return int(boxes_.size()); }
@@ -214,15 +232,9 @@ class Split {
   // Cuts until the error is at most `budget` or there are `count` boxes.
   void Grow(double budget, int count) {
     while (Count() < count && error_.back() > budget) {
-      size_t next = boxes_.size();
-      double largest = 0;
-      for (size_t b = 0; b < boxes_.size(); ++b) {
-        if (boxes_[b].splittable && boxes_[b].variance > largest) {
-          largest = boxes_[b].variance;
-          next = b;
-        }
-      }
+      const size_t next = Largest();
       if (next == boxes_.size()) break;
+      const double before = boxes_[next].variance;
       Box upper;
       if (!Cut(boxes_[next], upper)) {
         boxes_[next].splittable = false;
@@ -230,10 +242,24 @@ class Split {
       }
       boxes_.push_back(upper);
       parents_.push_back(next);
-      double error = 0;
-      for (const Box& box : boxes_) error += box.variance;
-      error_.push_back(error);
+      Queue(next);
+      Queue(boxes_.size() - 1);
+      // Kept as it goes rather than summed over every box at each cut.
+      error_.push_back(std::max(0.0, error_.back() - before + boxes_[next].variance + upper.variance));
     }
+  }
+
+  // Each point's box when there were `count` of them.
+  std::vector<int> BoxOfPoints(int count) const {
+    std::vector<int> ancestor(boxes_.size());
+    for (size_t b = 0; b < boxes_.size(); ++b) {
+      ancestor[b] = b < size_t(count) ? int(b) : ancestor[parents_[b - 1]];
+    }
+    std::vector<int> boxOf(order_.size());
+    for (size_t b = 0; b < boxes_.size(); ++b) {
+      for (size_t i = boxes_[b].begin; i < boxes_[b].end; ++i) boxOf[order_[i]] = ancestor[b];
+    }
+    return boxOf;
   }
 
   // Mean points of the boxes when there were `count` of them: later cuts
@@ -250,11 +276,41 @@ class Split {
   }
 
  private:
+  // The boxes that may be cut, as a heap whose top is the box of largest
+  // error, the first of equals. A box's entry goes stale when it is cut
+  // (it comes back with its new error), and is dropped when it surfaces.
+  struct Queued {
+    double variance;
+    size_t box;
+    bool operator<(const Queued& other) const {
+      return variance < other.variance || (variance == other.variance && box > other.box);
+    }
+  };
+
+  void Queue(size_t box) {
+    if (!boxes_[box].splittable || !(boxes_[box].variance > 0)) return;
+    queue_.push_back({boxes_[box].variance, box});
+    std::push_heap(queue_.begin(), queue_.end());
+  }
+
+  // The splittable box of largest error, or boxes_.size() when none has any.
+  size_t Largest() {
+    while (!queue_.empty()) {
+      std::pop_heap(queue_.begin(), queue_.end());
+      const Queued top = queue_.back();
+      queue_.pop_back();
+      const Box& box = boxes_[top.box];
+      if (box.splittable && box.variance == top.variance) return top.box;
+    }
+    return boxes_.size();
+  }
+
   static int Bucket(double value, double lowest, double scale) {
     return std::min(kBuckets - 1, int((value - lowest) * scale));
   }
 
   bool Cut(Box& box, Box& upper) {
+    if (box.end - box.begin <= kSortedCutMost) return CutSorted(box, upper);
     Point lowest, highest;
     lowest.fill(INFINITY);
     highest.fill(-INFINITY);
@@ -286,12 +342,11 @@ class Split {
     for (int a = 0; a < kAxes; ++a) {
       Moments low;
       for (int cut = 0; cut + 1 < kBuckets; ++cut) {
+        // An empty bucket scores as the cut before it, which came first.
+        if (buckets[a][cut].weight <= 0) continue;
         low.Add(buckets[a][cut], 1);
-        if (low.weight <= 0) continue;
-        Moments high = box.moments;
-        high.Add(low, -1);
-        if (high.weight < 0.5) break;  // no pixel above the cut (weights are pixel counts)
-        const double score = low.Explained() + high.Explained();
+        if (box.moments.weight - low.weight < 0.5) break;  // no pixel above the cut (weights are pixel counts)
+        const double score = low.Explained() + box.moments.ExplainedWithout(low);
         if (score > best) {
           best = score;
           bestAxis = a;
@@ -301,26 +356,70 @@ class Split {
       }
     }
     if (bestAxis < 0) return false;
-    // A stable partition: the lower half in place, the upper one after it.
-    std::vector<uint32_t>& spare = spare_;
-    spare.clear();
+    return Partition(box, upper, bestLow, [&](uint32_t p) {
+      return Bucket(points_.at[p][size_t(bestAxis)], lowest[size_t(bestAxis)], scale[size_t(bestAxis)]) <= bestCut;
+    });
+  }
+
+  // A box of few points is cut exactly: its points sorted along each axis,
+  // every cut between two different values tried.
+  bool CutSorted(Box& box, Box& upper) {
+    const size_t size = box.end - box.begin;
+    uint32_t sorted[kSortedCutMost];
+    double best = -1;
+    int bestAxis = -1;
+    double bestValue = 0;
+    Moments bestLow;
+    for (int a = 0; a < kAxes; ++a) {
+      // An insertion sort (the boxes are small): equal values keep the
+      // box's order.
+      for (size_t i = 0; i < size; ++i) {
+        const uint32_t p = order_[box.begin + i];
+        const double value = points_.at[p][size_t(a)];
+        size_t at = i;
+        for (; at > 0 && value < points_.at[sorted[at - 1]][size_t(a)]; --at) sorted[at] = sorted[at - 1];
+        sorted[at] = p;
+      }
+      Moments low;
+      for (size_t i = 0; i + 1 < size; ++i) {
+        low.AddPoint(points_.at[sorted[i]], points_.weight[sorted[i]]);
+        const double value = points_.at[sorted[i]][size_t(a)];
+        if (!(value < points_.at[sorted[i + 1]][size_t(a)])) continue;
+        const double score = low.Explained() + box.moments.ExplainedWithout(low);
+        if (score > best) {
+          best = score;
+          bestAxis = a;
+          bestValue = value;
+          bestLow = low;
+        }
+      }
+    }
+    if (bestAxis < 0) return false;
+    return Partition(box, upper, bestLow,
+                     [&](uint32_t p) { return points_.at[p][size_t(bestAxis)] <= bestValue; });
+  }
+
+  // A stable partition: the points `isLow` takes in place, the others
+  // after them as the upper box.
+  template <class IsLow>
+  bool Partition(Box& box, Box& upper, const Moments& lowMoments, IsLow isLow) {
+    spare_.clear();
     size_t low = box.begin;
     for (size_t i = box.begin; i < box.end; ++i) {
       const uint32_t p = order_[i];
-      if (Bucket(points_.at[p][size_t(bestAxis)], lowest[size_t(bestAxis)], scale[size_t(bestAxis)]) <=
-          bestCut) {
+      if (isLow(p)) {
         order_[low++] = p;
       } else {
-        spare.push_back(p);
+        spare_.push_back(p);
       }
     }
-    std::copy(spare.begin(), spare.end(), order_.begin() + std::ptrdiff_t(low));
+    std::copy(spare_.begin(), spare_.end(), order_.begin() + std::ptrdiff_t(low));
     upper.begin = low;
     upper.end = box.end;
     upper.moments = box.moments;
-    upper.moments.Add(bestLow, -1);
+    upper.moments.Add(lowMoments, -1);
     box.end = low;
-    box.moments = bestLow;
+    box.moments = lowMoments;
     Settle(box);
     Settle(upper);
     return true;
@@ -331,6 +430,7 @@ class Split {
   std::vector<Box> boxes_;
   std::vector<size_t> parents_;  // of the box each cut made (box n + 1 came from cut n)
   std::vector<double> error_;    // after 0, 1, 2 ... cuts
+  std::vector<Queued> queue_;
 };
 
 // A palette for the points and each point's entry, with its exact error.
@@ -340,73 +440,70 @@ struct Refined {
   double squares = 0;
 };
 
-// Nearest centre by squared distance; the lowest index among equals.
-class Nearest {
- public:
-  explicit Nearest(const std::vector<Point>& centres) {
-    for (const Point& centre : centres) {
-      for (int a = 0; a < kAxes; ++a) axis_[a].push_back(float(centre[size_t(a)]));
-    }
-  }
-  int Find(const Point& point) const {
-    const float p0 = float(point[0]), p1 = float(point[1]), p2 = float(point[2]), p3 = float(point[3]);
-    float best = INFINITY;
-    int at = 0;
-    const size_t count = axis_[0].size();
-    for (size_t k = 0; k < count; ++k) {
-      const float d0 = axis_[0][k] - p0, d1 = axis_[1][k] - p1, d2 = axis_[2][k] - p2,
-                  d3 = axis_[3][k] - p3;
-      const float distance = d0 * d0 + d1 * d1 + d2 * d2 + d3 * d3;
-      if (distance < best) {
-        best = distance;
-        at = int(k);
-      }
-    }
-    return at;
-  }
+using Clusters = detail::Clusters<kAxes>;
 
- private:
-  std::vector<float> axis_[kAxes];
-};
+Clusters::Coordinates CoordinatesOf(const Point& point) {
+  return {float(point[0]), float(point[1]), float(point[2]), float(point[3])};
+}
 
-// Lloyd passes from the given centres (the transparent centre, when there
-// is one, stays where it is), then entries rounded to 8 bits and every
-// point on its nearest entry.
-Refined Refine(const Points& points, std::vector<Point> centres, bool withTransparent, int passes) {
+// Lloyd passes from the boxes of a split (the transparent centre, when
+// there is one, stays where it is), then entries rounded to 8 bits and
+// every point on its nearest entry.
+Refined Refine(const Points& points, std::vector<Point> centres, const std::vector<int>& boxOfPoint,
+               bool withTransparent, int passes) {
   const size_t fixed = withTransparent ? 1 : 0;
   if (withTransparent) centres.insert(centres.begin(), Point{});
-  std::vector<int> cluster(points.at.size(), -1);
+  std::vector<Clusters::Coordinates> at(centres.size());
+  for (size_t k = 0; k < centres.size(); ++k) at[k] = CoordinatesOf(centres[k]);
+  std::vector<int> seed(boxOfPoint.size());
+  for (size_t p = 0; p < seed.size(); ++p) seed[p] = boxOfPoint[p] + int(fixed);
+  Clusters clusters(points.coordinates);
+  clusters.Seed(at, seed);
+  std::vector<float> moved(centres.size());
+  std::vector<Moments> totals(centres.size());
   for (int pass = 0; pass < passes; ++pass) {
-    const Nearest nearest(centres);
-    bool changed = false;
-    for (size_t p = 0; p < points.at.size(); ++p) {
-      const int k = nearest.Find(points.at[p]);
-      changed = changed || k != cluster[p];
-      cluster[p] = k;
-    }
-    if (!changed) break;
-    std::vector<Moments> totals(centres.size());
+    if (!clusters.Assign(at, false) && pass > 0) break;
+    std::fill(totals.begin(), totals.end(), Moments{});
+    const std::vector<int>& cluster = clusters.Entries();
     for (size_t p = 0; p < points.at.size(); ++p) {
       totals[size_t(cluster[p])].AddPoint(points.at[p], points.weight[p]);
     }
+    std::fill(moved.begin(), moved.end(), 0.0f);
     for (size_t k = fixed; k < centres.size(); ++k) {
-      if (totals[k].weight > 0) centres[k] = totals[k].Mean();
+      if (totals[k].weight <= 0) continue;
+      centres[k] = totals[k].Mean();
+      const Clusters::Coordinates next = CoordinatesOf(centres[k]);
+      moved[k] = Clusters::Distance(at[k], next);
+      at[k] = next;
     }
+    clusters.Moved(moved, nullptr);
   }
   Refined refined;
-  std::vector<Point> shown;
-  for (const Point& centre : centres) {
-    const RgbaEntry entry = UnmapPoint(centre);
-    // Rounding can make two centres one entry, and a faint one transparent.
-    if (std::find(refined.entries.begin(), refined.entries.end(), entry) != refined.entries.end()) continue;
-    refined.entries.push_back(entry);
-    shown.push_back(MapColour(entry));
+  std::vector<Clusters::Coordinates> shown;
+  // Rounding can make two centres one entry, and a faint one transparent.
+  std::vector<std::pair<uint32_t, int>> entryOfKey;
+  std::vector<int> renumber(centres.size());
+  for (size_t k = 0; k < centres.size(); ++k) {
+    const RgbaEntry entry = UnmapPoint(centres[k]);
+    const uint32_t key = uint32_t(entry.red) << 24 | uint32_t(entry.green) << 16 | uint32_t(entry.blue) << 8 |
+                         entry.alpha;
+    const auto found = std::find_if(entryOfKey.begin(), entryOfKey.end(),
+                                    [&](const std::pair<uint32_t, int>& known) { return known.first == key; });
+    if (found != entryOfKey.end()) {
+      renumber[k] = found->second;
+    } else {
+      renumber[k] = int(refined.entries.size());
+      entryOfKey.emplace_back(key, renumber[k]);
+      refined.entries.push_back(entry);
+      shown.push_back(CoordinatesOf(MapColour(entry)));
+    }
+    moved[k] = Clusters::Distance(at[k], shown[size_t(renumber[k])]);
   }
-  const Nearest nearest(shown);
-  refined.entryOfPoint.resize(points.at.size());
+  clusters.Moved(moved, &renumber);
+  clusters.Assign(shown, false);
+  refined.entryOfPoint = clusters.Entries();
   for (size_t p = 0; p < points.at.size(); ++p) {
-    const int entry = nearest.Find(points.at[p]);
-    refined.entryOfPoint[p] = entry;
+    const int entry = refined.entryOfPoint[p];
     refined.squares += points.weight[p] * CompositeSquares(points.colour[p], refined.entries[size_t(entry)]);
   }
   return refined;
@@ -432,7 +529,7 @@ Refined Choose(const Points& points, bool withTransparent, int capacity, double 
   split.Grow(budget, capacity);
   const auto refineAt = [&](int count) {
     if (count == distinct) return Exact(points, withTransparent);
-    return Refine(points, split.CentresAt(count), withTransparent, kKMeansPasses);
+    return Refine(points, split.CentresAt(count), split.BoxOfPoints(count), withTransparent, kKMeansPasses);
   };
   int count = split.Count();
   Refined chosen = refineAt(count);
@@ -484,6 +581,7 @@ std::optional<RgbaResult> ReduceRgba(const cv::Mat& bgr, const cv::Mat& alpha,
       const RgbaEntry entry = EntryOf(colours.keys[colour]);
       points.colour.push_back(entry);
       points.at.push_back(MapColour(entry));
+      points.coordinates.push_back(CoordinatesOf(points.at.back()));
       points.weight.push_back(double(colours.counts[colour]));
       visiblePixels += colours.counts[colour];
     }

@@ -1,0 +1,213 @@
+// Each point's nearest centre over k-means passes, for the palette searches
+// of both reductions (three colour axes, or three and alpha). Internal to
+// the module.
+//
+// A point keeps, besides its centre, an upper bound on the distance to it
+// and a lower bound on the distance to every other centre; as centres move
+// the bounds loosen by the moves, and only a point whose bounds cross is
+// measured against every centre again. Most points settle after the first
+// pass, so later passes cost little.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zef::quantize::detail {
+
+// Low bits of a squared distance that carry a centre's number: at most 256
+// centres.
+inline constexpr int32_t kCentreBits = 0xFF;
+inline constexpr int kMostCentres = kCentreBits + 1;
+
+template <int Axes>
+class Clusters {
+ public:
+  using Coordinates = std::array<float, Axes>;
+
+  // The points must outlive the clusters.
+  explicit Clusters(const std::vector<Coordinates>& points)
+      : points_(points), entry_(points.size(), -1), upper_(points.size(), 0), lower_(points.size(), 0) {}
+
+  // Points to their nearest centre: all of them measured when `fresh`,
+  // else those whose bounds do not settle it. True when any point changed
+  // centre.
+  bool Assign(const std::vector<Coordinates>& centres, bool fresh) {
+    Load(centres);
+    bool changed = false;
+    for (size_t p = 0; p < entry_.size(); ++p) {
+      const int before = entry_[p];
+      if (!fresh) {
+        if (upper_[p] < lower_[p]) continue;
+        upper_[p] = Distance(points_[p], centres[size_t(before)]);
+        if (upper_[p] < lower_[p]) continue;
+      }
+      Search(p);
+      changed = changed || entry_[p] != before;
+    }
+    return changed;
+  }
+
+  // Starts from a known centre per point (as a split leaves them) instead
+  // of measuring every point: a point nearer its centre than half the gap
+  // to the centre's nearest neighbour cannot be nearer to another, so only
+  // the rest are measured on the next Assign.
+  void Seed(const std::vector<Coordinates>& centres, const std::vector<int>& entries) {
+    Load(centres);
+    // Half the distance from each centre to its nearest other one: the
+    // second key of a search from the centre itself.
+    std::vector<float> halfGap(centres.size());
+    for (size_t k = 0; k < centres.size(); ++k) {
+      int32_t best = 0, next = 0;
+      Keys(centres[k], best, next);
+      halfGap[k] = (next & kCentreBits) >= count_ ? INFINITY
+                                                  : std::sqrt(std::bit_cast<float>(next & ~kCentreBits)) / 2;
+    }
+    for (size_t p = 0; p < entry_.size(); ++p) {
+      const size_t own = size_t(entries[p]);
+      entry_[p] = int(own);
+      upper_[p] = Distance(points_[p], centres[own]);
+      // Every other centre j: d(p, j) >= d(own, j) - d(p, own).
+      lower_[p] = 2 * halfGap[own] - upper_[p];
+    }
+  }
+
+  // Centre k moved by moved[k] and is now centre renumber[k] (several may
+  // become one).
+  void Moved(const std::vector<float>& moved, const std::vector<int>* renumber) {
+    // Every other centre came at most the largest move nearer.
+    float largest = 0, second = 0;
+    size_t largestAt = 0;
+    for (size_t k = 0; k < moved.size(); ++k) {
+      if (moved[k] > largest) {
+        second = largest;
+        largest = moved[k];
+        largestAt = k;
+      } else if (moved[k] > second) {
+        second = moved[k];
+      }
+    }
+    for (size_t p = 0; p < entry_.size(); ++p) {
+      const size_t own = size_t(entry_[p]);
+      upper_[p] += moved[own];
+      lower_[p] -= own == largestAt ? second : largest;
+      if (renumber != nullptr) entry_[p] = (*renumber)[own];
+    }
+  }
+
+  const std::vector<int>& Entries() const { return entry_; }
+
+  static float Distance(const Coordinates& a, const Coordinates& b) {
+    float square = 0;
+    for (int axis = 0; axis < Axes; ++axis) {
+      const float d = a[size_t(axis)] - b[size_t(axis)];
+      square += d * d;
+    }
+    return std::sqrt(square);
+  }
+
+ private:
+  // Centres are measured four at a time; the rows are padded with centres
+  // at this distance, whose keys sort after every real one.
+  static constexpr int kGroup = 4;
+  static constexpr float kFarAway = 1e18f;
+  // Above every key: the largest finite float's bits.
+  static constexpr int32_t kNoKey = 0x7F7FFFFF;
+
+  // Rows of centres padded to whole groups of four with centres so far
+  // away that none is ever nearest or next.
+  void Load(const std::vector<Coordinates>& centres) {
+    count_ = int(centres.size());
+    const size_t padded = (centres.size() + kGroup - 1) / kGroup * kGroup;
+    for (int axis = 0; axis < Axes; ++axis) {
+      std::vector<float>& row = row_[size_t(axis)];
+      row.assign(padded, kFarAway);
+      for (size_t k = 0; k < centres.size(); ++k) row[k] = centres[k][size_t(axis)];
+    }
+  }
+
+  // Measures the point against every centre: the nearest and the distance
+  // to the next.
+  void Search(size_t p) {
+    int32_t best = INT32_MAX, next = INT32_MAX;
+    Keys(points_[p], best, next);
+    const int at = best & kCentreBits;
+    Coordinates centre;
+    for (int axis = 0; axis < Axes; ++axis) centre[size_t(axis)] = row_[size_t(axis)][size_t(at)];
+    entry_[p] = at;
+    upper_[p] = Distance(points_[p], centre);
+    lower_[p] = (next & kCentreBits) >= count_ ? INFINITY
+                                               : std::sqrt(std::bit_cast<float>(next & ~kCentreBits));
+  }
+
+  // The two smallest keys of the point against every centre. Squared
+  // distances are compared as their bit patterns (which order non-negative
+  // floats) with the centre's number in the low bits: every key differs,
+  // the first of (near) equals wins, and the nearest and the next come out
+  // of one pass.
+  void Keys(const Coordinates& point, int32_t& best, int32_t& next) const {
+    best = INT32_MAX;
+    next = INT32_MAX;
+    const size_t padded = row_[0].size();
+#if defined(__SSE2__)
+    // Keys are non-negative finite floats, so the float minimum orders
+    // them as integers would, one instruction for four.
+    __m128 at[Axes];
+    for (int axis = 0; axis < Axes; ++axis) at[axis] = _mm_set1_ps(point[size_t(axis)]);
+    const __m128i highBits = _mm_set1_epi32(~kCentreBits);
+    __m128i number = _mm_setr_epi32(0, 1, 2, 3);
+    const __m128i step = _mm_set1_epi32(kGroup);
+    __m128 lowest = _mm_castsi128_ps(_mm_set1_epi32(kNoKey)), second = lowest;
+    for (size_t k = 0; k < padded; k += kGroup) {
+      const __m128 d0 = _mm_sub_ps(_mm_loadu_ps(row_[0].data() + k), at[0]);
+      __m128 square = _mm_mul_ps(d0, d0);
+      for (int axis = 1; axis < Axes; ++axis) {
+        const __m128 d = _mm_sub_ps(_mm_loadu_ps(row_[size_t(axis)].data() + k), at[axis]);
+        square = _mm_add_ps(square, _mm_mul_ps(d, d));
+      }
+      const __m128 key = _mm_castsi128_ps(
+          _mm_or_si128(_mm_and_si128(_mm_castps_si128(square), highBits), number));
+      second = _mm_min_ps(second, _mm_max_ps(lowest, key));
+      lowest = _mm_min_ps(lowest, key);
+      number = _mm_add_epi32(number, step);
+    }
+    alignas(16) int32_t lanes[2 * kGroup];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_castps_si128(lowest));
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + kGroup), _mm_castps_si128(second));
+    for (int32_t key : lanes) Keep(key, best, next);
+#else
+    for (size_t k = 0; k < padded; ++k) {
+      float square = 0;
+      for (int axis = 0; axis < Axes; ++axis) {
+        const float d = row_[size_t(axis)][k] - point[size_t(axis)];
+        square += d * d;
+      }
+      Keep((std::bit_cast<int32_t>(square) & ~kCentreBits) | int32_t(k), best, next);
+    }
+#endif
+  }
+
+  static void Keep(int32_t key, int32_t& best, int32_t& next) {
+    if (key < best) {
+      next = best;
+      best = key;
+    } else if (key < next) {
+      next = key;
+    }
+  }
+
+  const std::vector<Coordinates>& points_;
+  std::vector<int> entry_;
+  std::vector<float> upper_, lower_;
+  std::array<std::vector<float>, Axes> row_;  // per axis, padded to whole groups
+  int count_ = 0;
+};
+
+}  // namespace zef::quantize::detail
