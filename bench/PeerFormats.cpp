@@ -135,6 +135,11 @@ std::vector<uint8_t> Lz4Compress(const std::vector<uint8_t>& raw) {
                                            reinterpret_cast<char*>(compressed.data()), int(raw.size()),
                                            int(compressed.size()));
   compressed.resize(written > 0 ? size_t(written) : 0);
+  std::vector<uint8_t> back(raw.size());
+  const int restored = LZ4_decompress_safe(reinterpret_cast<const char*>(compressed.data()),
+                                           reinterpret_cast<char*>(back.data()), int(compressed.size()),
+                                           int(back.size()));
+  if (restored != int(raw.size()) || back != raw) return {};
   return compressed;
 }
 

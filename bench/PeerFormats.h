@@ -45,7 +45,9 @@ std::vector<uint8_t> PackedPalettePlane(const PalettedPicture& picture);
 // The picture the palette shows, as CV_8UC4 BGRA.
 cv::Mat ShownPaletted(const PalettedPicture& picture);
 
-// LZ4_compress_default of the bytes; empty when LZ4 refuses them.
+// LZ4_compress_default of the bytes; empty when LZ4 refuses them, or when
+// LZ4_decompress_safe does not give them back exactly, so that no size is
+// counted for data that could not be shown.
 std::vector<uint8_t> Lz4Compress(const std::vector<uint8_t>& raw);
 
 // Draws width x height RGB565A8 data (as Rgb565A8Plane lays it out) onto an
