@@ -8,7 +8,9 @@
 // usage: zef_fidelity [--icons N] [--sprites N] [--markdown] [--plot FILE.png]
 // Exit 0 when every target is met, 2 when one is missed, 1 when a step fails.
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,7 @@
 #include "bench/PeerFormats.h"
 #include "bench/quality/FidelityPlot.h"
 #include "quantize/CompositePsnr.h"
+#include "quantize/ReduceRgba.h"
 
 namespace {
 
@@ -34,6 +37,8 @@ using zefbench::PictureSet;
 // most the bytes of the packed palette + LZ4.
 constexpr double kLeastPsnr = 40.0;
 constexpr double kMostShareOfRgb565A8 = 0.8;
+constexpr double kDefaultQuality = 40.0;  // of zef pack --format v4
+constexpr int kPaletteColours = 64;
 
 struct Settings {
   int icons = zefbench::kFidelityIconCount;
@@ -133,11 +138,49 @@ Measured MeasureRgb565A8(const PictureSet& set, const std::string&) {
   return measured;
 }
 
+// Our own RGBA quantizer to at most kPaletteColours entries, at the
+// quality `zef pack --colors 64` asks for, or at its best when the
+// quality is infinite.
+Measured MeasurePackedPalette(const PictureSet& set, double quality) {
+  Measured measured;
+  zef::quantize::RgbaOptions options;
+  options.quality = quality;
+  options.maxColors = kPaletteColours;
+  for (const cv::Mat& picture : set.pictures) {
+    cv::Mat bgr, alpha;
+    cv::cvtColor(picture, bgr, cv::COLOR_BGRA2BGR);
+    cv::extractChannel(picture, alpha, 3);
+    const auto reduced = zef::quantize::ReduceRgba(bgr, alpha, options);
+    if (!reduced) {
+      measured.failure = "the quantizer refused a picture";
+      return measured;
+    }
+    zefbench::PalettedPicture paletted{cv::Mat(picture.size(), CV_8UC1), {}};
+    std::copy(reduced->indices.begin(), reduced->indices.end(), paletted.indices.ptr<uint8_t>());
+    for (const zef::quantize::RgbaEntry& entry : reduced->palette) {
+      paletted.palette.emplace_back(entry.blue, entry.green, entry.red, entry.alpha);
+    }
+    const std::vector<uint8_t> compressed = zefbench::Lz4Compress(zefbench::PackedPalettePlane(paletted));
+    if (compressed.empty()) {
+      measured.failure = "LZ4 refused a picture";
+      return measured;
+    }
+    measured.bytes += compressed.size() + zefbench::kPeerHeaderBytes;
+    measured.error.Add(zef::CompositeErrorOf(picture, zefbench::ShownPaletted(paletted)));
+  }
+  return measured;
+}
+
 std::vector<Format> Formats() {
   zef::tool::PackOptions version3;
   return {
       Packed("version 3 (zef pack)", version3),
       {"RGB565A8 + LZ4", MeasureRgb565A8, Role::kRgb565A8},
+      {"packed palette + LZ4, 64 colours",
+       [](const PictureSet& set, const std::string&) { return MeasurePackedPalette(set, kDefaultQuality); },
+       Role::kPackedPalette},
+      {"packed palette + LZ4, best 64 colours",
+       [](const PictureSet& set, const std::string&) { return MeasurePackedPalette(set, INFINITY); }},
   };
 }
 
@@ -227,9 +270,9 @@ int main(int argc, char** argv) {
 
   std::printf("== fidelity: archive bytes and composite PSNR pooled over each set (%d icons, %d sprites)\n",
               settings.icons, settings.sprites);
-  std::printf("%-34s %12s %10s %12s %10s\n", "format", "icons KB", "icons dB", "sprites KB", "sprites dB");
+  std::printf("%-38s %12s %10s %12s %10s\n", "format", "icons KB", "icons dB", "sprites KB", "sprites dB");
   for (size_t f = 0; f < formats.size(); ++f) {
-    std::printf("%-34s", formats[f].name.c_str());
+    std::printf("%-38s", formats[f].name.c_str());
     for (const Measured& m : results[f]) {
       std::printf(" %12s %10s", m.failure.empty() ? Kilobytes(m.bytes).c_str() : "-",
                   m.failure.empty() ? Decibels(m.error.Psnr()).c_str() : "-");
