@@ -18,4 +18,9 @@ namespace zefbench {
 std::vector<uint8_t> PackSet(const PictureSet& set, const std::string& folder, zef::tool::PackOptions options,
                              std::string* error);
 
+// The version 4 archive of the set as the library makes it: each picture
+// reduced by our RGBA quantizer for `quality` dB (at most 256 entries),
+// written by EncodeIndexed. Empty, with the cause in *error, on failure.
+std::vector<uint8_t> Version4Archive(const PictureSet& set, double quality, std::string* error);
+
 }  // namespace zefbench

@@ -26,7 +26,6 @@
 #include "bench/quality/FidelityPlot.h"
 #include "quantize/CompositePsnr.h"
 #include "quantize/ReduceRgba.h"
-#include "writer/ZefEncode.h"
 
 namespace {
 
@@ -186,30 +185,8 @@ Format Version4(double quality, Role role = Role::kShown) {
   return {name,
           [quality](const PictureSet& set, const std::string&) {
             Measured measured;
-            zef::quantize::RgbaOptions options;
-            options.quality = quality;
-            std::vector<zef::IndexedImage> images;
-            for (const cv::Mat& picture : set.pictures) {
-              cv::Mat bgr, alpha;
-              cv::cvtColor(picture, bgr, cv::COLOR_BGRA2BGR);
-              cv::extractChannel(picture, alpha, 3);
-              auto reduced = zef::quantize::ReduceRgba(bgr, alpha, options);
-              if (!reduced) {
-                measured.failure = "the quantizer refused a picture";
-                return measured;
-              }
-              zef::IndexedImage image{picture.cols, picture.rows, {}, std::move(reduced->indices)};
-              for (const zef::quantize::RgbaEntry& entry : reduced->palette) {
-                image.palette.push_back({entry.red, entry.green, entry.blue, entry.alpha});
-              }
-              images.push_back(std::move(image));
-            }
-            const zef::EncodeResult encoded = zef::EncodeIndexed(images, zef::Options{});
-            if (!encoded.Ok()) {
-              measured.failure = "EncodeIndexed: " + encoded.message;
-              return measured;
-            }
-            MeasureArchive(set, encoded.bytes, measured);
+            const std::vector<uint8_t> bytes = zefbench::Version4Archive(set, quality, &measured.failure);
+            if (!bytes.empty()) MeasureArchive(set, bytes, measured);
             return measured;
           },
           role};

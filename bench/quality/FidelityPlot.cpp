@@ -20,9 +20,10 @@ constexpr int kFont = cv::FONT_HERSHEY_SIMPLEX;
 const cv::Scalar kInk(40, 40, 40), kGrid(225, 225, 225), kPaper(255, 255, 255);
 // One colour per format (BGR), repeated if there are more formats.
 const cv::Scalar kColours[] = {{60, 60, 200}, {40, 140, 230}, {30, 170, 60},
-                               {150, 120, 20}, {180, 60, 150}, {90, 90, 90}};
+                               {150, 120, 20}, {180, 60, 150}, {90, 90, 90}, {20, 110, 160}};
 const cv::MarkerTypes kMarkers[] = {cv::MARKER_SQUARE, cv::MARKER_TRIANGLE_UP, cv::MARKER_DIAMOND,
-                                    cv::MARKER_TRIANGLE_DOWN, cv::MARKER_CROSS, cv::MARKER_TILTED_CROSS};
+                                    cv::MARKER_TRIANGLE_DOWN, cv::MARKER_CROSS, cv::MARKER_TILTED_CROSS,
+                                    cv::MARKER_STAR};
 
 struct Range {
   double low = INFINITY, high = -INFINITY;
@@ -59,7 +60,8 @@ void DrawPanel(cv::Mat& image, const PlotPanel& panel, double target, int left) 
     x.Add(point.psnr), y.Add(point.kilobytes);
   }
   y.Add(0);
-  x.Round(0.5), y.Round(0);
+  x.Round(0.5), y.Round(y.high * 0.05);
+  y.low = 0;
   const int x0 = left + kLeft, x1 = left + kPanelWidth - kRight, y0 = kTop + kPanelHeight - kBottom, y1 = kTop;
   const auto px = [&](double v) { return int(std::lround(x0 + (v - x.low) / (x.high - x.low) * (x1 - x0))); };
   const auto py = [&](double v) { return int(std::lround(y0 - (v - y.low) / (y.high - y.low) * (y0 - y1))); };
