@@ -176,20 +176,15 @@ Measured MeasurePackedPalette(const PictureSet& set, double quality) {
   return measured;
 }
 
-// Version 4 as the library makes it: each picture reduced for the quality
-// (at most 256 entries), the archive written by EncodeIndexed and decoded
-// by the library core, whose decode is what the device decoder shows.
+// Version 4 as users get it: zef pack --format v4 --quality DB on the
+// set's folder of PNG files, measured from the archive it writes.
 Format Version4(double quality, Role role = Role::kShown) {
   char name[48];
   std::snprintf(name, sizeof name, "version 4, quality %.0f dB", quality);
-  return {name,
-          [quality](const PictureSet& set, const std::string&) {
-            Measured measured;
-            const std::vector<uint8_t> bytes = zefbench::Version4Archive(set, quality, &measured.failure);
-            if (!bytes.empty()) MeasureArchive(set, bytes, measured);
-            return measured;
-          },
-          role};
+  zef::tool::PackOptions options;
+  options.format = zef::tool::ArchiveFormat::kVersion4;
+  options.quality = quality;
+  return Packed(name, options, role);
 }
 
 std::vector<Format> Formats() {
