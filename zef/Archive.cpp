@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <new>
 
 #include "archive/ArchiveDecoder.h"
@@ -183,6 +184,11 @@ std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint3
 
 std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool decode,
                                               std::string* error, std::vector<uint8_t>* bytes) {
+  std::error_code failed;
+  if (std::filesystem::is_directory(fileName, failed)) {
+    *error = fileName + ": is a folder, not an archive";
+    return std::nullopt;
+  }
   std::optional<std::vector<uint8_t>> read;
   try {
     read = ReadArchiveBytes(fileName);
