@@ -174,15 +174,15 @@ static size_t image_record_size(const zefdec_archive *archive)
     return archive->version == 3 ? ZEF_IMAGE_RECORD_SIZE_V3 : ZEF_IMAGE_RECORD_SIZE_V2;
 }
 
-/* Image `index`'s record; a version 1 header holds width and height with
+/* The record of the image at `position`; a version 1 header holds width and height with
  * the same spacing as a record does, so it is read as if a record started
  * there. */
-static const uint8_t *image_record(const zefdec_archive *archive, uint32_t index,
+static const uint8_t *image_record(const zefdec_archive *archive, uint32_t position,
                                    uint8_t *room)
 {
     size_t at = archive->version == 1 ? ZEF_IMAGE_COUNT_AT - ZEF_RECORD_WIDTH_AT
                                       : archive->image_records +
-                                            (size_t)index * image_record_size(archive);
+                                            (size_t)position * image_record_size(archive);
     return fetch(archive, at, image_record_size(archive), room);
 }
 
@@ -396,19 +396,30 @@ static uint8_t code_alpha_bits(const zefdec_archive *archive)
     return archive->alpha_bits == 1 ? 1 : 2;
 }
 
-int zefdec_info(const zefdec_archive *archive, uint32_t index, zefdec_image_info *info)
+/* Whether the archive is open and has an image at `position`. */
+static int image_at(const zefdec_archive *archive, uint32_t position)
+{
+    if (!archive)
+        return ZEFDEC_E_ARGUMENT;
+    if (position < archive->count)
+        return ZEFDEC_OK;
+    return archive->count ? ZEFDEC_E_POSITION : ZEFDEC_E_NOT_OPEN;
+}
+
+int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_info *info)
 {
     uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
     const uint8_t *record;
+    int rc = image_at(archive, position);
 
-    if (!archive || !info || index >= archive->count)
-        return ZEFDEC_E_ARGUMENT;
-    record = image_record(archive, index, room);
+    if (rc != ZEFDEC_OK || !info)
+        return rc ? rc : ZEFDEC_E_ARGUMENT;
+    record = image_record(archive, position, room);
     if (!record)
         return reading(archive, ZEFDEC_E_TABLE);
     info->width = u32_at(record + ZEF_RECORD_WIDTH_AT);
     info->height = u32_at(record + ZEF_RECORD_HEIGHT_AT);
-    info->number = archive->start_index + index;
+    info->number = archive->start_index + position;
     if (archive->version != 3)
         info->alpha_bits = 4;
     else
@@ -449,10 +460,10 @@ static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive
     set_alpha_layout(layout, low ? 0 : ZEF_WORD_ALPHA_SHIFT_HIGH, ZEF_WORD_ALPHA_BITS);
 }
 
-static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t index)
+static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t position)
 {
     uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
-    const uint8_t *record = image_record(archive, index, room);
+    const uint8_t *record = image_record(archive, position, room);
     zefdec_layout *layout = &image->layout;
     size_t at = ZEF_HEADER_SIZE_V1;
     byte_cursor bytes;
@@ -506,22 +517,25 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     return ZEFDEC_OK;
 }
 
-int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t index,
+int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t position,
                  zefdec_format format)
 {
     int rc;
 
     if (!image)
         return ZEFDEC_E_ARGUMENT;
-    image->error = ZEFDEC_E_ARGUMENT;
-    if (!archive || index >= archive->count || (unsigned)format > ZEFDEC_BGR888)
-        return ZEFDEC_E_ARGUMENT;
+    rc = image_at(archive, position);
+    if (rc == ZEFDEC_OK && (unsigned)format > ZEFDEC_BGR888)
+        rc = ZEFDEC_E_ARGUMENT;
+    image->error = (int8_t)rc;
+    if (rc != ZEFDEC_OK)
+        return rc;
     image->archive = archive;
     image->format = (uint8_t)format;
     image->y = 0;
     image->x = 0;
     image->in_line = 0;
-    rc = reading(archive, begin_image(image, archive, index));
+    rc = reading(archive, begin_image(image, archive, position));
     image->error = (int8_t)rc;
     return rc;
 }
@@ -887,8 +901,10 @@ int zefdec_line(zefdec_image *image, void *line, uint8_t *alpha, uint32_t room)
         return ZEFDEC_E_ARGUMENT;
     if (image->error)
         return image->error;
-    if (image->in_line || image->y >= image->height || ((line || alpha) && room < image->width))
-        return ZEFDEC_E_ARGUMENT;
+    if (image->in_line || image->y >= image->height)
+        return ZEFDEC_E_ORDER;
+    if ((line || alpha) && room < image->width)
+        return ZEFDEC_E_ROOM;
     rc = open_line(image);
     if (rc == ZEFDEC_OK)
         rc = decode_line(image, line, alpha);
@@ -1081,7 +1097,7 @@ static uint32_t visible(int32_t at, uint32_t size, uint32_t room, uint32_t *firs
     return size - *first < room - *start ? size - *first : room - *start;
 }
 
-int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canvas *canvas,
+int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y)
 {
     zefdec_image image;
@@ -1092,11 +1108,14 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canv
     if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
         return ZEFDEC_E_ARGUMENT;
     bytes = canvas->format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-    if (canvas->width && canvas->height &&
-        (!canvas->pixels || canvas->width > canvas->stride / bytes || canvas->stride % bytes ||
-         (uintptr_t)canvas->pixels % bytes))
-        return ZEFDEC_E_ARGUMENT;
-    rc = zefdec_begin(&image, archive, index, ZEFDEC_RGB565);
+    if (canvas->width && canvas->height) {
+        if (!canvas->pixels)
+            return ZEFDEC_E_ARGUMENT;
+        if (canvas->width > canvas->stride / bytes || canvas->stride % bytes ||
+            (uintptr_t)canvas->pixels % bytes)
+            return ZEFDEC_E_CANVAS;
+    }
+    rc = zefdec_begin(&image, archive, position, ZEFDEC_RGB565);
     if (rc != ZEFDEC_OK)
         return rc;
     columns = visible(x, image.width, canvas->width, &first_column, &left);
@@ -1114,4 +1133,19 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canv
             rc = close_line(&image);
     }
     return rc;
+}
+
+const char *zefdec_strerror(int result)
+{
+    /* in the order of the codes, from ZEFDEC_END down */
+    static const char *const texts[] = {
+        "end of image", "ok", "bad argument", "bad header", "unknown version",
+        "bad image table", "bad palette", "image marker missing", "image data ends early",
+        "run passes the end of its line", "colour outside the palette",
+        "line run count wrong", "image run count wrong", "read failed", "archive not open",
+        "no image at that position", "canvas stride or alignment", "line buffer too small",
+        "call out of order"};
+    const unsigned at = (unsigned)(ZEFDEC_END - result);
+
+    return at < sizeof texts / sizeof texts[0] ? texts[at] : "unknown result";
 }
