@@ -47,6 +47,9 @@ static uint32_t bytes_at(const uint8_t *p, unsigned count)
 /* The longest field fetched at once: a header. */
 #define FETCH_MAX 24
 
+/* A refill keeps up to 3 unread bytes of a run and must add the rest. */
+typedef char window_holds_runs[ZEFDEC_WINDOW_SIZE >= 16 ? 1 : -1];
+
 /* `count` bytes at `at`, or NULL when they do not all lie in the archive
  * (`at` comes from the file and may be anything) or cannot be read. */
 static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,

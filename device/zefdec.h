@@ -100,8 +100,8 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * 1 + B / (ZEFDEC_WINDOW_SIZE - 4) calls (integer division), whether it
  * is decoded, drawn or passed over. Starting an image costs a few calls for
  * its record and markers, and a version 3 image reads its palette (up to
- * 512 bytes) in one call on its first line. Define the same value for the decoder and for every
- * file that includes this header. */
+ * 512 bytes) in one call on its first line. At least 16; define the same
+ * value for the decoder and for every file that includes this header. */
 #ifndef ZEFDEC_WINDOW_SIZE
 #define ZEFDEC_WINDOW_SIZE 64
 #endif
