@@ -438,7 +438,7 @@ const ExitCase kExitCases[] = {
     {"EmbedAlignWord", {"embed", "--align", "four", "broken.zef"}, 2, "--align"},
     {"EmbedSectionQuote", {"embed", "--section", "a\"b", "broken.zef"}, 2, "--section"},
     {"EmbedSectionSpace", {"embed", "--section", "with space", "broken.zef"}, 2, "--section"},
-    {"EmbedSectionTrigraph", {"embed", "--section", "??/", "broken.zef"}, 2, "--section"},
+    {"EmbedSectionTrigraph", {"embed", "--section", "?\?/", "broken.zef"}, 2, "--section"},
     {"EmbedSectionComma", {"embed", "--section", "__DATA,__const", "broken.zef"}, 2, "--section"},
     {"EmbedSymbolMain", {"embed", "--symbol", "main", "broken.zef"}, 2, "--symbol"},
     {"EmbedSymbolNull", {"embed", "--symbol", "NULL", "broken.zef"}, 2, "--symbol"},
