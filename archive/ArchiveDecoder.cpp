@@ -76,6 +76,7 @@ bool ArchiveDecoder::DecodeMemory(const uint8_t* data, size_t size, ImageStore& 
     InputBuffer in(data, size);
     fileSize_ = size;
     decodedBytes_ = 0;
+    limitRefused_ = false;
     if (DecodeArchive(in, store, images)) return true;
     images.clear();
     return false;
@@ -111,6 +112,7 @@ bool ArchiveDecoder::WithinLimits(uint32_t width, uint32_t height) {
   const uint64_t bytes = pixels * (decodeAlpha_ && AlphaBits() != 0 ? 4 : 3);
   if ((limits_.maxPixelsPerImage != 0 && pixels > limits_.maxPixelsPerImage) ||
       (limits_.maxDecodedBytes != 0 && bytes > limits_.maxDecodedBytes - decodedBytes_)) {
+    limitRefused_ = true;
     return Fail(kImageTooLarge);
   }
   decodedBytes_ += bytes;
@@ -120,7 +122,7 @@ bool ArchiveDecoder::WithinLimits(uint32_t width, uint32_t height) {
 bool ArchiveDecoder::ReadVersion1(InputBuffer& in, ImageStore& store, std::vector<DecodedImage>& images) {
   if (!ReadHeaderV1(in)) return false;
   const uint64_t start = in.Position();
-  if (!WithinLimits(width_, height_) || !ReadColourWords(width_, height_, in, store)) return false;
+  if (!ReadColourWords(width_, height_, in, store)) return false;
   images.push_back({0, width_, height_, 0, in.Position() - start, {}, {}});
   return true;
 }
@@ -136,7 +138,7 @@ bool ArchiveDecoder::ReadVersion2(InputBuffer& in, ImageStore& store, std::vecto
     const uint32_t offset = specifications.DataOffset(i);
     if (!AtImage(in, offset)) return Fail(kWrongImageData);
     const uint32_t width = specifications.Width(i), height = specifications.Height(i);
-    if (!WithinLimits(width, height) || !ReadColourWords(width, height, in, store)) return false;
+    if (!ReadColourWords(width, height, in, store)) return false;
     images.push_back({i, width, height, 0, in.Position() - offset, {}, {}});
   }
   return true;
@@ -156,13 +158,12 @@ bool ArchiveDecoder::ReadVersion3(InputBuffer& in, ImageStore& store, std::vecto
     const uint16_t paletteIndex = specifications.PaletteIndex(i);
     if (paletteIndex >= palettes.Count()) return Fail(kWrongImageData);
     const uint32_t width = specifications.Width(i), height = specifications.Height(i);
+    const PaletteColours palette = palettes[paletteIndex];
     // A limit refuses with its own message; any fault of the data itself
     // is reported as the archive's.
-    if (!WithinLimits(width, height)) return false;
-    const PaletteColours palette = palettes[paletteIndex];
     if (!ReadPaletteImage(width, height, header_.alphaPosition, header_.alphaMode, header_.alphaBits, in,
                           palette, store, alpha)) {
-      return Fail(kWrongImageData);
+      return limitRefused_ ? false : Fail(kWrongImageData);
     }
     images.push_back({startIndex_ + i, width, height, palette.Count(), in.Position() - offset, {}, {}});
   }

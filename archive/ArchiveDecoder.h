@@ -98,6 +98,9 @@ class ArchiveDecoder {
   // True when the stream stands at the image's offset, at an image marker.
   bool AtImage(InputBuffer& in, uint32_t dataOffset);
   // False, with "image too large" pending, when the image passes a limit.
+  // Asked only once the data is known to be long enough for the image, so
+  // that a file too short for what it announces keeps the reader's own
+  // message, and the limit refuses only what the bytes could decode to.
   bool WithinLimits(uint32_t width, uint32_t height);
   // Bits of the alpha codes decoding gives, by the header.
   uint8_t AlphaBits() const;
@@ -120,6 +123,7 @@ class ArchiveDecoder {
   bool decodeAlpha_ = true;
   int newestVersion_ = kVersion4;
   uint64_t decodedBytes_ = 0;  // of the read under way, for the limit
+  bool limitRefused_ = false;  // the pending message is a limit's
 };
 
 }  // namespace zef

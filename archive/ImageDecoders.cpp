@@ -247,14 +247,16 @@ template <typename Runs>
 bool ArchiveDecoder::ReadRuns(Runs& runs, uint32_t width, uint32_t height, InputBuffer& in,
                               ImageStore& store, bool alpha) {
   if (width == 0 || height == 0) return Fail(kWrongImageData);
+  // The least bytes the line counts and runs need tell whether the data
+  // could hold the image at all; only then may the limit speak.
+  const bool canHold = in.Remaining() >= LeastRunBytes(width, height, Runs::kRunSize);
+  if (canHold && !WithinLimits(width, height)) return false;
   if (!store.KeepsPixels()) {
     const char* message = DecodeRuns<false>(runs, width, height, in, nullptr);
     return message == nullptr || Fail(message);
   }
   ImageStore::Buffers image;
-  if (in.Remaining() >= LeastRunBytes(width, height, Runs::kRunSize)) {
-    image = store.NewImage(width, height, alpha);
-  }
+  if (canHold) image = store.NewImage(width, height, alpha);
   if (image.pixels == nullptr) {
     // Data too short for the image must fail somewhere; the checks alone
     // say where, and no image is made for it.
@@ -288,6 +290,7 @@ bool ArchiveDecoder::ReadColorImageRaw(uint32_t width, uint32_t height, uint8_t 
     in.Skip(in.Remaining() + 1);
     return Fail(kTooShort);
   }
+  if (!WithinLimits(width, height)) return false;
   if (!store.KeepsPixels()) {
     in.Skip(size_t(pixels * kColourWordSize));
     return true;

@@ -38,84 +38,224 @@ static uint32_t bytes_at(const uint8_t *p, unsigned count)
     return value;
 }
 
-/* pos may lie anywhere, even past the end: offsets come from the file. */
-static int marker_at(const uint8_t *data, size_t size, size_t pos, uint32_t marker)
+/* ---- Reading. Every byte the decoder uses comes through fetch (fixed
+ * fields: header, records, markers) or through a byte cursor (image data,
+ * read forward). In memory both read in place; behind a callback, fetch
+ * reads each field by one call into a buffer on the caller's stack, and
+ * the cursor reads through the reader's window. ---- */
+
+/* The longest field fetched at once: a header. */
+#define FETCH_MAX 24
+
+/* A refill keeps up to 3 unread bytes of a run and must add the rest. */
+typedef char window_holds_runs[ZEFDEC_WINDOW_SIZE >= 16 ? 1 : -1];
+
+/* `count` bytes at `at`, or NULL when they do not all lie in the archive
+ * (`at` comes from the file and may be anything) or cannot be read. */
+static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,
+                            uint8_t *room)
 {
-    return pos <= size && size - pos >= ZEF_MARKER_SIZE &&
-           bytes_at(data + pos, ZEF_MARKER_SIZE) == marker;
+    zefdec_reader *reader = archive->reader;
+
+    if (at > archive->size || archive->size - at < count)
+        return 0;
+    if (!reader)
+        return archive->data + at;
+    if (reader->read(reader->user, (uint32_t)at, room, (uint32_t)count) != 0) {
+        reader->failed = 1;
+        return 0;
+    }
+    return room;
 }
+
+/* A refused field that could not be read is a read failure, whichever
+ * check asked for it. */
+static int reading(const zefdec_archive *archive, int rc)
+{
+    zefdec_reader *reader = archive->reader;
+
+    if (rc < 0 && reader && reader->failed)
+        rc = ZEFDEC_E_READ;
+    if (reader)
+        reader->failed = 0;
+    return rc;
+}
+
+static int marker_at(const zefdec_archive *archive, size_t pos, uint32_t marker)
+{
+    uint8_t room[ZEF_MARKER_SIZE];
+    const uint8_t *p = fetch(archive, pos, ZEF_MARKER_SIZE, room);
+
+    return p && bytes_at(p, ZEF_MARKER_SIZE) == marker;
+}
+
+/* Image data read forward. p..end are the bytes at hand; base is the byte
+ * at file position base_at. */
+typedef struct byte_cursor {
+    const uint8_t *p, *end, *base;
+    size_t base_at;
+    size_t size;                  /* of the archive */
+    zefdec_reader *reader;        /* NULL: the whole archive is at hand */
+} byte_cursor;
+
+static void bytes_start(byte_cursor *b, const zefdec_archive *archive, size_t pos)
+{
+    zefdec_reader *reader = archive->reader;
+
+    b->reader = reader;
+    b->size = archive->size;
+    if (!reader) {
+        b->base = archive->data;
+        b->base_at = 0;
+        b->end = archive->data + archive->size;
+    } else {
+        /* the window holds bytes of a file position, whoever read them */
+        if (pos < reader->window_at || pos - reader->window_at > reader->window_length) {
+            reader->window_at = pos;
+            reader->window_length = 0;
+        }
+        b->base = reader->window;
+        b->base_at = reader->window_at;
+        b->end = reader->window + reader->window_length;
+    }
+    b->p = b->base + (pos - b->base_at);
+}
+
+static size_t bytes_position(const byte_cursor *b)
+{
+    return b->base_at + (size_t)(b->p - b->base);
+}
+
+/* What only an archive behind a callback needs, reached through the
+ * reader, so that firmware reading from memory links none of it. */
+struct zefdec_reading {
+    int (*refill)(byte_cursor *b, size_t needed);
+    int (*palette_ready)(const zefdec_layout *layout, zefdec_reader *reader);
+};
+
+/* Keeps the unread bytes, moved to the window's front, and reads as many
+ * as fit behind them. */
+static int window_refill(byte_cursor *b, size_t needed)
+{
+    zefdec_reader *reader = b->reader;
+    const size_t kept = (size_t)(b->end - b->p), at = bytes_position(b);
+    size_t count = b->size - at - kept;
+
+    if (count > ZEFDEC_WINDOW_SIZE - kept)
+        count = ZEFDEC_WINDOW_SIZE - kept;
+    if (kept + count < needed)
+        return ZEFDEC_E_SHORT;
+    memmove(reader->window, b->p, kept);
+    reader->window_at = at;
+    reader->window_length = kept;
+    b->base = b->p = reader->window;
+    b->base_at = at;
+    b->end = reader->window + kept;
+    if (reader->read(reader->user, (uint32_t)(at + kept), reader->window + kept, (uint32_t)count))
+        return ZEFDEC_E_READ;
+    reader->window_length = kept + count;
+    b->end += count;
+    return ZEFDEC_OK;
+}
+
+/* Past the bytes at hand: the end of the archive in memory. */
+static int bytes_refill(byte_cursor *b, size_t needed)
+{
+    return b->reader ? b->reader->reading->refill(b, needed) : ZEFDEC_E_SHORT;
+}
+
+/* ZEFDEC_OK once `needed` bytes are at hand (needed <= 4). */
+static inline int bytes_need(byte_cursor *b, size_t needed)
+{
+    return (size_t)(b->end - b->p) >= needed ? ZEFDEC_OK : bytes_refill(b, needed);
+}
+
+/* ---- The archive's layout ---- */
 
 static size_t image_record_size(const zefdec_archive *archive)
 {
     return archive->version == 3 ? ZEF_IMAGE_RECORD_SIZE_V3 : ZEF_IMAGE_RECORD_SIZE_V2;
 }
 
-static const uint8_t *image_record(const zefdec_archive *archive, uint32_t index)
+/* The record of the image at `position`; a version 1 header holds width and height with
+ * the same spacing as a record does, so it is read as if a record started
+ * there. */
+static const uint8_t *image_record(const zefdec_archive *archive, uint32_t position,
+                                   uint8_t *room)
 {
-    return archive->data + archive->image_records + (size_t)index * image_record_size(archive);
+    size_t at = archive->version == 1 ? ZEF_IMAGE_COUNT_AT - ZEF_RECORD_WIDTH_AT
+                                      : archive->image_records +
+                                            (size_t)position * image_record_size(archive);
+    return fetch(archive, at, image_record_size(archive), room);
 }
 
-static uint32_t image_data_offset(const zefdec_archive *archive, uint32_t index)
+static uint32_t image_data_offset(const zefdec_archive *archive, const uint8_t *record)
 {
-    return u32_at(image_record(archive, index) + (archive->version == 3
-                                                      ? ZEF_RECORD_DATA_OFFSET_AT_V3
-                                                      : ZEF_RECORD_DATA_OFFSET_AT_V2));
+    return u32_at(record + (archive->version == 3 ? ZEF_RECORD_DATA_OFFSET_AT_V3
+                                                  : ZEF_RECORD_DATA_OFFSET_AT_V2));
 }
 
-/* Palette `index`'s colours, or NULL when they do not lie in the archive
- * behind their marker. Checked on every use, not only when opening. */
-static const uint8_t *palette_colours(const zefdec_archive *archive, uint32_t index,
-                                      uint32_t *entries)
+/* Where palette `index`'s colours lie behind their marker, or 0 when they
+ * do not lie in the archive. Checked on every use, not only when opening. */
+static size_t palette_colours(const zefdec_archive *archive, uint32_t index, uint32_t *entries)
 {
-    const uint8_t *record =
-        archive->data + archive->palette_records + (size_t)index * ZEF_PALETTE_RECORD_SIZE;
-    size_t at = u32_at(record + ZEF_PALETTE_RECORD_DATA_OFFSET_AT);
+    uint8_t room[ZEF_PALETTE_RECORD_SIZE];
+    const uint8_t *record = fetch(archive,
+                                  archive->palette_records + (size_t)index * ZEF_PALETTE_RECORD_SIZE,
+                                  ZEF_PALETTE_RECORD_SIZE, room);
+    size_t at;
 
+    if (!record)
+        return 0;
+    at = u32_at(record + ZEF_PALETTE_RECORD_DATA_OFFSET_AT);
     *entries = u32_at(record + ZEF_PALETTE_RECORD_ENTRY_COUNT_AT);
-    if (!marker_at(archive->data, archive->size, at, ZEF_PALETTE_DATA_MARKER) ||
+    if (!marker_at(archive, at, ZEF_PALETTE_DATA_MARKER) ||
         *entries > (archive->size - at - ZEF_MARKER_SIZE) / ZEF_PALETTE_COLOUR_SIZE)
         return 0;
-    return archive->data + at + ZEF_MARKER_SIZE;
+    return at + ZEF_MARKER_SIZE;
 }
 
-/* Version 3 palette block; returns where the last palette's data ends. */
-static int open_palettes(zefdec_archive *archive, size_t *pos)
+/* Version 3 palette block; returns where the last palette's data ends.
+ * A trusted archive's palettes are checked when an image uses them. */
+static int open_palettes(zefdec_archive *archive, size_t *pos, unsigned flags)
 {
-    const uint8_t *data = archive->data;
+    uint8_t room[ZEF_PALETTE_SPECIFICATIONS_HEAD];
+    const uint8_t *head;
     size_t size = archive->size;
     uint32_t i;
 
-    if (!marker_at(data, size, *pos, ZEF_PALETTE_SPECIFICATIONS_MARKER) ||
-        size - *pos < ZEF_PALETTE_SPECIFICATIONS_HEAD)
+    head = fetch(archive, *pos, ZEF_PALETTE_SPECIFICATIONS_HEAD, room);
+    if (!head || bytes_at(head, ZEF_MARKER_SIZE) != ZEF_PALETTE_SPECIFICATIONS_MARKER)
         return ZEFDEC_E_PALETTE;
-    archive->palette_count = u32_at(data + *pos + ZEF_MARKER_SIZE);
+    archive->palette_count = u32_at(head + ZEF_MARKER_SIZE);
     *pos += ZEF_PALETTE_SPECIFICATIONS_HEAD;
     if (archive->palette_count > (size - *pos) / ZEF_PALETTE_RECORD_SIZE)
         return ZEFDEC_E_PALETTE;
     archive->palette_records = *pos;
     *pos += (size_t)archive->palette_count * ZEF_PALETTE_RECORD_SIZE;
-    for (i = 0; i < archive->palette_count; i++) {
+    for (i = 0; !(flags & ZEFDEC_TRUSTED) && i < archive->palette_count; i++) {
         uint32_t entries;
-        const uint8_t *colours = palette_colours(archive, i, &entries);
+        size_t colours = palette_colours(archive, i, &entries);
         if (!colours)
             return ZEFDEC_E_PALETTE;
-        *pos = (size_t)(colours - data) + (size_t)entries * ZEF_PALETTE_COLOUR_SIZE;
+        *pos = colours + (size_t)entries * ZEF_PALETTE_COLOUR_SIZE;
     }
     return ZEFDEC_OK;
 }
 
 /* Header and tables; leaves *pos where the first image must begin. */
-static int open_tables(zefdec_archive *archive, size_t *pos)
+static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
 {
-    const uint8_t *data = archive->data;
-    size_t size = archive->size;
+    uint8_t room[FETCH_MAX];
+    const uint8_t *data;
     const uint8_t *header_bytes;
     uint32_t version, count;
     size_t head;
     unsigned i;
 
     /* the u16 version ends where the count begins */
-    if (size < ZEF_IMAGE_COUNT_AT || bytes_at(data, ZEF_SIGNATURE_SIZE) != ZEF_FILE_SIGNATURE)
+    data = fetch(archive, 0, ZEF_IMAGE_COUNT_AT, room);
+    if (!data || bytes_at(data, ZEF_SIGNATURE_SIZE) != ZEF_FILE_SIGNATURE)
         return ZEFDEC_E_HEADER;
     version = u16_at(data + ZEF_VERSION_AT);
     if (version < 1 || version > 3)
@@ -124,8 +264,8 @@ static int open_tables(zefdec_archive *archive, size_t *pos)
     head = version == 1   ? ZEF_HEADER_SIZE_V1
            : version == 2 ? ZEF_HEADER_SIZE_V2
                           : ZEF_HEADER_SIZE_V3;
-    if (size < head ||
-        bytes_at(data + head - ZEF_SIGNATURE_SIZE, ZEF_SIGNATURE_SIZE) != ZEF_END_OF_HEADER)
+    data = fetch(archive, 0, head, room);
+    if (!data || bytes_at(data + head - ZEF_SIGNATURE_SIZE, ZEF_SIGNATURE_SIZE) != ZEF_END_OF_HEADER)
         return ZEFDEC_E_HEADER;
     count = u32_at(data + ZEF_IMAGE_COUNT_AT);
     if (count == 0)
@@ -147,38 +287,33 @@ static int open_tables(zefdec_archive *archive, size_t *pos)
     }
     if (version == 3)
         archive->start_index = u32_at(data + ZEF_START_INDEX_AT);
-    if (!marker_at(data, size, head, ZEF_IMAGE_SPECIFICATIONS_MARKER))
+    if (!marker_at(archive, head, ZEF_IMAGE_SPECIFICATIONS_MARKER))
         return ZEFDEC_E_TABLE;
     *pos += ZEF_MARKER_SIZE;
-    if (count > (size - *pos) / image_record_size(archive))
+    if (count > (archive->size - *pos) / image_record_size(archive))
         return ZEFDEC_E_TABLE;
     archive->image_records = *pos;
     archive->count = count;
     *pos += (size_t)count * image_record_size(archive);
-    return version == 3 ? open_palettes(archive, pos) : ZEFDEC_OK;
+    return version == 3 ? open_palettes(archive, pos, flags) : ZEFDEC_OK;
 }
 
-int zefdec_open(zefdec_archive *archive, const void *data, size_t size)
+/* Walks every image in file order, as the desktop reader does. */
+static int check_images(zefdec_archive *archive, size_t pos)
 {
-    size_t pos;
+    uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
     uint32_t i;
-    int rc;
+    int rc = ZEFDEC_OK;
 
-    if (!archive || !data)
-        return ZEFDEC_E_ARGUMENT;
-    archive->data = (const uint8_t *)data;
-    archive->size = size;
-    archive->count = 0;
-    archive->start_index = 0;
-    archive->palette_count = 0;
-    archive->image_records = 0;
-    archive->palette_records = 0;
-    rc = open_tables(archive, &pos);
     for (i = 0; rc == ZEFDEC_OK && i < archive->count; i++) {
         zefdec_image image;
-        if (archive->version != 1 && image_data_offset(archive, i) != pos) {
-            rc = ZEFDEC_E_MARKER;
-            break;
+        const uint8_t *record;
+        if (archive->version != 1) {
+            record = image_record(archive, i, room);
+            if (!record)
+                return ZEFDEC_E_TABLE;
+            if (image_data_offset(archive, record) != pos)
+                return ZEFDEC_E_MARKER;
         }
         rc = zefdec_begin(&image, archive, i, ZEFDEC_RGB565);
         if (rc != ZEFDEC_OK)
@@ -189,28 +324,73 @@ int zefdec_open(zefdec_archive *archive, const void *data, size_t size)
         else
             while (rc == ZEFDEC_OK && image.y < image.height)
                 rc = zefdec_line(&image, 0, 0, 0);
-        pos = (size_t)(image.next - archive->data);
+        pos = image.next;
     }
+    return rc;
+}
+
+static int open_archive(zefdec_archive *archive, unsigned flags)
+{
+    size_t pos;
+    int rc;
+
+    archive->count = 0;
+    archive->start_index = 0;
+    archive->palette_count = 0;
+    archive->image_records = 0;
+    archive->palette_records = 0;
+    rc = open_tables(archive, &pos, flags);
+    if (rc == ZEFDEC_OK && !(flags & ZEFDEC_TRUSTED))
+        rc = check_images(archive, pos);
+    rc = reading(archive, rc);
     if (rc != ZEFDEC_OK)
         archive->count = 0;
     return rc;
 }
 
+int zefdec_open_with(zefdec_archive *archive, const void *data, size_t size, unsigned flags)
+{
+    if (!archive || !data)
+        return ZEFDEC_E_ARGUMENT;
+    archive->data = (const uint8_t *)data;
+    archive->reader = 0;
+    archive->size = size;
+    return open_archive(archive, flags);
+}
+
+int zefdec_open(zefdec_archive *archive, const void *data, size_t size)
+{
+    return zefdec_open_with(archive, data, size, 0);
+}
+
+static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader);
+
+int zefdec_open_reader(zefdec_archive *archive, zefdec_reader *reader, zefdec_read_fn read,
+                       void *user, size_t size, unsigned flags)
+{
+    static const struct zefdec_reading reading = {window_refill, palette_ready};
+
+    if (!archive || !reader || !read)
+        return ZEFDEC_E_ARGUMENT;
+    /* offsets in the archive are 32-bit: larger files cannot be archives */
+    if (size > 0xFFFFFFFFu)
+        size = 0xFFFFFFFFu;
+    reader->read = read;
+    reader->user = user;
+    reader->reading = &reading;
+    reader->window_at = 0;
+    reader->window_length = 0;
+    reader->palette_at = 0;
+    reader->failed = 0;
+    archive->data = 0;
+    archive->reader = reader;
+    archive->size = size;
+    return open_archive(archive, flags);
+}
+
 uint32_t zefdec_count(const zefdec_archive *archive)
 {
     return archive ? archive->count : 0;
-}
-
-static void image_size(const zefdec_archive *archive, uint32_t index, uint32_t *width,
-                       uint32_t *height)
-{
-    /* a version 1 header holds width and height with the same spacing as a
-     * record does, so it is read as if a record started there */
-    const uint8_t *at = archive->version == 1
-                            ? archive->data + ZEF_IMAGE_COUNT_AT - ZEF_RECORD_WIDTH_AT
-                            : image_record(archive, index);
-    *width = u32_at(at + ZEF_RECORD_WIDTH_AT);
-    *height = u32_at(at + ZEF_RECORD_HEIGHT_AT);
 }
 
 static uint8_t code_alpha_bits(const zefdec_archive *archive)
@@ -219,12 +399,30 @@ static uint8_t code_alpha_bits(const zefdec_archive *archive)
     return archive->alpha_bits == 1 ? 1 : 2;
 }
 
-int zefdec_info(const zefdec_archive *archive, uint32_t index, zefdec_image_info *info)
+/* Whether the archive is open and has an image at `position`. */
+static int image_at(const zefdec_archive *archive, uint32_t position)
 {
-    if (!archive || !info || index >= archive->count)
+    if (!archive)
         return ZEFDEC_E_ARGUMENT;
-    image_size(archive, index, &info->width, &info->height);
-    info->number = archive->start_index + index;
+    if (position < archive->count)
+        return ZEFDEC_OK;
+    return archive->count ? ZEFDEC_E_POSITION : ZEFDEC_E_NOT_OPEN;
+}
+
+int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_info *info)
+{
+    uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
+    const uint8_t *record;
+    int rc = image_at(archive, position);
+
+    if (rc != ZEFDEC_OK || !info)
+        return rc ? rc : ZEFDEC_E_ARGUMENT;
+    record = image_record(archive, position, room);
+    if (!record)
+        return reading(archive, ZEFDEC_E_TABLE);
+    info->width = u32_at(record + ZEF_RECORD_WIDTH_AT);
+    info->height = u32_at(record + ZEF_RECORD_HEIGHT_AT);
+    info->number = archive->start_index + position;
     if (archive->version != 3)
         info->alpha_bits = 4;
     else
@@ -265,80 +463,100 @@ static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive
     set_alpha_layout(layout, low ? 0 : ZEF_WORD_ALPHA_SHIFT_HIGH, ZEF_WORD_ALPHA_BITS);
 }
 
-static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t index)
+static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t position)
 {
-    const uint8_t *data = archive->data;
-    const uint8_t *record = image_record(archive, index);
+    uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
+    const uint8_t *record = image_record(archive, position, room);
     zefdec_layout *layout = &image->layout;
     size_t at = ZEF_HEADER_SIZE_V1;
+    byte_cursor bytes;
+    int rc;
 
-    image_size(archive, index, &image->width, &image->height);
+    if (!record)
+        return ZEFDEC_E_TABLE;
+    image->width = u32_at(record + ZEF_RECORD_WIDTH_AT);
+    image->height = u32_at(record + ZEF_RECORD_HEIGHT_AT);
     /* an image without pixels is a damaged record, as the reader sees it */
     if (image->width == 0 || image->height == 0)
         return ZEFDEC_E_TABLE;
     layout->colour_shift =
         (uint8_t)(archive->alpha_position == ZEF_ALPHA_POSITION_LOW ? ZEF_WORD_ALPHA_BITS : 0);
     if (archive->version != 1) {
-        at = image_data_offset(archive, index);
-        if (!marker_at(data, archive->size, at, ZEF_IMAGE_MARKER))
+        uint32_t palette = u16_at(record + ZEF_RECORD_PALETTE_INDEX_AT_V3);
+        at = image_data_offset(archive, record);
+        if (!marker_at(archive, at, ZEF_IMAGE_MARKER))
             return ZEFDEC_E_MARKER;
         at += ZEF_MARKER_SIZE;
+        if (archive->version == 3) {
+            if (palette >= archive->palette_count)
+                return ZEFDEC_E_TABLE;
+            layout->palette_at = (uint32_t)palette_colours(archive, palette, &layout->palette_size);
+            if (!layout->palette_at)
+                return ZEFDEC_E_PALETTE;
+            /* read in place, or into the reader when a line needs it */
+            layout->palette = archive->reader ? archive->reader->palette
+                                              : archive->data + layout->palette_at;
+        }
     }
-    image->next = data + at;
-    if (archive->version == 3) {
-        uint32_t palette = u16_at(record + ZEF_RECORD_PALETTE_INDEX_AT_V3);
-        if (palette >= archive->palette_count)
-            return ZEFDEC_E_TABLE;
-        layout->palette = palette_colours(archive, palette, &layout->palette_size);
-        if (!layout->palette)
-            return ZEFDEC_E_PALETTE;
+    image->next = at;
+    if (archive->version == 3)
         set_code_layout(layout, archive);
-    } else
+    else
         set_word_layout(layout, archive);
 
     if (layout->form == FORM_RAW) {
         /* raw data has no counts: all there is to check is that it is there */
-        size_t words = (size_t)(image->end - image->next) / ZEF_COLOUR_WORD_SIZE;
+        size_t words = (archive->size - at) / ZEF_COLOUR_WORD_SIZE;
         if (image->height > words / image->width)
             return ZEFDEC_E_SHORT;
         return ZEFDEC_OK;
     }
-    if ((size_t)(image->end - image->next) < ZEF_IMAGE_ENTRY_COUNT_SIZE)
-        return ZEFDEC_E_SHORT;
-    image->runs_left = u32_at(image->next);
+    bytes_start(&bytes, archive, at);
+    rc = bytes_need(&bytes, ZEF_IMAGE_ENTRY_COUNT_SIZE);
+    if (rc != ZEFDEC_OK)
+        return rc;
+    image->runs_left = u32_at(bytes.p);
     image->next += ZEF_IMAGE_ENTRY_COUNT_SIZE;
     return ZEFDEC_OK;
 }
 
-int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t index,
+int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t position,
                  zefdec_format format)
 {
     int rc;
 
     if (!image)
         return ZEFDEC_E_ARGUMENT;
-    image->error = ZEFDEC_E_ARGUMENT;
-    if (!archive || index >= archive->count || (unsigned)format > ZEFDEC_BGR888)
-        return ZEFDEC_E_ARGUMENT;
-    image->end = archive->data + archive->size;
+    rc = image_at(archive, position);
+    if (rc == ZEFDEC_OK && (unsigned)format > ZEFDEC_BGR888)
+        rc = ZEFDEC_E_ARGUMENT;
+    image->error = (int8_t)rc;
+    if (rc != ZEFDEC_OK)
+        return rc;
+    image->archive = archive;
     image->format = (uint8_t)format;
     image->y = 0;
     image->x = 0;
     image->in_line = 0;
-    rc = begin_image(image, archive, index);
+    rc = reading(archive, begin_image(image, archive, position));
     image->error = (int8_t)rc;
     return rc;
 }
 
 static int open_line(zefdec_image *image)
 {
+    byte_cursor bytes;
+    int rc;
+
     image->x = 0;
     image->in_line = 1;
     if (image->layout.form == FORM_RAW)
         return ZEFDEC_OK;
-    if ((size_t)(image->end - image->next) < ZEF_LINE_ENTRY_COUNT_SIZE)
-        return ZEFDEC_E_SHORT;
-    image->line_runs_left = (uint16_t)u16_at(image->next);
+    bytes_start(&bytes, image->archive, image->next);
+    rc = bytes_need(&bytes, ZEF_LINE_ENTRY_COUNT_SIZE);
+    if (rc != ZEFDEC_OK)
+        return rc;
+    image->line_runs_left = (uint16_t)u16_at(bytes.p);
     image->next += ZEF_LINE_ENTRY_COUNT_SIZE;
     return ZEFDEC_OK;
 }
@@ -364,17 +582,15 @@ typedef struct run {
     uint32_t alpha;               /* 0 to 255 */
 } run;
 
-/* Reads the run at p, which has `available` bytes behind it, into a line
- * with `room` pixels left. Colour and alpha are worked out only when
+/* Reads the run at p, which has its run_size bytes, into a line with
+ * `room` pixels left. Colour and alpha are worked out only when
  * `wanted`: opening the archive only needs the checks. Kept inline so
  * that the line loop holds everything in registers. */
-static inline int read_run(const zefdec_layout *layout, const uint8_t *p, size_t available,
-                           uint32_t room, run *out, int wanted)
+static inline int read_run(const zefdec_layout *layout, const uint8_t *p, uint32_t room,
+                           run *out, int wanted)
 {
     uint32_t stored, value;
 
-    if (available < layout->run_size)
-        return ZEFDEC_E_SHORT;
     if (layout->form == FORM_CODES) {
         stored = p[0];
         out->length = p[1];
@@ -409,19 +625,39 @@ static inline int read_run(const zefdec_layout *layout, const uint8_t *p, size_t
  * form the loop fixes, so that a build for speed makes a loop per form. */
 typedef struct line_cursor {
     zefdec_layout layout;
-    const uint8_t *p, *end;
+    byte_cursor bytes;
     uint32_t width, x, runs;
 } line_cursor;
 
-static inline void cursor_start(line_cursor *c, const zefdec_image *image, unsigned form)
+/* A reader holds one palette, which another image may have replaced. */
+static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader)
+{
+    uint32_t entries = layout->palette_size;
+
+    if (reader->palette_at == layout->palette_at)
+        return ZEFDEC_OK;
+    /* indices above the mask cannot occur */
+    if (entries > (uint32_t)layout->index_mask + 1)
+        entries = (uint32_t)layout->index_mask + 1;
+    reader->palette_at = 0;
+    if (entries && reader->read(reader->user, layout->palette_at, reader->palette,
+                                entries * ZEF_PALETTE_COLOUR_SIZE))
+        return ZEFDEC_E_READ;
+    reader->palette_at = layout->palette_at;
+    return ZEFDEC_OK;
+}
+
+static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsigned form)
 {
     c->layout = image->layout;
     c->layout.form = (uint8_t)form;
-    c->p = image->next;
-    c->end = image->end;
+    bytes_start(&c->bytes, image->archive, image->next);
     c->width = image->width;
     c->x = image->x;
     c->runs = 0;
+    if (form == FORM_CODES && c->bytes.reader)
+        return c->bytes.reader->reading->palette_ready(&c->layout, c->bytes.reader);
+    return ZEFDEC_OK;
 }
 
 /* Takes the line's next run into *r: ZEFDEC_OK, ZEFDEC_END at the line's
@@ -432,9 +668,11 @@ static inline int cursor_next(line_cursor *c, run *r, int wanted)
 
     if (c->x >= c->width)
         return ZEFDEC_END;
-    rc = read_run(&c->layout, c->p, (size_t)(c->end - c->p), c->width - c->x, r, wanted);
+    rc = bytes_need(&c->bytes, c->layout.run_size);
+    if (rc == ZEFDEC_OK)
+        rc = read_run(&c->layout, c->bytes.p, c->width - c->x, r, wanted);
     if (rc == ZEFDEC_OK) {
-        c->p += c->layout.run_size;
+        c->bytes.p += c->layout.run_size;
         c->runs++;
         r->x = c->x;
         c->x += r->length;
@@ -445,7 +683,7 @@ static inline int cursor_next(line_cursor *c, run *r, int wanted)
 /* Hands the loop's progress back to the image; the line's end is no fault. */
 static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
 {
-    image->next = c->p;
+    image->next = bytes_position(&c->bytes);
     image->x = c->x;
     image->line_runs_left = (uint16_t)(image->line_runs_left - c->runs);
     image->runs_left -= c->runs;
@@ -571,8 +809,8 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
     run r;
     int rc;
 
-    cursor_start(&c, image, form);
-    while ((rc = cursor_next(&c, &r, format != CHECKS_ONLY)) == ZEFDEC_OK) {
+    rc = cursor_start(&c, image, form);
+    while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, format != CHECKS_ONLY)) == ZEFDEC_OK) {
         uint32_t n, pixel;
         if (format == CHECKS_ONLY)
             continue;
@@ -612,13 +850,16 @@ RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
  * which find the fault. */
 static int line_checks_at_once(zefdec_image *image)
 {
-    const uint8_t *p = image->next;
     const uint32_t runs = image->line_runs_left, size = image->layout.run_size;
     const unsigned shift = image->layout.index_shift, mask = image->layout.index_mask;
     uint32_t i, length = 0, largest = 0;
+    byte_cursor bytes;
+    const uint8_t *p;
 
-    /* raw lines have no runs to count */
-    if (image->layout.form == FORM_RAW || runs == 0 || (size_t)(image->end - p) / size < runs ||
+    /* raw lines have no runs to count; a line not all at hand is taken run by run */
+    bytes_start(&bytes, image->archive, image->next);
+    p = bytes.p;
+    if (image->layout.form == FORM_RAW || runs == 0 || (size_t)(bytes.end - p) / size < runs ||
         p[runs * size - 1] == 0)
         return 0;
     if (image->layout.form == FORM_CODES) {
@@ -634,7 +875,7 @@ static int line_checks_at_once(zefdec_image *image)
             length += p[ZEF_COLOUR_WORD_RUN_SIZE * i + ZEF_COLOUR_WORD_SIZE];
     if (length != image->width)
         return 0;
-    image->next = p + runs * size;
+    image->next += runs * size;
     image->x = length;
     image->line_runs_left = 0;
     image->runs_left -= runs;
@@ -663,8 +904,10 @@ int zefdec_line(zefdec_image *image, void *line, uint8_t *alpha, uint32_t room)
         return ZEFDEC_E_ARGUMENT;
     if (image->error)
         return image->error;
-    if (image->in_line || image->y >= image->height || ((line || alpha) && room < image->width))
-        return ZEFDEC_E_ARGUMENT;
+    if (image->in_line || image->y >= image->height)
+        return ZEFDEC_E_ORDER;
+    if ((line || alpha) && room < image->width)
+        return ZEFDEC_E_ROOM;
     rc = open_line(image);
     if (rc == ZEFDEC_OK)
         rc = decode_line(image, line, alpha);
@@ -687,12 +930,13 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
             rc = open_line(image);
         } else {
             line_cursor c;
-            run r;
+            run r = {0, 0, 0, 0};
             int found;
-            cursor_start(&c, image, image->layout.form);
             /* empty runs are passed over */
-            while ((rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK && r.length == 0)
-                ;
+            rc = cursor_start(&c, image, image->layout.form);
+            if (rc == ZEFDEC_OK)
+                while ((rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK && r.length == 0)
+                    ;
             found = rc == ZEFDEC_OK;
             rc = cursor_stop(image, &c, rc);
             if (found) {
@@ -797,8 +1041,8 @@ RUN_LOOP int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32
     run r;
     int rc;
 
-    cursor_start(&c, image, form);
-    while ((rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
+    rc = cursor_start(&c, image, form);
+    while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
         const uint32_t from = r.x > first ? r.x : first;
         const uint32_t to = c.x < last ? c.x : last;
         if (from >= to)
@@ -856,7 +1100,7 @@ static uint32_t visible(int32_t at, uint32_t size, uint32_t room, uint32_t *firs
     return size - *first < room - *start ? size - *first : room - *start;
 }
 
-int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canvas *canvas,
+int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y)
 {
     zefdec_image image;
@@ -867,11 +1111,14 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canv
     if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
         return ZEFDEC_E_ARGUMENT;
     bytes = canvas->format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-    if (canvas->width && canvas->height &&
-        (!canvas->pixels || canvas->width > canvas->stride / bytes || canvas->stride % bytes ||
-         (uintptr_t)canvas->pixels % bytes))
-        return ZEFDEC_E_ARGUMENT;
-    rc = zefdec_begin(&image, archive, index, ZEFDEC_RGB565);
+    if (canvas->width && canvas->height) {
+        if (!canvas->pixels)
+            return ZEFDEC_E_ARGUMENT;
+        if (canvas->width > canvas->stride / bytes || canvas->stride % bytes ||
+            (uintptr_t)canvas->pixels % bytes)
+            return ZEFDEC_E_CANVAS;
+    }
+    rc = zefdec_begin(&image, archive, position, ZEFDEC_RGB565);
     if (rc != ZEFDEC_OK)
         return rc;
     columns = visible(x, image.width, canvas->width, &first_column, &left);
@@ -889,4 +1136,19 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canv
             rc = close_line(&image);
     }
     return rc;
+}
+
+const char *zefdec_strerror(int result)
+{
+    /* in the order of the codes, from ZEFDEC_END down */
+    static const char *const texts[] = {
+        "end of image", "ok", "bad argument", "bad header", "unknown version",
+        "bad image table", "bad palette", "image marker missing", "image data ends early",
+        "run passes the end of its line", "colour outside the palette",
+        "line run count wrong", "image run count wrong", "read failed", "archive not open",
+        "no image at that position", "canvas stride or alignment", "line buffer too small",
+        "call out of order"};
+    const unsigned at = (unsigned)(ZEFDEC_END - result);
+
+    return at < sizeof texts / sizeof texts[0] ? texts[at] : "unknown result";
 }

@@ -1,21 +1,31 @@
 /*
  * zefdec: decodes .zef image archives on a microcontroller.
  *
- * The archive stays where it is (flash or RAM): the decoder only reads the
- * pointer and length it is given, allocates nothing and calls no library
- * function. Versions 1, 2 and 3 are read.
+ * The archive stays where it is: in addressable memory (flash or RAM),
+ * which the decoder reads in place, or behind a read callback (SPI flash
+ * that is not memory-mapped, a file on an SD card), which it reads through
+ * a small window. It allocates nothing and calls no library function but
+ * memmove. Versions 1, 2 and 3 are read.
  *
  *   zefdec_open    checks the whole archive once: header, tables, palettes,
  *                  every image's run-length data and every marker position.
  *                  An archive that the desktop reader refuses is refused
  *                  here, so drawing never stops half-way through an image.
- *   zefdec_info    width, height, display number and alpha bits of an image.
+ *   zefdec_open_reader  the same for an archive read through a callback.
+ *                  Both take ZEFDEC_TRUSTED to check only header and tables.
+ *   zefdec_info    width, height, number and alpha bits of an image.
  *   zefdec_begin   starts one image in one output format.
  *   zefdec_line    decodes the next line into a caller's buffer (or skips it).
  *   zefdec_next_span or: hands out the image as spans of equal pixels, for a
  *                  display driver that fills rectangles without a line buffer.
- *   zefdec_draw    puts a whole image onto a framebuffer at a position,
+ *   zefdec_draw    puts a whole image onto a framebuffer at a place,
  *                  clipped to it, blending pixels that carry alpha.
+ *   zefdec_strerror  a short text for any result, for logs.
+ *
+ * Images are chosen by their position: 0 for the first image of the
+ * archive, up to zefdec_count() - 1. An image's number is the archive's
+ * start index plus its position; it names the image (zefdec_info gives it,
+ * the header of `zef pack --header` defines both) but is never taken here.
  *
  * Colours: each stored 4-bit channel n stands for the 8-bit value n * 16,
  * exactly as the desktop reader shows it; RGB565 and BGR888 are that value
@@ -27,8 +37,8 @@
  * (2 bits: 0, 85, 170, 255). Pixels of archives without alpha are 255.
  * The code is therefore alpha >> (8 - alpha_bits).
  *
- * Every call returns ZEFDEC_OK (0), ZEFDEC_END (spans only) or a negative
- * zefdec_error. No input makes the decoder read outside the archive or
+ * Every call returns ZEFDEC_OK (0), ZEFDEC_END (zefdec_next_span only) or
+ * a negative zefdec_error. No input makes the decoder read outside the archive or
  * write more than the image width into a line.
  */
 #ifndef ZEFDEC_H
@@ -43,12 +53,11 @@ extern "C" {
 
 enum zefdec_result {
     ZEFDEC_OK = 0,
-    ZEFDEC_END = 1                /* zefdec_span: the image has no more spans */
+    ZEFDEC_END = 1                /* zefdec_next_span: the image has no more spans */
 };
 
 enum zefdec_error {
-    ZEFDEC_E_ARGUMENT = -1,       /* null pointer, unopened archive, no such image,
-                                     line buffer too small, image already done */
+    ZEFDEC_E_ARGUMENT = -1,       /* null pointer, unknown format */
     ZEFDEC_E_HEADER = -2,         /* signature, header bytes, zero count or size,
                                      end-of-header marker */
     ZEFDEC_E_VERSION = -3,        /* not version 1, 2 or 3 */
@@ -60,7 +69,15 @@ enum zefdec_error {
     ZEFDEC_E_RUN = -8,            /* a run passes the end of its line */
     ZEFDEC_E_COLOUR = -9,         /* palette index outside the image's palette */
     ZEFDEC_E_LINE_COUNT = -10,    /* line entry count differs from the runs of the line */
-    ZEFDEC_E_IMAGE_COUNT = -11    /* image entry count differs from the runs of the image */
+    ZEFDEC_E_IMAGE_COUNT = -11,   /* image entry count differs from the runs of the image */
+    ZEFDEC_E_READ = -12,          /* the read callback failed */
+    ZEFDEC_E_NOT_OPEN = -13,      /* the archive was never opened, or its open failed */
+    ZEFDEC_E_POSITION = -14,      /* no image at that position (see zefdec_count) */
+    ZEFDEC_E_CANVAS = -15,        /* stride shorter than a row, or pixels or stride not
+                                     aligned for the canvas format */
+    ZEFDEC_E_ROOM = -16,          /* line buffer smaller than the image width */
+    ZEFDEC_E_ORDER = -17          /* zefdec_line after the last line, or within a line
+                                     that zefdec_next_span has begun */
 };
 
 /* Line formats. 16-bit pixels are native-endian uint16_t and the line must
@@ -71,10 +88,59 @@ typedef enum zefdec_format {
     ZEFDEC_BGR888 = 2
 } zefdec_format;
 
+/* Reads `length` bytes at `offset` of the archive into `buffer`; returns 0
+ * when all of them were read, anything else on failure (the call then
+ * fails with ZEFDEC_E_READ). The decoder never asks for bytes outside the
+ * size it was opened with, nor for more than ZEFDEC_PALETTE_ROOM at once. */
+typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_t length);
+
+/* Bytes of image data fetched per callback call. Lines are read through
+ * this window, so a line of B bytes (2 per run of a version 3 image, 3 per
+ * run of versions 1 and 2, plus 2 for its run count) costs at most
+ * 1 + B / (ZEFDEC_WINDOW_SIZE - 4) calls (integer division), whether it
+ * is decoded, drawn or passed over. Starting an image costs a few calls for
+ * its record and markers, and a version 3 image reads its palette (up to
+ * 512 bytes) in one call on its first line. At least 16; define the same
+ * value for the decoder and for every file that includes this header. */
+#ifndef ZEFDEC_WINDOW_SIZE
+#define ZEFDEC_WINDOW_SIZE 64
+#endif
+
+/* The largest palette a reader holds: 256 colours of 2 bytes. */
+#define ZEFDEC_PALETTE_ROOM 512
+
+/* The RAM of an archive read through a callback; the caller provides it
+ * and keeps it while the archive is in use. The fields are the decoder's.
+ * Images of one archive may be decoded in turns: the window and palette
+ * are tagged with their file position and read again when another image
+ * has replaced them.
+ *
+ * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 40 bytes, a
+ * zefdec_image 60, a zefdec_reader 604 with the default window (only for
+ * archives behind a callback). The deepest call, zefdec_draw or
+ * zefdec_open, keeps at most 400 bytes on the stack, its zefdec_image
+ * included, plus what the read callback uses. No heap, and nothing grows
+ * with the image. */
+typedef struct zefdec_reader {
+    zefdec_read_fn read;
+    void *user;
+    const struct zefdec_reading *reading; /* the decoder's functions for it */
+    size_t window_at;             /* file position of window[0] */
+    size_t window_length;         /* bytes of the window that hold data */
+    uint32_t palette_at;          /* file position of the palette held, 0: none */
+    uint8_t failed;               /* a read failed since the last call reported it */
+    uint8_t window[ZEFDEC_WINDOW_SIZE];
+    uint8_t palette[ZEFDEC_PALETTE_ROOM];
+} zefdec_reader;
+
+/* Flags of zefdec_open_with and zefdec_open_reader. */
+#define ZEFDEC_TRUSTED 1u         /* check header and tables only, not every image */
+
 /* Filled by zefdec_open. The fields are the decoder's; read them only
  * through the functions below. */
 typedef struct zefdec_archive {
-    const uint8_t *data;
+    const uint8_t *data;          /* NULL when read through `reader` */
+    zefdec_reader *reader;
     size_t size;
     uint32_t count;               /* 0 until zefdec_open succeeds */
     uint32_t start_index;
@@ -98,6 +164,7 @@ typedef struct zefdec_image_info {
 /* How one image's stored values turn into colour and alpha. */
 typedef struct zefdec_layout {
     const uint8_t *palette;       /* version 3: the image's palette colours */
+    uint32_t palette_at;          /* their file position */
     uint32_t palette_size;
     uint8_t form;
     uint8_t run_size;             /* bytes per run, or per raw pixel */
@@ -108,8 +175,8 @@ typedef struct zefdec_layout {
 
 /* One image being decoded. The fields are the decoder's. */
 typedef struct zefdec_image {
-    const uint8_t *next;          /* next unread byte of the image data */
-    const uint8_t *end;           /* end of the archive */
+    const zefdec_archive *archive;
+    size_t next;                  /* file position of the next unread byte */
     zefdec_layout layout;
     uint32_t width;
     uint32_t height;
@@ -136,13 +203,27 @@ typedef struct zefdec_span {
  * the archive is in use. Costs one read pass over the archive. */
 int zefdec_open(zefdec_archive *archive, const void *data, size_t size);
 
+/* zefdec_open with flags. ZEFDEC_TRUSTED reads only the header and the
+ * tables, for an archive the firmware has checked before (built in, or
+ * checked once after download): every later call still checks each byte it
+ * uses, so a damaged trusted archive gives an error, never a read outside
+ * it, but drawing may then stop part-way through an image. */
+int zefdec_open_with(zefdec_archive *archive, const void *data, size_t size, unsigned flags);
+
+/* Opens an archive of `size` bytes that `read` fetches, using the RAM of
+ * *reader. Every check, call and result is that of the archive in memory;
+ * a failed read gives ZEFDEC_E_READ. Opening without ZEFDEC_TRUSTED reads
+ * the whole archive once, through the window. */
+int zefdec_open_reader(zefdec_archive *archive, zefdec_reader *reader, zefdec_read_fn read,
+                       void *user, size_t size, unsigned flags);
+
 /* Number of images; 0 for an archive that is not open. */
 uint32_t zefdec_count(const zefdec_archive *archive);
 
-int zefdec_info(const zefdec_archive *archive, uint32_t index, zefdec_image_info *info);
+int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_info *info);
 
-/* Starts image `index` (0-based) in the given format at its first line. */
-int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t index,
+/* Starts the image at `position` in the given format at its first line. */
+int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t position,
                  zefdec_format format);
 
 /* Decodes the next line. `line` takes width pixels in the image's format and
@@ -171,7 +252,8 @@ typedef struct zefdec_canvas {
     zefdec_canvas_format format;
 } zefdec_canvas;
 
-/* Draws image `index` with its top-left corner at (x, y) of the canvas, clipped to the canvas.
+/* Draws the image at `position` with its top-left corner at (x, y) of the
+ * canvas, clipped to the canvas.
  *
  * x and y may be negative or past the canvas: only the visible part is
  * written, lines above the canvas are passed over without writing, and
@@ -183,13 +265,29 @@ typedef struct zefdec_canvas {
  * is stored by keeping its top bits; so A = 255 writes the source and
  * A = 0 leaves the pixel as it was.
  *
- * ZEFDEC_E_ARGUMENT for a null canvas or pixels, an unknown format, a
- * stride shorter than a row or either not aligned for the pixels, and
- * what zefdec_begin refuses. A canvas of width or height 0 needs no pixels
+ * A clip area is a canvas: point `pixels` at the window's top-left pixel
+ * of the framebuffer, give the window's width and height and the
+ * framebuffer's stride, and place the image relative to the window. Only
+ * the window's pixels are written:
+ *
+ *     zefdec_canvas window = {&framebuffer[20][10], 100, 50,
+ *                             sizeof framebuffer[0], ZEFDEC_CANVAS_RGB565};
+ *     zefdec_draw(&archive, UI_LOGO, &window, x - 10, y - 20);
+ *
+ * draws the image whose corner is at framebuffer (x, y), clipped to
+ * columns 10..109 and rows 20..69.
+ *
+ * ZEFDEC_E_ARGUMENT for a null canvas or pixels or an unknown format,
+ * ZEFDEC_E_CANVAS for a stride shorter than a row or pixels or stride not
+ * aligned for the format, and what zefdec_begin refuses. A canvas of width or height 0 needs no pixels
  * and gets none. An image whose data fails the decoder's checks (bytes
  * changed after opening) stops the drawing at that line with its error. */
-int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canvas *canvas,
+int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y);
+
+/* A short lower-case text for any result of the calls above, or
+ * "unknown result". */
+const char *zefdec_strerror(int result);
 
 #ifdef __cplusplus
 }

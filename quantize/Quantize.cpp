@@ -131,7 +131,9 @@ class Reduction {
     unified_ = unify ? MostVisibleEntry() : kNoEntry;
 
     result.bgr.create(bgr_.size(), CV_8UC3);
-    if (options_.ditherStrength > 0) {
+    // An image whose colours all fit keeps each one's nearest level, as
+    // without dithering: spreading the rounding would only add noise.
+    if (options_.ditherStrength > 0 && result.reduced) {
       WriteDithered(result.bgr);
       result.psnr = VisiblePsnr(bgr_, alpha_, options_.alphaValues, result.bgr);
     } else {

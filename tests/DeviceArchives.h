@@ -192,6 +192,33 @@ inline DeviceImage DecodeWithDevice(const zefdec_archive& archive, uint32_t inde
   return out;
 }
 
+// An archive behind zefdec_open_reader, as in SPI flash: counts the calls
+// and fails the test on any read outside the archive. `failAt` makes that
+// call (counted from 1) fail.
+struct FlashArchive {
+  Bytes bytes;
+  zefdec_reader reader{};
+  size_t calls = 0, failAt = 0;
+  bool outside = false;
+
+  explicit FlashArchive(Bytes b) : bytes(std::move(b)) {}
+  FlashArchive(const FlashArchive&) = delete;
+
+  static int Read(void* user, uint32_t offset, void* buffer, uint32_t length) {
+    auto* flash = static_cast<FlashArchive*>(user);
+    ++flash->calls;
+    if (offset > flash->bytes.size() || length > flash->bytes.size() - offset) {
+      flash->outside = true;
+      return -1;
+    }
+    std::copy_n(flash->bytes.begin() + offset, length, static_cast<uint8_t*>(buffer));
+    return flash->calls == flash->failAt ? -1 : 0;
+  }
+  int Open(zefdec_archive& archive, unsigned flags = 0) {
+    return zefdec_open_reader(&archive, &reader, Read, this, bytes.size(), flags);
+  }
+};
+
 // A framebuffer for zefdec_draw: `height` rows of `stride` bytes, then a
 // guard row, all filled with bytes from `seed` so that every pixel that the
 // draw leaves alone can be told from one it writes.

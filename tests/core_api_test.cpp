@@ -337,6 +337,49 @@ TEST(CoreApi, LimitsAreCheckedBeforeTheMemoryIsTaken) {
   EXPECT_EQ(checked, "65534 x 6000");
 }
 
+// A file too short for the image it announces keeps the reader's message
+// under a limit; the limit refuses what the bytes could decode to.
+TEST(CoreApi, DecodeLimitSpeaksOnlyAfterTheReadersChecks) {
+  const zef::DecodeLimits limit{0, 512u << 20};
+  const auto message = [&limit](Bytes bytes) {
+    zef::Options options;
+    options.limits = limit;
+    return zef::Decode(bytes.data(), bytes.size(), options).message;
+  };
+  // Version 1: signature, version, width, height, header bytes, end of header.
+  const auto version1 = [](uint32_t width, uint32_t height, uint8_t compressed) {
+    Bytes bytes(zef::kFileSignature, zef::kFileSignature + 3);
+    bytes.insert(bytes.end(), {1, 0});
+    for (const uint32_t value : {width, height}) {
+      for (int shift = 0; shift < 32; shift += 8) bytes.push_back(uint8_t(value >> shift));
+    }
+    const zef::HeaderBytes& header = zef::kVersion1Header;
+    bytes.insert(bytes.end(), {header.channelCount, header.valueSize, header.colourBits, header.alphaBits,
+                               header.alphaMode, header.alphaPosition, compressed});
+    bytes.insert(bytes.end(), zef::kEndOfHeader, zef::kEndOfHeader + 3);
+    bytes.resize(30, 0x11);
+    return bytes;
+  };
+  EXPECT_EQ(message(version1(65535, 65535, 0)), "error in image data (too short)");
+  EXPECT_EQ(message(version1(UINT32_MAX, UINT32_MAX, 1)), "error in image data (too short)");
+  // Version 3: a record of 100000 x 100000 in a tiny file.
+  Bytes small = Encoded({cv::Mat(2, 2, CV_8UC3, cv::Scalar(16, 32, 48))}, {}, OptionsOf(3, 0));
+  Bytes huge = small;
+  for (const size_t at : {size_t(25), size_t(29)}) {
+    for (int shift = 0; shift < 32; shift += 8) huge[at + size_t(shift / 8)] = uint8_t(100000 >> shift);
+  }
+  EXPECT_EQ(message(huge), "wrong image data");
+  // A real bomb, 65534 x 4000 in runs of 255 from a few MB, is still refused.
+  std::vector<uint8_t> row(65534 * 3, 0x40);
+  const zef::EncodeResult bomb = zef::Encode({{row.data(), 65534, 4000, 0}}, {}, OptionsOf(3));
+  ASSERT_TRUE(bomb.Ok()) << bomb.message;
+  EXPECT_EQ(message(bomb.bytes), "error in image data (image too large)");
+  zef::ZefImgReader reader;
+  reader.SetLimits(0, 512u << 20);
+  EXPECT_FALSE(reader.ReadMemory(bomb.bytes.data(), bomb.bytes.size()));
+  EXPECT_EQ(reader.GetError(), "error in image data (image too large)");
+}
+
 TEST(CoreApi, RunningOutOfMemoryWhileEncodingSaysSo) {
   if (!kAddressSpaceLimits) GTEST_SKIP() << "address space limits do not work under the sanitizer";
   // Every pixel differs from its neighbour: 2 bytes of image data each,

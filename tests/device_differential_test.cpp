@@ -155,8 +155,35 @@ std::vector<Bytes> SampleArchives() {
   return archives;
 }
 
+// The archive read through a callback gives every result of the archive in
+// memory, opened with and without the whole-archive check, and reads
+// nothing outside it.
+void ExpectReaderAgrees(const Bytes& bytes, const std::string& what) {
+  for (const unsigned flags : {0u, ZEFDEC_TRUSTED}) {
+    zefdec_archive memory, flash;
+    FlashArchive source(bytes);
+    const uint8_t none = 0;  // an empty vector's data() is no archive pointer
+    const int result =
+        zefdec_open_with(&memory, bytes.empty() ? &none : bytes.data(), bytes.size(), flags);
+    ASSERT_EQ(source.Open(flash, flags), result) << what << " flags " << flags;
+    for (uint32_t i = 0; result == ZEFDEC_OK && i < zefdec_count(&memory); ++i) {
+      zefdec_image_info info{};
+      ASSERT_EQ(zefdec_info(&memory, i, &info), ZEFDEC_OK);
+      if (size_t(info.width) * info.height > 1 << 20) continue;  // announced, not there
+      const DeviceImage inMemory = DecodeWithDevice(memory, i, ZEFDEC_ARGB4444);
+      const DeviceImage inFlash = DecodeWithDevice(flash, i, ZEFDEC_ARGB4444);
+      ASSERT_EQ(inFlash.result, inMemory.result) << what << " image " << i;
+      if (inMemory.result == ZEFDEC_OK) {
+        ASSERT_EQ(cv::norm(inFlash.pixels, inMemory.pixels, cv::NORM_INF), 0) << what;
+      }
+    }
+    ASSERT_FALSE(source.outside) << what;
+  }
+}
+
 // Both judge the bytes alike, and where both accept, they agree on every pixel.
 void ExpectSameJudgement(const Bytes& bytes, const std::string& what) {
+  ExpectReaderAgrees(bytes, what);
   const auto expected = ReadWithReader(bytes);
   zefdec_archive archive;
   const int result = zefdec_open(&archive, bytes.data(), bytes.size());
@@ -347,6 +374,9 @@ TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
     ASSERT_TRUE(expected.has_value());
     zefdec_archive archive;
     ASSERT_EQ(zefdec_open(&archive, c.bytes.data(), c.bytes.size()), ZEFDEC_OK);
+    FlashArchive flash(c.bytes);
+    zefdec_archive flashArchive;
+    ASSERT_EQ(flash.Open(flashArchive, ZEFDEC_TRUSTED), ZEFDEC_OK);
     for (uint32_t i = 0; i < zefdec_count(&archive); ++i) {
       const cv::Mat& image = (*expected)[i];
       for (const zefdec_canvas_format format : formats) {
@@ -360,6 +390,10 @@ TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
               const zefdec_canvas view = canvas.View();
               ASSERT_EQ(zefdec_draw(&archive, i, &view, x, y), ZEFDEC_OK);
               DrawReference(reference, image, c.alpha[i], x, y);
+              Canvas fromFlash(format, shape.width, shape.height, stride, seed);
+              const zefdec_canvas flashView = fromFlash.View();
+              ASSERT_EQ(zefdec_draw(&flashArchive, i, &flashView, x, y), ZEFDEC_OK);
+              ASSERT_EQ(fromFlash.storage, canvas.storage);
               ASSERT_EQ(canvas.storage, reference.storage)
                   << "image " << i << ", format " << format << ", canvas " << shape.width << "x"
                   << shape.height << " stride " << stride << ", at " << x << "," << y;

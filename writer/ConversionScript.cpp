@@ -1,5 +1,7 @@
 #include "writer/ConversionScript.h"
 
+#include "archive/ZefFormat.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +23,11 @@ const std::string kArchiveExtension = ".zef";
 // Longest line read; a longer one is a fault, so that no script, not even
 // an endless one without line feeds, makes the line grow without bound.
 constexpr size_t kMaxLineBytes = 65536;
+// Most lines read: twice the writer's image limit (an image and its mask
+// each), and as much again for keys, comments and blank lines. Past it
+// the script is faulty, so that no endless source of short lines (random
+// bytes, say, which never hold `startimages`) is read without end.
+constexpr uint64_t kMaxScriptLines = 4 * kMaxImagesV3;
 
 std::string LowerCase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -179,6 +186,11 @@ ScriptReading ReadConversionScript(const std::string& fileName) {
     if (read == LineRead::kTooLong) {
       reading.messages.push_back("Line " + std::to_string(number) + " of the script is longer than " +
                                  std::to_string(kMaxLineBytes) + " bytes...");
+      reading.fault = ScriptFault::kIncomplete;
+      break;
+    }
+    if (read == LineRead::kLine && number > kMaxScriptLines) {
+      reading.messages.push_back("The script has more than " + std::to_string(kMaxScriptLines) + " lines...");
       reading.fault = ScriptFault::kIncomplete;
       break;
     }

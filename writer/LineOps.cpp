@@ -59,6 +59,9 @@ void LineOpCoder::Code(const uint8_t* indices, uint32_t width, int indexBits, st
   };
   cost_[0] = 0;
   push(0);
+  // Starts j * bits fall on multiples of the bits' largest power-of-two
+  // factor (up to 8): only those phases have queues.
+  const uint32_t phaseStep = uint32_t(indexBits & -indexBits) < 8 ? uint32_t(indexBits & -indexBits) : 8;
   uint32_t same = 0;
   for (uint32_t x = 1; x <= width; ++x) {
     const uint8_t value = indices[x - 1];
@@ -67,7 +70,7 @@ void LineOpCoder::Code(const uint8_t* indices, uint32_t width, int indexBits, st
     uint32_t best = cost_[x - runLength] + (value == 0 ? 1 : 2);
     Choice choice{uint8_t(runLength), true};
     const uint64_t endBits = uint64_t(x) * indexBits;
-    for (uint32_t s = 0; s < 8; ++s) {
+    for (uint32_t s = 0; s < 8; s += phaseStep) {
       std::vector<uint32_t>& window = window_[s];
       while (tail[s] > head[s] && x - window[head[s]] > kV4LiteralMax) ++head[s];
       if (tail[s] == head[s]) continue;

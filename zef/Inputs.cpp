@@ -66,7 +66,8 @@ std::optional<std::vector<InputItem>> CollectInputs(const std::vector<std::strin
       continue;
     }
     if (!fs::is_directory(status)) {
-      *error = input + ": no such file or folder";
+      *error = input + (fs::exists(status) ? ": not a regular file (a FIFO, device or socket is not read)"
+                                           : ": no such file or folder");
       return std::nullopt;
     }
     // Each file with its name, taken apart once rather than at every

@@ -232,22 +232,20 @@ std::optional<Plan> MakePlan(const PackOptions& options, std::string* error) {
   const Destination archive(plan.outputFile);
   std::optional<Destination> header;
   if (!options.headerFile.empty()) header.emplace(options.headerFile);
-  if (header && (header->Replaces(plan.outputFile) ||
-                 std::filesystem::path(options.headerFile).lexically_normal() ==
-                     std::filesystem::path(plan.outputFile).lexically_normal())) {
+  if (header && header->Replaces(plan.outputFile)) {
     *error = options.headerFile + ": the header would replace the archive";
     return std::nullopt;
   }
-  for (const InputItem& item : plan.items) {
-    for (const std::string& input : {item.image, item.mask}) {
-      if (input.empty()) continue;
-      const char* replacing = archive.Replaces(input)                ? "the archive"
-                              : header && header->Replaces(input) ? "the header"
-                                                                  : nullptr;
-      if (replacing != nullptr) {
-        *error = input + ": " + replacing + " would replace this input";
-        return std::nullopt;
-      }
+  std::vector<std::string> inputs = {options.scriptFile};
+  for (const InputItem& item : plan.items) inputs.insert(inputs.end(), {item.image, item.mask});
+  for (const std::string& input : inputs) {
+    if (input.empty()) continue;
+    const char* replacing = archive.Replaces(input)                ? "the archive"
+                            : header && header->Replaces(input) ? "the header"
+                                                                : nullptr;
+    if (replacing != nullptr) {
+      *error = input + ": " + replacing + " would replace this input";
+      return std::nullopt;
     }
   }
   return plan;
@@ -294,8 +292,9 @@ bool WriteVersion3(std::vector<Work>& works, const PackResult& result, const Pen
 
 bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResult& result,
                   std::string* error) {
-  std::optional<PendingFile> archive = PendingFile::Create(result.archive, error);
-  if (!archive) return false;
+  PendingFiles outputs;
+  const PendingFile* archive = outputs.Add(result.archive, error);
+  if (archive == nullptr) return false;
   std::optional<std::vector<uint8_t>> bytes;
   if (options.format == ArchiveFormat::kVersion4) {
     bytes.emplace();
@@ -327,11 +326,9 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
     works[n].packed.archiveBytes = v4 ? content->summary.images[n].dataBytes : imageBytes[n];
     result.images.push_back(works[n].packed);
   }
-  const bool withHeader = !options.headerFile.empty();
-  std::optional<PendingFile> header =
-      withHeader ? PendingFile::Create(options.headerFile, error) : std::nullopt;
-  if (withHeader) {
-    if (!header) return false;
+  if (!options.headerFile.empty()) {
+    const PendingFile* header = outputs.Add(options.headerFile, error);
+    if (header == nullptr) return false;
     const std::string prefix = options.prefix ? *options.prefix : Stem(result.archive);
     if (!WriteText(header->TemporaryPath(),
                    HeaderText(result, options.headerFile, prefix, &result.notes))) {
@@ -344,7 +341,7 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
     for (Work& work : works) sources.push_back({work.picture.bgr, work.sourceAlpha});
     if (!options.beforeCommit(WrittenArchive{result, *bytes, sources, *content}, error)) return false;
   }
-  return archive->Commit(error) && (!header || header->Commit(error));
+  return outputs.CommitAll(error);
 }
 
 }  // namespace

@@ -72,7 +72,6 @@ struct PackOptions {
   std::optional<std::string> prefix;  // no value: the archive's stem
   int jobs = 0;  // 0: one per core
   bool progress = false;
-  // When set, the sources stay in memory until the archive is written.
   ArchiveCheck beforeCommit;
 };
 

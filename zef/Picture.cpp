@@ -3,7 +3,11 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <climits>
 #include <new>
 #include <vector>
@@ -35,14 +39,22 @@ cv::Mat ToEightBit(const cv::Mat& picture) {
   }
 }
 
+std::string WhyNotRead(const std::string& fileName, FileRead read) {
+  if (read == FileRead::kUnreadable) return "cannot read it (" + std::string(std::strerror(errno)) + ")";
+  struct stat status {};
+  if (fileName.find('\0') != std::string::npos || stat(fileName.c_str(), &status) != 0) return "no such file";
+  if (S_ISDIR(status.st_mode)) return "is a folder, not a picture";
+  return "not a regular file (a FIFO, device or socket is not read)";
+}
+
 cv::Mat Read(const std::string& fileName, std::string* error, uint64_t* fileBytes = nullptr) {
   // One open gives the size and the bytes, and the image library decodes
   // them from memory; its own message for a missing file would be a
   // warning on the console.
   std::vector<uint8_t> bytes;
   const FileRead read = ReadRegularFile(fileName, bytes);
-  if (read == FileRead::kNotRegular) {
-    *error = fileName + ": no such file";
+  if (read != FileRead::kRead) {
+    *error = fileName + ": " + WhyNotRead(fileName, read);
     return {};
   }
   if (fileBytes) *fileBytes = uint64_t(bytes.size());

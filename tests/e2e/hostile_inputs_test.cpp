@@ -242,6 +242,22 @@ TEST_F(HostileInputTest, EndlessScriptsFailAtTheirFirstLine) {
   MakeFifo("script.txt");
   FifoFeeder feeder(dir_ / "script.txt", {'#'}, true);
   EXPECT_EQ(RunChecked({"script.txt"}).output, expected);
+  // Short lines without end never reach the image lines: the script's line
+  // count bounds them, one past the bound and not at it.
+  const std::string tooMany = kGreeting + "The script has more than 262144 lines...\n" + kScriptFault + kPrompt + kExiting;
+  std::string lines;
+  for (int n = 0; n < 262144; ++n) lines += "x\n";
+  WriteText("lines.txt", lines);
+  EXPECT_EQ(RunChecked({"lines.txt"}).output, kGreeting +
+                                                 "Missing StartIndex...\nMissing Outputfile...\n"
+                                                 "Missing AlphaValues...\nMissing Mask flag...\n" +
+                                                 kScriptFault + kPrompt + kExiting);
+  WriteText("lines.txt", lines + "x\n");
+  EXPECT_EQ(RunChecked({"lines.txt"}).output, tooMany);
+  const std::string random = RunChecked({"/dev/urandom"}).output;
+  const std::string end = kScriptFault + kPrompt + kExiting;
+  ASSERT_GE(random.size(), end.size());
+  EXPECT_EQ(random.substr(random.size() - end.size()), end);
 }
 
 // A NUL byte would end the name where the system opens it: the output name

@@ -29,9 +29,12 @@ struct ZefResult {
 };
 
 // cpuSeconds: when not 0, the program is stopped after that much processor
-// time, so that endless work fails a test quickly.
+// time, so that endless work fails a test quickly. standardOutput: when
+// given, the file standard output goes to instead of `out` ("" closes it).
+// memoryMiB: when not 0, the program's address space is limited to it.
 inline ZefResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                            const std::filesystem::path& folder, int cpuSeconds = 0) {
+                            const std::filesystem::path& folder, int cpuSeconds = 0,
+                            const char* standardOutput = nullptr, int memoryMiB = 0) {
   // Everything the child needs is made before the fork.
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -49,12 +52,18 @@ inline ZefResult RunProgram(const std::string& program, const std::vector<std::s
     const int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
+    if (standardOutput != nullptr && *standardOutput == '\0') close(STDOUT_FILENO);
+    if (standardOutput != nullptr && *standardOutput != '\0') {
+      dup2(open(standardOutput, O_WRONLY), STDOUT_FILENO);
+    }
     dup2(err[1], STDERR_FILENO);
     close(out[0]);
     close(err[0]);
     if (chdir(where.c_str()) != 0) _exit(126);
     const rlimit cpu{rlim_t(cpuSeconds), rlim_t(cpuSeconds)};
     if (cpuSeconds > 0 && setrlimit(RLIMIT_CPU, &cpu) != 0) _exit(125);
+    const rlimit memory{rlim_t(memoryMiB) << 20, rlim_t(memoryMiB) << 20};
+    if (memoryMiB > 0 && setrlimit(RLIMIT_AS, &memory) != 0) _exit(125);
     execv(program.c_str(), argv.data());
     _exit(127);
   }

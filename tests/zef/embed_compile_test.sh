@@ -42,6 +42,22 @@ got=$(section sprites.o .rodata.zef_assets)
 [ -n "$(section other.o .other)" ] || fail "a predefined ZEF_SECTION was not used"
 [ -z "$(section other.o .rodata.zef_assets)" ] || fail "the default ZEF_SECTION was used too"
 
+# Names that C or its headers take, as archive stems, are changed; the
+# headers of image names that clash with each other, with the guard or
+# with C, and of an archive name with line breaks, compile.
+mkdir glyphs
+for name in h h_width h_2 int8 __x NULL; do cp "$examples"/heart.png "glyphs/$name.png"; done
+"$zef" pack glyphs -o $'x\n#error injected ??\n.zef' --header font.h --prefix font 2> /dev/null
+"$zef" pack glyphs -o glyphs.zef --header bare.h --prefix '' 2> /dev/null
+for stem in main NULL size_t uint8_t SIZE_MAX __func__ _Data int8_t; do
+  cp ui-sprites.zef "$stem.zef"
+  "$zef" embed -o "r$stem.c" --header "r$stem.h" "$stem.zef"
+  "$cc" "${flags[@]}" -c "r$stem.c" -o "r$stem.o"
+  printf '#include "r%s.h"\n' "$stem" >> all.c
+done
+printf '#include "font.h"\n#include "bare.h"\n#include "font.h"\nint zef_images(void) { return FONT_H + FONT_H_WIDTH_2; }\n' >> all.c
+"$cc" "${flags[@]}" -c all.c -o all.o || fail "a header of renamed names does not compile"
+
 if [ $cross = yes ]; then
   echo "$cc: embedded source compiles"
   exit 0

@@ -11,8 +11,16 @@
 #include <regex>
 #include <set>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "archive/ZefDecode.h"
 #include "archive/ZefImgReader.h"
+#include "writer/ZefEncode.h"
+#include "writer/ZefEncodeMat.h"
 #include "writer/ZefImgWriter.h"
 #include "ZefRun.h"
 
@@ -20,6 +28,8 @@ namespace zeftest {
 namespace {
 
 using nlohmann::json;
+
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // At most 32 colours, with channel values on the 4-bit levels, so that
 // every mapping keeps them.
@@ -98,6 +108,18 @@ cv::Mat ManyColours(int width, int height, int colours, int seed) {
     return cv::Vec3b(uint8_t((c % 8) * 32 + 3), uint8_t((c / 8 % 8) * 32 + 5), uint8_t((c / 64) * 60 + 7));
   });
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSpaceLimits = false;  // the sanitizer reserves terabytes
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSpaceLimits = false;
+#else
+constexpr bool kAddressSpaceLimits = true;
+#endif
+#else
+constexpr bool kAddressSpaceLimits = true;
+#endif
 
 class ZefCliTest : public ZefTest {
  protected:
@@ -512,24 +534,31 @@ class ExitCodeTest : public ZefCliTest, public ::testing::WithParamInterface<Exi
     WriteText("broken.zef", "\xAA\xFF\xAA\x03");
     WriteText("bad.txt", "outputfilename x.zef\nmask no\nstartimages\na.png\n");
     WriteText("long.txt", "startindex 0\n" + std::string(70000, 'a') + "\n");
+    WriteText("script.txt", "startindex 0\noutputfilename s.zef\nmask no\nstartimages\na.png\n");
+    WriteText("old.zef", "kept");
+    std::filesystem::create_directory(dir_ / "dir");
+    ASSERT_EQ(Zef({"pack", "a.png", "-o", "good.zef"}).exitCode, 0);
+    std::filesystem::copy_file(dir_ / "good.zef", dir_ / "0.png");
   }
 };
 
 TEST_P(ExitCodeTest, ExitCodeAndMessage) {
   const ExitCase& c = GetParam();
   std::vector<Bytes> before;
-  for (const std::string& name : Listing()) before.push_back(FileBytes(name));
+  for (const std::string& name : Listing()) before.push_back(name == "dir" ? Bytes{} : FileBytes(name));
   const ZefResult run = Zef(c.arguments);
   EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
   EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   if (c.exitCode == 2) EXPECT_NE(run.err.find("Usage:"), std::string::npos) << run.err;
   EXPECT_EQ(run.out, "");
   // No failed run leaves a file of its own behind.
-  EXPECT_EQ(Listing(), (std::vector<std::string>{"a.png", "b.png", "b_mask.png", "bad.txt", "broken.zef",
-                                                "long.txt", "notes.png"}));
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"0.png", "a.png", "b.png", "b_mask.png", "bad.txt", "broken.zef",
+                                                "dir", "good.zef", "long.txt", "notes.png", "old.zef",
+                                                "script.txt"}));
+  EXPECT_EQ(Listing("dir"), std::vector<std::string>{});
   // Nor does it change one.
   std::vector<Bytes> after;
-  for (const std::string& name : Listing()) after.push_back(FileBytes(name));
+  for (const std::string& name : Listing()) after.push_back(name == "dir" ? Bytes{} : FileBytes(name));
   EXPECT_EQ(after, before);
 }
 
@@ -594,6 +623,35 @@ const ExitCase kExitCases[] = {
     {"EmbedAlignTooLarge", {"embed", "--align", "131072", "broken.zef"}, 2, "--align"},
     {"EmbedAlignWord", {"embed", "--align", "four", "broken.zef"}, 2, "--align"},
     {"EmbedSectionQuote", {"embed", "--section", "a\"b", "broken.zef"}, 2, "--section"},
+    {"EmbedSectionSpace", {"embed", "--section", "with space", "broken.zef"}, 2, "--section"},
+    {"EmbedSectionTrigraph", {"embed", "--section", "?\?/", "broken.zef"}, 2, "--section"},
+    {"EmbedSectionComma", {"embed", "--section", "__DATA,__const", "broken.zef"}, 2, "--section"},
+    {"EmbedSymbolMain", {"embed", "--symbol", "main", "broken.zef"}, 2, "--symbol"},
+    {"EmbedSymbolNull", {"embed", "--symbol", "NULL", "broken.zef"}, 2, "--symbol"},
+    {"EmbedSymbolSizeType", {"embed", "--symbol", "size_t", "broken.zef"}, 2, "--symbol"},
+    {"EmbedSymbolByteType", {"embed", "--symbol", "uint8_t", "broken.zef"}, 2, "--symbol"},
+    {"EmbedSymbolSizeMax", {"embed", "--symbol", "SIZE_MAX", "broken.zef"}, 2, "--symbol"},
+    {"EmbedSymbolFunc", {"embed", "--symbol", "__func__", "broken.zef"}, 2, "--symbol"},
+    {"EmbedSymbolUnderscoreCapital", {"embed", "--symbol", "_Data", "broken.zef"}, 2, "--symbol"},
+    {"EmbedAlignHex", {"embed", "--align", "0x10", "broken.zef"}, 2, "--align"},
+    {"StartIndexHex", {"pack", "a.png", "-o", "x.zef", "--start-index", "0x10"}, 2, "--start-index"},
+    {"StartIndexSign", {"pack", "a.png", "-o", "x.zef", "--start-index", "+1"}, 2, "--start-index"},
+    {"JobsHex", {"pack", "a.png", "-o", "x.zef", "--jobs", "0x2"}, 2, "--jobs"},
+    {"DecodeLimitWord", {"extract", "-o", "out", "--decode-limit", "lots", "good.zef"}, 2, "--decode-limit"},
+    // Outputs: only regular files are replaced, all or none, never an input.
+    {"ArchiveOverAFolder", {"pack", "a.png", "-o", "dir"}, 1, "dir: is a folder"},
+    {"HeaderOverAFolder", {"pack", "a.png", "-o", "old.zef", "--header", "dir"}, 1, "dir: is a folder"},
+    {"EmbedHeaderOverAFolder", {"embed", "-o", "old.zef", "--header", "dir", "good.zef"}, 1, "dir: is a folder"},
+    {"HeaderOverTheScript", {"pack", "--script", "script.txt", "--header", "script.txt"}, 1,
+     "script.txt: the header would replace this input"},
+    {"ArchiveOverTheScript", {"pack", "--script", "script.txt", "-o", "./script.txt"}, 1,
+     "script.txt: the archive would replace this input"},
+    {"EmbedHeaderOverItsOutput", {"embed", "-o", "x.c", "--header", "./x.c", "good.zef"}, 1,
+     "the header would replace the output"},
+    {"ExtractOverItsArchive", {"extract", "-o", ".", "0.png"}, 1, "the picture would replace the archive"},
+    {"EndlessScript", {"pack", "--script", "/dev/urandom"}, 1, "The script has more than 262144 lines..."},
+    // Messages that say what is wrong with an input.
+    {"FolderAsArchive", {"info", "dir"}, 1, "dir: is a folder, not an archive"},
     {"EmbedSectionEmpty", {"embed", "--section", "", "broken.zef"}, 2, "--section"},
     {"EmbedUnknownFormat", {"embed", "--format", "hex", "broken.zef"}, 2, "--format"},
     {"EmbedSameOutputAndHeader", {"embed", "-o", "x.h", "--header", "x.h", "broken.zef"}, 2, "same file"},
@@ -606,6 +664,152 @@ const ExitCase kExitCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Runs, ExitCodeTest, ::testing::ValuesIn(kExitCases),
                          [](const auto& info) { return info.param.name; });
+
+// Devices, FIFOs, sockets and links to them are never replaced; a link to
+// a regular file is written through and stays a link.
+TEST_F(ZefCliTest, OnlyRegularFilesAreReplacedAndLinksAreWrittenThrough) {
+  Save("a.png", LevelImage(4, 4, 0));
+  std::filesystem::create_directory(dir_ / "d");
+  if (mknod((dir_ / "d/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "mknod needs root: " << std::strerror(errno);
+  }
+  ASSERT_EQ(mkfifo((dir_ / "d/fifo").c_str(), 0666), 0);
+  std::filesystem::create_symlink("/proc/self/fd/1", dir_ / "d/out");
+  for (const std::string target : {"d/null", "d/fifo", "d/out"}) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"pack", "a.png", "-o", target},
+          {"pack", "a.png", "-o", "x.zef", "--header", target},
+          {"embed", "-o", target, "x.zef"}}) {
+      SCOPED_TRACE(arguments[0] + " " + arguments[arguments.size() - 2]);
+      ASSERT_EQ(Zef({"pack", "a.png", "-o", "x.zef"}).exitCode, 0);
+      const Bytes archive = FileBytes("x.zef");
+      const ZefResult run = Zef(arguments);
+      EXPECT_EQ(run.exitCode, 1);
+      EXPECT_NE(run.err.find(target + ": is a "), std::string::npos) << run.err;
+      EXPECT_EQ(FileBytes("x.zef"), archive);
+    }
+  }
+  struct stat status {};
+  ASSERT_EQ(lstat((dir_ / "d/null").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISCHR(status.st_mode));
+  ASSERT_EQ(lstat((dir_ / "d/fifo").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "d/out"));
+  EXPECT_EQ(Listing("d"), (std::vector<std::string>{"fifo", "null", "out"}));
+  // A FIFO as an input is named for what it is.
+  const ZefResult fifo = Zef({"pack", "d/fifo", "-o", "y.zef"});
+  EXPECT_EQ(fifo.exitCode, 1);
+  EXPECT_NE(fifo.err.find("d/fifo: not a regular file"), std::string::npos) << fifo.err;
+
+  WriteText("real.zef", "old");
+  std::filesystem::create_symlink("real.zef", dir_ / "link.zef");
+  ASSERT_EQ(Zef({"pack", "a.png", "-o", "link.zef"}).exitCode, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.zef"));
+  EXPECT_EQ(FileBytes("real.zef"), FileBytes("x.zef"));
+}
+
+TEST_F(ZefCliTest, ExtractLeavesEveryFileItDidNotMakeAsItWas) {
+  Save("a.png", LevelImage(4, 4, 0));
+  Save("b.png", LevelImage(5, 4, 1));
+  ASSERT_EQ(Zef({"pack", "a.png", "b.png", "-o", "two.zef"}).exitCode, 0);
+  std::filesystem::create_directories(dir_ / "out/1.png");
+  WriteText("out/0.png", "mine");
+  const ZefResult run = Zef({"extract", "-o", "out", "two.zef"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("1.png: is a folder"), std::string::npos) << run.err;
+  EXPECT_EQ(FileBytes("out/0.png"), (Bytes{'m', 'i', 'n', 'e'}));
+  EXPECT_EQ(Listing("out"), (std::vector<std::string>{"0.png", "1.png"}));
+  // A folder the run made for nothing is taken away again.
+  EXPECT_EQ(Zef({"extract", "-o", "new", "broken.zef"}).exitCode, 1);
+  EXPECT_FALSE(Exists("new"));
+}
+
+// Under a memory limit an image too large to decode is out of memory, not
+// a damaged archive; the default limit refuses it first, and pictures are
+// decoded one at a time, so that a raised limit needs only the largest.
+TEST_F(ZefCliTest, ExtractDecodesOneImageAtATimeUnderItsDecodeLimit) {
+  std::vector<uint8_t> row(4000 * 3, 0x40);
+  const zef::EncodeResult archive = zef::Encode(
+      {{row.data(), 4000, 12000, 0}, {row.data(), 4000, 12000, 0}, {row.data(), 4000, 12000, 0}}, {}, {});
+  ASSERT_TRUE(archive.Ok()) << archive.message;
+  WriteFile(dir_ / "big.zef", archive.bytes);
+  // 144 MB an image with alpha, 432 MB for the three.
+  const ZefResult limited = Zef({"extract", "-o", "out", "--decode-limit", "100", "big.zef"});
+  EXPECT_EQ(limited.exitCode, 1);
+  EXPECT_EQ(limited.err, "zef: big.zef: error in image data (image too large); --decode-limit raises the "
+                         "limit of 100 MiB\n");
+  const ZefResult whole = Zef({"extract", "-o", "out", "--decode-limit", "200", "big.zef"});
+  ASSERT_EQ(whole.exitCode, 0) << whole.err;
+  EXPECT_EQ(Listing("out"), (std::vector<std::string>{"0.png", "1.png", "2.png"}));
+  std::filesystem::remove_all(dir_ / "out");
+  if (!kAddressSpaceLimits) return;
+  // Room for the program and one image, not for three; then not for one.
+  const ZefResult peak =
+      RunProgram(ZEF_PATH, {"extract", "-o", "out", "--decode-limit", "200", "big.zef"}, dir_.path(), 0, nullptr, 450);
+  EXPECT_EQ(peak.exitCode, 0) << peak.err;
+  const ZefResult starved =
+      RunProgram(ZEF_PATH, {"extract", "-o", "low", "--decode-limit", "200", "big.zef"}, dir_.path(), 0, nullptr, 250);
+  EXPECT_EQ(starved.exitCode, 1);
+  EXPECT_EQ(starved.err, "zef: big.zef: out of memory\n");
+  EXPECT_FALSE(Exists("low"));
+}
+
+TEST_F(ZefCliTest, StandardOutputThatCannotBeWrittenFailsTheRun) {
+  Save("a.png", LevelImage(4, 4, 0));
+  ASSERT_EQ(Zef({"pack", "a.png", "-o", "a.zef"}).exitCode, 0);
+  for (const char* output : {"/dev/full", ""}) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"info", "a.zef"}, {"info", "--json", "a.zef"},
+          {"pack", "a.png", "-o", "b.zef", "--report", "json"}, {"pack", "a.png", "-o", "b.zef", "--report", "html"},
+          {"embed", "a.zef"}}) {
+      SCOPED_TRACE(arguments[0] + " " + arguments[1] + " to " + (*output ? output : "a closed descriptor"));
+      const ZefResult run = RunProgram(ZEF_PATH, arguments, dir_.path(), 0, output);
+      EXPECT_EQ(run.exitCode, 1);
+      EXPECT_NE(run.err.find("zef: standard output: cannot write it ("), std::string::npos) << run.err;
+    }
+  }
+}
+
+TEST_F(ZefCliTest, ReportsAreValidJsonForAnyFileName) {
+  const std::string name = "caf\xe9.png";
+  Save(name, LevelImage(4, 4, 0));
+  const ZefResult pack = Zef({"pack", name, "-o", "x\xff.zef", "--report", "json"});
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+  EXPECT_EQ(json::parse(pack.out)["images"][0]["file"], "caf\xef\xbf\xbd.png");
+  const ZefResult info = Zef({"info", "--json", "x\xff.zef"});
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_EQ(json::parse(info.out)["archive"], "x\xef\xbf\xbd.zef");
+}
+
+TEST_F(ZefCliTest, NumbersAreDecimalAndJobsAreCappedQuietly) {
+  Save("a.png", LevelImage(4, 4, 0));
+  Save("b.png", LevelImage(4, 4, 1));
+  const ZefResult run = Zef({"pack", "a.png", "b.png", "-o", "x.zef", "--start-index", "010", "--jobs", "1024",
+                             "--report", "json"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(json::parse(run.out)["start_index"], 10);
+}
+
+// A gradient whose colours fit the palette is left as mapping leaves it.
+TEST_F(ZefCliTest, DitheringTouchesOnlyImagesThatAreReduced) {
+  Save("g.png", MakeImage(13, 13, [](int x, int y) { return cv::Vec3b(uint8_t(x * 19), uint8_t(y * 19), 90); }));
+  const ZefResult plain = Zef({"pack", "g.png", "-o", "plain.zef", "--alpha", "0", "--report", "json"});
+  const ZefResult dithered = Zef({"pack", "g.png", "-o", "dithered.zef", "--alpha", "0", "--dither", "fs"});
+  ASSERT_EQ(plain.exitCode, 0) << plain.err;
+  ASSERT_EQ(dithered.exitCode, 0) << dithered.err;
+  EXPECT_EQ(json::parse(plain.out)["images"][0]["reduced"], false);
+  EXPECT_EQ(FileBytes("dithered.zef"), FileBytes("plain.zef"));
+}
+
+TEST_F(ZefCliTest, UnreadableInputSaysItCannotBeRead) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  Save("a.png", LevelImage(4, 4, 0));
+  std::filesystem::permissions(dir_ / "a.png", std::filesystem::perms::none);
+  const ZefResult run = Zef({"pack", "a.png", "-o", "x.zef"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("a.png: cannot read it"), std::string::npos) << run.err;
+}
 
 TEST_F(ZefCliTest, HelpGoesToStandardOutput) {
   const ZefResult help = Zef({"pack", "--help"});
@@ -723,28 +927,114 @@ INSTANTIATE_TEST_SUITE_P(Archives, InfoTest,
                                            InfoCase{"V3TwoBits", 3, 4, true, 2}),
                          [](const auto& info) { return info.param.name; });
 
+// Version 4, which the described reader does not read: info lists each
+// image's palette entries, extract gives the exact colours and 8-bit alpha
+// (invisible pixels black), and embed copies the archive.
+TEST_F(ZefCliTest, Version4InfoExtractAndEmbed) {
+  std::mt19937 random(4);
+  std::vector<cv::Mat> images, masks;
+  std::vector<int> entries;
+  for (int n = 0; n < 3; ++n) {
+    const int width = 1 + int(random() % 40), height = 1 + int(random() % 9);
+    images.push_back(RandomImage(random, width, height, 1 + int(random() % 40)));
+    cv::Mat mask(height, width, CV_8UC1);
+    for (size_t p = 0; p < mask.total(); ++p) mask.data[p] = uint8_t(random() % 3 == 0 ? 0 : 1 + random() % 3 * 100);
+    masks.push_back(mask);
+    std::set<uint32_t> seen;
+    for (size_t p = 0; p < mask.total(); ++p) {
+      const uint8_t* bgr = images[n].data + p * 3;
+      seen.insert(mask.data[p] == 0 ? 0 : uint32_t(bgr[0]) | bgr[1] << 8 | bgr[2] << 16 | uint32_t(mask.data[p]) << 24);
+    }
+    entries.push_back(int(seen.size()));
+  }
+  zef::Options options;
+  options.version = zef::kVersion4;
+  options.startIndex = 9;
+  const zef::EncodeResult archive = zef::EncodeMats(images, masks, options);
+  ASSERT_TRUE(archive.Ok()) << archive.message;
+  WriteFile(dir_ / "v4.zef", archive.bytes);
+
+  const ZefResult info = Zef({"info", "--json", "v4.zef"});
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  const json summary = json::parse(info.out);
+  EXPECT_EQ(summary["version"], 4);
+  EXPECT_EQ(summary["alpha_bits"], 8);
+  EXPECT_EQ(summary["start_index"], 9);
+  for (size_t n = 0; n < images.size(); ++n) EXPECT_EQ(summary["images"][n]["palette_colors"], entries[n]);
+  const ZefResult text = Zef({"info", "v4.zef"});
+  EXPECT_NE(text.out.find("version:     4\n"), std::string::npos) << text.out;
+
+  ASSERT_EQ(Zef({"extract", "-o", "out", "v4.zef"}).exitCode, 0);
+  for (size_t n = 0; n < images.size(); ++n) {
+    const cv::Mat picture = Load("out/" + std::to_string(9 + n) + ".png");
+    ASSERT_EQ(picture.channels(), 4);
+    EXPECT_EQ(cv::norm(Plane(picture, 3), masks[n], cv::NORM_INF), 0) << n;
+    cv::Mat visible = images[n].clone();
+    visible.setTo(cv::Scalar::all(0), masks[n] == 0);
+    EXPECT_EQ(cv::norm(Colour(picture), visible, cv::NORM_INF), 0) << n;
+  }
+
+  const ZefResult embed = Zef({"embed", "--format", "bin", "-o", "v4.bin", "v4.zef"});
+  ASSERT_EQ(embed.exitCode, 0) << embed.err;
+  EXPECT_EQ(FileBytes("v4.bin"), archive.bytes);
+}
+
 // --- the header of image numbers ---------------------------------------------
 
-TEST_F(ZefCliTest, HeaderNamesEveryImageOnceAndSaysWhichItRenamed) {
-  Save("one/arrow-left.png", LevelImage(3, 3, 0));
+std::string HeaderDefine(const std::string& name, int position, int number, int width, int height) {
+  return "#define " + name + " " + std::to_string(position) + "\n#define " + name + "_NUMBER " +
+         std::to_string(number) + "\n#define " + name + "_WIDTH " + std::to_string(width) + "\n#define " +
+         name + "_HEIGHT " + std::to_string(height) + "\n";
+}
+
+// Every name the header defines, in order.
+std::vector<std::string> DefinedNames(const std::string& header) {
+  static const std::regex kDefine("#define (\\w+)");
+  std::vector<std::string> names;
+  for (std::sregex_iterator d(header.begin(), header.end(), kDefine), end; d != end; ++d) names.push_back((*d)[1]);
+  return names;
+}
+
+TEST_F(ZefCliTest, HeaderGivesPositionNumberAndSizeUnderNamesThatNeverClash) {
+  Save("one/arrow-left.png", LevelImage(3, 2, 0));
   Save("one/icon.png", LevelImage(3, 3, 1));
-  Save("two/icon.png", LevelImage(3, 3, 2));
+  Save("two/icon.png", LevelImage(5, 3, 2));
   Save("two/1up.png", LevelImage(3, 3, 3));
   const ZefResult run = Zef({"pack", "one", "two", "-o", "my-icons.zef", "--header", "ids.h", "--start-index", "2"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  std::ifstream in(dir_ / "ids.h");
-  const std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string header = Text(FileBytes("ids.h"));
   EXPECT_NE(header.find("#ifndef IDS_H\n#define IDS_H\n"), std::string::npos) << header;
-  EXPECT_NE(header.find("#define MY_ICONS_ARROW_LEFT 2\n#define MY_ICONS_ICON 3\n"
-                        "#define MY_ICONS_1UP 4\n#define MY_ICONS_ICON_2 5\n"),
+  // What the device decoder takes is the position; the number beside it.
+  EXPECT_NE(header.find(HeaderDefine("MY_ICONS_ARROW_LEFT", 0, 2, 3, 2) + "\n" +
+                        HeaderDefine("MY_ICONS_ICON", 1, 3, 3, 3) + "\n" + HeaderDefine("MY_ICONS_1UP", 2, 4, 3, 3) +
+                        "\n" + HeaderDefine("MY_ICONS_ICON_2", 3, 5, 5, 3)),
             std::string::npos)
       << header;
   EXPECT_NE(run.err.find("two/icon.png: named MY_ICONS_ICON_2"), std::string::npos) << run.err;
 
   ASSERT_EQ(Zef({"pack", "two", "-o", "x.zef", "--header", "bare.h", "--prefix", ""}).exitCode, 0);
-  std::ifstream bare(dir_ / "bare.h");
-  const std::string text((std::istreambuf_iterator<char>(bare)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("#define ZEF_1UP 0\n#define ICON 1\n"), std::string::npos) << text;
+  EXPECT_NE(Text(FileBytes("bare.h")).find("#define ZEF_1UP 0\n"), std::string::npos);
+
+  // An image's names against another's, against the guard, against what
+  // C reserves; and an archive name that would end the comment line.
+  Save("glyphs/h.png", LevelImage(2, 2, 0));
+  Save("glyphs/h_width.png", LevelImage(2, 2, 1));
+  Save("glyphs/h_2.png", LevelImage(2, 2, 2));
+  Save("glyphs/int8.png", LevelImage(2, 2, 3));
+  Save("glyphs/__x.png", LevelImage(2, 2, 4));
+  const std::string archive = "x\n#error injected ??\n*\\\n.zef";
+  const ZefResult font = Zef({"pack", "glyphs", "-o", archive, "--header", "font.h", "--prefix", "font"});
+  ASSERT_EQ(font.exitCode, 0) << font.err;
+  const std::string text = Text(FileBytes("font.h"));
+  EXPECT_EQ(text.find("\n#error"), std::string::npos) << text;
+  EXPECT_NE(text.find("#ifndef FONT_H_GUARD\n#define FONT_H_GUARD\n"), std::string::npos) << text;
+  const std::vector<std::string> names = DefinedNames(text);
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size()) << text;
+  for (const std::string& wanted : {"FONT___X", "FONT_H", "FONT_H_2", "FONT_H_WIDTH_2", "FONT_INT8"}) {
+    EXPECT_NE(std::find(names.begin(), names.end(), wanted), names.end()) << wanted << "\n" << text;
+  }
+  ASSERT_EQ(Zef({"pack", "glyphs/int8.png", "-o", "i.zef", "--header", "i.h", "--prefix", ""}).exitCode, 0);
+  EXPECT_NE(Text(FileBytes("i.h")).find("#define ZEF_INT8 0\n"), std::string::npos);
 }
 
 // --- the page of every image ------------------------------------------------
