@@ -43,13 +43,15 @@ ArchiveInfo ArchiveDecoder::Info() const {
   info.version = version_;
   info.header = header_;
   info.imageCount = imageCount_;
-  info.startIndex = version_ >= kVersion3 ? startIndex_ : 0;
+  info.startIndex = version_ >= kVersion3 && version_ <= kVersion4 ? startIndex_ : 0;
   info.alphaBits = AlphaBits();
   info.fileSize = fileSize_;
   return info;
 }
 
 uint8_t ArchiveDecoder::AlphaBits() const {
+  // Version 4 entries carry 8-bit alpha whatever the header bytes say.
+  if (version_ == kVersion4) return 8;
   if (header_.alphaMode == kAlphaModeNone) return 0;
   // Pixel codes read one alpha bit or else two; colour words a nibble.
   if (version_ == kVersion3) return header_.alphaBits == 1 ? 1 : 2;
@@ -99,6 +101,7 @@ bool ArchiveDecoder::DecodeArchive(InputBuffer& in, ImageStore& store, std::vect
     case kVersion1: return ReadVersion1(in, store, images);
     case kVersion2: return ReadVersion2(in, store, images);
     case kVersion3: return ReadVersion3(in, store, images);
+    case kVersion4: return newestVersion_ >= kVersion4 ? ReadVersion4(in, store, images) : Fail(kWrongVersion);
     default: return Fail(kWrongVersion);
   }
 }

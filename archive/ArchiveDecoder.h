@@ -47,6 +47,9 @@ class ArchiveDecoder {
 
   void SetLimits(const DecodeLimits& limits) { limits_ = limits; }
   void SetDecodeAlpha(bool decodeAlpha) { decodeAlpha_ = decodeAlpha; }
+  // Archives of a later version are "wrong version"; ZefImgReader reads up
+  // to version 3 only.
+  void SetNewestVersion(int version) { newestVersion_ = version; }
   // What the last header read said.
   ArchiveInfo Info() const;
 
@@ -88,6 +91,10 @@ class ArchiveDecoder {
   bool ReadVersion1(InputBuffer& in, ImageStore& store, std::vector<DecodedImage>& images);
   bool ReadVersion2(InputBuffer& in, ImageStore& store, std::vector<DecodedImage>& images);
   bool ReadVersion3(InputBuffer& in, ImageStore& store, std::vector<DecodedImage>& images);
+  bool ReadVersion4(InputBuffer& in, ImageStore& store, std::vector<DecodedImage>& images);
+  // One version 4 image block after its marker; its entry count in `entries`.
+  bool ReadIndexedImage(uint32_t width, uint32_t height, InputBuffer& in, ImageStore& store, bool alpha,
+                        uint32_t& entries);
   // True when the stream stands at the image's offset, at an image marker.
   bool AtImage(InputBuffer& in, uint32_t dataOffset);
   // False, with "image too large" pending, when the image passes a limit.
@@ -111,6 +118,7 @@ class ArchiveDecoder {
   uint64_t fileSize_ = 0;
   DecodeLimits limits_;
   bool decodeAlpha_ = true;
+  int newestVersion_ = kVersion4;
   uint64_t decodedBytes_ = 0;  // of the read under way, for the limit
 };
 

@@ -22,6 +22,12 @@ inline constexpr char kOutsidePalette[] = "error in image data (color outside pa
 inline constexpr char kLineEntriesNotValid[] = "error in image data (entries not valid at a line)";
 inline constexpr char kImageEntriesNotValid[] = "entries!=allentries?!";
 
+// Version 4 image data, which the described reader class never reads.
+inline constexpr char kIndexBitsNotValid[] = "error in image data (index bits not valid)";
+inline constexpr char kEntriesPastIndexBits[] = "error in image data (more palette entries than the index bits address)";
+inline constexpr char kOpPastLine[] = "error in image data (op past the end of its line)";
+inline constexpr char kIndexOutsidePalette[] = "error in image data (index outside the palette)";
+
 // Not reachable by the stream rules: an image whose data is sound but which
 // is too large to create in this process, and memory running out elsewhere.
 inline constexpr char kImageTooLarge[] = "error in image data (image too large)";

@@ -1,4 +1,4 @@
-// Decoding a .zef archive (version 1, 2 or 3) from bytes or from a file.
+// Decoding a .zef archive (version 1, 2, 3 or 4) from bytes or from a file.
 //
 // An archive is untrusted input: nothing in it makes the decoder allocate
 // or loop beyond what its bytes can hold, and the caller's limits
@@ -24,7 +24,7 @@ struct ArchiveInfo {
   uint32_t imageCount = 0;
   uint32_t startIndex = 0;  // 0 below version 3
   // Bits of the alpha codes that decoding gives: 0 (the values carry no
-  // alpha), 1 or 2 (pixel codes) or 4 (colour words).
+  // alpha), 1 or 2 (pixel codes), 4 (colour words) or 8 (version 4).
   uint8_t alphaBits = 0;
   uint64_t fileSize = 0;
 };
@@ -33,11 +33,11 @@ struct DecodedImage {
   uint32_t number = 0;  // start index + position in the archive
   uint32_t width = 0;
   uint32_t height = 0;
-  uint32_t paletteColours = 0;  // version 3; 0 otherwise
+  uint32_t paletteColours = 0;  // versions 3 and 4 (entry count); 0 otherwise
   // Bytes of the image's data in the archive, from its image marker on.
   uint64_t dataBytes = 0;
-  // Blue, green, red: each 4-bit channel n as n * 16; rows of width * 3
-  // bytes one after another. Empty from DecodeMats, which gives cv::Mat.
+  // Blue, green, red: each 4-bit channel n as n * 16, version 4 the
+  // entry's 8-bit channels exactly; rows of width * 3 bytes one after another. Empty from DecodeMats, which gives cv::Mat.
   std::vector<uint8_t> pixels;
   // One alpha code per pixel, row by row, when the archive has alpha bits
   // and Options::decodeAlpha is set; empty otherwise.

@@ -26,11 +26,14 @@ inline constexpr uint8_t kPaletteDataMarker[ZEF_MARKER_SIZE] =
 inline constexpr int kVersion1 = ZEF_VERSION_1;
 inline constexpr int kVersion2 = ZEF_VERSION_2;
 inline constexpr int kVersion3 = ZEF_VERSION_3;
+inline constexpr int kVersion4 = ZEF_VERSION_4;
 
 // Section sizes in bytes.
 inline constexpr uint32_t kHeaderSizeV1 = ZEF_HEADER_SIZE_V1;
 inline constexpr uint32_t kHeaderSizeV2 = ZEF_HEADER_SIZE_V2;
 inline constexpr uint32_t kHeaderSizeV3 = ZEF_HEADER_SIZE_V3;
+inline constexpr uint32_t kHeaderSizeV4 = ZEF_HEADER_SIZE_V4;
+inline constexpr uint32_t kImageRecordSizeV4 = ZEF_IMAGE_RECORD_SIZE_V4;
 inline constexpr uint32_t kImageRecordSizeV2 = ZEF_IMAGE_RECORD_SIZE_V2;
 inline constexpr uint32_t kImageRecordSizeV3 = ZEF_IMAGE_RECORD_SIZE_V3;
 inline constexpr uint32_t kPaletteRecordSize = ZEF_PALETTE_RECORD_SIZE;
@@ -49,6 +52,7 @@ inline constexpr uint32_t kRecordHeightAt = ZEF_RECORD_HEIGHT_AT;
 inline constexpr uint32_t kRecordDataOffsetAtV2 = ZEF_RECORD_DATA_OFFSET_AT_V2;
 inline constexpr uint32_t kRecordPaletteIndexAtV3 = ZEF_RECORD_PALETTE_INDEX_AT_V3;
 inline constexpr uint32_t kRecordDataOffsetAtV3 = ZEF_RECORD_DATA_OFFSET_AT_V3;
+inline constexpr uint32_t kRecordDataOffsetAtV4 = ZEF_RECORD_DATA_OFFSET_AT_V4;
 inline constexpr uint32_t kPaletteRecordEntryCountAt = ZEF_PALETTE_RECORD_ENTRY_COUNT_AT;
 inline constexpr uint32_t kPaletteRecordDataOffsetAt = ZEF_PALETTE_RECORD_DATA_OFFSET_AT;
 
@@ -59,6 +63,29 @@ inline constexpr uint32_t kMaxRunLength = ZEF_MAX_RUN_LENGTH;
 inline constexpr int kMaxImageWidth = ZEF_MAX_IMAGE_WIDTH;
 // Version 3 stores paletteIndex as a u16 and writes one palette per image.
 inline constexpr uint64_t kMaxImagesV3 = ZEF_MAX_IMAGES_V3;
+inline constexpr uint64_t kMaxImagesV4 = ZEF_MAX_IMAGES_V4;
+
+// Version 4 image blocks: a palette of RGBA entries and lines of op bytes.
+inline constexpr uint32_t kV4ImageHead = ZEF_V4_IMAGE_HEAD;
+inline constexpr uint32_t kV4EntrySize = ZEF_V4_ENTRY_SIZE;
+inline constexpr uint32_t kV4MaxEntries = ZEF_V4_MAX_ENTRIES;
+inline constexpr int kV4MaxIndexBits = ZEF_V4_MAX_INDEX_BITS;
+inline constexpr uint32_t kV4LiteralMax = ZEF_V4_LITERAL_MAX;
+inline constexpr uint32_t kV4RunMax = ZEF_V4_RUN_MAX;
+inline constexpr uint8_t kV4OpRun = ZEF_V4_OP_RUN;
+inline constexpr uint8_t kV4OpRunZero = ZEF_V4_OP_RUN_ZERO;
+inline constexpr uint8_t kV4RunLengthMask = ZEF_V4_RUN_LENGTH_MASK;
+// The header bytes a version 4 archive is written with; readers ignore them.
+inline constexpr uint8_t kV4HeaderBytes[ZEF_HEADER_BYTE_COUNT] = {4, 1, 8, 8, 1, ZEF_ALPHA_POSITION_HIGH, 1};
+
+// The fewest bytes of ops a version 4 line of `width` pixels takes.
+inline constexpr uint64_t LeastV4LineBytes(uint64_t width) {
+  return (width + ZEF_V4_PIXELS_PER_LEAST_BYTE - 1) / ZEF_V4_PIXELS_PER_LEAST_BYTE;
+}
+// Bytes that hold `count` indices of `indexBits` bits in a literal.
+inline constexpr uint32_t V4LiteralBytes(uint32_t count, uint32_t indexBits) {
+  return (count * indexBits + 7) / 8;
+}
 // Every dataOffset is a u32 absolute file position.
 inline constexpr uint64_t kMaxArchiveSize = uint64_t{1} << 32;
 

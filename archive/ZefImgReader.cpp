@@ -19,7 +19,10 @@ std::optional<std::vector<cv::Mat>> Images(bool decoded, MatStore& store) {
 
 }  // namespace
 
-ZefImgReader::ZefImgReader() { decoder_.SetDecodeAlpha(false); }
+ZefImgReader::ZefImgReader() {
+  decoder_.SetDecodeAlpha(false);
+  decoder_.SetNewestVersion(kVersion3);
+}
 ZefImgReader::~ZefImgReader() = default;
 
 std::string ZefImgReader::GetError() { return decoder_.GetError(); }

@@ -24,6 +24,18 @@
  * Image data: raw u16 colour words (compression flag 0, versions 1/2), or
  * run-length: u32 image entry count, then per line a u16 line entry count
  * and its runs (u16 colour word + u8 length, or u8 pixel code + u8 length).
+ *
+ *  version 4: the header and 14-byte image records of version 2 with the
+ *  startIndex of version 3 (header bytes written 4, 1, 8, 8, 1, 16, 1 and
+ *  ignored by readers); no palette block. Each image carries its palette:
+ *    AF FE, u8 indexBits (1..8), u8 lastEntry (entryCount - 1),
+ *    entryCount entries of R, G, B, A (8 bits each, stored as shown),
+ *    then height lines of ops whose pixels add up to the width:
+ *      0x00..0x7F  literal of c + 1 indices, packed big-endian at indexBits
+ *                  each into ceil(n * indexBits / 8) bytes
+ *      0x80..0xBF  run of (c & 0x3F) + 1 pixels of the index in the next byte
+ *      0xC0..0xFF  run of (c & 0x3F) + 1 pixels of entry 0
+ *  No state crosses a line: each is decoded from a forward read alone.
  */
 #ifndef ZEF_FORMAT_H
 #define ZEF_FORMAT_H
@@ -42,6 +54,7 @@
 #define ZEF_VERSION_1 1
 #define ZEF_VERSION_2 2
 #define ZEF_VERSION_3 3
+#define ZEF_VERSION_4 4
 
 /* The header, from the start of the file. */
 #define ZEF_VERSION_AT 3
@@ -53,6 +66,7 @@
 #define ZEF_HEADER_SIZE_V1 23     /* up to the single image's data */
 #define ZEF_HEADER_SIZE_V2 19
 #define ZEF_HEADER_SIZE_V3 23     /* adds the u32 startIndex */
+#define ZEF_HEADER_SIZE_V4 23     /* as version 3 */
 
 /* The seven header bytes, in file order; the same in every version. */
 #define ZEF_HEADER_BYTE_COUNT 7
@@ -77,6 +91,9 @@
 #define ZEF_RECORD_DATA_OFFSET_AT_V2 10
 #define ZEF_RECORD_PALETTE_INDEX_AT_V3 10
 #define ZEF_RECORD_DATA_OFFSET_AT_V3 12
+/* Version 4 records are laid out as version 2's. */
+#define ZEF_IMAGE_RECORD_SIZE_V4 14
+#define ZEF_RECORD_DATA_OFFSET_AT_V4 10
 
 /* Palette block (version 3): marker and u32 paletteCount, then records of
  * u16 paletteNumber, u32 entryCount, u32 dataOffset. */
@@ -123,5 +140,22 @@
 #define ZEF_MAX_IMAGE_WIDTH 65534
 /* Version 3 stores paletteIndex as a u16 and writes one palette per image. */
 #define ZEF_MAX_IMAGES_V3 65536
+/* Version 4 keeps the bound of version 3, so that image numbers and tools
+ * that list archives see the same range. */
+#define ZEF_MAX_IMAGES_V4 65536
+
+/* Version 4 image blocks: the two bytes after the image marker, the
+ * palette entries and the op bytes of a line. */
+#define ZEF_V4_IMAGE_HEAD 2       /* u8 indexBits, u8 lastEntry */
+#define ZEF_V4_ENTRY_SIZE 4       /* R, G, B, A */
+#define ZEF_V4_MAX_ENTRIES 256    /* lastEntry is one byte */
+#define ZEF_V4_MAX_INDEX_BITS 8
+#define ZEF_V4_LITERAL_MAX 128    /* op bytes 0x00..0x7F */
+#define ZEF_V4_RUN_MAX 64         /* the low six bits of a run op */
+#define ZEF_V4_OP_RUN 0x80        /* + n - 1, then the index byte */
+#define ZEF_V4_OP_RUN_ZERO 0xC0   /* + n - 1: a run of entry 0 */
+#define ZEF_V4_RUN_LENGTH_MASK 0x3F
+/* The fewest bytes a line can take: one run of entry 0 per 64 pixels. */
+#define ZEF_V4_PIXELS_PER_LEAST_BYTE ZEF_V4_RUN_MAX
 
 #endif /* ZEF_FORMAT_H */

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the reader fuzz target's seed archives: small, valid archives of
-versions 1, 2 and 3 that between them use every form of image data, both
-alpha positions, every alpha setting and a palette shared by two images.
+versions 1 to 4 that between them use every form of image data, both
+alpha positions, every alpha setting, a palette shared by two images and,
+in version 4, every op and index widths of 1, 2, 3 and 8 bits.
 
     python3 fuzz/make_reader_seeds.py fuzz/seeds/reader
 """
@@ -87,6 +88,31 @@ def version3(header, start_index, palettes, images):
             + palette_records + palette_data + body)
 
 
+def literal(indices, bits):
+    """A version 4 literal op: the indices as one big-endian bit string."""
+    value, count = 0, 0
+    for index in indices:
+        value, count = value << bits | index, count + bits
+    padding = -count % 8
+    return bytes([len(indices) - 1]) + (value << padding).to_bytes((count + padding) // 8, "big")
+
+
+def run(length, index):
+    return bytes([0xC0 | (length - 1)]) if index == 0 else bytes([0x80 | (length - 1), index])
+
+
+def version4(start_index, images):
+    """images: (width, height, index bits, RGBA entries, lines of op bytes)."""
+    table_end = 3 + 2 + 4 + 7 + 4 + 3 + 2 + 14 * len(images)
+    records, body = b"", b""
+    for number, (width, height, bits, entries, lines) in enumerate(images):
+        records += u16(number) + u32(width) + u32(height) + u32(table_end + len(body))
+        body += (IMAGE_MARKER + bytes([bits, len(entries) - 1]) + b"".join(bytes(entry) for entry in entries)
+                 + b"".join(lines))
+    return (SIGNATURE + u16(4) + u32(len(images)) + bytes([4, 1, 8, 8, 1, 16, 1]) + u32(start_index)
+            + END_OF_HEADER + IMAGE_SPECIFICATIONS + records + body)
+
+
 V2_HEADER = header_bytes(2, 12, 4, 2, ALPHA_HIGH, 1)
 V2_RAW_HEADER = header_bytes(2, 12, 4, 2, ALPHA_HIGH, 0)
 V2_LOW_HEADER = header_bytes(2, 12, 4, 2, ALPHA_LOW, 1)
@@ -127,6 +153,16 @@ SEEDS = {
     "v3_shared_palette.zef": version3(V3_NO_ALPHA, 3, [[0x0ABC, 0x0DEF]], [
         (2, 1, 0, pixel_code_runs([[(1, 2)]])),
         (1, 2, 0, pixel_code_runs([[(0, 1)], [(1, 1)]])),
+    ]),
+    "v4_one_bit_runs.zef": version4(5, [
+        (70, 2, 1, [(0, 0, 0, 0), (255, 255, 255, 255)], [run(64, 0) + run(6, 1), literal([0, 1, 1, 0, 1], 1) + run(65 - 64, 0) + run(64, 1)]),
+    ]),
+    "v4_three_bits.zef": version4(0, [
+        (7, 1, 3, [(i * 30, 255 - i * 30, 7, 40 + i * 20) for i in range(5)], [literal([0, 1, 2, 3, 4, 3, 2], 3)]),
+        (3, 2, 2, [(1, 2, 3, 0), (9, 9, 9, 255), (200, 100, 50, 128)], [run(3, 0), literal([1, 2], 2) + run(1, 2)]),
+    ]),
+    "v4_eight_bits.zef": version4(1000, [
+        (4, 1, 8, [(i, i, i, 255) for i in range(200)], [literal([199, 0, 5, 100], 8)]),
     ]),
 }
 

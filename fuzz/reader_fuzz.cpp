@@ -2,7 +2,10 @@
 // return without a sanitizer report, a failure must carry a message, and
 // the images of a success must be 8-bit, 3-channel with the low four bits
 // of every channel clear. Some inputs also go through a file and Read,
-// which must agree with ReadMemory exactly.
+// which must agree with ReadMemory exactly. The library core decodes the
+// same bytes, version 4 included: a check that keeps no pixels must agree
+// with it, it must accept what the reader accepts, and the reader must
+// answer "wrong version" for version 4.
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/ZefDecode.h"
 #include "archive/ZefImgReader.h"
 
 #define ZEF_NO_COVERAGE __attribute__((no_sanitize("coverage")))
@@ -81,6 +85,30 @@ ZEF_NO_COVERAGE void CompareWithFileRead(const uint8_t* data, size_t size,
   if (!fromFile && reader.GetError() != memoryError) Fail("Read and ReadMemory messages differ");
 }
 
+ZEF_NO_COVERAGE void CheckCoreDecode(const uint8_t* data, size_t size, bool readerAccepted,
+                                     const std::string& readerError) {
+  const zef::DecodeResult full = zef::Decode(data, size);
+  zef::Options checkOnly;
+  checkOnly.keepPixels = false;
+  const zef::DecodeResult checked = zef::Decode(data, size, checkOnly);
+  if (full.message != checked.message || full.Ok() != checked.Ok()) Fail("a check and a decode disagree");
+  if (full.Ok() != full.message.empty()) Fail("core outcome and message disagree");
+  if (full.images.size() != checked.images.size()) Fail("a check and a decode count other images");
+  for (size_t n = 0; n < full.images.size(); ++n) {
+    const zef::DecodedImage &a = full.images[n], &b = checked.images[n];
+    if (a.width != b.width || a.height != b.height || a.dataBytes != b.dataBytes ||
+        a.paletteColours != b.paletteColours) {
+      Fail("a check and a decode describe an image differently");
+    }
+    if (a.pixels.size() != size_t(a.width) * a.height * 3) Fail("decoded pixels do not fill the image");
+  }
+  if (full.info.version == zef::kVersion4) {
+    if (readerError != "wrong version") Fail("the reader read version 4");
+  } else if (readerAccepted != full.Ok()) {
+    Fail("the reader and the core decode disagree");
+  }
+}
+
 }  // namespace
 
 // One thread: the fuzzer runs beside other work, and OpenCV's worker
@@ -101,5 +129,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!reader.GetError().empty()) Fail("GetError did not empty the message");
   if (size % kFileReadEvery == 0) CompareWithFileRead(data, size, images, error);
+  CheckCoreDecode(data, size, images.has_value(), error);
   return 0;
 }

@@ -9,6 +9,8 @@
 #include "DeviceArchives.h"
 #include "LiteralReader.h"
 #include "TestImages.h"
+#include "Version4Archives.h"
+#include "archive/ZefDecodeMat.h"
 #include "archive/ZefImgReader.h"
 #include "writer/ZefImgWriter.h"
 
@@ -83,6 +85,12 @@ bool SameOutcome(const Bytes& archive, const std::string& variant) {
   return true;
 }
 
+std::string ReadVersion4Refusal(const Bytes& archive) {
+  zef::ZefImgReader reader;
+  EXPECT_FALSE(reader.ReadMemory(archive.data(), archive.size()));
+  return reader.GetError();
+}
+
 TEST(ReaderSweep, SamplesAreValid) {
   for (const Sample& sample : Samples()) {
     zef::ZefImgReader reader;
@@ -111,6 +119,85 @@ TEST(ReaderSweep, SingleByteChanges) {
         changed[at] = value;
         ASSERT_TRUE(SameOutcome(changed,
                                 sample.name + " byte " + std::to_string(at) + " = " + std::to_string(value)));
+      }
+    }
+  }
+}
+
+// Version 4, which only the library core reads: for every variant a full
+// decode, a check that keeps no pixels and a decode into cv::Mat agree on
+// the outcome, the message and the images' descriptions, and a decode that
+// succeeds fills every image.
+std::vector<Sample> Version4Samples() {
+  std::mt19937 random(40);
+  std::vector<Sample> samples;
+  for (const int entries : {1, 2, 5, 16, 200}) {
+    std::vector<zef::IndexedImage> images;
+    for (int n = 0; n < 2; ++n) {
+      const int width = 2 + int(random() % 70), height = 1 + int(random() % 3);
+      images.push_back(Indexed(width, height, DistinctEntries(entries, random),
+                               RandomIndices(random, size_t(width * height), entries, 1 + n * 8)));
+    }
+    zef::Options options;
+    options.startIndex = int32_t(entries);
+    zef::EncodeResult result = zef::EncodeIndexed(images, options);
+    EXPECT_TRUE(result.Ok()) << result.message;
+    samples.push_back({"v4 " + std::to_string(entries) + " entries", std::move(result.bytes)});
+  }
+  return samples;
+}
+
+bool SameDescriptions(const zef::DecodeResult& a, const zef::DecodeResult& b) {
+  if (a.images.size() != b.images.size()) return false;
+  for (size_t n = 0; n < a.images.size(); ++n) {
+    const zef::DecodedImage &x = a.images[n], &y = b.images[n];
+    if (x.number != y.number || x.width != y.width || x.height != y.height ||
+        x.paletteColours != y.paletteColours || x.dataBytes != y.dataBytes) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CoreAgrees(const Bytes& archive, const std::string& variant) {
+  const zef::DecodeResult full = zef::Decode(archive.data(), archive.size());
+  zef::Options checkOnly;
+  checkOnly.keepPixels = false;
+  const zef::DecodeResult checked = zef::Decode(archive.data(), archive.size(), checkOnly);
+  const zef::MatDecodeResult mats = zef::DecodeMats(archive.data(), archive.size());
+  EXPECT_EQ(full.message, checked.message) << variant;
+  EXPECT_EQ(full.message, mats.message) << variant;
+  EXPECT_EQ(full.Ok(), !full.images.empty()) << variant;
+  EXPECT_TRUE(SameDescriptions(full, checked) && SameDescriptions(full, mats)) << variant;
+  for (size_t n = 0; n < full.images.size(); ++n) {
+    const zef::DecodedImage& image = full.images[n];
+    const size_t pixels = size_t(image.width) * image.height;
+    EXPECT_EQ(image.pixels.size(), pixels * 3) << variant;
+    EXPECT_EQ(image.alphaCodes.size(), pixels) << variant;
+    EXPECT_TRUE(checked.images[n].pixels.empty()) << variant;
+    EXPECT_TRUE(n < mats.mats.size() && std::equal(image.pixels.begin(), image.pixels.end(), mats.mats[n].data))
+        << variant;
+  }
+  return !testing::Test::HasFailure();
+}
+
+TEST(ReaderSweep, Version4EveryTruncationAndByteChange) {
+  for (const Sample& sample : Version4Samples()) {
+    ASSERT_TRUE(zef::Decode(sample.bytes.data(), sample.bytes.size()).Ok()) << sample.name;
+    for (size_t length = 0; length < sample.bytes.size(); ++length) {
+      const Bytes cut(sample.bytes.begin(), sample.bytes.begin() + long(length));
+      ASSERT_TRUE(CoreAgrees(cut, sample.name + " cut to " + std::to_string(length)));
+      // The described reader refuses the version before anything else.
+      if (length >= 5) ASSERT_EQ(ReadVersion4Refusal(cut), "wrong version");
+    }
+    for (size_t at = 0; at < sample.bytes.size(); ++at) {
+      const uint8_t original = sample.bytes[at];
+      for (uint8_t value : {uint8_t(original ^ 0x01), uint8_t(original ^ 0x80), uint8_t(original + 1),
+                            uint8_t(0x00), uint8_t(0xFF)}) {
+        if (value == original) continue;
+        Bytes changed = sample.bytes;
+        changed[at] = value;
+        ASSERT_TRUE(CoreAgrees(changed, sample.name + " byte " + std::to_string(at) + " = " + std::to_string(value)));
       }
     }
   }

@@ -15,6 +15,7 @@
 #include "archive/FormatMessage.h"
 #include "writer/ImageCoders.h"
 #include "writer/ImageRules.h"
+#include "writer/Version4Encoder.h"
 
 namespace zef {
 
@@ -28,9 +29,9 @@ const char* PaletteTooBigMessage(uint8_t alphaBits) {
   }
 }
 
-// The size limit as the message states it: whole binary units where the
-// limit is one, else bytes.
-std::string LimitText(uint64_t limit) {
+}  // namespace
+
+std::string SizeLimitText(uint64_t limit) {
   static constexpr struct {
     uint64_t size;
     const char* unit;
@@ -42,6 +43,8 @@ std::string LimitText(uint64_t limit) {
   }
   return std::to_string(limit) + " bytes";
 }
+
+namespace {
 
 void PutU16(std::vector<uint8_t>& out, uint16_t value) {
   out.push_back(uint8_t(value));
@@ -221,7 +224,7 @@ class Encoder {
     }
     if (failAt == images_.size() && position > settings_.sizeLimit) {
       return {Error::kArchiveTooLarge, "ZefImgWriter: Write: archive too large (more than " +
-                                           LimitText(settings_.sizeLimit) + ")"};
+                                           SizeLimitText(settings_.sizeLimit) + ")"};
     }
     if (!sink.Open(position)) {
       return {Error::kCannotOpen, "ZefImgWriter: Write: could not open destination file"};
@@ -334,6 +337,10 @@ Status CheckImageCount(size_t imageCount, uint16_t version) {
     return {Error::kBadInput, FormatMessage("ZefImgWriter: Write: too many images for version 3 (%d, max 65536)",
                                             int(imageCount))};
   }
+  if (version == kVersion4 && imageCount > kMaxImagesV4) {
+    return {Error::kBadInput, FormatMessage("ZefImgWriter: Write: too many images for version 4 (%zu, max 65536)",
+                                            imageCount)};
+  }
   return {};
 }
 
@@ -342,6 +349,7 @@ Status EncodeViews(const EncoderSettings& settings, const std::vector<ImageView>
   try {
     Status status = CheckViews(images, masks, settings.version);
     if (!status.Ok()) return status;
+    if (settings.version == kVersion4) return EncodeViewsV4(settings, images, masks, sink);
     Encoder encoder(settings, images, masks);
     return encoder.Run(sink);
   } catch (const std::bad_alloc&) {

@@ -55,6 +55,10 @@ class FileSink : public ArchiveSink {
   bool failed_ = false;
 };
 
+// The size limit as a refusal states it: whole binary units where the
+// limit is one, else bytes.
+std::string SizeLimitText(uint64_t limit);
+
 // "no images" and the version 3 image count, the first refusals of a write.
 Status CheckImageCount(size_t imageCount, uint16_t version);
 

@@ -16,7 +16,9 @@ Status EncodeMatsInto(const std::vector<cv::Mat>& images, const std::vector<cv::
   try {
     status = CheckImageCount(images.size(), settings->version);
     if (!status.Ok()) return status;
-    std::string message = CheckMatImages(images, masks, settings->header.channelCount);
+    // Sources are BGR whatever the version; version 4's header says 4 channels.
+    const int channels = settings->version == kVersion4 ? 3 : settings->header.channelCount;
+    std::string message = CheckMatImages(images, masks, channels);
     if (!message.empty()) return {Error::kBadInput, std::move(message)};
     std::vector<ImageView> imageViews;
     std::vector<MaskView> maskViews;

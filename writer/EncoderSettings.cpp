@@ -37,7 +37,7 @@ std::optional<EncoderSettings> SettingsOf(const Options& options, Status* status
   if (options.version == kVersion1) {
     return refuse(FormatMessage("error: version %d not longer supported", options.version));
   }
-  if (options.version != kVersion2 && options.version != kVersion3) {
+  if (options.version != kVersion2 && options.version != kVersion3 && options.version != kVersion4) {
     return refuse(FormatMessage("error: wrong version NR (%d)", options.version));
   }
   if (options.alphaPosition != AlphaPosition::kHigh && options.alphaPosition != AlphaPosition::kLow) {
@@ -52,6 +52,11 @@ std::optional<EncoderSettings> SettingsOf(const Options& options, Status* status
     settings.header = *header;
   }
   settings.header.alphaPosition = AlphaPositionByte(options.alphaPosition);
+  if (options.version == kVersion4) {
+    // Fixed bytes that readers ignore; alpha values and position do not apply.
+    const uint8_t* bytes = kV4HeaderBytes;
+    settings.header = {bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6]};
+  }
   settings.startIndex = options.startIndex;
   // Offsets are u32: no limit reaches past what they address.
   settings.sizeLimit = options.archiveSizeLimit < kMaxArchiveSize ? options.archiveSizeLimit : kMaxArchiveSize;

@@ -72,7 +72,7 @@ std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, boo
     summary.fileBytes = bytes.size();
     for (const zef::DecodedImage& image : decoded.images) {
       std::optional<uint32_t> paletteColours;
-      if (summary.version == kVersion3) paletteColours = image.paletteColours;
+      if (summary.version >= kVersion3) paletteColours = image.paletteColours;
       summary.images.push_back({image.number, image.width, image.height, paletteColours, image.dataBytes});
     }
     if (!decode) return content;

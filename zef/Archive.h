@@ -16,20 +16,20 @@ struct ArchiveImage {
   uint32_t number = 0;
   uint32_t width = 0;
   uint32_t height = 0;
-  std::optional<uint32_t> paletteColours;  // version 3 only
+  std::optional<uint32_t> paletteColours;  // versions 3 and 4 only
   uint64_t dataBytes = 0;  // from the image's marker to the next image's, or the end
 };
 
 struct ArchiveSummary {
   int version = 0;
   uint32_t startIndex = 0;
-  int alphaBits = 0;  // 0, 1 or 2 in version 3; versions 1 and 2 store a 4-bit nibble
+  int alphaBits = 0;  // 0, 1 or 2 in version 3; 4 (a nibble) in versions 1 and 2; 8 in version 4
   uint64_t fileBytes = 0;
   std::vector<ArchiveImage> images;
 };
 
 struct DecodedImage {
-  cv::Mat bgr;    // CV_8UC3, channels n x 16 as the reader shows them
+  cv::Mat bgr;    // CV_8UC3, as the library core decodes them
   cv::Mat alpha;  // CV_8UC1, code x 255 / (2^bits - 1); empty without alpha
 };
 

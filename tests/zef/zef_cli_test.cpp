@@ -10,6 +10,7 @@
 #include <set>
 
 #include "archive/ZefImgReader.h"
+#include "writer/ZefEncodeMat.h"
 #include "writer/ZefImgWriter.h"
 #include "ZefRun.h"
 
@@ -536,6 +537,58 @@ INSTANTIATE_TEST_SUITE_P(Archives, InfoTest,
                                            InfoCase{"V3OneBit", 3, 2, true, 1},
                                            InfoCase{"V3TwoBits", 3, 4, true, 2}),
                          [](const auto& info) { return info.param.name; });
+
+// Version 4, which the described reader does not read: info lists each
+// image's palette entries, extract gives the exact colours and 8-bit alpha
+// (invisible pixels black), and embed copies the archive.
+TEST_F(ZefCliTest, Version4InfoExtractAndEmbed) {
+  std::mt19937 random(4);
+  std::vector<cv::Mat> images, masks;
+  std::vector<int> entries;
+  for (int n = 0; n < 3; ++n) {
+    const int width = 1 + int(random() % 40), height = 1 + int(random() % 9);
+    images.push_back(RandomImage(random, width, height, 1 + int(random() % 40)));
+    cv::Mat mask(height, width, CV_8UC1);
+    for (size_t p = 0; p < mask.total(); ++p) mask.data[p] = uint8_t(random() % 3 == 0 ? 0 : 1 + random() % 3 * 100);
+    masks.push_back(mask);
+    std::set<uint32_t> seen;
+    for (size_t p = 0; p < mask.total(); ++p) {
+      const uint8_t* bgr = images[n].data + p * 3;
+      seen.insert(mask.data[p] == 0 ? 0 : uint32_t(bgr[0]) | bgr[1] << 8 | bgr[2] << 16 | uint32_t(mask.data[p]) << 24);
+    }
+    entries.push_back(int(seen.size()));
+  }
+  zef::Options options;
+  options.version = zef::kVersion4;
+  options.startIndex = 9;
+  const zef::EncodeResult archive = zef::EncodeMats(images, masks, options);
+  ASSERT_TRUE(archive.Ok()) << archive.message;
+  WriteFile(dir_ / "v4.zef", archive.bytes);
+
+  const ZefResult info = Zef({"info", "--json", "v4.zef"});
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  const json summary = json::parse(info.out);
+  EXPECT_EQ(summary["version"], 4);
+  EXPECT_EQ(summary["alpha_bits"], 8);
+  EXPECT_EQ(summary["start_index"], 9);
+  for (size_t n = 0; n < images.size(); ++n) EXPECT_EQ(summary["images"][n]["palette_colors"], entries[n]);
+  const ZefResult text = Zef({"info", "v4.zef"});
+  EXPECT_NE(text.out.find("version:     4\n"), std::string::npos) << text.out;
+
+  ASSERT_EQ(Zef({"extract", "-o", "out", "v4.zef"}).exitCode, 0);
+  for (size_t n = 0; n < images.size(); ++n) {
+    const cv::Mat picture = Load("out/" + std::to_string(9 + n) + ".png");
+    ASSERT_EQ(picture.channels(), 4);
+    EXPECT_EQ(cv::norm(Plane(picture, 3), masks[n], cv::NORM_INF), 0) << n;
+    cv::Mat visible = images[n].clone();
+    visible.setTo(cv::Scalar::all(0), masks[n] == 0);
+    EXPECT_EQ(cv::norm(Colour(picture), visible, cv::NORM_INF), 0) << n;
+  }
+
+  const ZefResult embed = Zef({"embed", "--format", "bin", "-o", "v4.bin", "v4.zef"});
+  ASSERT_EQ(embed.exitCode, 0) << embed.err;
+  EXPECT_EQ(FileBytes("v4.bin"), archive.bytes);
+}
 
 // --- the header of image numbers ---------------------------------------------
 

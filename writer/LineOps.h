@@ -1,0 +1,27 @@
+// The version 4 line coder: each line as the fewest bytes of ops.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace zef {
+
+// Codes lines of indices (all below 2^indexBits) into op bytes. Keeps its
+// working memory between lines, so one coder serves a whole write.
+class LineOpCoder {
+ public:
+  // Appends the ops of `width` indices to `out`.
+  void Code(const uint8_t* indices, uint32_t width, int indexBits, std::vector<uint8_t>& out);
+
+ private:
+  struct Choice {
+    uint8_t length;  // pixels of the op that ends here
+    bool run;
+  };
+  std::vector<uint32_t> cost_;       // fewest bytes of the first x pixels
+  std::vector<Choice> choice_;       // the last op of that coding
+  std::vector<uint32_t> window_[8];  // literal starts, one queue per bit phase
+  std::vector<uint32_t> ends_;       // op ends, back to front
+};
+
+}  // namespace zef
