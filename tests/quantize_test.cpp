@@ -1,8 +1,9 @@
 // Colour reduction: level mapping of images that fit, palettes of images
 // that do not, invisible pixels, dithering, the PSNR measure, and input the
-// module refuses.
+// module refuses; RGBA palettes chosen for a composite PSNR under a cap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -11,7 +12,9 @@
 
 #include "TestImages.h"
 #include "archive/ZefImgReader.h"
+#include "quantize/CompositePsnr.h"
 #include "quantize/Quantize.h"
+#include "quantize/ReduceRgba.h"
 #include "archive/ZefDecode.h"
 #include "writer/ZefEncodeMat.h"
 #include "writer/ZefImgWriter.h"
@@ -454,6 +457,213 @@ TEST(Quantize, RefusedInputAndLackOfMemoryGiveNoValue) {
   const auto empty = zef::quantize::Reduce(cv::Mat(0, 0, CV_8UC3), cv::Mat(), {});
   ASSERT_TRUE(empty.has_value());
   EXPECT_EQ(empty->colorsAfter, 0);
+}
+
+// --- RGBA palettes ------------------------------------------------------
+
+cv::Mat Bgra(const cv::Mat& bgr, const cv::Mat& alpha) {
+  std::vector<cv::Mat> channels;
+  cv::split(bgr, channels);
+  channels.push_back(alpha.empty() ? cv::Mat(bgr.size(), CV_8UC1, cv::Scalar(255)) : alpha);
+  cv::Mat bgra;
+  cv::merge(channels, bgra);
+  return bgra;
+}
+
+// What a decoder shows for a palette image.
+cv::Mat Shown(const zef::quantize::RgbaResult& result) {
+  cv::Mat bgra(result.height, result.width, CV_8UC4);
+  for (int y = 0; y < result.height; ++y) {
+    for (int x = 0; x < result.width; ++x) {
+      const auto& entry = result.palette.at(result.indices.at(size_t(y) * size_t(result.width) + size_t(x)));
+      bgra.at<cv::Vec4b>(y, x) = cv::Vec4b(entry.blue, entry.green, entry.red, entry.alpha);
+    }
+  }
+  return bgra;
+}
+
+// A soft icon: a gradient disc with anti-aliased edge and a faint shadow,
+// transparent around it, its clear pixels in varying colours.
+void SoftIcon(int side, cv::Mat& bgr, cv::Mat& alpha) {
+  bgr = Gradient(side);
+  alpha = cv::Mat(side, side, CV_8UC1);
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
+      const double r = std::hypot(x - side / 2.0, y - side / 2.0) / (side / 2.0);
+      const double edge = std::clamp((0.75 - r) * 12, 0.0, 1.0);
+      const double shadow = r < 0.95 ? 40 * (0.95 - r) : 0;
+      alpha.at<uint8_t>(y, x) = uint8_t(std::lround(std::max(edge * 255, shadow)));
+    }
+  }
+}
+
+// Few colours far apart, some half transparent, and clear pixels of many colours.
+void FewColours(cv::Mat& bgr, cv::Mat& alpha) {
+  const cv::Vec4b colours[] = {{0, 0, 255, 255}, {255, 255, 255, 255}, {0, 0, 0, 128},
+                               {40, 200, 90, 30}, {0, 0, 0, 0}, {9, 8, 7, 0}};
+  bgr = cv::Mat(12, 18, CV_8UC3);
+  alpha = cv::Mat(12, 18, CV_8UC1);
+  for (int y = 0; y < 12; ++y) {
+    for (int x = 0; x < 18; ++x) {
+      const cv::Vec4b c = colours[(x / 3 + y) % 6];
+      bgr.at<cv::Vec3b>(y, x) = cv::Vec3b(uint8_t(c[0] + (c[3] == 0 ? x : 0)), c[1], c[2]);
+      alpha.at<uint8_t>(y, x) = c[3];
+    }
+  }
+}
+
+TEST(QuantizeRgba, PalettesKeepTheQualityAndCapContract) {
+  cv::Mat iconBgr, iconAlpha, fewBgr, fewAlpha;
+  SoftIcon(40, iconBgr, iconAlpha);
+  FewColours(fewBgr, fewAlpha);
+  const cv::Mat opaque = Gradient(32);
+  const double kExact = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* what;
+    const cv::Mat& bgr;
+    const cv::Mat& alpha;
+    double quality;
+    int cap;
+    int atMost;    // entries expected at most (the cap, or fewer)
+    int atLeast;   // entries expected at least
+  };
+  const Case cases[] = {
+      {"icon at 40 dB", iconBgr, iconAlpha, 40, 256, 256, 2},
+      {"icon at 30 dB needs fewer", iconBgr, iconAlpha, 30, 256, 256, 2},
+      {"icon capped at 8", iconBgr, iconAlpha, 40, 8, 8, 2},
+      {"icon capped at 1: only the transparent entry", iconBgr, iconAlpha, 40, 1, 1, 1},
+      {"icon exact beyond 256 colours: the cap's best", iconBgr, iconAlpha, kExact, 256, 256, 200},
+      {"opaque gradient at 40 dB", opaque, cv::Mat(), 40, 256, 256, 2},
+      {"opaque gradient capped at 16", opaque, cv::Mat(), 60, 16, 16, 16},
+      // Five visible colours far apart and one transparent: no merge reaches 40 dB.
+      {"few colours at 40 dB keep them", fewBgr, fewAlpha, 40, 256, 5, 5},
+      {"few colours exact", fewBgr, fewAlpha, kExact, 256, 5, 5},
+      {"few colours at 3 dB", fewBgr, fewAlpha, 3, 256, 4, 1},
+  };
+  for (const Case& c : cases) {
+    zef::quantize::RgbaOptions options;
+    options.quality = c.quality;
+    options.maxColors = c.cap;
+    const auto result = zef::quantize::ReduceRgba(c.bgr, c.alpha, options);
+    ASSERT_TRUE(result) << c.what;
+    const int entries = int(result->palette.size());
+    EXPECT_LE(entries, c.atMost) << c.what;
+    EXPECT_GE(entries, c.atLeast) << c.what;
+    // The error it reports is what the composite measure finds.
+    const cv::Mat source = Bgra(c.bgr, c.alpha);
+    const zef::CompositeError measured = zef::CompositeErrorOf(source, Shown(*result));
+    EXPECT_EQ(result->error.samples, measured.samples) << c.what;
+    EXPECT_NEAR(result->error.squaredError, measured.squaredError, 1e-6 * (1 + measured.squaredError)) << c.what;
+    if (entries < c.cap) EXPECT_GE(measured.Psnr(), c.quality) << c.what;
+    EXPECT_EQ(result->reduced, measured.squaredError > 0) << c.what;
+    // One alpha-0 entry at most, written 0, 0, 0, 0, and every clear pixel on it.
+    int clearEntries = 0;
+    for (const auto& entry : result->palette) {
+      if (entry.alpha == 0) {
+        ++clearEntries;
+        EXPECT_EQ(entry, zef::quantize::RgbaEntry{}) << c.what;
+      }
+    }
+    EXPECT_LE(clearEntries, 1) << c.what;
+    for (size_t at = 0; at < result->indices.size(); ++at) {
+      ASSERT_LT(result->indices[at], result->palette.size()) << c.what;
+      if (!c.alpha.empty() && c.alpha.data[at] == 0) {
+        EXPECT_EQ(result->palette[result->indices[at]].alpha, 0) << c.what;
+      }
+    }
+  }
+}
+
+TEST(QuantizeRgba, AHigherQualityNeverTakesFewerEntries) {
+  cv::Mat bgr, alpha;
+  SoftIcon(40, bgr, alpha);
+  size_t previous = 0;
+  double previousPsnr = 0;
+  for (double quality : {20.0, 30.0, 36.0, 40.0, 44.0, 50.0}) {
+    zef::quantize::RgbaOptions options;
+    options.quality = quality;
+    const auto result = zef::quantize::ReduceRgba(bgr, alpha, options);
+    ASSERT_TRUE(result);
+    EXPECT_GE(result->palette.size(), previous) << quality;
+    // Below the cap the quality is reached; at it, the cap's best.
+    if (result->palette.size() < 256) EXPECT_GE(result->error.Psnr(), quality);
+    EXPECT_GE(result->error.Psnr(), previousPsnr);
+    previous = result->palette.size();
+    previousPsnr = result->error.Psnr();
+  }
+  // Smooth colours reach a middling quality with far fewer entries than
+  // they have colours.
+  zef::quantize::RgbaOptions options;
+  options.quality = 36;
+  const auto result = zef::quantize::ReduceRgba(bgr, alpha, options);
+  ASSERT_TRUE(result);
+  EXPECT_LT(result->palette.size() * 4, size_t(result->colorsBefore));
+}
+
+TEST(QuantizeRgba, ExactColoursComeBackExactly) {
+  cv::Mat bgr, alpha;
+  FewColours(bgr, alpha);
+  zef::quantize::RgbaOptions options;
+  options.quality = std::numeric_limits<double>::infinity();
+  const auto result = zef::quantize::ReduceRgba(bgr, alpha, options);
+  ASSERT_TRUE(result);
+  // Six colours, the two clear ones (of many blues) as one.
+  EXPECT_EQ(result->colorsBefore, 5);
+  EXPECT_EQ(result->palette.size(), 5u);
+  EXPECT_FALSE(result->reduced);
+  EXPECT_TRUE(std::isinf(result->error.Psnr()));
+  cv::Mat shown = Shown(*result), source = Bgra(bgr, alpha);
+  for (int y = 0; y < bgr.rows; ++y) {
+    for (int x = 0; x < bgr.cols; ++x) {
+      const cv::Vec4b s = source.at<cv::Vec4b>(y, x), d = shown.at<cv::Vec4b>(y, x);
+      if (s[3] == 0) {
+        EXPECT_EQ(d, cv::Vec4b(0, 0, 0, 0));
+      } else {
+        EXPECT_EQ(d, s);
+      }
+    }
+  }
+}
+
+TEST(QuantizeRgba, ResultsDependOnlyOnTheInput) {
+  cv::Mat bgr, alpha;
+  SoftIcon(48, bgr, alpha);
+  cv::Mat larger(60, 70, CV_8UC3, cv::Scalar(1, 2, 3)), largerAlpha(60, 70, CV_8UC1, cv::Scalar(7));
+  bgr.copyTo(larger(cv::Rect(5, 6, 48, 48)));
+  alpha.copyTo(largerAlpha(cv::Rect(5, 6, 48, 48)));
+  for (int cap : {256, 12}) {
+    zef::quantize::RgbaOptions options;
+    options.maxColors = cap;
+    const auto first = zef::quantize::ReduceRgba(bgr, alpha, options);
+    const auto second = zef::quantize::ReduceRgba(bgr.clone(), alpha.clone(), options);
+    const auto window = zef::quantize::ReduceRgba(larger(cv::Rect(5, 6, 48, 48)),
+                                                  largerAlpha(cv::Rect(5, 6, 48, 48)), options);
+    ASSERT_TRUE(first && second && window);
+    for (const auto* other : {&*second, &*window}) {
+      EXPECT_EQ(first->palette, other->palette);
+      EXPECT_EQ(first->indices, other->indices);
+      EXPECT_EQ(first->error.squaredError, other->error.squaredError);
+    }
+  }
+}
+
+TEST(QuantizeRgba, RefusedInputGivesNoValue) {
+  const cv::Mat bgr = Gradient(8);
+  zef::quantize::RgbaOptions good;
+  EXPECT_TRUE(zef::quantize::ReduceRgba(bgr, cv::Mat(), good));
+  for (int cap : {0, 257, -1}) {
+    zef::quantize::RgbaOptions options;
+    options.maxColors = cap;
+    EXPECT_FALSE(zef::quantize::ReduceRgba(bgr, cv::Mat(), options)) << cap;
+  }
+  for (double quality : {-1.0, std::nan("")}) {
+    zef::quantize::RgbaOptions options;
+    options.quality = quality;
+    EXPECT_FALSE(zef::quantize::ReduceRgba(bgr, cv::Mat(), options)) << quality;
+  }
+  EXPECT_FALSE(zef::quantize::ReduceRgba(cv::Mat(8, 8, CV_8UC4), cv::Mat(), good));
+  EXPECT_FALSE(zef::quantize::ReduceRgba(bgr, cv::Mat(8, 9, CV_8UC1), good));
+  EXPECT_FALSE(zef::quantize::ReduceRgba(bgr, cv::Mat(8, 8, CV_8UC3), good));
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+#include "quantize/CompositePsnr.h"
+
+#include <cmath>
+#include <limits>
+
+namespace zef {
+
+namespace {
+
+constexpr double kFull = 255.0;
+constexpr int kChannels = 3;  // blue, green, red; alpha is the fourth
+constexpr int kBackgrounds = 2;
+
+}  // namespace
+
+void CompositeError::Add(const CompositeError& other) {
+  squaredError += other.squaredError;
+  samples += other.samples;
+}
+
+double CompositeError::Psnr() const {
+  if (squaredError <= 0 || samples == 0) return std::numeric_limits<double>::infinity();
+  const double mean = squaredError / double(samples);
+  return 10.0 * std::log10(kFull * kFull / mean);
+}
+
+CompositeError CompositeErrorOf(const cv::Mat& source, const cv::Mat& decoded) {
+  CompositeError error;
+  if (source.type() != CV_8UC4 || decoded.type() != CV_8UC4 || source.dims > 2 ||
+      decoded.dims > 2 || source.size() != decoded.size()) {
+    return error;
+  }
+  for (int y = 0; y < source.rows; ++y) {
+    const uint8_t* from = source.ptr<uint8_t>(y);
+    const uint8_t* to = decoded.ptr<uint8_t>(y);
+    for (int x = 0; x < source.cols; ++x, from += 4, to += 4) {
+      const int fromAlpha = from[3], toAlpha = to[3];
+      if (fromAlpha == 0 && toAlpha == 0) continue;
+      // Over black a channel shows c * a / 255; over white it gains
+      // (255 - a): the two differences share the colour term.
+      const double alphaGap = double(toAlpha - fromAlpha);
+      for (int c = 0; c < kChannels; ++c) {
+        const double overBlack = (double(to[c]) * toAlpha - double(from[c]) * fromAlpha) / kFull;
+        const double overWhite = overBlack - alphaGap;
+        error.squaredError += overBlack * overBlack + overWhite * overWhite;
+      }
+      error.samples += kChannels * kBackgrounds;
+    }
+  }
+  return error;
+}
+
+}  // namespace zef

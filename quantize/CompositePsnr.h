@@ -1,0 +1,28 @@
+// Composite PSNR: the quality measure the archive tools report for every
+// version. The source and the decoded image are each composited over black
+// and over white; the three channels of every pixel that is visible (alpha
+// above 0) in either image count on both backgrounds. Errors pool over a
+// whole set through Add, so a set's PSNR weighs every sample alike.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+
+namespace zef {
+
+struct CompositeError {
+  double squaredError = 0;  // summed squared error of composited channel values
+  uint64_t samples = 0;     // channel samples counted (3 per visible pixel per background)
+
+  void Add(const CompositeError& other);
+  // 10 log10(255^2 / mean): +infinity when there is no error (or nothing
+  // is visible).
+  double Psnr() const;
+};
+
+// source and decoded: CV_8UC4 BGRA of the same size. Images of another
+// type or size count nothing (an empty error).
+CompositeError CompositeErrorOf(const cv::Mat& source, const cv::Mat& decoded);
+
+}  // namespace zef

@@ -1,0 +1,540 @@
+#include "quantize/ReduceRgba.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <new>
+
+namespace zef::quantize {
+
+namespace {
+
+constexpr int kMostEntries = 256;
+constexpr double kFull = 255.0;
+constexpr int kChannels = 3;
+constexpr int kAxes = 4;  // three colour axes and alpha
+// Channel samples a visible pixel adds to the composite measure: three
+// channels over black and over white.
+constexpr int kSamplesPerPixel = 6;
+// A box is cut between buckets of equal width along one axis: fine enough
+// to find a good cut, coarse enough that each split is two passes.
+constexpr int kBuckets = 32;
+// Lloyd passes after the split; the split is close already, and most of
+// what k-means gains comes in the first passes.
+constexpr int kKMeansPasses = 2;
+// When the refined palette misses the target, the split goes on by this
+// share of its size at most this many times before the cap's best is taken.
+constexpr int kGrowthRounds = 4;
+constexpr int kGrowthShare = 4;
+
+// The composite error of a colour pair, both channels of a pixel over
+// black and over white, is a squared distance after this linear map of the
+// premultiplied colour p (p_c = c a / 255, p_a = a): with d = p' - p, the
+// error sum_c d_c^2 + (d_c - d_a)^2 equals sum_c 2 (d_c - d_a / 2)^2 + 1.5 d_a^2.
+const double kColourScale = std::sqrt(2.0);
+const double kAlphaScale = std::sqrt(1.5);
+
+using Point = std::array<double, kAxes>;
+
+// Blue, green, red, alpha packed as one key; every alpha-0 pixel is key 0.
+uint32_t KeyOf(const uint8_t* bgr, uint8_t alpha) {
+  if (alpha == 0) return 0;
+  return uint32_t(bgr[0]) | uint32_t(bgr[1]) << 8 | uint32_t(bgr[2]) << 16 | uint32_t(alpha) << 24;
+}
+
+RgbaEntry EntryOf(uint32_t key) {
+  return RgbaEntry{uint8_t(key >> 16), uint8_t(key >> 8), uint8_t(key), uint8_t(key >> 24)};
+}
+
+Point MapColour(const RgbaEntry& entry) {
+  const double alpha = entry.alpha;
+  const double blue = entry.blue * alpha / kFull, green = entry.green * alpha / kFull,
+               red = entry.red * alpha / kFull;
+  return {kColourScale * (blue - alpha / 2), kColourScale * (green - alpha / 2),
+          kColourScale * (red - alpha / 2), kAlphaScale * alpha};
+}
+
+uint8_t Clamped(double value) { return uint8_t(std::clamp(std::lround(value), 0L, 255L)); }
+
+// The 8-bit entry nearest to a point of the mapped space: alpha first, then
+// each channel from its premultiplied value.
+RgbaEntry UnmapPoint(const Point& point) {
+  const double alpha = point[3] / kAlphaScale;
+  const uint8_t storedAlpha = Clamped(alpha);
+  if (storedAlpha == 0) return RgbaEntry{};
+  uint8_t channel[kChannels];
+  for (int c = 0; c < kChannels; ++c) {
+    const double premultiplied = point[size_t(c)] / kColourScale + alpha / 2;
+    channel[c] = Clamped(premultiplied * kFull / storedAlpha);
+  }
+  return RgbaEntry{channel[2], channel[1], channel[0], storedAlpha};
+}
+
+// Exactly what CompositeErrorOf adds for one visible pixel.
+double CompositeSquares(const RgbaEntry& source, const RgbaEntry& shown) {
+  const double alphaGap = double(shown.alpha) - double(source.alpha);
+  const int from[kChannels] = {source.blue, source.green, source.red};
+  const int to[kChannels] = {shown.blue, shown.green, shown.red};
+  double squares = 0;
+  for (int c = 0; c < kChannels; ++c) {
+    const double overBlack = (double(to[c]) * shown.alpha - double(from[c]) * source.alpha) / kFull;
+    const double overWhite = overBlack - alphaGap;
+    squares += overBlack * overBlack + overWhite * overWhite;
+  }
+  return squares;
+}
+
+// The source's distinct colours in order of first appearance, and each
+// pixel's colour.
+struct Colours {
+  std::vector<uint32_t> keys;
+  std::vector<int64_t> counts;
+  std::vector<uint32_t> pixelColour;
+  int transparent = -1;  // the colour of alpha-0 pixels, if any
+};
+
+Colours CountColours(const cv::Mat& bgr, const cv::Mat& alpha) {
+  Colours colours;
+  colours.pixelColour.resize(size_t(bgr.rows) * size_t(bgr.cols));
+  // Open addressing; the table doubles before it is half full.
+  std::vector<uint32_t> slotKey(1024);
+  std::vector<int32_t> slotColour(1024, -1);
+  int shift = 32 - std::countr_zero(slotKey.size());
+  const auto grow = [&]() {
+    const size_t size = slotKey.size() * 2;
+    slotKey.assign(size, 0);
+    slotColour.assign(size, -1);
+    shift -= 1;
+    for (size_t colour = 0; colour < colours.keys.size(); ++colour) {
+      uint32_t slot = (colours.keys[colour] * 0x9E3779B1u) >> shift;
+      while (slotColour[slot] >= 0) slot = (slot + 1) & uint32_t(size - 1);
+      slotKey[slot] = colours.keys[colour];
+      slotColour[slot] = int32_t(colour);
+    }
+  };
+  size_t at = 0;
+  for (int y = 0; y < bgr.rows; ++y) {
+    const uint8_t* row = bgr.ptr<uint8_t>(y);
+    const uint8_t* mask = alpha.empty() ? nullptr : alpha.ptr<uint8_t>(y);
+    for (int x = 0; x < bgr.cols; ++x, ++at) {
+      const uint32_t key = KeyOf(row + 3 * x, mask == nullptr ? 255 : mask[x]);
+      const uint32_t mask32 = uint32_t(slotKey.size() - 1);
+      uint32_t slot = (key * 0x9E3779B1u) >> shift;
+      while (slotColour[slot] >= 0 && slotKey[slot] != key) slot = (slot + 1) & mask32;
+      int32_t colour = slotColour[slot];
+      if (colour < 0) {
+        colour = int32_t(colours.keys.size());
+        colours.keys.push_back(key);
+        colours.counts.push_back(0);
+        if (key == 0) colours.transparent = colour;
+        slotKey[slot] = key;
+        slotColour[slot] = colour;
+        if (colours.keys.size() * 2 > slotKey.size()) grow();
+      }
+      ++colours.counts[size_t(colour)];
+      colours.pixelColour[at] = uint32_t(colour);
+    }
+  }
+  return colours;
+}
+
+struct Moments {
+  double weight = 0;
+  Point sum{};
+  double squares = 0;
+
+  void Add(const Moments& other, double sign) {
+    weight += sign * other.weight;
+    for (int a = 0; a < kAxes; ++a) sum[size_t(a)] += sign * other.sum[size_t(a)];
+    squares += sign * other.squares;
+  }
+  void AddPoint(const Point& point, double pointWeight) {
+    weight += pointWeight;
+    for (int a = 0; a < kAxes; ++a) {
+      sum[size_t(a)] += pointWeight * point[size_t(a)];
+      squares += pointWeight * point[size_t(a)] * point[size_t(a)];
+    }
+  }
+  double Explained() const {
+    if (weight <= 0) return 0;
+    double total = 0;
+    for (double s : sum) total += s * s;
+    return total / weight;
+  }
+  Point Mean() const {
+    Point mean{};
+    for (int a = 0; a < kAxes; ++a) mean[size_t(a)] = sum[size_t(a)] / weight;
+    return mean;
+  }
+};
+
+// The visible colours as weighted points of the mapped space.
+struct Points {
+  std::vector<Point> at;
+  std::vector<double> weight;
+  std::vector<RgbaEntry> colour;
+};
+
+struct Box {
+  size_t begin = 0, end = 0;
+  Moments moments;
+  double variance = 0;  // the composite error of the box's pixels about its mean
+  bool splittable = false;
+};
+
+void Settle(Box& box) {
+  box.splittable = box.end - box.begin > 1;
+  // One colour has no error; the difference of its sums need not be 0.
+  box.variance = box.splittable ? std::max(0.0, box.moments.squares - box.moments.Explained()) : 0;
+}
+
+// A hierarchy of boxes: the box of largest error is cut in two, where the
+// halves explain the most, until the error is small enough. Each cut is
+// kept, so that the boxes of any smaller count can be had again.
+class Split {
+ public:
+  explicit Split(const Points& points) : points_(points), order_(points.at.size()) {
+    for (size_t p = 0; p < order_.size(); ++p) order_[p] = uint32_t(p);
+    Box whole;
+    whole.end = order_.size();
+    for (size_t p = 0; p < order_.size(); ++p) whole.moments.AddPoint(points.at[p], points.weight[p]);
+    Settle(whole);
+    boxes_.push_back(whole);
+    error_.push_back(whole.variance);
+  }
+
+  int Count() const { return int(boxes_.size()); }
+  // The summed error of the boxes when there were `count` of them.
+  double ErrorAt(int count) const { return error_[size_t(count - 1)]; }
+  bool Exhausted() const {
+    return std::none_of(boxes_.begin(), boxes_.end(), [](const Box& box) { return box.splittable; });
+  }
+
+  // Cuts until the error is at most `budget` or there are `count` boxes.
+  void Grow(double budget, int count) {
+    while (Count() < count && error_.back() > budget) {
+      size_t next = boxes_.size();
+      double largest = 0;
+      for (size_t b = 0; b < boxes_.size(); ++b) {
+        if (boxes_[b].splittable && boxes_[b].variance > largest) {
+          largest = boxes_[b].variance;
+          next = b;
+        }
+      }
+      if (next == boxes_.size()) break;
+      Box upper;
+      if (!Cut(boxes_[next], upper)) {
+        boxes_[next].splittable = false;
+        continue;
+      }
+      boxes_.push_back(upper);
+      parents_.push_back(next);
+      double error = 0;
+      for (const Box& box : boxes_) error += box.variance;
+      error_.push_back(error);
+    }
+  }
+
+  // Mean points of the boxes when there were `count` of them: later cuts
+  // are undone, last first.
+  std::vector<Point> CentresAt(int count) const {
+    std::vector<Moments> moments;
+    for (const Box& box : boxes_) moments.push_back(box.moments);
+    for (size_t child = boxes_.size() - 1; child >= size_t(count); --child) {
+      moments[parents_[child - 1]].Add(moments[child], 1);
+    }
+    std::vector<Point> centres;
+    for (int b = 0; b < count; ++b) centres.push_back(moments[size_t(b)].Mean());
+    return centres;
+  }
+
+ private:
+  static int Bucket(double value, double lowest, double scale) {
+    return std::min(kBuckets - 1, int((value - lowest) * scale));
+  }
+
+  bool Cut(Box& box, Box& upper) {
+    Point lowest, highest;
+    lowest.fill(INFINITY);
+    highest.fill(-INFINITY);
+    for (size_t i = box.begin; i < box.end; ++i) {
+      const Point& point = points_.at[order_[i]];
+      for (int a = 0; a < kAxes; ++a) {
+        lowest[size_t(a)] = std::min(lowest[size_t(a)], point[size_t(a)]);
+        highest[size_t(a)] = std::max(highest[size_t(a)], point[size_t(a)]);
+      }
+    }
+    Point scale{};
+    for (int a = 0; a < kAxes; ++a) {
+      const double range = highest[size_t(a)] - lowest[size_t(a)];
+      scale[size_t(a)] = range > 0 ? kBuckets / range : 0;
+    }
+    Moments buckets[kAxes][kBuckets];
+    for (size_t i = box.begin; i < box.end; ++i) {
+      const uint32_t p = order_[i];
+      const Point& point = points_.at[p];
+      Moments one;
+      one.AddPoint(point, points_.weight[p]);
+      for (int a = 0; a < kAxes; ++a) {
+        buckets[a][Bucket(point[size_t(a)], lowest[size_t(a)], scale[size_t(a)])].Add(one, 1);
+      }
+    }
+    double best = -1;
+    int bestAxis = -1, bestCut = 0;
+    Moments bestLow;
+    for (int a = 0; a < kAxes; ++a) {
+      Moments low;
+      for (int cut = 0; cut + 1 < kBuckets; ++cut) {
+        low.Add(buckets[a][cut], 1);
+        if (low.weight <= 0) continue;
+        Moments high = box.moments;
+        high.Add(low, -1);
+        if (high.weight < 0.5) break;  // no pixel above the cut (weights are pixel counts)
+        const double score = low.Explained() + high.Explained();
+        if (score > best) {
+          best = score;
+          bestAxis = a;
+          bestCut = cut;
+          bestLow = low;
+        }
+      }
+    }
+    if (bestAxis < 0) return false;
+    // A stable partition: the lower half in place, the upper one after it.
+    std::vector<uint32_t>& spare = spare_;
+    spare.clear();
+    size_t low = box.begin;
+    for (size_t i = box.begin; i < box.end; ++i) {
+      const uint32_t p = order_[i];
+      if (Bucket(points_.at[p][size_t(bestAxis)], lowest[size_t(bestAxis)], scale[size_t(bestAxis)]) <=
+          bestCut) {
+        order_[low++] = p;
+      } else {
+        spare.push_back(p);
+      }
+    }
+    std::copy(spare.begin(), spare.end(), order_.begin() + std::ptrdiff_t(low));
+    upper.begin = low;
+    upper.end = box.end;
+    upper.moments = box.moments;
+    upper.moments.Add(bestLow, -1);
+    box.end = low;
+    box.moments = bestLow;
+    Settle(box);
+    Settle(upper);
+    return true;
+  }
+
+  const Points& points_;
+  std::vector<uint32_t> order_, spare_;
+  std::vector<Box> boxes_;
+  std::vector<size_t> parents_;  // of the box each cut made (box n + 1 came from cut n)
+  std::vector<double> error_;    // after 0, 1, 2 ... cuts
+};
+
+// A palette for the points and each point's entry, with its exact error.
+struct Refined {
+  std::vector<RgbaEntry> entries;  // the transparent one first when there is one
+  std::vector<int> entryOfPoint;
+  double squares = 0;
+};
+
+// Nearest centre by squared distance; the lowest index among equals.
+class Nearest {
+ public:
+  explicit Nearest(const std::vector<Point>& centres) {
+    for (const Point& centre : centres) {
+      for (int a = 0; a < kAxes; ++a) axis_[a].push_back(float(centre[size_t(a)]));
+    }
+  }
+  int Find(const Point& point) const {
+    const float p0 = float(point[0]), p1 = float(point[1]), p2 = float(point[2]), p3 = float(point[3]);
+    float best = INFINITY;
+    int at = 0;
+    const size_t count = axis_[0].size();
+    for (size_t k = 0; k < count; ++k) {
+      const float d0 = axis_[0][k] - p0, d1 = axis_[1][k] - p1, d2 = axis_[2][k] - p2,
+                  d3 = axis_[3][k] - p3;
+      const float distance = d0 * d0 + d1 * d1 + d2 * d2 + d3 * d3;
+      if (distance < best) {
+        best = distance;
+        at = int(k);
+      }
+    }
+    return at;
+  }
+
+ private:
+  std::vector<float> axis_[kAxes];
+};
+
+// Lloyd passes from the given centres (the transparent centre, when there
+// is one, stays where it is), then entries rounded to 8 bits and every
+// point on its nearest entry.
+Refined Refine(const Points& points, std::vector<Point> centres, bool withTransparent, int passes) {
+  const size_t fixed = withTransparent ? 1 : 0;
+  if (withTransparent) centres.insert(centres.begin(), Point{});
+  std::vector<int> cluster(points.at.size(), -1);
+  for (int pass = 0; pass < passes; ++pass) {
+    const Nearest nearest(centres);
+    bool changed = false;
+    for (size_t p = 0; p < points.at.size(); ++p) {
+      const int k = nearest.Find(points.at[p]);
+      changed = changed || k != cluster[p];
+      cluster[p] = k;
+    }
+    if (!changed) break;
+    std::vector<Moments> totals(centres.size());
+    for (size_t p = 0; p < points.at.size(); ++p) {
+      totals[size_t(cluster[p])].AddPoint(points.at[p], points.weight[p]);
+    }
+    for (size_t k = fixed; k < centres.size(); ++k) {
+      if (totals[k].weight > 0) centres[k] = totals[k].Mean();
+    }
+  }
+  Refined refined;
+  std::vector<Point> shown;
+  for (const Point& centre : centres) {
+    const RgbaEntry entry = UnmapPoint(centre);
+    // Rounding can make two centres one entry, and a faint one transparent.
+    if (std::find(refined.entries.begin(), refined.entries.end(), entry) != refined.entries.end()) continue;
+    refined.entries.push_back(entry);
+    shown.push_back(MapColour(entry));
+  }
+  const Nearest nearest(shown);
+  refined.entryOfPoint.resize(points.at.size());
+  for (size_t p = 0; p < points.at.size(); ++p) {
+    const int entry = nearest.Find(points.at[p]);
+    refined.entryOfPoint[p] = entry;
+    refined.squares += points.weight[p] * CompositeSquares(points.colour[p], refined.entries[size_t(entry)]);
+  }
+  return refined;
+}
+
+// Each point its own colour.
+Refined Exact(const Points& points, bool withTransparent) {
+  Refined refined;
+  if (withTransparent) refined.entries.push_back(RgbaEntry{});
+  for (size_t p = 0; p < points.colour.size(); ++p) {
+    refined.entryOfPoint.push_back(int(refined.entries.size()));
+    refined.entries.push_back(points.colour[p]);
+  }
+  return refined;
+}
+
+// The smallest palette found whose error is within the budget, or the best
+// of `capacity` visible entries.
+Refined Choose(const Points& points, bool withTransparent, int capacity, double budget) {
+  const int distinct = int(points.at.size());
+  if (distinct <= capacity && budget <= 0) return Exact(points, withTransparent);
+  Split split(points);
+  split.Grow(budget, capacity);
+  const auto refineAt = [&](int count) {
+    if (count == distinct) return Exact(points, withTransparent);
+    return Refine(points, split.CentresAt(count), withTransparent, kKMeansPasses);
+  };
+  int count = split.Count();
+  Refined chosen = refineAt(count);
+  // Rounding to 8 bits can miss a budget the split met: more boxes.
+  for (int round = 0; round < kGrowthRounds && chosen.squares > budget && count < capacity &&
+                      !split.Exhausted();
+       ++round) {
+    split.Grow(0, std::min(capacity, count + std::max(1, count / kGrowthShare)));
+    if (split.Count() == count) break;
+    count = split.Count();
+    chosen = refineAt(count);
+  }
+  if (chosen.squares > budget || count == 1) return chosen;
+  // k-means met the budget with room to spare, as it usually does: assume
+  // it gains as much on fewer boxes, and try the fewest that would then do.
+  const double gain = split.ErrorAt(count) > 0 ? chosen.squares / split.ErrorAt(count) : 1;
+  int fewer = count;
+  while (fewer > 1 && split.ErrorAt(fewer - 1) * gain <= budget) --fewer;
+  if (fewer < count) {
+    Refined smaller = refineAt(fewer);
+    if (smaller.squares <= budget) return smaller;
+  }
+  return chosen;
+}
+
+bool ValidInput(const cv::Mat& bgr, const cv::Mat& alpha, const RgbaOptions& options) {
+  if (bgr.dims > 2 || bgr.type() != CV_8UC3) return false;
+  if (!alpha.empty() && (alpha.dims > 2 || alpha.type() != CV_8UC1 || alpha.size() != bgr.size())) {
+    return false;
+  }
+  if (options.maxColors < 1 || options.maxColors > kMostEntries) return false;
+  return !std::isnan(options.quality) && options.quality >= 0;
+}
+
+}  // namespace
+
+std::optional<RgbaResult> ReduceRgba(const cv::Mat& bgr, const cv::Mat& alpha,
+                                     const RgbaOptions& options) {
+  if (!ValidInput(bgr, alpha, options)) return std::nullopt;
+  try {
+    const Colours colours = CountColours(bgr, alpha);
+    const bool withTransparent = colours.transparent >= 0;
+    Points points;
+    std::vector<int> pointOfColour(colours.keys.size(), -1);
+    int64_t visiblePixels = 0;
+    for (size_t colour = 0; colour < colours.keys.size(); ++colour) {
+      if (int(colour) == colours.transparent) continue;
+      pointOfColour[colour] = int(points.at.size());
+      const RgbaEntry entry = EntryOf(colours.keys[colour]);
+      points.colour.push_back(entry);
+      points.at.push_back(MapColour(entry));
+      points.weight.push_back(double(colours.counts[colour]));
+      visiblePixels += colours.counts[colour];
+    }
+    const uint64_t samples = uint64_t(visiblePixels) * kSamplesPerPixel;
+    // The most squared error the quality allows: PSNR = 10 log10(255^2 / mean).
+    const double budget =
+        std::isinf(options.quality) ? 0 : double(samples) * kFull * kFull / std::pow(10.0, options.quality / 10);
+    const int capacity = options.maxColors - (withTransparent ? 1 : 0);
+
+    Refined refined;
+    if (points.at.empty() || capacity <= 0) {
+      // Nothing visible, or room only for the transparent entry, which
+      // transparent pixels always take.
+      refined.entries.push_back(RgbaEntry{});
+      refined.entryOfPoint.assign(points.at.size(), 0);
+      for (size_t p = 0; p < points.at.size(); ++p) {
+        refined.squares += points.weight[p] * CompositeSquares(points.colour[p], RgbaEntry{});
+      }
+    } else {
+      refined = Choose(points, withTransparent, capacity, budget);
+    }
+
+    // Only entries that some pixel takes, in the order of the refined list.
+    std::vector<int> used(refined.entries.size(), -1);
+    RgbaResult result;
+    result.width = bgr.cols;
+    result.height = bgr.rows;
+    result.colorsBefore = int(colours.keys.size());
+    const auto take = [&](int entry) {
+      if (used[size_t(entry)] < 0) {
+        used[size_t(entry)] = int(result.palette.size());
+        result.palette.push_back(refined.entries[size_t(entry)]);
+      }
+      return uint8_t(used[size_t(entry)]);
+    };
+    std::vector<uint8_t> indexOfColour(colours.keys.size());
+    for (size_t colour = 0; colour < colours.keys.size(); ++colour) {
+      const int point = pointOfColour[colour];
+      indexOfColour[colour] = take(point < 0 ? 0 : refined.entryOfPoint[size_t(point)]);
+    }
+    result.indices.resize(colours.pixelColour.size());
+    for (size_t at = 0; at < colours.pixelColour.size(); ++at) {
+      result.indices[at] = indexOfColour[colours.pixelColour[at]];
+    }
+    result.error.squaredError = refined.squares;
+    result.error.samples = samples;
+    result.reduced = refined.squares > 0;
+    return result;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace zef::quantize
