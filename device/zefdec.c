@@ -18,7 +18,7 @@
 #define OPAQUE 255u
 
 /* Image data forms. */
-enum { FORM_CODES, FORM_WORDS, FORM_RAW };
+enum { FORM_CODES, FORM_WORDS, FORM_RAW, FORM_OPS };
 
 /* Version 1 archives are accepted only with these header bytes. */
 static const uint8_t version1_header[] = {ZEF_VERSION1_HEADER_BYTES};
@@ -169,6 +169,7 @@ static inline int bytes_need(byte_cursor *b, size_t needed)
 
 /* ---- The archive's layout ---- */
 
+/* Version 4 records are laid out as version 2's. */
 static size_t image_record_size(const zefdec_archive *archive)
 {
     return archive->version == 3 ? ZEF_IMAGE_RECORD_SIZE_V3 : ZEF_IMAGE_RECORD_SIZE_V2;
@@ -255,9 +256,10 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     if (!data || bytes_at(data, ZEF_SIGNATURE_SIZE) != ZEF_FILE_SIGNATURE)
         return ZEFDEC_E_HEADER;
     version = u16_at(data + ZEF_VERSION_AT);
-    if (version < 1 || version > 3)
+    if (version < ZEF_VERSION_1 || version > ZEF_VERSION_4)
         return ZEFDEC_E_VERSION;
     archive->version = (uint8_t)version;
+    /* versions 3 and 4 add the start index */
     head = version == 1   ? ZEF_HEADER_SIZE_V1
            : version == 2 ? ZEF_HEADER_SIZE_V2
                           : ZEF_HEADER_SIZE_V3;
@@ -265,7 +267,7 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     if (!data || bytes_at(data + head - ZEF_SIGNATURE_SIZE, ZEF_SIGNATURE_SIZE) != ZEF_END_OF_HEADER)
         return ZEFDEC_E_HEADER;
     count = u32_at(data + ZEF_IMAGE_COUNT_AT);
-    if (count == 0)
+    if (count == 0 || (version == ZEF_VERSION_4 && count > ZEF_MAX_IMAGES_V4))
         return ZEFDEC_E_HEADER;
     header_bytes = data + (version == 1 ? ZEF_V1_HEADER_BYTES_AT : ZEF_HEADER_BYTES_AT);
     archive->alpha_bits = header_bytes[ZEF_HEADER_ALPHA_BITS];
@@ -282,7 +284,7 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
         archive->count = 1;
         return ZEFDEC_OK;
     }
-    if (version == 3)
+    if (version >= ZEF_VERSION_3)
         archive->start_index = u32_at(data + ZEF_START_INDEX_AT);
     if (!marker_at(archive, head, ZEF_IMAGE_SPECIFICATIONS_MARKER))
         return ZEFDEC_E_TABLE;
@@ -409,7 +411,9 @@ int zefdec_info(const zefdec_archive *archive, uint32_t index, zefdec_image_info
     info->width = u32_at(record + ZEF_RECORD_WIDTH_AT);
     info->height = u32_at(record + ZEF_RECORD_HEIGHT_AT);
     info->number = archive->start_index + index;
-    if (archive->version != 3)
+    if (archive->version == ZEF_VERSION_4)
+        info->alpha_bits = 8;
+    else if (archive->version != 3)
         info->alpha_bits = 4;
     else
         info->alpha_bits = archive->alpha_mode ? code_alpha_bits(archive) : 0;
@@ -449,6 +453,40 @@ static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive
     set_alpha_layout(layout, low ? 0 : ZEF_WORD_ALPHA_SHIFT_HIGH, ZEF_WORD_ALPHA_BITS);
 }
 
+/* A version 4 image block after its marker: index bits, last entry, the
+ * entries, then the lines' ops. */
+static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, size_t at)
+{
+    uint8_t room[ZEF_V4_IMAGE_HEAD];
+    const uint8_t *head = fetch(archive, at, ZEF_V4_IMAGE_HEAD, room);
+    zefdec_layout *layout = &image->layout;
+    uint32_t bits, entries;
+
+    if (!head)
+        return ZEFDEC_E_SHORT;
+    bits = head[0];
+    entries = (uint32_t)head[1] + 1;
+    if (bits < 1 || bits > ZEF_V4_MAX_INDEX_BITS || entries > 1u << bits)
+        return ZEFDEC_E_PALETTE;
+    /* widths above 65534 are refused by the reader of version 4 */
+    if (image->width > ZEF_MAX_IMAGE_WIDTH)
+        return ZEFDEC_E_TABLE;
+    at += ZEF_V4_IMAGE_HEAD;
+    if (entries > (archive->size - at) / ZEF_V4_ENTRY_SIZE)
+        return ZEFDEC_E_SHORT;
+    layout->form = FORM_OPS;
+    layout->index_shift = (uint8_t)bits;
+    layout->index_mask = (uint8_t)((1u << bits) - 1);
+    layout->palette_size = entries;
+    layout->palette_at = (uint32_t)at;
+    layout->palette = archive->reader ? archive->reader->palette : archive->data + at;
+    /* every entry carries alpha: nothing is drawn as if opaque by default */
+    layout->alpha_mask = 0xFF;
+    layout->run_size = 1;
+    image->next = at + (size_t)entries * ZEF_V4_ENTRY_SIZE;
+    return ZEFDEC_OK;
+}
+
 static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t index)
 {
     uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
@@ -484,6 +522,8 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
                                               : archive->data + layout->palette_at;
         }
     }
+    if (archive->version == ZEF_VERSION_4)
+        return set_entry_layout(image, archive, at);
     image->next = at;
     if (archive->version == 3)
         set_code_layout(layout, archive);
@@ -521,6 +561,8 @@ int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t in
     image->y = 0;
     image->x = 0;
     image->in_line = 0;
+    image->literal_left = 0;
+    image->literal_phase = 0;
     rc = reading(archive, begin_image(image, archive, index));
     image->error = (int8_t)rc;
     return rc;
@@ -533,7 +575,8 @@ static int open_line(zefdec_image *image)
 
     image->x = 0;
     image->in_line = 1;
-    if (image->layout.form == FORM_RAW)
+    /* raw pixels and version 4 ops have no counts */
+    if (image->layout.form >= FORM_RAW)
         return ZEFDEC_OK;
     bytes_start(&bytes, image->archive, image->next);
     rc = bytes_need(&bytes, ZEF_LINE_ENTRY_COUNT_SIZE);
@@ -548,7 +591,7 @@ static int close_line(zefdec_image *image)
 {
     image->in_line = 0;
     image->y++;
-    if (image->layout.form == FORM_RAW)
+    if (image->layout.form >= FORM_RAW)
         return ZEFDEC_OK;
     if (image->line_runs_left != 0)
         return ZEFDEC_E_LINE_COUNT;
@@ -561,9 +604,15 @@ static int close_line(zefdec_image *image)
 typedef struct run {
     uint32_t x;                   /* where it starts in its line */
     uint32_t length;
-    uint32_t colour;              /* 0x0RGB */
+    uint32_t rgb;                 /* 0xRRGGBB */
     uint32_t alpha;               /* 0 to 255 */
 } run;
+
+/* Nibble n stands for n * 16. */
+static inline uint32_t rgb_of(uint32_t colour)
+{
+    return (colour & 0xF00) << 12 | (colour & 0x0F0) << 8 | (colour & 0x00F) << 4;
+}
 
 /* Reads the run at p, which has its run_size bytes, into a line with
  * `room` pixels left. Colour and alpha are worked out only when
@@ -595,10 +644,10 @@ static inline int read_run(const zefdec_layout *layout, const uint8_t *p, uint32
         return ZEFDEC_OK;
     out->alpha = ((stored >> layout->alpha_shift) & layout->alpha_mask) * layout->alpha_scale +
                  layout->alpha_opaque;
-    out->colour = (value >> layout->colour_shift) & ZEF_COLOUR_MASK;
+    out->rgb = rgb_of((value >> layout->colour_shift) & ZEF_COLOUR_MASK);
     /* the reader blacks out raw pixels that are fully transparent */
     if (layout->form == FORM_RAW && out->alpha == 0)
-        out->colour = 0;
+        out->rgb = 0;
     return ZEFDEC_OK;
 }
 
@@ -610,6 +659,7 @@ typedef struct line_cursor {
     zefdec_layout layout;
     byte_cursor bytes;
     uint32_t width, x, runs;
+    uint32_t literal_left, literal_phase; /* version 4: as in zefdec_image */
 } line_cursor;
 
 /* A reader holds one palette, which another image may have replaced. */
@@ -624,7 +674,8 @@ static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader)
         entries = (uint32_t)layout->index_mask + 1;
     reader->palette_at = 0;
     if (entries && reader->read(reader->user, layout->palette_at, reader->palette,
-                                entries * ZEF_PALETTE_COLOUR_SIZE))
+                                entries * (layout->form == FORM_OPS ? ZEF_V4_ENTRY_SIZE
+                                                                    : ZEF_PALETTE_COLOUR_SIZE)))
         return ZEFDEC_E_READ;
     reader->palette_at = layout->palette_at;
     return ZEFDEC_OK;
@@ -638,8 +689,69 @@ static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsign
     c->width = image->width;
     c->x = image->x;
     c->runs = 0;
-    if (form == FORM_CODES && c->bytes.reader)
+    c->literal_left = image->literal_left;
+    c->literal_phase = image->literal_phase;
+    if ((form == FORM_CODES || form == FORM_OPS) && c->bytes.reader)
         return c->bytes.reader->reading->palette_ready(&c->layout, c->bytes.reader);
+    return ZEFDEC_OK;
+}
+
+/* Version 4: the next op's run, or the next pixel of a literal, whose
+ * indices are read as they come, so that a literal longer than the
+ * reader's window streams through it. */
+static inline int op_next(line_cursor *c, run *r, int wanted)
+{
+    const uint32_t bits = c->layout.index_shift;
+    uint32_t index = 0, length = 1;
+    int rc;
+
+    if (!c->literal_left) {
+        uint32_t op;
+        rc = bytes_need(&c->bytes, 1);
+        if (rc != ZEFDEC_OK)
+            return rc;
+        op = *c->bytes.p;
+        length = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
+        if (length > c->width - c->x)
+            return ZEFDEC_E_RUN;
+        c->bytes.p++;
+        if (op < ZEF_V4_OP_RUN) {
+            c->literal_left = length;
+            length = 1;
+        } else if (op < ZEF_V4_OP_RUN_ZERO) {
+            rc = bytes_need(&c->bytes, 1);
+            if (rc != ZEFDEC_OK)
+                return rc;
+            index = *c->bytes.p++;
+        }
+    }
+    if (c->literal_left) {
+        /* an index spans at most two bytes: bits <= 8, phase <= 7 */
+        const uint32_t end = c->literal_phase + bits;
+        uint32_t word;
+        rc = bytes_need(&c->bytes, end > 8 ? 2 : 1);
+        if (rc != ZEFDEC_OK)
+            return rc;
+        word = (uint32_t)c->bytes.p[0] << 8 | (end > 8 ? c->bytes.p[1] : 0);
+        index = word >> (16 - end) & c->layout.index_mask;
+        c->bytes.p += end >> 3;
+        c->literal_phase = end & 7;
+        /* the padding bits of the last byte are passed over */
+        if (--c->literal_left == 0 && c->literal_phase) {
+            c->bytes.p++;
+            c->literal_phase = 0;
+        }
+    }
+    if (index >= c->layout.palette_size)
+        return ZEFDEC_E_COLOUR;
+    r->x = c->x;
+    r->length = length;
+    c->x += length;
+    if (wanted) {
+        const uint8_t *entry = c->layout.palette + index * ZEF_V4_ENTRY_SIZE;
+        r->rgb = (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
+        r->alpha = entry[3];
+    }
     return ZEFDEC_OK;
 }
 
@@ -651,6 +763,8 @@ static inline int cursor_next(line_cursor *c, run *r, int wanted)
 
     if (c->x >= c->width)
         return ZEFDEC_END;
+    if (c->layout.form == FORM_OPS)
+        return op_next(c, r, wanted);
     rc = bytes_need(&c->bytes, c->layout.run_size);
     if (rc == ZEFDEC_OK)
         rc = read_run(&c->layout, c->bytes.p, c->width - c->x, r, wanted);
@@ -668,6 +782,8 @@ static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
 {
     image->next = bytes_position(&c->bytes);
     image->x = c->x;
+    image->literal_left = (uint8_t)c->literal_left;
+    image->literal_phase = (uint8_t)c->literal_phase;
     image->line_runs_left = (uint16_t)(image->line_runs_left - c->runs);
     image->runs_left -= c->runs;
     return rc == ZEFDEC_END ? ZEFDEC_OK : rc;
@@ -683,16 +799,22 @@ static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
 #define RGB565_SWAPPED_LINE 4u
 #endif
 
-/* Nibble n stands for the 8-bit value n * 16; formats keep its top bits. */
-static inline uint32_t pixel_of(unsigned format, uint32_t colour, uint32_t alpha)
+/* The stored nibbles of a colour: the top four bits of each channel. */
+static inline uint32_t nibbles_of(uint32_t rgb)
+{
+    return (rgb >> 12 & 0xF00) | (rgb >> 8 & 0x0F0) | (rgb >> 4 & 0x00F);
+}
+
+/* Formats keep the top bits of each 8-bit channel. */
+static inline uint32_t pixel_of(unsigned format, uint32_t rgb, uint32_t alpha)
 {
     if (format == ZEFDEC_RGB565 || format == RGB565_SWAPPED_LINE) {
-        uint32_t pixel = (colour & 0xF00) << 4 | (colour & 0x0F0) << 3 | (colour & 0x00F) << 1;
+        uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
         return format == ZEFDEC_RGB565 ? pixel : (pixel >> 8 | pixel << 8) & 0xFFFFu;
     }
     if (format == ZEFDEC_ARGB4444)
-        return (alpha >> 4) << 12 | colour;
-    return (colour & 0x00F) << 4 | (colour & 0x0F0) << 8 | (colour & 0xF00) << 12;
+        return (alpha >> 4) << 12 | nibbles_of(rgb);
+    return rgb;
 }
 
 #ifdef __OPTIMIZE_SIZE__
@@ -797,7 +919,7 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
         uint32_t n, pixel;
         if (format == CHECKS_ONLY)
             continue;
-        pixel = pixel_of(format, r.colour, r.alpha);
+        pixel = pixel_of(format, r.rgb, r.alpha);
         /* the line may be NULL when only alpha is wanted */
         if (line && format == ZEFDEC_BGR888)
             fill_bgr888((uint8_t *)line + (size_t)r.x * 3, pixel, r.length,
@@ -842,7 +964,7 @@ static int line_checks_at_once(zefdec_image *image)
     /* raw lines have no runs to count; a line not all at hand is taken run by run */
     bytes_start(&bytes, image->archive, image->next);
     p = bytes.p;
-    if (image->layout.form == FORM_RAW || runs == 0 || (size_t)(bytes.end - p) / size < runs ||
+    if (image->layout.form >= FORM_RAW || runs == 0 || (size_t)(bytes.end - p) / size < runs ||
         p[runs * size - 1] == 0)
         return 0;
     if (image->layout.form == FORM_CODES) {
@@ -924,9 +1046,9 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
                 span->x = r.x;
                 span->y = image->y;
                 span->length = r.length;
-                span->colour = (uint16_t)r.colour;
+                span->colour = (uint16_t)nibbles_of(r.rgb);
                 span->alpha = (uint8_t)r.alpha;
-                span->pixel = pixel_of(image->format, r.colour, r.alpha);
+                span->pixel = pixel_of(image->format, r.rgb, r.alpha);
                 return ZEFDEC_OK;
             }
             if (rc == ZEFDEC_OK)
@@ -942,12 +1064,6 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
 #define CANVAS_TOP_BYTE 0xFF000000u
 
 static uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
-
-/* Nibble n stands for n * 16. */
-static inline uint32_t rgb_of(uint32_t colour)
-{
-    return (colour & 0xF00) << 12 | (colour & 0x0F0) << 8 | (colour & 0x00F) << 4;
-}
 
 /* An RGB565 canvas pixel, in the canvas's byte order. */
 static inline uint32_t pixel_565(unsigned format, uint32_t rgb)
@@ -994,10 +1110,9 @@ static uint32_t blend(uint32_t source, uint32_t canvas, uint32_t alpha)
 }
 
 /* `count` canvas pixels from `at` take one run's colour and alpha. */
-static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t colour,
+static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t rgb,
                         uint32_t alpha)
 {
-    const uint32_t rgb = rgb_of(colour);
     const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
 
     if (alpha == 0)
@@ -1030,10 +1145,10 @@ RUN_LOOP int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32
             continue;
         if (format != ZEFDEC_CANVAS_XRGB8888 && r.alpha == OPAQUE) {
             uint16_t *out = (uint16_t *)(void *)(row + (size_t)(from - first) * 2);
-            fill_16(out, pixel_565(format, rgb_of(r.colour)), to - from,
+            fill_16(out, pixel_565(format, r.rgb), to - from,
                     fill_end ? fill_end : out + (to - from));
         } else
-            draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.colour, r.alpha);
+            draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.rgb, r.alpha);
     }
     return cursor_stop(image, &c, rc);
 }

@@ -95,7 +95,7 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
 #endif
 
 /* The largest palette a reader holds: 256 colours of 2 bytes. */
-#define ZEFDEC_PALETTE_ROOM 512
+#define ZEFDEC_PALETTE_ROOM 1024
 
 /* The RAM of an archive read through a callback; the caller provides it
  * and keeps it while the archive is in use. The fields are the decoder's.
@@ -172,6 +172,8 @@ typedef struct zefdec_image {
     uint32_t x;                   /* pixels of line y already handed out */
     uint32_t runs_left;           /* image entry count minus runs read */
     uint16_t line_runs_left;      /* wraps like the line entry count does */
+    uint8_t literal_left;         /* version 4: pixels of the literal op being read */
+    uint8_t literal_phase;        /* and the bits of its current byte already read */
     int8_t error;                 /* sticky: the first failure */
     uint8_t in_line;
     uint8_t format;

@@ -42,7 +42,7 @@ TEST(DeviceRefusal, Header) {
   Bytes bytes = TwoImages();
   bytes[1] = 0xFE;
   EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_HEADER);
-  for (uint8_t version : {0, 4}) {
+  for (uint8_t version : {0, 5, 0xFF}) {
     bytes = TwoImages();
     bytes[3] = version;
     EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_VERSION);
