@@ -1154,20 +1154,189 @@ RUN_LOOP int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32
 }
 
 #ifdef __OPTIMIZE_SIZE__
+/* Built for size, version 4 is drawn run by run and pixel by pixel like
+ * the others, and keeps no table. */
+typedef uint32_t entry_table[1];
+
 static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                     unsigned format)
+                     unsigned format, const uint32_t *table)
 {
+    (void)table;
     return draw_runs(image, row, first, count, format, image->layout.form);
 }
 #else
+/* ---- Version 4 built for speed: each entry once in the canvas's format,
+ * in a table on zefdec_draw's stack (ZEF_V4_MAX_ENTRIES words): its alpha
+ * in the top byte, below it the canvas pixel (16-bit RGB565 in the
+ * canvas's byte order, or 0xRRGGBB). Ops whose bytes are all at hand are
+ * drawn whole: runs of a transparent entry are passed over, opaque runs
+ * are filled, literals are unpacked by a loop per index width. An op cut
+ * by the end of the reader's window goes through op_next. ---- */
+typedef uint32_t entry_table[ZEF_V4_MAX_ENTRIES];
+
+static void fill_entry_table(entry_table table, const zefdec_layout *layout, unsigned format)
+{
+    const uint8_t *entry = layout->palette;
+    uint32_t i;
+
+    for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE) {
+        const uint32_t rgb = (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
+        table[i] = (uint32_t)entry[3] << 24 |
+                   (format == ZEFDEC_CANVAS_XRGB8888 ? rgb : pixel_565(format, rgb));
+    }
+}
+
+/* One canvas pixel takes an entry. */
+static inline void put_entry(unsigned format, uint8_t *at, uint32_t entry, const uint8_t *palette,
+                             uint32_t index)
+{
+    const uint32_t alpha = entry >> 24;
+
+    if (alpha == OPAQUE) {
+        if (format == ZEFDEC_CANVAS_XRGB8888)
+            put_rgb(format, at, entry & 0xFFFFFF);
+        else
+            *(uint16_t *)(void *)at = (uint16_t)entry;
+    } else if (alpha) {
+        const uint8_t *e = palette + index * ZEF_V4_ENTRY_SIZE;
+        const uint32_t rgb = (uint32_t)e[0] << 16 | (uint32_t)e[1] << 8 | e[2];
+        put_rgb(format, at, blend(rgb, canvas_rgb(format, at), alpha));
+    }
+}
+
+/* A literal of `n` indices of `bits` bits from p, its first pixel at
+ * column x; only columns [first, first + count) are drawn. Returns the
+ * bytes taken, or 0 for an index outside the palette. */
+RUN_LOOP size_t draw_literal(uint8_t *row, uint32_t first, uint32_t count, uint32_t x,
+                             uint32_t n, const uint8_t *p, const uint32_t *table,
+                             const zefdec_layout *layout, const unsigned format,
+                             const unsigned bits)
+{
+    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    const uint32_t mask = (1u << bits) - 1, entries = layout->palette_size;
+    const uint8_t *q = p;
+    uint32_t pending = 0, have = 0;
+
+    for (; n; n--, x++) {
+        uint32_t index;
+        if (bits == 8)
+            index = *q++;
+        else {
+            if (have < bits) {
+                pending = pending << 8 | *q++;
+                have += 8;
+            }
+            have -= bits;
+            index = pending >> have & mask;
+        }
+        if (index >= entries)
+            return 0;
+        if (x - first < count)
+            put_entry(format, row + (size_t)(x - first) * step, table[index], layout->palette, index);
+    }
+    return (size_t)(q - p);
+}
+
+/* The open line's ops, drawn as draw_runs draws runs. */
+RUN_LOOP int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                      const uint32_t *table, const unsigned format)
+{
+    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    const uint32_t bits = image->layout.index_shift, last = first + count;
+    line_cursor c;
+    int rc;
+
+    rc = cursor_start(&c, image, FORM_OPS);
+    while (rc == ZEFDEC_OK && c.x < c.width) {
+        const uint8_t *p = c.bytes.p;
+        const size_t at_hand = (size_t)(c.bytes.end - p);
+        uint32_t op, n, index = 0, from, to;
+        size_t taken = 1;
+        run r;
+
+        if (c.literal_left || at_hand < 2) {
+            /* the reader's window is refilled by op_next, which also finds
+             * the end of the archive in memory */
+            rc = op_next(&c, &r, 1);
+            if (rc == ZEFDEC_OK && r.x + r.length > first && r.x < last) {
+                from = r.x > first ? r.x : first;
+                to = c.x < last ? c.x : last;
+                draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.rgb, r.alpha);
+            }
+            continue;
+        }
+        op = p[0];
+        n = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
+        if (n > c.width - c.x) {
+            rc = ZEFDEC_E_RUN;
+            break;
+        }
+        if (op < ZEF_V4_OP_RUN) {
+            const size_t bytes = ((size_t)n * bits + 7) >> 3;
+            if (at_hand - 1 < bytes) {
+                rc = op_next(&c, &r, 1);
+                if (rc == ZEFDEC_OK && r.x - first < count)
+                    draw_pixels(format, row + (size_t)(r.x - first) * step, 1, r.rgb, r.alpha);
+                continue;
+            }
+            switch (bits) {
+            case 1: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 1); break;
+            case 2: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 2); break;
+            case 3: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 3); break;
+            case 4: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 4); break;
+            case 5: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 5); break;
+            case 6: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 6); break;
+            case 7: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 7); break;
+            default: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 8); break;
+            }
+            if (!taken) {
+                rc = ZEFDEC_E_COLOUR;
+                break;
+            }
+            c.bytes.p = p + 1 + taken;
+            c.x += n;
+            continue;
+        }
+        if (op < ZEF_V4_OP_RUN_ZERO) {
+            index = p[1];
+            if (index >= c.layout.palette_size) {
+                rc = ZEFDEC_E_COLOUR;
+                break;
+            }
+            taken = 2;
+        }
+        c.bytes.p = p + taken;
+        from = c.x > first ? c.x : first;
+        c.x += n;
+        to = c.x < last ? c.x : last;
+        if (from < to && table[index] >> 24) {
+            uint8_t *at = row + (size_t)(from - first) * step;
+            if (format != ZEFDEC_CANVAS_XRGB8888 && table[index] >> 24 == OPAQUE)
+                fill_16((uint16_t *)(void *)at, table[index], to - from,
+                        (uint16_t *)(void *)at + (to - from));
+            else
+                for (; from < to; from++, at += step)
+                    put_entry(format, at, table[index], c.layout.palette, index);
+        }
+    }
+    return cursor_stop(image, &c, rc);
+}
+
 #define DRAW_RUNS(format)                                                                \
     (image->layout.form == FORM_CODES                                                  \
          ? draw_runs(image, row, first, count, format, FORM_CODES)                     \
          : draw_runs(image, row, first, count, format, image->layout.form))
 
 static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                     unsigned format)
+                     unsigned format, const uint32_t *table)
 {
+    if (image->layout.form == FORM_OPS) {
+        if (format == ZEFDEC_CANVAS_RGB565)
+            return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565);
+        if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
+            return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565_SWAPPED);
+        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_XRGB8888);
+    }
     /* a whole line without alpha is written as zefdec_line writes it */
     if (first == 0 && count == image->width && !image->layout.alpha_mask) {
         if (format == ZEFDEC_CANVAS_RGB565)
@@ -1200,6 +1369,7 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canv
                 int32_t x, int32_t y)
 {
     zefdec_image image;
+    entry_table table;
     uint32_t first_column, first_line, left, top, columns, lines, bytes;
     uint8_t *row;
     int rc;
@@ -1220,11 +1390,19 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canv
         return ZEFDEC_OK;
     while (rc == ZEFDEC_OK && image.y < first_line)
         rc = zefdec_line(&image, 0, 0, 0);
+#ifndef __OPTIMIZE_SIZE__
+    if (rc == ZEFDEC_OK && image.layout.form == FORM_OPS) {
+        if (archive->reader)
+            rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader));
+        if (rc == ZEFDEC_OK)
+            fill_entry_table(table, &image.layout, canvas->format);
+    }
+#endif
     row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * bytes;
     for (; rc == ZEFDEC_OK && lines; lines--, row += canvas->stride) {
         rc = open_line(&image);
         if (rc == ZEFDEC_OK)
-            rc = draw_line(&image, row, first_column, columns, canvas->format);
+            rc = draw_line(&image, row, first_column, columns, canvas->format, table);
         if (rc == ZEFDEC_OK)
             rc = close_line(&image);
     }
