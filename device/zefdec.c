@@ -1186,8 +1186,38 @@ static void fill_entry_table(entry_table table, const zefdec_layout *layout, uns
     }
 }
 
+/* The source's part of the blend, source * A + 127 per channel: red and
+ * blue as two 16-bit lanes of one word, green apart. No lane passes
+ * 255 * 255 + 127, so none carries into the other. */
+typedef struct blend_source {
+    uint32_t red_blue, green, inverse;
+} blend_source;
+
+static inline blend_source blend_source_of(const uint8_t *entry, uint32_t alpha)
+{
+    blend_source b;
+
+    b.red_blue = ((uint32_t)entry[0] << 16 | entry[2]) * alpha + 0x007F007Fu;
+    b.green = entry[1] * alpha + 127;
+    b.inverse = OPAQUE - alpha;
+    return b;
+}
+
+/* blend() by lanes: x / 255 is (x + 1 + (x >> 8)) >> 8 for every x below
+ * 65535, which holds all the sums. */
+RUN_LOOP void blend_at(unsigned format, uint8_t *at, blend_source b)
+{
+    const uint32_t canvas = canvas_rgb(format, at);
+    uint32_t red_blue = b.red_blue + (canvas & 0xFF00FFu) * b.inverse;
+    uint32_t green = b.green + (canvas >> 8 & 0xFF) * b.inverse;
+
+    red_blue = (red_blue + 0x00010001u + (red_blue >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
+    green = (green + 1 + (green >> 8)) >> 8;
+    put_rgb(format, at, red_blue | green << 8);
+}
+
 /* One canvas pixel takes an entry. */
-static inline void put_entry(unsigned format, uint8_t *at, uint32_t entry, const uint8_t *palette,
+RUN_LOOP void put_entry(unsigned format, uint8_t *at, uint32_t entry, const uint8_t *palette,
                              uint32_t index)
 {
     const uint32_t alpha = entry >> 24;
@@ -1197,11 +1227,8 @@ static inline void put_entry(unsigned format, uint8_t *at, uint32_t entry, const
             put_rgb(format, at, entry & 0xFFFFFF);
         else
             *(uint16_t *)(void *)at = (uint16_t)entry;
-    } else if (alpha) {
-        const uint8_t *e = palette + index * ZEF_V4_ENTRY_SIZE;
-        const uint32_t rgb = (uint32_t)e[0] << 16 | (uint32_t)e[1] << 8 | e[2];
-        put_rgb(format, at, blend(rgb, canvas_rgb(format, at), alpha));
-    }
+    } else if (alpha)
+        blend_at(format, at, blend_source_of(palette + index * ZEF_V4_ENTRY_SIZE, alpha));
 }
 
 /* A literal of `n` indices of `bits` bits from p, its first pixel at
@@ -1314,9 +1341,15 @@ RUN_LOOP int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_
             if (format != ZEFDEC_CANVAS_XRGB8888 && table[index] >> 24 == OPAQUE)
                 fill_16((uint16_t *)(void *)at, table[index], to - from,
                         (uint16_t *)(void *)at + (to - from));
-            else
+            else {
+                const blend_source b =
+                    blend_source_of(c.layout.palette + index * ZEF_V4_ENTRY_SIZE, table[index] >> 24);
                 for (; from < to; from++, at += step)
-                    put_entry(format, at, table[index], c.layout.palette, index);
+                    if (format == ZEFDEC_CANVAS_XRGB8888 && table[index] >> 24 == OPAQUE)
+                        put_rgb(format, at, table[index] & 0xFFFFFF);
+                    else
+                        blend_at(format, at, b);
+            }
         }
     }
     return cursor_stop(image, &c, rc);
@@ -1327,16 +1360,26 @@ RUN_LOOP int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_
          ? draw_runs(image, row, first, count, format, FORM_CODES)                     \
          : draw_runs(image, row, first, count, format, image->layout.form))
 
+/* Apart from the other versions' loops, so that neither shapes the
+ * other's registers. */
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+static int draw_ops_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                         unsigned format, const uint32_t *table)
+{
+    if (format == ZEFDEC_CANVAS_RGB565)
+        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565);
+    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
+        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565_SWAPPED);
+    return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_XRGB8888);
+}
+
 static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
                      unsigned format, const uint32_t *table)
 {
-    if (image->layout.form == FORM_OPS) {
-        if (format == ZEFDEC_CANVAS_RGB565)
-            return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565);
-        if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
-            return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565_SWAPPED);
-        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_XRGB8888);
-    }
+    if (image->layout.form == FORM_OPS)
+        return draw_ops_line(image, row, first, count, format, table);
     /* a whole line without alpha is written as zefdec_line writes it */
     if (first == 0 && count == image->width && !image->layout.alpha_mask) {
         if (format == ZEFDEC_CANVAS_RGB565)
