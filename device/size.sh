@@ -109,6 +109,22 @@ arm-none-eabi-size "$work/flash.o" | tail -n 1
 echo "whole library, every function:"
 arm-none-eabi-size "$work/zefdec.o" | tail -n 1
 
+# The table of README.md: open + draw from memory, per core and optimisation.
+echo "open + draw from memory, text bytes:"
+printf '%-14s %6s %6s\n' core -Os -O2
+for cpu in cortex-m0plus cortex-m4; do
+  row=$cpu
+  for level in -Os -O2; do
+    table_flags="-std=c99 -mcpu=$cpu -mthumb $level -ffunction-sections -fdata-sections"
+    arm-none-eabi-gcc $table_flags -I"$here" -I"$format" -c "$here/zefdec.c" -o "$work/table.o"
+    arm-none-eabi-gcc $table_flags -I"$here" -c "$work/draw.c" -o "$work/table_draw.o"
+    arm-none-eabi-gcc -mcpu=$cpu -mthumb -nostartfiles --specs=nano.specs -Wl,--gc-sections -Wl,-e,use \
+        "$work/table_draw.o" "$work/table.o" -o "$work/table.elf"
+    row="$row $(arm-none-eabi-size "$work/table.elf" | awk 'NR == 2 { print $1 }')"
+  done
+  printf '%-14s %6s %6s\n' $row
+done
+
 draw_text=$(arm-none-eabi-size "$work/draw.elf" | awk 'NR == 2 { print $1 }')
 if [ "$draw_text" -gt "$draw_budget" ]; then
   echo "open + draw is $draw_text bytes of text, more than $draw_budget" >&2

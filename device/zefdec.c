@@ -47,6 +47,9 @@ static uint32_t bytes_at(const uint8_t *p, unsigned count)
 /* The longest field fetched at once: a header. */
 #define FETCH_MAX 24
 
+/* A refill keeps up to 3 unread bytes of a run and must add the rest. */
+typedef char window_holds_runs[ZEFDEC_WINDOW_SIZE >= 16 ? 1 : -1];
+
 /* `count` bytes at `at`, or NULL when they do not all lie in the archive
  * (`at` comes from the file and may be anything) or cannot be read. */
 static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,
@@ -175,15 +178,15 @@ static size_t image_record_size(const zefdec_archive *archive)
     return archive->version == 3 ? ZEF_IMAGE_RECORD_SIZE_V3 : ZEF_IMAGE_RECORD_SIZE_V2;
 }
 
-/* Image `index`'s record; a version 1 header holds width and height with
+/* The record of the image at `position`; a version 1 header holds width and height with
  * the same spacing as a record does, so it is read as if a record started
  * there. */
-static const uint8_t *image_record(const zefdec_archive *archive, uint32_t index,
+static const uint8_t *image_record(const zefdec_archive *archive, uint32_t position,
                                    uint8_t *room)
 {
     size_t at = archive->version == 1 ? ZEF_IMAGE_COUNT_AT - ZEF_RECORD_WIDTH_AT
                                       : archive->image_records +
-                                            (size_t)index * image_record_size(archive);
+                                            (size_t)position * image_record_size(archive);
     return fetch(archive, at, image_record_size(archive), room);
 }
 
@@ -398,19 +401,30 @@ static uint8_t code_alpha_bits(const zefdec_archive *archive)
     return archive->alpha_bits == 1 ? 1 : 2;
 }
 
-int zefdec_info(const zefdec_archive *archive, uint32_t index, zefdec_image_info *info)
+/* Whether the archive is open and has an image at `position`. */
+static int image_at(const zefdec_archive *archive, uint32_t position)
+{
+    if (!archive)
+        return ZEFDEC_E_ARGUMENT;
+    if (position < archive->count)
+        return ZEFDEC_OK;
+    return archive->count ? ZEFDEC_E_POSITION : ZEFDEC_E_NOT_OPEN;
+}
+
+int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_info *info)
 {
     uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
     const uint8_t *record;
+    int rc = image_at(archive, position);
 
-    if (!archive || !info || index >= archive->count)
-        return ZEFDEC_E_ARGUMENT;
-    record = image_record(archive, index, room);
+    if (rc != ZEFDEC_OK || !info)
+        return rc ? rc : ZEFDEC_E_ARGUMENT;
+    record = image_record(archive, position, room);
     if (!record)
         return reading(archive, ZEFDEC_E_TABLE);
     info->width = u32_at(record + ZEF_RECORD_WIDTH_AT);
     info->height = u32_at(record + ZEF_RECORD_HEIGHT_AT);
-    info->number = archive->start_index + index;
+    info->number = archive->start_index + position;
     if (archive->version == ZEF_VERSION_4)
         info->alpha_bits = 8;
     else if (archive->version != 3)
@@ -487,10 +501,10 @@ static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, 
     return ZEFDEC_OK;
 }
 
-static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t index)
+static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t position)
 {
     uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
-    const uint8_t *record = image_record(archive, index, room);
+    const uint8_t *record = image_record(archive, position, room);
     zefdec_layout *layout = &image->layout;
     size_t at = ZEF_HEADER_SIZE_V1;
     byte_cursor bytes;
@@ -546,16 +560,19 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     return ZEFDEC_OK;
 }
 
-int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t index,
+int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t position,
                  zefdec_format format)
 {
     int rc;
 
     if (!image)
         return ZEFDEC_E_ARGUMENT;
-    image->error = ZEFDEC_E_ARGUMENT;
-    if (!archive || index >= archive->count || (unsigned)format > ZEFDEC_BGR888)
-        return ZEFDEC_E_ARGUMENT;
+    rc = image_at(archive, position);
+    if (rc == ZEFDEC_OK && (unsigned)format > ZEFDEC_BGR888)
+        rc = ZEFDEC_E_ARGUMENT;
+    image->error = (int8_t)rc;
+    if (rc != ZEFDEC_OK)
+        return rc;
     image->archive = archive;
     image->format = (uint8_t)format;
     image->y = 0;
@@ -563,7 +580,7 @@ int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t in
     image->in_line = 0;
     image->literal_left = 0;
     image->literal_phase = 0;
-    rc = reading(archive, begin_image(image, archive, index));
+    rc = reading(archive, begin_image(image, archive, position));
     image->error = (int8_t)rc;
     return rc;
 }
@@ -701,8 +718,7 @@ static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsign
  * reader's window streams through it. */
 static inline int op_next(line_cursor *c, run *r, int wanted)
 {
-    const uint32_t bits = c->layout.index_shift;
-    uint32_t index = 0, length = 1;
+    uint32_t index = 0, length = 1, bits = c->layout.index_shift;
     int rc;
 
     if (!c->literal_left) {
@@ -710,22 +726,18 @@ static inline int op_next(line_cursor *c, run *r, int wanted)
         rc = bytes_need(&c->bytes, 1);
         if (rc != ZEFDEC_OK)
             return rc;
-        op = *c->bytes.p;
-        length = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
+        op = *c->bytes.p++;
+        length = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
         if (length > c->width - c->x)
             return ZEFDEC_E_RUN;
-        c->bytes.p++;
+        /* a run's index is read as a literal's, one byte wide */
         if (op < ZEF_V4_OP_RUN) {
             c->literal_left = length;
             length = 1;
-        } else if (op < ZEF_V4_OP_RUN_ZERO) {
-            rc = bytes_need(&c->bytes, 1);
-            if (rc != ZEFDEC_OK)
-                return rc;
-            index = *c->bytes.p++;
-        }
+        } else
+            bits = op < ZEF_V4_OP_RUN_ZERO ? 8 : 0;
     }
-    if (c->literal_left) {
+    if (bits) {
         /* an index spans at most two bytes: bits <= 8, phase <= 7 */
         const uint32_t end = c->literal_phase + bits;
         uint32_t word;
@@ -733,14 +745,14 @@ static inline int op_next(line_cursor *c, run *r, int wanted)
         if (rc != ZEFDEC_OK)
             return rc;
         word = (uint32_t)c->bytes.p[0] << 8 | (end > 8 ? c->bytes.p[1] : 0);
-        index = word >> (16 - end) & c->layout.index_mask;
+        index = word >> (16 - end) & ((1u << bits) - 1);
         c->bytes.p += end >> 3;
         c->literal_phase = end & 7;
-        /* the padding bits of the last byte are passed over */
-        if (--c->literal_left == 0 && c->literal_phase) {
-            c->bytes.p++;
-            c->literal_phase = 0;
-        }
+    }
+    /* the padding bits of a literal's last byte are passed over */
+    if (c->literal_left && --c->literal_left == 0 && c->literal_phase) {
+        c->bytes.p++;
+        c->literal_phase = 0;
     }
     if (index >= c->layout.palette_size)
         return ZEFDEC_E_COLOUR;
@@ -1009,8 +1021,10 @@ int zefdec_line(zefdec_image *image, void *line, uint8_t *alpha, uint32_t room)
         return ZEFDEC_E_ARGUMENT;
     if (image->error)
         return image->error;
-    if (image->in_line || image->y >= image->height || ((line || alpha) && room < image->width))
-        return ZEFDEC_E_ARGUMENT;
+    if (image->in_line || image->y >= image->height)
+        return ZEFDEC_E_ORDER;
+    if ((line || alpha) && room < image->width)
+        return ZEFDEC_E_ROOM;
     rc = open_line(image);
     if (rc == ZEFDEC_OK)
         rc = decode_line(image, line, alpha);
@@ -1408,7 +1422,7 @@ static uint32_t visible(int32_t at, uint32_t size, uint32_t room, uint32_t *firs
     return size - *first < room - *start ? size - *first : room - *start;
 }
 
-int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canvas *canvas,
+int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y)
 {
     zefdec_image image;
@@ -1420,11 +1434,14 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canv
     if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
         return ZEFDEC_E_ARGUMENT;
     bytes = canvas->format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-    if (canvas->width && canvas->height &&
-        (!canvas->pixels || canvas->width > canvas->stride / bytes || canvas->stride % bytes ||
-         (uintptr_t)canvas->pixels % bytes))
-        return ZEFDEC_E_ARGUMENT;
-    rc = zefdec_begin(&image, archive, index, ZEFDEC_RGB565);
+    if (canvas->width && canvas->height) {
+        if (!canvas->pixels)
+            return ZEFDEC_E_ARGUMENT;
+        if (canvas->width > canvas->stride / bytes || canvas->stride % bytes ||
+            (uintptr_t)canvas->pixels % bytes)
+            return ZEFDEC_E_CANVAS;
+    }
+    rc = zefdec_begin(&image, archive, position, ZEFDEC_RGB565);
     if (rc != ZEFDEC_OK)
         return rc;
     columns = visible(x, image.width, canvas->width, &first_column, &left);
@@ -1450,4 +1467,19 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canv
             rc = close_line(&image);
     }
     return rc;
+}
+
+const char *zefdec_strerror(int result)
+{
+    /* in the order of the codes, from ZEFDEC_END down */
+    static const char *const texts[] = {
+        "end of image", "ok", "bad argument", "bad header", "unknown version",
+        "bad image table", "bad palette", "image marker missing", "image data ends early",
+        "run passes the end of its line", "colour outside the palette",
+        "line run count wrong", "image run count wrong", "read failed", "archive not open",
+        "no image at that position", "canvas stride or alignment", "line buffer too small",
+        "call out of order"};
+    const unsigned at = (unsigned)(ZEFDEC_END - result);
+
+    return at < sizeof texts / sizeof texts[0] ? texts[at] : "unknown result";
 }

@@ -13,13 +13,19 @@
  *                  here, so drawing never stops half-way through an image.
  *   zefdec_open_reader  the same for an archive read through a callback.
  *                  Both take ZEFDEC_TRUSTED to check only header and tables.
- *   zefdec_info    width, height, display number and alpha bits of an image.
+ *   zefdec_info    width, height, number and alpha bits of an image.
  *   zefdec_begin   starts one image in one output format.
  *   zefdec_line    decodes the next line into a caller's buffer (or skips it).
  *   zefdec_next_span or: hands out the image as spans of equal pixels, for a
  *                  display driver that fills rectangles without a line buffer.
- *   zefdec_draw    puts a whole image onto a framebuffer at a position,
+ *   zefdec_draw    puts a whole image onto a framebuffer at a place,
  *                  clipped to it, blending pixels that carry alpha.
+ *   zefdec_strerror  a short text for any result, for logs.
+ *
+ * Images are chosen by their position: 0 for the first image of the
+ * archive, up to zefdec_count() - 1. An image's number is the archive's
+ * start index plus its position; it names the image (zefdec_info gives it,
+ * the header of `zef pack --header` defines both) but is never taken here.
  *
  * Colours: each stored 4-bit channel n stands for the 8-bit value n * 16,
  * exactly as the desktop reader shows it; RGB565 and BGR888 are that value
@@ -31,8 +37,8 @@
  * (2 bits: 0, 85, 170, 255). Pixels of archives without alpha are 255.
  * The code is therefore alpha >> (8 - alpha_bits).
  *
- * Every call returns ZEFDEC_OK (0), ZEFDEC_END (spans only) or a negative
- * zefdec_error. No input makes the decoder read outside the archive or
+ * Every call returns ZEFDEC_OK (0), ZEFDEC_END (zefdec_next_span only) or
+ * a negative zefdec_error. No input makes the decoder read outside the archive or
  * write more than the image width into a line.
  */
 #ifndef ZEFDEC_H
@@ -47,25 +53,35 @@ extern "C" {
 
 enum zefdec_result {
     ZEFDEC_OK = 0,
-    ZEFDEC_END = 1                /* zefdec_span: the image has no more spans */
+    ZEFDEC_END = 1                /* zefdec_next_span: the image has no more spans */
 };
 
 enum zefdec_error {
-    ZEFDEC_E_ARGUMENT = -1,       /* null pointer, unopened archive, no such image,
-                                     line buffer too small, image already done */
-    ZEFDEC_E_HEADER = -2,         /* signature, header bytes, zero count or size,
+    ZEFDEC_E_ARGUMENT = -1,       /* null pointer, unknown format */
+    ZEFDEC_E_HEADER = -2,         /* signature, header bytes, zero count (version 4:
+                                     or past 65536) or size,
                                      end-of-header marker */
-    ZEFDEC_E_VERSION = -3,        /* not version 1, 2 or 3 */
+    ZEFDEC_E_VERSION = -3,        /* not version 1, 2, 3 or 4 */
     ZEFDEC_E_TABLE = -4,          /* image record marker or records, an image of
-                                     width or height 0, palette number */
-    ZEFDEC_E_PALETTE = -5,        /* palette specifications or palette data */
+                                     width or height 0 (version 4: or width past
+                                     65534), palette number */
+    ZEFDEC_E_PALETTE = -5,        /* palette specifications or palette data;
+                                     version 4: index bits not 1 to 8, or more
+                                     entries than they address */
     ZEFDEC_E_MARKER = -6,         /* image marker missing or not at its offset */
     ZEFDEC_E_SHORT = -7,          /* image data ends before the image does */
-    ZEFDEC_E_RUN = -8,            /* a run passes the end of its line */
+    ZEFDEC_E_RUN = -8,            /* a run (version 4: an op) passes the end of its line */
     ZEFDEC_E_COLOUR = -9,         /* palette index outside the image's palette */
     ZEFDEC_E_LINE_COUNT = -10,    /* line entry count differs from the runs of the line */
     ZEFDEC_E_IMAGE_COUNT = -11,   /* image entry count differs from the runs of the image */
-    ZEFDEC_E_READ = -12           /* the read callback failed */
+    ZEFDEC_E_READ = -12,          /* the read callback failed */
+    ZEFDEC_E_NOT_OPEN = -13,      /* the archive was never opened, or its open failed */
+    ZEFDEC_E_POSITION = -14,      /* no image at that position (see zefdec_count) */
+    ZEFDEC_E_CANVAS = -15,        /* stride shorter than a row, or pixels or stride not
+                                     aligned for the canvas format */
+    ZEFDEC_E_ROOM = -16,          /* line buffer smaller than the image width */
+    ZEFDEC_E_ORDER = -17          /* zefdec_line after the last line, or within a line
+                                     that zefdec_next_span has begun */
 };
 
 /* Line formats. 16-bit pixels are native-endian uint16_t and the line must
@@ -88,8 +104,8 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * 1 + B / (ZEFDEC_WINDOW_SIZE - 4) calls (integer division), whether it
  * is decoded, drawn or passed over. Starting an image costs a few calls for
  * its record and markers, and a version 3 image reads its palette (up to
- * 512 bytes) in one call on its first line. Define the same value for the decoder and for every
- * file that includes this header. */
+ * 512 bytes) in one call on its first line. At least 16; define the same
+ * value for the decoder and for every file that includes this header. */
 #ifndef ZEFDEC_WINDOW_SIZE
 #define ZEFDEC_WINDOW_SIZE 64
 #endif
@@ -210,10 +226,10 @@ int zefdec_open_reader(zefdec_archive *archive, zefdec_reader *reader, zefdec_re
 /* Number of images; 0 for an archive that is not open. */
 uint32_t zefdec_count(const zefdec_archive *archive);
 
-int zefdec_info(const zefdec_archive *archive, uint32_t index, zefdec_image_info *info);
+int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_info *info);
 
-/* Starts image `index` (0-based) in the given format at its first line. */
-int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t index,
+/* Starts the image at `position` in the given format at its first line. */
+int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t position,
                  zefdec_format format);
 
 /* Decodes the next line. `line` takes width pixels in the image's format and
@@ -242,7 +258,8 @@ typedef struct zefdec_canvas {
     zefdec_canvas_format format;
 } zefdec_canvas;
 
-/* Draws image `index` with its top-left corner at (x, y) of the canvas, clipped to the canvas.
+/* Draws the image at `position` with its top-left corner at (x, y) of the
+ * canvas, clipped to the canvas.
  *
  * x and y may be negative or past the canvas: only the visible part is
  * written, lines above the canvas are passed over without writing, and
@@ -254,13 +271,29 @@ typedef struct zefdec_canvas {
  * is stored by keeping its top bits; so A = 255 writes the source and
  * A = 0 leaves the pixel as it was.
  *
- * ZEFDEC_E_ARGUMENT for a null canvas or pixels, an unknown format, a
- * stride shorter than a row or either not aligned for the pixels, and
- * what zefdec_begin refuses. A canvas of width or height 0 needs no pixels
+ * A clip area is a canvas: point `pixels` at the window's top-left pixel
+ * of the framebuffer, give the window's width and height and the
+ * framebuffer's stride, and place the image relative to the window. Only
+ * the window's pixels are written:
+ *
+ *     zefdec_canvas window = {&framebuffer[20][10], 100, 50,
+ *                             sizeof framebuffer[0], ZEFDEC_CANVAS_RGB565};
+ *     zefdec_draw(&archive, UI_LOGO, &window, x - 10, y - 20);
+ *
+ * draws the image whose corner is at framebuffer (x, y), clipped to
+ * columns 10..109 and rows 20..69.
+ *
+ * ZEFDEC_E_ARGUMENT for a null canvas or pixels or an unknown format,
+ * ZEFDEC_E_CANVAS for a stride shorter than a row or pixels or stride not
+ * aligned for the format, and what zefdec_begin refuses. A canvas of width or height 0 needs no pixels
  * and gets none. An image whose data fails the decoder's checks (bytes
  * changed after opening) stops the drawing at that line with its error. */
-int zefdec_draw(const zefdec_archive *archive, uint32_t index, const zefdec_canvas *canvas,
+int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y);
+
+/* A short lower-case text for any result of the calls above, or
+ * "unknown result". */
+const char *zefdec_strerror(int result);
 
 #ifdef __cplusplus
 }

@@ -104,7 +104,7 @@ static int decode(const zefdec_archive *archive, uint32_t index, zefdec_format f
             fail();
     }
     if (strict && rc == ZEFDEC_OK && y == info.height) {
-        if (zefdec_line(&by_line, line, alpha, info.width) != ZEFDEC_E_ARGUMENT)
+        if (zefdec_line(&by_line, line, alpha, info.width) != ZEFDEC_E_ORDER)
             fail();
         if (have_span || zefdec_next_span(&by_span, &span) != ZEFDEC_END)
             fail();

@@ -2,6 +2,9 @@
 // output formats, spans, and the caller's buffers.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 #include "DeviceArchives.h"
 
 using namespace zeftest;
@@ -169,8 +172,8 @@ TEST(DeviceDecoder, NeverWritesPastTheRoomItIsGiven) {
   ASSERT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_BGR888), ZEFDEC_OK);
   std::vector<uint8_t> line(4 * 3 + 8, 0xAB);
   std::vector<uint8_t> alpha(4 + 4, 0xAB);
-  EXPECT_EQ(zefdec_line(&image, line.data(), nullptr, 3), ZEFDEC_E_ARGUMENT);
-  EXPECT_EQ(zefdec_line(&image, nullptr, alpha.data(), 3), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_line(&image, line.data(), nullptr, 3), ZEFDEC_E_ROOM);
+  EXPECT_EQ(zefdec_line(&image, nullptr, alpha.data(), 3), ZEFDEC_E_ROOM);
   EXPECT_EQ(line, std::vector<uint8_t>(line.size(), 0xAB));
   EXPECT_EQ(alpha, std::vector<uint8_t>(alpha.size(), 0xAB));
   // a refused call does not use up the line
@@ -180,7 +183,7 @@ TEST(DeviceDecoder, NeverWritesPastTheRoomItIsGiven) {
   EXPECT_EQ(alpha[4], 0xAB);
   // skipping a line needs no buffer; after the last line there is nothing left
   EXPECT_EQ(zefdec_line(&image, nullptr, nullptr, 0), ZEFDEC_OK);
-  EXPECT_EQ(zefdec_line(&image, line.data(), alpha.data(), 4), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_line(&image, line.data(), alpha.data(), 4), ZEFDEC_E_ORDER);
 }
 
 TEST(DeviceDecoder, ImagesInAnyOrder) {
@@ -194,7 +197,7 @@ TEST(DeviceDecoder, ImagesInAnyOrder) {
   zefdec_image_info info{};
   ASSERT_EQ(zefdec_info(&archive, 2, &info), ZEFDEC_OK);
   EXPECT_EQ(info.number, 1002u);
-  EXPECT_EQ(zefdec_info(&archive, 3, &info), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_info(&archive, 3, &info), ZEFDEC_E_POSITION);
   // the last image first, through its own palette
   EXPECT_EQ(DecodeWithDevice(archive, 2, ZEFDEC_BGR888).pixels.at<cv::Vec3b>(0, 0),
             cv::Vec3b(32, 0, 0));
@@ -209,7 +212,7 @@ TEST(DeviceDecoder, ImagesInAnyOrder) {
   // lines and spans do not mix within a line
   ASSERT_EQ(zefdec_begin(&image, &archive, 1, ZEFDEC_RGB565), ZEFDEC_OK);
   ASSERT_EQ(zefdec_next_span(&image, &span), ZEFDEC_OK);
-  EXPECT_EQ(zefdec_line(&image, nullptr, nullptr, 0), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_line(&image, nullptr, nullptr, 0), ZEFDEC_E_ORDER);
   EXPECT_EQ(DecodeWithDevice(archive, 0, ZEFDEC_BGR888).pixels.at<cv::Vec3b>(0, 1),
             cv::Vec3b(16, 0, 0));
 }
@@ -222,17 +225,28 @@ TEST(DeviceDecoder, RefusesCallsWithoutAnOpenArchive) {
   EXPECT_EQ(zefdec_open(nullptr, bytes.data(), bytes.size()), ZEFDEC_E_ARGUMENT);
   EXPECT_EQ(zefdec_open(&archive, nullptr, 0), ZEFDEC_E_ARGUMENT);
   zefdec_image image;
-  EXPECT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_E_ARGUMENT);
-  EXPECT_EQ(zefdec_line(&image, nullptr, nullptr, 0), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_E_NOT_OPEN);
+  EXPECT_EQ(zefdec_line(&image, nullptr, nullptr, 0), ZEFDEC_E_NOT_OPEN);
 
   // a failed open leaves no images behind, even after an earlier success
   ASSERT_EQ(zefdec_open(&archive, bytes.data(), bytes.size()), ZEFDEC_OK);
   EXPECT_NE(zefdec_open(&archive, bytes.data(), bytes.size() - 1), ZEFDEC_OK);
   EXPECT_EQ(zefdec_count(&archive), 0u);
-  EXPECT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_E_NOT_OPEN);
 
   ASSERT_EQ(zefdec_open(&archive, bytes.data(), bytes.size()), ZEFDEC_OK);
   EXPECT_EQ(zefdec_begin(&image, &archive, 0, zefdec_format(3)), ZEFDEC_E_ARGUMENT);
+
+  // every result has its own text, and none is left without one
+  std::set<std::string> texts;
+  for (int result = ZEFDEC_END; result >= ZEFDEC_E_ORDER; --result) {
+    texts.insert(zefdec_strerror(result));
+  }
+  EXPECT_EQ(texts.size(), size_t(int(ZEFDEC_END) - int(ZEFDEC_E_ORDER) + 1));
+  EXPECT_EQ(texts.count("unknown result"), 0u);
+  EXPECT_STREQ(zefdec_strerror(ZEFDEC_E_POSITION), "no image at that position");
+  EXPECT_STREQ(zefdec_strerror(ZEFDEC_E_ORDER - 1), "unknown result");
+  EXPECT_STREQ(zefdec_strerror(ZEFDEC_END + 1), "unknown result");
 }
 
 TEST(DeviceDecoder, DrawBlendsByTheFormula) {
@@ -286,18 +300,18 @@ TEST(DeviceDecoder, DrawRefusesCanvasesItCannotUse) {
   EXPECT_EQ(zefdec_draw(&archive, 0, nullptr, 0, 0), ZEFDEC_E_ARGUMENT);
   EXPECT_EQ(with([](zefdec_canvas& v) { v.format = zefdec_canvas_format(3); }), ZEFDEC_E_ARGUMENT);
   EXPECT_EQ(with([](zefdec_canvas& v) { v.pixels = nullptr; }), ZEFDEC_E_ARGUMENT);
-  EXPECT_EQ(with([](zefdec_canvas& v) { v.stride = 6; }), ZEFDEC_E_ARGUMENT);   // shorter than a row
-  EXPECT_EQ(with([](zefdec_canvas& v) { v.stride = 9; }), ZEFDEC_E_ARGUMENT);   // rows not aligned
-  EXPECT_EQ(with([&](zefdec_canvas& v) { v.pixels = canvas.Bytes() + 1; }), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(with([](zefdec_canvas& v) { v.stride = 6; }), ZEFDEC_E_CANVAS);   // shorter than a row
+  EXPECT_EQ(with([](zefdec_canvas& v) { v.stride = 9; }), ZEFDEC_E_CANVAS);   // rows not aligned
+  EXPECT_EQ(with([&](zefdec_canvas& v) { v.pixels = canvas.Bytes() + 1; }), ZEFDEC_E_CANVAS);
   EXPECT_EQ(with([](zefdec_canvas& v) {
               v.format = ZEFDEC_CANVAS_XRGB8888;
               v.width = 1;
               v.stride = 6;
             }),
-            ZEFDEC_E_ARGUMENT);
-  EXPECT_EQ(zefdec_draw(&archive, 1, &good, 0, 0), ZEFDEC_E_ARGUMENT);  // no such image
+            ZEFDEC_E_CANVAS);
+  EXPECT_EQ(zefdec_draw(&archive, 1, &good, 0, 0), ZEFDEC_E_POSITION);  // no such image
   zefdec_archive closed{};
-  EXPECT_EQ(zefdec_draw(&closed, 0, &good, 0, 0), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_draw(&closed, 0, &good, 0, 0), ZEFDEC_E_NOT_OPEN);
   EXPECT_EQ(zefdec_draw(nullptr, 0, &good, 0, 0), ZEFDEC_E_ARGUMENT);
   EXPECT_EQ(canvas.storage, untouched.storage);
 
@@ -308,6 +322,47 @@ TEST(DeviceDecoder, DrawRefusesCanvasesItCannotUse) {
   EXPECT_EQ(with([](zefdec_canvas& v) { v.width = 2; }), ZEFDEC_OK);
   EXPECT_EQ(canvas.Get(0, 0), 30u << 11 | 32u << 5);
   for (uint32_t x = 1; x < 4; ++x) EXPECT_EQ(canvas.Get(x, 0), untouched.Get(x, 0)) << x;
+}
+
+}  // namespace
+
+namespace {
+
+// A canvas that points at a window of the framebuffer is a clip area: the
+// image lands where it would on the whole framebuffer, and only the
+// window's pixels change.
+TEST(DeviceDecoder, CanvasOnAWindowClipsToIt) {
+  std::mt19937 random(12);
+  std::vector<Line> lines;
+  for (int y = 0; y < 6; ++y) {
+    lines.push_back({});
+    for (int x = 0; x < 9; x += 3) lines.back().push_back({uint16_t(random() % 256), 3});
+  }
+  std::vector<uint16_t> palette(64);
+  for (uint16_t& colour : palette) colour = uint16_t(random() & 0x0FFF);
+  const Bytes bytes = ArchiveV3(CodeHeader(2, zef::kAlphaModeGraded), 0,
+                                {{9, 6, RunData(lines)}}, {palette});
+  const zefdec_archive archive = Open(bytes);
+  const uint32_t left = 10, top = 5, width = 12, height = 8;
+  for (const int32_t x : {0, 6, 8, 15, 20, 21, 30}) {
+    for (const int32_t y : {0, 1, 4, 10, 12, 13, 20}) {
+      Canvas whole(ZEFDEC_CANVAS_RGB565, 30, 20, 60, uint32_t(x * 100 + y));
+      Canvas expected = whole;
+      const zefdec_canvas all = expected.View();
+      ASSERT_EQ(zefdec_draw(&archive, 0, &all, x, y), ZEFDEC_OK);
+      for (uint32_t cy = 0; cy < 20; ++cy) {
+        for (uint32_t cx = 0; cx < 30; ++cx) {
+          if (cx < left || cx >= left + width || cy < top || cy >= top + height) {
+            expected.Set(cx, cy, whole.Get(cx, cy));
+          }
+        }
+      }
+      const zefdec_canvas window = {whole.Bytes() + top * whole.stride + left * 2, width, height,
+                                    whole.stride, ZEFDEC_CANVAS_RGB565};
+      ASSERT_EQ(zefdec_draw(&archive, 0, &window, x - int32_t(left), y - int32_t(top)), ZEFDEC_OK);
+      ASSERT_EQ(whole.storage, expected.storage) << "at " << x << "," << y;
+    }
+  }
 }
 
 }  // namespace

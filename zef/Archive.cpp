@@ -1,8 +1,10 @@
 #include "zef/Archive.h"
 
 #include <algorithm>
+#include <climits>
 #include <new>
 
+#include "archive/ArchiveDecoder.h"
 #include "archive/ArchiveTables.h"
 #include "archive/FileBytes.h"
 #include "archive/ZefFormat.h"
@@ -50,7 +52,81 @@ void ReadTables(const std::vector<uint8_t>& bytes, ArchiveSummary& summary) {
   }
 }
 
+// Room for one image at a time: asked for the next image, it hands the
+// finished one on and reuses nothing of it.
+class OneAtATimeStore : public ImageStore {
+ public:
+  OneAtATimeStore(int alphaBits, const ImageSink& take) : alphaBits_(alphaBits), take_(take) {}
+
+  Buffers NewImage(uint32_t width, uint32_t height, bool alpha) override {
+    if (!HandOn()) return {};
+    // The image library indexes rows and row bytes with int.
+    if (height > uint32_t{INT_MAX} || width > uint32_t{INT_MAX / 3}) return {};
+    try {
+      image_.bgr.create(int(height), int(width), CV_8UC3);
+      if (alpha) image_.alpha.create(int(height), int(width), CV_8UC1);
+      pending_ = true;
+      return {image_.bgr.data, alpha ? image_.alpha.data : nullptr};
+    } catch (const cv::Exception&) {
+    } catch (const std::bad_alloc&) {
+    }
+    image_ = {};
+    outOfMemory_ = true;
+    return {};
+  }
+  // The last image, once the decode has finished it.
+  bool HandOn() {
+    if (!pending_) return error_.empty();
+    pending_ = false;
+    // The decoder leaves alpha codes; the picture wants 8-bit alpha.
+    if (!image_.alpha.empty()) {
+      image_.alpha.forEach<uint8_t>([this](uint8_t& code, const int*) { code = Alpha8(code, uint8_t(alphaBits_)); });
+    }
+    try {
+      const bool taken = take_(handedOn_++, image_, &error_);
+      image_ = {};
+      return taken;
+    } catch (const std::bad_alloc&) {
+      error_ = "out of memory";
+    } catch (const cv::Exception& exception) {
+      error_ = exception.err;
+    }
+    image_ = {};
+    return false;
+  }
+  bool OutOfMemory() const { return outOfMemory_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  int alphaBits_;
+  const ImageSink& take_;
+  DecodedImage image_;
+  bool pending_ = false;
+  bool outOfMemory_ = false;
+  size_t handedOn_ = 0;
+  std::string error_;  // from the sink
+};
+
 }  // namespace
+
+bool DecodeEachImage(const std::vector<uint8_t>& bytes, int alphaBits, uint64_t maxImageBytes,
+                     const ImageSink& take, std::string* error) {
+  OneAtATimeStore store(alphaBits, take);
+  ArchiveDecoder decoder;
+  decoder.SetLimits({maxImageBytes / (alphaBits > 0 ? 4 : 3), 0});
+  decoder.SetDecodeAlpha(alphaBits > 0);
+  std::vector<zef::DecodedImage> images;
+  if (decoder.DecodeMemory(bytes.data(), bytes.size(), store, images) && store.HandOn()) return true;
+  if (!store.Error().empty()) {
+    *error = store.Error();
+  } else if (store.OutOfMemory()) {
+    *error = "out of memory";
+  } else {
+    *error = decoder.GetError();
+    if (error->empty()) *error = "out of memory";
+  }
+  return false;
+}
 
 std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, bool decode,
                                           std::string* error) {

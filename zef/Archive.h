@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,17 @@ std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, boo
 // `bytes`, when given, takes the file's content.
 std::optional<ArchiveContent> OpenArchiveFile(const std::string& fileName, bool decode,
                                               std::string* error, std::vector<uint8_t>* bytes = nullptr);
+
+// Receives image n of an archive, fully decoded; false, with the cause in
+// *error, stops the decode.
+using ImageSink = std::function<bool(size_t n, const DecodedImage& image, std::string* error)>;
+
+// Decodes an archive that OpenArchive has accepted one image at a time,
+// each handed to `take` while only it is in memory. An image of more than
+// `maxImageBytes` decoded bytes (0: no limit) is refused with the reader's
+// "image too large"; one whose memory cannot be had, with "out of memory".
+bool DecodeEachImage(const std::vector<uint8_t>& bytes, int alphaBits, uint64_t maxImageBytes,
+                     const ImageSink& take, std::string* error);
 
 // Each image's data bytes in a version 3 archive of `count` images that the
 // writer has just made, read from its tables alone: such an archive needs

@@ -22,12 +22,36 @@ namespace {
 constexpr int32_t kMaxStartIndex = 10000000;
 constexpr int kMaxJobs = 1024;
 constexpr int kMaxColours = 256;
+// What the console tool's reader decodes at most, in MiB.
+constexpr int kDefaultDecodeLimitMiB = 512;
+// 16 GiB: more than the largest image takes (65534 x 65535 x 4 bytes).
+constexpr int kMaxDecodeLimitMiB = 16 << 10;
 
+// Decimal digits only, as the conversion script's keys are read: no sign,
+// no "0x", and a leading 0 is not octal.
 std::optional<int> WholeNumber(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
   int value = 0;
   const auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (failed != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
+}
+
+// A numeric option read by WholeNumber, from `lowest` to `highest`.
+template <typename Number>
+CLI::Option* AddNumber(CLI::App* app, const std::string& name, Number& target, int lowest, int highest,
+                       const std::string& description) {
+  const std::string range = "must be a decimal number from " + std::to_string(lowest) + " to " +
+                            std::to_string(highest);
+  return app
+      ->add_option_function<std::string>(
+          name, [&target](const std::string& text) { target = Number(*WholeNumber(text)); }, description)
+      ->check(CLI::Validator(
+          [=](std::string& text) {
+            const std::optional<int> value = WholeNumber(text);
+            return value && *value >= lowest && *value <= highest ? std::string() : range;
+          },
+          "N"));
 }
 
 // "fs" or "fs:<strength>" with a strength above 0 and at most 1.
@@ -79,8 +103,8 @@ void AddPack(CLI::App& app, PackArguments& arguments) {
   pack->add_option("--script", options.scriptFile, "take images, masks and settings from a conversion script")
       ->excludes(inputs);
   pack->add_option("-o,--output", options.outputFile, "the archive to write");
-  pack->add_option("--start-index", arguments.startIndex, "number of the first image (default 0)")
-      ->check(CLI::Range(0, kMaxStartIndex));
+  AddNumber(pack, "--start-index", arguments.startIndex, 0, kMaxStartIndex,
+            "number of the first image (default 0)");
   pack->add_option("--alpha", arguments.alpha, "alpha values per pixel: auto, 0, 2 or 4")
       ->check(CLI::IsMember({"auto", "0", "2", "4"}));
   pack->add_option("--mask-suffix", options.maskSuffix,
@@ -99,8 +123,8 @@ void AddPack(CLI::App& app, PackArguments& arguments) {
       ->check(CLI::IsMember({"json", "html"}));
   pack->add_option("--header", options.headerFile, "write a C header with the image numbers");
   pack->add_option("--prefix", arguments.prefix, "prefix of the header's names (default: the archive's stem)");
-  pack->add_option("-j,--jobs", options.jobs, "images decoded and reduced at once (default: all cores)")
-      ->check(CLI::Range(1, kMaxJobs));
+  AddNumber(pack, "-j,--jobs", options.jobs, 1, kMaxJobs,
+            "images decoded and reduced at once (default and most: all cores)");
 }
 
 void Finish(PackArguments& arguments) {
@@ -135,7 +159,10 @@ CLI::App* AddEmbed(CLI::App& app, EmbedArguments& arguments) {
   embed->add_option("--header", options.headerFile, "write a C header that declares the data");
   embed->add_option("--symbol", options.symbol, "name of the array (default: the archive's stem)")
       ->check(FaultValidator(SymbolFault, "NAME"));
-  embed->add_option("--align", options.alignment, "alignment of the array in bytes (default 4)")
+  embed
+      ->add_option_function<std::string>(
+          "--align", [&options](const std::string& text) { options.alignment = uint32_t(*WholeNumber(text)); },
+          "alignment of the array in bytes (default 4)")
       ->check(CLI::Validator(
           [](std::string& text) {
             const std::optional<int> value = WholeNumber(text);
@@ -176,8 +203,11 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   info->add_option("archive", infoArchive, "the archive")->required();
 
   std::string extractArchive, extractFolder;
+  int decodeLimit = kDefaultDecodeLimitMiB;
   CLI::App* extract = app.add_subcommand("extract", "write every image of an archive as <number>.png");
   extract->add_option("-o,--output", extractFolder, "the folder to write to")->required();
+  AddNumber(extract, "--decode-limit", decodeLimit, 0, kMaxDecodeLimitMiB,
+            "most MiB one decoded image may take, 0 for no limit (default 512, as ZefiConvert reads)");
   extract->add_option("archive", extractArchive, "the archive")->required();
 
   EmbedArguments embed;
@@ -216,7 +246,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     return RunEmbed(embed.options, out, err);
   }
   if (info->parsed()) return RunInfo(infoArchive, infoJson, out, err);
-  return RunExtract(extractArchive, extractFolder, err);
+  return RunExtract(extractArchive, extractFolder, uint64_t(decodeLimit) << 20, err);
 }
 
 }  // namespace zef::tool

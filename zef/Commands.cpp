@@ -62,8 +62,9 @@ bool WriteBytes(const std::string& fileName, const std::vector<uint8_t>& bytes) 
   return bool(file);
 }
 
-// One PNG, whole or not at all.
-bool WritePng(const std::string& fileName, const DecodedImage& image, std::string* error) {
+// One picture into the file at `path`.
+bool WritePng(const std::string& path, const std::string& name, const DecodedImage& image,
+              std::string* error) {
   cv::Mat picture = image.bgr;
   if (!image.alpha.empty()) {
     const cv::Mat planes[] = {image.bgr, image.alpha};
@@ -73,16 +74,14 @@ bool WritePng(const std::string& fileName, const DecodedImage& image, std::strin
   }
   std::vector<uint8_t> png;
   if (!cv::imencode(".png", picture, png)) {
-    *error = fileName + ": the image library cannot encode it";
+    *error = name + ": the image library cannot encode it";
     return false;
   }
-  std::optional<PendingFile> file = PendingFile::Create(fileName, error);
-  if (!file) return false;
-  if (!WriteBytes(file->TemporaryPath(), png)) {
-    *error = fileName + ": cannot write it";
+  if (!WriteBytes(path, png)) {
+    *error = name + ": cannot write it";
     return false;
   }
-  return file->Commit(error);
+  return true;
 }
 
 }  // namespace
@@ -91,7 +90,16 @@ int RunPack(const PackOptions& options, PackReport report, std::ostream& out, st
   std::string error;
   PackOptions settings = options;
   std::string page;
+  std::string json;
+  if (report == PackReport::kJson) {
+    // Made before the archive takes its name, so that nothing fails after.
+    settings.beforeCommit = [&json](const WrittenArchive& written, std::string*) {
+      json = ReportJson(written.result).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+      return true;
+    };
+  }
   if (report == PackReport::kHtml) {
+    settings.keepSources = true;
     // The page is made from the written archive, decoded as `extract`
     // decodes it, before the archive takes its name: a page that cannot
     // be made fails the pack.
@@ -115,7 +123,7 @@ int RunPack(const PackOptions& options, PackReport report, std::ostream& out, st
   }
   for (const std::string& note : result->notes) err << kProgram << note << "\n";
   if (report == PackReport::kJson) {
-    out << ReportJson(*result).dump(2) << "\n";
+    out << json;
   } else if (report == PackReport::kHtml) {
     out << page;
   } else {
@@ -132,41 +140,67 @@ int RunInfo(const std::string& archive, bool json, std::ostream& out, std::ostre
     return kExitFailed;
   }
   if (json) {
-    out << InfoJson(archive, content->summary).dump(2) << "\n";
+    out << InfoJson(archive, content->summary).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+        << "\n";
   } else {
     PrintInfo(archive, content->summary, out);
   }
   return kExitDone;
 }
 
-int RunExtract(const std::string& archive, const std::string& folder, std::ostream& err) {
+int RunExtract(const std::string& archive, const std::string& folder, uint64_t maxImageBytes,
+               std::ostream& err) {
   std::string error;
-  const std::optional<ArchiveContent> content = OpenArchiveFile(archive, true, &error);
+  std::vector<uint8_t> bytes;
+  const std::optional<ArchiveContent> content = OpenArchiveFile(archive, false, &error, &bytes);
   if (!content) {
     err << kProgram << error << "\n";
     return kExitFailed;
   }
   std::error_code failed;
-  std::filesystem::create_directories(folder, failed);
+  const bool created = std::filesystem::create_directories(folder, failed);
   if (failed) {
     err << kProgram << folder << ": cannot create the folder (" << failed.message() << ")\n";
     return kExitFailed;
   }
-  std::vector<std::string> written;
-  for (size_t n = 0; n < content->images.size(); ++n) {
-    const std::filesystem::path name =
-        std::filesystem::path(folder) / (std::to_string(content->summary.images[n].number) + ".png");
-    if (!WritePng(name.string(), content->images[n], &error)) {
-      // What this run wrote goes too: a half set of pictures would pass
-      // for the archive's content.
-      for (const std::string& done : written) std::remove(done.c_str());
-      err << kProgram << error << "\n";
-      return kExitFailed;
+  // Every picture is written under a temporary name, and all take their
+  // names at the end: a failure leaves every file as it was.
+  const auto extract = [&]() {
+    PendingFiles outputs;
+    std::vector<std::pair<std::string, const PendingFile*>> files;
+    for (const ArchiveImage& image : content->summary.images) {
+      const std::string name =
+          (std::filesystem::path(folder) / (std::to_string(image.number) + ".png")).string();
+      if (Destination(name).Replaces(archive)) {
+        error = name + ": the picture would replace the archive";
+        return false;
+      }
+      const PendingFile* file = outputs.Add(name, &error);
+      if (file == nullptr) return false;
+      files.emplace_back(name, file);
     }
-    written.push_back(name.string());
+    bool writeFailed = false;
+    const auto write = [&](size_t n, const DecodedImage& image, std::string* error) {
+      writeFailed = !WritePng(files[n].second->TemporaryPath(), files[n].first, image, error);
+      return !writeFailed;
+    };
+    if (!DecodeEachImage(bytes, content->summary.alphaBits, maxImageBytes, write, &error)) {
+      if (writeFailed) return false;
+      if (error == "error in image data (image too large)") {
+        error += "; --decode-limit raises the limit of " + std::to_string(maxImageBytes >> 20) + " MiB";
+      }
+      error = archive + ": " + error;
+      return false;
+    }
+    return outputs.CommitAll(&error);
+  };
+  if (!extract()) {
+    if (created) std::filesystem::remove(folder, failed);
+    err << kProgram << error << "\n";
+    return kExitFailed;
   }
-  err << "extracted " << written.size() << " image" << (written.size() == 1 ? "" : "s") << " to "
-      << folder << "\n";
+  const size_t count = content->summary.images.size();
+  err << "extracted " << count << " image" << (count == 1 ? "" : "s") << " to " << folder << "\n";
   return kExitDone;
 }
 

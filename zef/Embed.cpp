@@ -10,7 +10,7 @@
 #include "zef/Archive.h"
 #include "zef/Commands.h"
 #include "zef/PendingFile.h"
-#include "zef/Report.h"
+#include "zef/CText.h"
 
 namespace zef::tool {
 
@@ -18,28 +18,6 @@ namespace {
 
 const char* const kProgram = "zef: ";
 constexpr size_t kBytesPerLine = 16;
-
-// C up to C23 and C++ keywords: the header is read by both languages.
-constexpr std::string_view kKeywords[] = {
-    "_Alignas", "_Alignof", "_Atomic", "_BitInt", "_Bool", "_Complex", "_Decimal128",
-    "_Decimal32", "_Decimal64", "_Generic", "_Imaginary", "_Noreturn", "_Static_assert",
-    "_Thread_local", "alignas", "alignof", "and", "and_eq", "asm", "auto", "bitand", "bitor",
-    "bool", "break", "case", "catch", "char", "char16_t", "char32_t", "char8_t", "class",
-    "co_await", "co_return", "co_yield", "compl", "concept", "const", "const_cast", "consteval",
-    "constexpr", "constinit", "continue", "decltype", "default", "delete", "do", "double",
-    "dynamic_cast", "else", "enum", "explicit", "export", "extern", "false", "float", "for",
-    "friend", "goto", "if", "inline", "int", "long", "mutable", "namespace", "new", "noexcept",
-    "not", "not_eq", "nullptr", "operator", "or", "or_eq", "private", "protected", "public",
-    "register", "reinterpret_cast", "requires", "restrict", "return", "short", "signed",
-    "sizeof", "static", "static_assert", "static_cast", "struct", "switch", "template", "this",
-    "thread_local", "throw", "true", "try", "typedef", "typeid", "typename", "typeof",
-    "typeof_unqual", "union", "unsigned", "using", "virtual", "void", "volatile", "wchar_t",
-    "while", "xor", "xor_eq"};
-
-bool IsKeyword(const std::string& word) {
-  const auto is = [&word](std::string_view keyword) { return keyword == word; };
-  return std::any_of(std::begin(kKeywords), std::end(kKeywords), is);
-}
 
 bool IsIdentifierCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -55,13 +33,7 @@ std::string UpperCase(std::string text) {
 }
 
 std::string FileName(const std::string& path) {
-  return std::filesystem::path(path).filename().string();
-}
-
-std::string HeaderGuard(const std::string& headerFile) {
-  std::string guard = MakeIdentifier(FileName(headerFile));
-  if (guard.empty() || IsDigit(guard.front())) guard = "ZEF_" + guard;
-  return guard;
+  return CommentText(std::filesystem::path(path).filename().string());
 }
 
 std::string ByteLines(const std::vector<uint8_t>& bytes) {
@@ -102,38 +74,28 @@ bool WriteData(const std::string& fileName, const char* data, size_t size) {
   return bool(file);
 }
 
-// The file written under its temporary name, into *file.
-bool Prepare(const std::string& destination, const char* data, size_t size,
-             std::optional<PendingFile>& file, std::string* error) {
-  file.reset();
-  std::optional<PendingFile> created = PendingFile::Create(destination, error);
-  if (!created) return false;
-  if (!WriteData(created->TemporaryPath(), data, size)) {
+// The file written under its temporary name, one of `outputs`.
+bool Prepare(const std::string& destination, const char* data, size_t size, PendingFiles& outputs,
+             std::string* error) {
+  const PendingFile* file = outputs.Add(destination, error);
+  if (file == nullptr) return false;
+  if (!WriteData(file->TemporaryPath(), data, size)) {
     *error = destination + ": cannot write it";
     return false;
   }
-  file.emplace(std::move(*created));
   return true;
 }
 
 }  // namespace
-
-std::string SymbolName(const std::string& text) {
-  std::string name = text;
-  for (char& c : name) {
-    if (!IsIdentifierCharacter(c)) c = '_';
-  }
-  if (name.empty() || IsDigit(name.front())) name = "_" + name;
-  if (IsKeyword(name)) name += "_";
-  return name;
-}
 
 std::string SymbolFault(const std::string& symbol) {
   if (symbol.empty() || IsDigit(symbol.front()) ||
       !std::all_of(symbol.begin(), symbol.end(), IsIdentifierCharacter)) {
     return "must be a C identifier: letters, digits and '_', not starting with a digit";
   }
-  if (IsKeyword(symbol)) return "must not be a C or C++ keyword";
+  if (IsReservedName(symbol)) {
+    return "must not be a C or C++ keyword, main, or a name reserved by C or its <stddef.h> and <stdint.h>";
+  }
   return {};
 }
 
@@ -146,9 +108,10 @@ std::string AlignmentFault(uint32_t alignment) {
 
 std::string SectionFault(const std::string& section) {
   if (section.empty()) return "must not be empty";
+  // What assemblers take as a section name without quoting.
   for (const char c : section) {
-    if (c < ' ' || c > '~' || c == '"' || c == '\\') {
-      return "must be printable ASCII without quotes or backslashes";
+    if (!IsIdentifierCharacter(c) && c != '.' && c != '$') {
+      return "must be made of letters, digits, '_', '.' and '$'";
     }
   }
   return {};
@@ -170,8 +133,8 @@ std::string EmbedSource(const std::vector<uint8_t>& bytes, const EmbedOptions& o
 }
 
 std::string EmbedHeader(uint64_t size, const EmbedOptions& options, const std::string& symbol) {
-  const std::string guard = HeaderGuard(options.headerFile);
   const std::string sizeMacro = UpperCase(symbol) + "_SIZE";
+  const std::string guard = IncludeGuard(options.headerFile, {sizeMacro});
   const bool binary = options.format == EmbedFormat::kBinary;
   std::string text = "/* " + FileName(options.archive) + " as " +
                      (binary ? "the bytes of " + symbol + ", which the program defines itself"
@@ -193,6 +156,11 @@ int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) 
       return kExitFailed;
     }
   }
+  if (!options.outputFile.empty() && !options.headerFile.empty() &&
+      Destination(options.headerFile).Replaces(options.outputFile)) {
+    err << kProgram << options.headerFile << ": the header would replace the output\n";
+    return kExitFailed;
+  }
   std::string error;
   std::vector<uint8_t> bytes;
   if (!OpenArchiveFile(options.archive, false, &error, &bytes)) {
@@ -210,18 +178,15 @@ int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) 
 
   const std::string headerText =
       options.headerFile.empty() ? std::string() : EmbedHeader(bytes.size(), options, symbol);
-  std::optional<PendingFile> output, header;
-  if ((!options.outputFile.empty() && !Prepare(options.outputFile, data, size, output, &error)) ||
+  PendingFiles outputs;
+  if ((!options.outputFile.empty() && !Prepare(options.outputFile, data, size, outputs, &error)) ||
       (!options.headerFile.empty() &&
-       !Prepare(options.headerFile, headerText.data(), headerText.size(), header, &error))) {
+       !Prepare(options.headerFile, headerText.data(), headerText.size(), outputs, &error)) ||
+      !outputs.CommitAll(&error)) {
     err << kProgram << error << "\n";
     return kExitFailed;
   }
-  if ((output && !output->Commit(&error)) || (header && !header->Commit(&error))) {
-    err << kProgram << error << "\n";
-    return kExitFailed;
-  }
-  if (!output) {
+  if (options.outputFile.empty()) {
     out.write(data, std::streamsize(size));
     out.flush();
     if (!out) {

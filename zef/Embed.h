@@ -24,11 +24,6 @@ struct EmbedOptions {
 
 inline constexpr uint32_t kLargestEmbedAlignment = 65536;
 
-// The text as a C identifier: every character but ASCII letters, digits
-// and '_' as '_', '_' in front of a leading digit (or of nothing), and '_'
-// after a C or C++ keyword.
-std::string SymbolName(const std::string& text);
-
 // Why `symbol`, `alignment` or `section` cannot go into the output; empty
 // when they can.
 std::string SymbolFault(const std::string& symbol);

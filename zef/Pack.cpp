@@ -139,22 +139,20 @@ std::optional<Plan> MakePlan(const PackOptions& options, std::string* error) {
   const Destination archive(plan.outputFile);
   std::optional<Destination> header;
   if (!options.headerFile.empty()) header.emplace(options.headerFile);
-  if (header && (header->Replaces(plan.outputFile) ||
-                 std::filesystem::path(options.headerFile).lexically_normal() ==
-                     std::filesystem::path(plan.outputFile).lexically_normal())) {
+  if (header && header->Replaces(plan.outputFile)) {
     *error = options.headerFile + ": the header would replace the archive";
     return std::nullopt;
   }
-  for (const InputItem& item : plan.items) {
-    for (const std::string& input : {item.image, item.mask}) {
-      if (input.empty()) continue;
-      const char* replacing = archive.Replaces(input)                ? "the archive"
-                              : header && header->Replaces(input) ? "the header"
-                                                                  : nullptr;
-      if (replacing != nullptr) {
-        *error = input + ": " + replacing + " would replace this input";
-        return std::nullopt;
-      }
+  std::vector<std::string> inputs = {options.scriptFile};
+  for (const InputItem& item : plan.items) inputs.insert(inputs.end(), {item.image, item.mask});
+  for (const std::string& input : inputs) {
+    if (input.empty()) continue;
+    const char* replacing = archive.Replaces(input)                ? "the archive"
+                            : header && header->Replaces(input) ? "the header"
+                                                                : nullptr;
+    if (replacing != nullptr) {
+      *error = input + ": " + replacing + " would replace this input";
+      return std::nullopt;
     }
   }
   return plan;
@@ -192,8 +190,9 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
       return false;
     }
   }
-  std::optional<PendingFile> archive = PendingFile::Create(result.archive, error);
-  if (!archive) return false;
+  PendingFiles outputs;
+  const PendingFile* archive = outputs.Add(result.archive, error);
+  if (archive == nullptr) return false;
   if (!writer.Write(archive->TemporaryPath(), std::move(images), std::move(masks))) {
     *error = result.archive + ": " + writer.GetError();
     return false;
@@ -209,11 +208,9 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
     works[n].packed.archiveBytes = imageBytes[n];
     result.images.push_back(works[n].packed);
   }
-  const bool withHeader = !options.headerFile.empty();
-  std::optional<PendingFile> header =
-      withHeader ? PendingFile::Create(options.headerFile, error) : std::nullopt;
-  if (withHeader) {
-    if (!header) return false;
+  if (!options.headerFile.empty()) {
+    const PendingFile* header = outputs.Add(options.headerFile, error);
+    if (header == nullptr) return false;
     const std::string prefix = options.prefix ? *options.prefix : Stem(result.archive);
     if (!WriteText(header->TemporaryPath(),
                    HeaderText(result, options.headerFile, prefix, &result.notes))) {
@@ -226,7 +223,7 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
     for (Work& work : works) sources.push_back({work.picture.bgr, work.sourceAlpha});
     if (!options.beforeCommit(WrittenArchive{result, *bytes, sources}, error)) return false;
   }
-  return archive->Commit(error) && (!header || header->Commit(error));
+  return outputs.CommitAll(error);
 }
 
 }  // namespace
@@ -277,7 +274,7 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
       reduction.cap = std::min(reduction.cap, options.colourCap);
     }
     reduction.exact = options.colourLimit == ColourLimit::kExact;
-    reduction.keepSource = bool(options.beforeCommit);
+    reduction.keepSource = options.keepSources;
     reduction.options.maxColors = reduction.cap;
     reduction.options.levels = options.compatible ? quantize::Levels::kCut : quantize::Levels::kNearest;
     reduction.options.ditherStrength = options.ditherStrength;

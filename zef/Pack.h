@@ -54,8 +54,9 @@ struct PackOptions {
   std::optional<std::string> prefix;  // no value: the archive's stem
   int jobs = 0;  // 0: one per core
   bool progress = false;
-  // When set, the sources stay in memory until the archive is written.
   ArchiveCheck beforeCommit;
+  // The sources stay in memory until the archive is written, for beforeCommit.
+  bool keepSources = false;
 };
 
 struct PackedImage {

@@ -10,10 +10,12 @@
 namespace zef::tool {
 
 // Calls work(i) for every i below count on at most `jobs` threads (0: one
-// per core). `work` must not throw.
+// per core, and never more than the cores: the thread pool would warn).
+// `work` must not throw.
 template <typename Work>
 void ParallelFor(size_t count, int jobs, const Work& work) {
-  const int threads = jobs > 0 ? jobs : cv::getNumberOfCPUs();
+  const int cores = cv::getNumberOfCPUs();
+  const int threads = jobs > 0 && jobs < cores ? jobs : cores;
   if (threads <= 1 || count < 2) {
     for (size_t i = 0; i < count; ++i) work(i);
     return;

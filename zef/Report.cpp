@@ -1,6 +1,8 @@
 #include "zef/Report.h"
 
-#include <cctype>
+#include "zef/CText.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -18,11 +20,6 @@ uint64_t SourceBytes(const PackResult& result) {
   uint64_t total = 0;
   for (const PackedImage& image : result.images) total += image.sourceBytes;
   return total;
-}
-
-std::string DigitSafe(std::string name) {
-  if (name.empty() || std::isdigit(static_cast<unsigned char>(name.front()))) name = "ZEF_" + name;
-  return name;
 }
 
 }  // namespace
@@ -79,38 +76,35 @@ std::string SummaryLine(const PackResult& result) {
   return text;
 }
 
-std::string MakeIdentifier(const std::string& text) {
-  std::string identifier = text;
-  for (char& c : identifier) {
-    const auto byte = static_cast<unsigned char>(c);
-    c = std::isalnum(byte) && byte < 128 ? char(std::toupper(byte)) : '_';
-  }
-  return identifier;
-}
-
 std::string HeaderText(const PackResult& result, const std::string& headerFile,
                        const std::string& prefix, std::vector<std::string>* renamed) {
-  const std::string guard =
-      DigitSafe(MakeIdentifier(std::filesystem::path(headerFile).filename().string()));
-  std::string text = "// Image numbers in " +
-                     std::filesystem::path(result.archive).filename().string() +
-                     ", written by zef pack.\n#ifndef " + guard + "\n#define " + guard + "\n\n";
-  const std::string lead = prefix.empty() ? "" : MakeIdentifier(prefix) + "_";
+  const std::set<std::string> suffixes = {"", "_NUMBER", "_WIDTH", "_HEIGHT"};
+  const std::string lead = prefix.empty() ? "" : MacroName(prefix) + "_";
   std::set<std::string> taken;
-  for (const PackedImage& image : result.images) {
-    const std::string wanted =
-        DigitSafe(lead + MakeIdentifier(std::filesystem::path(image.file).stem().string()));
-    std::string name = wanted;
-    for (int n = 2; taken.count(name) != 0; ++n) name = wanted + "_" + std::to_string(n);
+  std::string defines;
+  for (size_t position = 0; position < result.images.size(); ++position) {
+    const PackedImage& image = result.images[position];
+    std::string wanted = MacroName(lead + std::filesystem::path(image.file).stem().string());
+    const auto reserved = [&wanted](const std::string& suffix) { return IsReservedName(wanted + suffix); };
+    if (std::any_of(suffixes.begin(), suffixes.end(), reserved)) wanted = "ZEF_" + wanted;
+    const std::string name = UniqueName(wanted, suffixes, taken);
     if (name != wanted && renamed) {
-      renamed->push_back(image.file + ": named " + name + " in the header, " + wanted +
-                         " is taken");
+      renamed->push_back(image.file + ": named " + name + " in the header, " + wanted + " is taken");
     }
-    taken.insert(name);
-    text += "#define " + name + " " + std::to_string(image.number) + "\n";
+    const auto define = [&defines](const std::string& macro, int64_t value) {
+      defines += "#define " + macro + " " + std::to_string(value) + "\n";
+    };
+    if (position > 0) defines += "\n";
+    define(name, int64_t(position));
+    define(name + "_NUMBER", image.number);
+    define(name + "_WIDTH", image.width);
+    define(name + "_HEIGHT", image.height);
   }
-  text += "\n#endif  // " + guard + "\n";
-  return text;
+  const std::string guard = IncludeGuard(headerFile, taken);
+  return "// Images in " + CommentText(std::filesystem::path(result.archive).filename().string()) +
+         ", written by zef pack: each one's position\n"
+         "// (what the device decoder takes), number, width and height.\n#ifndef " +
+         guard + "\n#define " + guard + "\n\n" + defines + "\n#endif  // " + guard + "\n";
 }
 
 }  // namespace zef::tool

@@ -1,5 +1,5 @@
 // What `zef pack` tells about its work: the JSON report, the summary line
-// and the C header of image numbers.
+// and the C header of image positions, numbers and sizes.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -18,13 +18,11 @@ nlohmann::json ReportJson(const PackResult& result);
 // One line, without its line feed.
 std::string SummaryLine(const PackResult& result);
 
-// Upper case, every character but letters, digits and '_' as '_'.
-std::string MakeIdentifier(const std::string& text);
-
-// `#define <PREFIX>_<NAME> <number>` per image, names from the file stems.
-// Two images whose names come out alike get `_2`, `_3`, ... appended to the
-// later ones; *renamed then gets a line for each. A name that would start
-// with a digit gets `ZEF_` in front.
+// Per image `#define <PREFIX>_<NAME> <position>`, with `_NUMBER` (start
+// index + position), `_WIDTH` and `_HEIGHT` beside it, names from the file
+// stems (see CText.h). An image whose names clash with an earlier one's
+// gets `_2`, `_3`, ... on its name; *renamed then gets a line for each.
+// The include guard is chosen last, so that no image takes it.
 std::string HeaderText(const PackResult& result, const std::string& headerFile,
                        const std::string& prefix, std::vector<std::string>* renamed);
 

@@ -10,8 +10,7 @@
  */
 #include <stdio.h>
 
-#include "sprites.h" /* sprites, sprites_size and SPRITES_<NAME> numbers */
-#include "zefdec.h"
+#include "sprites.h" /* zefdec.h, sprites, sprites_size and per image SPRITES_<NAME> */
 
 #define WIDTH 160
 #define HEIGHT 120
@@ -19,16 +18,29 @@
 static uint16_t framebuffer[HEIGHT][WIDTH];
 
 struct placement {
-    uint32_t number;
+    const char *name;
+    uint32_t position;
     int32_t x, y;
 };
 
+/* SPRITES_<NAME> is the position zefdec_draw takes, whatever start index
+ * the archive has; _WIDTH and _HEIGHT place sprites at compile time. */
+#define SPRITE(name, x, y) {#name, SPRITES_##name, x, y}
+
 /* Back to front; some overlap, some hang over an edge. */
 static const struct placement scene[] = {
-    {SPRITES_BUTTON, 8, 8},    {SPRITES_BUTTON, 52, 8},  {SPRITES_BUTTON, 140, 8},
-    {SPRITES_SMILEY, 60, 44},  {SPRITES_HEART, 76, 60},  {SPRITES_STAR, -10, 50},
-    {SPRITES_COIN, 150, 70},   {SPRITES_GEM, 30, 104},   {SPRITES_COIN, -6, -8},
-    {SPRITES_STAR, 98, 30},    {SPRITES_HEART, 112, 100}, {SPRITES_GEM, 120, 40}};
+    SPRITE(BUTTON, 8, 8),
+    SPRITE(BUTTON, 8 + SPRITES_BUTTON_WIDTH + 4, 8),
+    SPRITE(BUTTON, WIDTH - SPRITES_BUTTON_WIDTH / 2, 8),
+    SPRITE(SMILEY, 60, 44),
+    SPRITE(HEART, 76, 60),
+    SPRITE(STAR, -10, 50),
+    SPRITE(COIN, WIDTH - SPRITES_COIN_WIDTH / 2, 70),
+    SPRITE(GEM, 30, HEIGHT - SPRITES_GEM_HEIGHT / 2 - 2),
+    SPRITE(COIN, -6, -8),
+    SPRITE(STAR, 98, 30),
+    SPRITE(HEART, 112, HEIGHT - SPRITES_HEART_HEIGHT / 2 - 8),
+    SPRITE(GEM, 120, 40)};
 
 /* A gradient, so that blending shows against many colours. */
 static void clear(void) {
@@ -64,7 +76,6 @@ static int write_ppm(const char *name) {
 
 int main(int argc, char **argv) {
     zefdec_archive archive;
-    zefdec_image_info info;
     const zefdec_canvas canvas = {framebuffer, WIDTH, HEIGHT, sizeof framebuffer[0],
                                   ZEFDEC_CANVAS_RGB565};
     size_t n;
@@ -75,21 +86,18 @@ int main(int argc, char **argv) {
     }
     result = zefdec_open(&archive, sprites, sprites_size);
     if (result != ZEFDEC_OK) {
-        fprintf(stderr, "screen: the archive is refused (%d)\n", result);
+        fprintf(stderr, "screen: the archive is refused: %s\n", zefdec_strerror(result));
         return 1;
     }
-    /* Image numbers start at the archive's start index; zefdec_draw takes
-     * the position in the archive. */
-    zefdec_info(&archive, 0, &info);
     clear();
     for (n = 0; n < sizeof scene / sizeof scene[0]; ++n) {
-        const uint32_t index = scene[n].number - info.number;
-        result = zefdec_draw(&archive, index, &canvas, scene[n].x, scene[n].y);
+        const struct placement *s = &scene[n];
+        result = zefdec_draw(&archive, s->position, &canvas, s->x, s->y);
         if (result != ZEFDEC_OK) {
-            fprintf(stderr, "screen: image %u is not drawn (%d)\n", (unsigned)index, result);
+            fprintf(stderr, "screen: %s is not drawn: %s\n", s->name, zefdec_strerror(result));
             return 1;
         }
-        printf("sprite %u at (%d, %d)\n", (unsigned)index, (int)scene[n].x, (int)scene[n].y);
+        printf("sprite %u %s at (%d, %d)\n", (unsigned)s->position, s->name, (int)s->x, (int)s->y);
     }
     if (!write_ppm(argv[1])) {
         fprintf(stderr, "screen: %s: cannot write it\n", argv[1]);

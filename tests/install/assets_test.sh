@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # The firmware path from a fresh install prefix: the firmware example,
 # built by zef_add_assets from the example sprites, draws a screen that
-# matches one composed from the reader (zef_screen_check); a folder of
+# matches one composed from the reader (zef_screen_check), by name, with
+# start index 0 and 100; the decoder is built once, for size; a folder of
 # icons is repacked when an icon is added, changed or removed, and only
-# then; and the same assets cross-compile for a Cortex-M4 with the host's
-# zef doing the packing.
+# then, and a new picture recompiles no file that includes the header;
+# conflicting options are refused; the README's C and assembly snippets
+# build; and the same assets cross-compile for a Cortex-M4 with the host's
+# zef doing the packing, through a toolchain file that finds packages only
+# in its root.
 #   assets_test.sh BUILD_DIR SCREEN_CHECK EXAMPLES_DIR
 set -euo pipefail
 build_dir=$1
@@ -19,14 +23,22 @@ fail() { echo "$*" >&2; exit 1; }
 cmake --install "$build_dir" --prefix "$prefix" > /dev/null
 [ -x "$prefix/bin/zef" ] || fail "zef is not installed"
 
-# The example: its screen against the reader's.
-cmake -S "$examples/firmware" -B "$work/example" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
-cmake --build "$work/example" > /dev/null
-"$work/example/screen" "$work/screen.ppm" > "$work/draws.txt"
-"$check" "$work/example/zef_assets/sprites/sprites.zef" "$work/screen.ppm" "$work/draws.txt"
-# The decoder is compiled into the assets library, not again into the program.
-[ -z "$(find "$work/example/CMakeFiles/screen.dir" -name 'zefdec.c.o')" ] ||
-  fail "the program compiles the decoder a second time"
+# The example: its screen against the reader's, each sprite drawn by its
+# name, whatever the start index. A release build still compiles the
+# decoder for size, and once.
+example=$work/example
+for start in 0 100; do
+  cmake -S "$examples/firmware" -B "$example" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_BUILD_TYPE=Release -DSPRITES_START_INDEX=$start > /dev/null
+  cmake --build "$example" -v > "$work/example$start.log" 2>&1 || { cat "$work/example$start.log"; fail "example build failed"; }
+  grep -qx "#define SPRITES_BUTTON_NUMBER $start" "$example/zef_assets/sprites/sprites_images.h" ||
+    fail "start index $start: the header does not number from it"
+  "$example/screen" "$work/screen.ppm" > "$work/draws.txt"
+  "$check" "$example/zef_assets/sprites/sprites.zef" "$work/screen.ppm" "$work/draws.txt" "$examples" ||
+    fail "start index $start: the screen is wrong"
+done
+[ "$(find "$example" -name 'zefdec.c.o' | wc -l)" = 1 ] || fail "the decoder is compiled more than once"
+grep 'zefdec\.c' "$work/example0.log" | grep -q -- '-O3.*-Os' || fail "the decoder is not built for size"
 
 # A folder of icons, changed between builds.
 icons=$work/icons
@@ -35,9 +47,12 @@ cp "$examples"/heart.png "$examples"/heart_mask.png "$examples"/star.png "$icons
 assets=$work/assets
 header=$assets/zef_assets/icons/icons_images.h
 archive=$assets/zef_assets/icons/icons.zef
-cmake -S "$here/assets" -B "$assets" -DCMAKE_PREFIX_PATH="$prefix" -DICONS_DIR="$icons" > /dev/null
+# A C project on a host without OpenCV still gets the decoder and zef.
+cmake -S "$here/assets" -B "$assets" -DCMAKE_PREFIX_PATH="$prefix" -DICONS_DIR="$icons" \
+  -DCMAKE_DISABLE_FIND_PACKAGE_OpenCV=ON > /dev/null
 build() { cmake --build "$assets" > "$work/build.log" 2>&1 || { cat "$work/build.log"; fail "$1: build failed"; }; }
 packed() { grep -q "Packing the images of icons" "$work/build.log"; }
+recompiled() { grep -q "Building C object CMakeFiles/count.dir/main.c.o" "$work/build.log"; }
 expect() {  # step, image count, header lines
   local step=$1 count=$2
   shift 2
@@ -71,18 +86,82 @@ packed || fail "a removed icon did not repack"
 expect removed 2 "#define ICONS_COIN 0" "#define ICONS_STAR 1"
 grep -q ICONS_HEART "$header" && fail "a removed icon is still in the header"
 
+# New pixels, same size: the archive changes, the headers do not, so the
+# file that includes them is not compiled again.
+flat_png() {  # file, red, green, blue: 8 x 8 of one colour
+  python3 -c 'import struct, sys, zlib
+def chunk(kind, data): return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+r, g, b = (int(v) for v in sys.argv[2:5])
+rows = b"".join(b"\0" + bytes([r, g, b]) * 8 for _ in range(8))
+open(sys.argv[1], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 8, 8, 8, 2, 0, 0, 0))
+    + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))' "$@"
+}
+flat_png "$icons/flat.png" 200 0 0
+build "flat added"
+flat_png "$icons/flat.png" 0 0 200
+cp "$archive" "$work/before.zef"
+build "flat recoloured"
+packed || fail "a recoloured icon was not packed"
+cmp -s "$archive" "$work/before.zef" && fail "the archive did not change with its pixels"
+recompiled && fail "a recoloured icon recompiled a file that includes the header"
+
+# Options that would break the step are refused with their names.
+if cmake -S "$here/assets" -B "$work/refused" -DCMAKE_PREFIX_PATH="$prefix" -DICONS_DIR="$icons" \
+     -DEXTRA_EMBED_OPTIONS="--format;bin;--symbol=x" > "$work/refused.log" 2>&1; then
+  fail "EMBED_OPTIONS --format bin was accepted"
+fi
+grep -q "EMBED_OPTIONS --format --symbol=x" "$work/refused.log" || { cat "$work/refused.log"; fail "the refusal does not name the options"; }
+
+# The README's snippets as they stand: the C blocks marked for this test
+# against assets named as they name them, and the .incbin block assembled
+# and linked without a warning, its symbol the archive's size.
+readme=$here/../../README.md
+snippets=$work/snippets
+mkdir -p "$snippets/ui"
+cp "$examples"/coin.png "$snippets/ui/battery.png"
+cp "$examples"/star.png "$snippets/ui/wifi.png"
+awk -v out="$snippets" '/^<!-- compiled by tests\/install\/assets_test.sh -->$/ { marked = 1; next }
+     marked && /^```c$/ { file = out "/readme" ++n ".c"; inblock = 1; marked = 0; next }
+     inblock && /^```$/ { inblock = 0; next }
+     inblock { print > file }' "$readme"
+ls "$snippets"/readme*.c > /dev/null 2>&1 || fail "README.md marks no C block for this test"
+cat > "$snippets/CMakeLists.txt" <<'PROJECT'
+cmake_minimum_required(VERSION 3.25)
+project(ReadmeSnippets LANGUAGES C)
+find_package(ZefiConvert CONFIG REQUIRED COMPONENTS zefdec zef)
+zef_add_assets(ui ${CMAKE_CURRENT_SOURCE_DIR}/ui)
+file(GLOB blocks ${CMAKE_CURRENT_SOURCE_DIR}/readme*.c)
+add_library(readme STATIC ${blocks})
+target_link_libraries(readme PRIVATE ui)
+target_compile_options(readme PRIVATE -std=c99 -Wall -Wextra -Werror -pedantic -Wno-unused-function)
+PROJECT
+cmake -S "$snippets" -B "$snippets/build" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
+cmake --build "$snippets/build" > "$work/snippets.log" 2>&1 || { cat "$work/snippets.log"; fail "the README's C blocks do not compile"; }
+awk '/^```asm$/ { inblock = 1; next } inblock && /^```$/ { exit } inblock { print }' "$readme" > "$snippets/ui.s"
+[ -s "$snippets/ui.s" ] || fail "README.md shows no .incbin block"
+cp "$snippets/build/zef_assets/ui/ui.zef" "$snippets/"
+printf '#include <stdint.h>\nextern const uint8_t ui[];\nint main(void) { return ui[0] == 0xAA ? 0 : 1; }\n' > "$snippets/main.c"
+(cd "$snippets" && cc -c ui.s -o ui.o && cc main.c ui.o -Wl,--fatal-warnings -o incbin && ./incbin) ||
+  fail "the README's .incbin block does not link cleanly on the host"
+symbol_size=$(nm -S -t d "$snippets/ui.o" | awk '$4 == "ui" { print $2 }')
+[ -n "$symbol_size" ] && [ $((10#$symbol_size)) = "$(stat -c %s "$snippets/ui.zef")" ] ||
+  fail "the README's .incbin symbol does not have the archive's size"
+
 # Cross-compiled: the host's installed zef packs, the target's compiler
 # compiles the array and the decoder.
 if command -v arm-none-eabi-gcc > /dev/null; then
   cross=$work/cross
+  # as README.md tells: the toolchain file finds packages only in its root
   cmake -S "$here/assets" -B "$cross" -DCMAKE_TOOLCHAIN_FILE="$here/arm-none-eabi.cmake" \
-    -DCMAKE_PREFIX_PATH="$prefix" -DICONS_DIR="$icons" > /dev/null
+    -DZefiConvert_DIR="$prefix/lib/cmake/ZefiConvert" -DICONS_DIR="$icons" > /dev/null
   cmake --build "$cross" -v > "$work/cross.log" 2>&1 || { cat "$work/cross.log"; fail "cross build failed"; }
   grep -q "$prefix/bin/zef pack" "$work/cross.log" || fail "the cross build did not run the installed zef"
   members=$(arm-none-eabi-ar t "$cross/libicons.a" | sort | tr '\n' ' ')
-  [ "$members" = "icons.c.obj zefdec.c.obj " ] || fail "cross library holds: $members"
-  arm-none-eabi-objdump -f "$cross/libicons.a" | grep -q "architecture: arm" ||
-    fail "the cross library is not for ARM"
+  [ "$members" = "icons.c.obj " ] || fail "cross library holds: $members"
+  for library in "$cross/libicons.a" "$cross/libZefiConvert_zefdec.a"; do
+    arm-none-eabi-objdump -f "$library" | grep -q "architecture: arm" ||
+      fail "$library is not for ARM"
+  done
   arm-none-eabi-readelf -S -W "$cross/libicons.a" | grep -q " .rodata.icons " ||
     fail "the array is not in its section"
 else

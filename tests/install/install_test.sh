@@ -67,8 +67,8 @@ cmake --build "$work/decoder" > /dev/null
 if command -v arm-none-eabi-gcc > /dev/null; then
   cmake -S "$here/firmware" -B "$work/firmware" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
   cmake --build "$work/firmware" > /dev/null
-  arm-none-eabi-ar t "$work/firmware/libfirmware.a" | grep -qx 'zefdec.c.obj' ||
-    fail "the firmware library holds no decoder"
+  arm-none-eabi-ar t "$work/firmware/libZefiConvert_zefdec.a" | grep -qx 'zefdec.c.obj' ||
+    fail "the firmware build made no decoder library"
 else
   echo "no arm-none-eabi-gcc: firmware build skipped"
 fi

@@ -1,14 +1,17 @@
 // Composes the firmware example's screen anew from the desktop reader's
 // colours, the alpha zefdec_line gives and the blend formula of
 // zefdec_draw, and compares it with the picture the example wrote.
-//   zef_screen_check ARCHIVE SCREEN.ppm DRAWS.txt
-// DRAWS.txt is the example's standard output: "sprite <index> at (<x>, <y>)"
-// per sprite, back to front. The background is the example's gradient.
-// Exit 0 when every pixel agrees and the scene shows what it is meant to
-// (clipping at all four edges, overlaps, blended pixels).
+//   zef_screen_check ARCHIVE SCREEN.ppm DRAWS.txt PICTURES
+// DRAWS.txt is the example's standard output: "sprite <position> <NAME> at
+// (<x>, <y>)" per sprite, back to front. The background is the example's
+// gradient. Exit 0 when every pixel agrees, the scene shows what it is meant
+// to (clipping at all four edges, overlaps, blended pixels), and each name
+// drew its own picture: the image at the position is as large as
+// PICTURES/<name>.png (the example pictures all differ in size).
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -31,8 +34,19 @@ struct Sprite {
 
 struct Draw {
   uint32_t index;
+  char name[32];
   int x, y;
 };
+
+// Width and height from a PNG's header, or 0 x 0.
+cv::Size PngSize(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  unsigned char head[24] = {};
+  in.read(reinterpret_cast<char*>(head), sizeof head);
+  if (in.gcount() != sizeof head) return {};
+  const auto at = [&](int i) { return int(head[i]) << 24 | head[i + 1] << 16 | head[i + 2] << 8 | head[i + 3]; };
+  return {at(16), at(20)};
+}
 
 // As examples/firmware/main.c clears the screen.
 uint16_t Background(int x, int y) {
@@ -96,8 +110,8 @@ bool ReadPpm(const std::string& file, std::vector<uint8_t>& rgb) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::cerr << "usage: zef_screen_check ARCHIVE SCREEN.ppm DRAWS.txt\n";
+  if (argc != 5) {
+    std::cerr << "usage: zef_screen_check ARCHIVE SCREEN.ppm DRAWS.txt PICTURES\n";
     return 2;
   }
   std::vector<Sprite> sprites;
@@ -109,9 +123,19 @@ int main(int argc, char** argv) {
   std::ifstream list(argv[3]);
   for (std::string line; std::getline(list, line);) {
     Draw draw{};
-    if (std::sscanf(line.c_str(), "sprite %u at (%d, %d)", &draw.index, &draw.x, &draw.y) != 3 ||
+    if (std::sscanf(line.c_str(), "sprite %u %31s at (%d, %d)", &draw.index, draw.name, &draw.x,
+                    &draw.y) != 4 ||
         draw.index >= sprites.size()) {
       std::cerr << argv[3] << ": unexpected line: " << line << "\n";
+      return 1;
+    }
+    std::string file = draw.name;
+    for (char& c : file) c = char(std::tolower(static_cast<unsigned char>(c)));
+    const cv::Size picture = PngSize(std::string(argv[4]) + "/" + file + ".png");
+    if (picture.area() == 0 || picture != sprites[draw.index].bgr.size()) {
+      std::cerr << draw.name << " drew image " << draw.index << " of " << sprites[draw.index].bgr.cols
+                << " x " << sprites[draw.index].bgr.rows << ", not its picture of " << picture.width
+                << " x " << picture.height << "\n";
       return 1;
     }
     draws.push_back(draw);

@@ -19,6 +19,8 @@ namespace {
 
 using nlohmann::json;
 
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
 // At most 32 colours, with channel values on the 4-bit levels, so that
 // every mapping keeps them.
 cv::Mat LevelImage(int width, int height, int seed) {
@@ -592,26 +594,60 @@ TEST_F(ZefCliTest, Version4InfoExtractAndEmbed) {
 
 // --- the header of image numbers ---------------------------------------------
 
-TEST_F(ZefCliTest, HeaderNamesEveryImageOnceAndSaysWhichItRenamed) {
-  Save("one/arrow-left.png", LevelImage(3, 3, 0));
+std::string HeaderDefine(const std::string& name, int position, int number, int width, int height) {
+  return "#define " + name + " " + std::to_string(position) + "\n#define " + name + "_NUMBER " +
+         std::to_string(number) + "\n#define " + name + "_WIDTH " + std::to_string(width) + "\n#define " +
+         name + "_HEIGHT " + std::to_string(height) + "\n";
+}
+
+// Every name the header defines, in order.
+std::vector<std::string> DefinedNames(const std::string& header) {
+  static const std::regex kDefine("#define (\\w+)");
+  std::vector<std::string> names;
+  for (std::sregex_iterator d(header.begin(), header.end(), kDefine), end; d != end; ++d) names.push_back((*d)[1]);
+  return names;
+}
+
+TEST_F(ZefCliTest, HeaderGivesPositionNumberAndSizeUnderNamesThatNeverClash) {
+  Save("one/arrow-left.png", LevelImage(3, 2, 0));
   Save("one/icon.png", LevelImage(3, 3, 1));
-  Save("two/icon.png", LevelImage(3, 3, 2));
+  Save("two/icon.png", LevelImage(5, 3, 2));
   Save("two/1up.png", LevelImage(3, 3, 3));
   const ZefResult run = Zef({"pack", "one", "two", "-o", "my-icons.zef", "--header", "ids.h", "--start-index", "2"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  std::ifstream in(dir_ / "ids.h");
-  const std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string header = Text(FileBytes("ids.h"));
   EXPECT_NE(header.find("#ifndef IDS_H\n#define IDS_H\n"), std::string::npos) << header;
-  EXPECT_NE(header.find("#define MY_ICONS_ARROW_LEFT 2\n#define MY_ICONS_ICON 3\n"
-                        "#define MY_ICONS_1UP 4\n#define MY_ICONS_ICON_2 5\n"),
+  // What the device decoder takes is the position; the number beside it.
+  EXPECT_NE(header.find(HeaderDefine("MY_ICONS_ARROW_LEFT", 0, 2, 3, 2) + "\n" +
+                        HeaderDefine("MY_ICONS_ICON", 1, 3, 3, 3) + "\n" + HeaderDefine("MY_ICONS_1UP", 2, 4, 3, 3) +
+                        "\n" + HeaderDefine("MY_ICONS_ICON_2", 3, 5, 5, 3)),
             std::string::npos)
       << header;
   EXPECT_NE(run.err.find("two/icon.png: named MY_ICONS_ICON_2"), std::string::npos) << run.err;
 
   ASSERT_EQ(Zef({"pack", "two", "-o", "x.zef", "--header", "bare.h", "--prefix", ""}).exitCode, 0);
-  std::ifstream bare(dir_ / "bare.h");
-  const std::string text((std::istreambuf_iterator<char>(bare)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("#define ZEF_1UP 0\n#define ICON 1\n"), std::string::npos) << text;
+  EXPECT_NE(Text(FileBytes("bare.h")).find("#define ZEF_1UP 0\n"), std::string::npos);
+
+  // An image's names against another's, against the guard, against what
+  // C reserves; and an archive name that would end the comment line.
+  Save("glyphs/h.png", LevelImage(2, 2, 0));
+  Save("glyphs/h_width.png", LevelImage(2, 2, 1));
+  Save("glyphs/h_2.png", LevelImage(2, 2, 2));
+  Save("glyphs/int8.png", LevelImage(2, 2, 3));
+  Save("glyphs/__x.png", LevelImage(2, 2, 4));
+  const std::string archive = "x\n#error injected ??\n*\\\n.zef";
+  const ZefResult font = Zef({"pack", "glyphs", "-o", archive, "--header", "font.h", "--prefix", "font"});
+  ASSERT_EQ(font.exitCode, 0) << font.err;
+  const std::string text = Text(FileBytes("font.h"));
+  EXPECT_EQ(text.find("\n#error"), std::string::npos) << text;
+  EXPECT_NE(text.find("#ifndef FONT_H_GUARD\n#define FONT_H_GUARD\n"), std::string::npos) << text;
+  const std::vector<std::string> names = DefinedNames(text);
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size()) << text;
+  for (const std::string& wanted : {"FONT___X", "FONT_H", "FONT_H_2", "FONT_H_WIDTH_2", "FONT_INT8"}) {
+    EXPECT_NE(std::find(names.begin(), names.end(), wanted), names.end()) << wanted << "\n" << text;
+  }
+  ASSERT_EQ(Zef({"pack", "glyphs/int8.png", "-o", "i.zef", "--header", "i.h", "--prefix", ""}).exitCode, 0);
+  EXPECT_NE(Text(FileBytes("i.h")).find("#define ZEF_INT8 0\n"), std::string::npos);
 }
 
 // --- the page of every image ------------------------------------------------

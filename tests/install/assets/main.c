@@ -3,8 +3,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "icons.h"
-#include "zefdec.h"
+#include "icons.h" /* brings zefdec.h */
 
 int main(void) {
     zefdec_archive archive;
