@@ -958,6 +958,8 @@ RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 #define DECODE_RUNS(image, line, alpha, format)                                      \
     ((image)->layout.form == FORM_CODES                                             \
          ? decode_runs(image, line, alpha, format, FORM_CODES)                      \
+     : (image)->layout.form == FORM_OPS                                             \
+         ? decode_runs(image, line, alpha, format, FORM_OPS)                        \
          : decode_runs(image, line, alpha, format, (image)->layout.form))
 
 /* A line whose counted runs end exactly at its width, the last one not
@@ -999,8 +1001,63 @@ static int line_checks_at_once(zefdec_image *image)
     return 1;
 }
 
+/* The same for a version 4 line: its ops end exactly at its width and
+ * every index is inside the entries (always so when the index bits address
+ * no more than the entries). */
+static int ops_check_at_once(zefdec_image *image)
+{
+    const uint32_t bits = image->layout.index_shift, entries = image->layout.palette_size;
+    const uint32_t width = image->width, mask = (1u << bits) - 1;
+    const int any_index = entries > mask;
+    byte_cursor bytes;
+    const uint8_t *p, *end;
+    uint32_t x = 0;
+
+    bytes_start(&bytes, image->archive, image->next);
+    p = bytes.p;
+    end = bytes.end;
+    while (x < width) {
+        uint32_t op, n;
+        if (p == end)
+            return 0;
+        op = *p++;
+        n = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
+        if (n > width - x)
+            return 0;
+        if (op < ZEF_V4_OP_RUN) {
+            const size_t length = ((size_t)n * bits + 7) >> 3;
+            if ((size_t)(end - p) < length)
+                return 0;
+            if (!any_index) {
+                uint32_t pending = 0, have = 0, i;
+                const uint8_t *q = p;
+                for (i = 0; i < n; i++) {
+                    if (have < bits) {
+                        pending = pending << 8 | *q++;
+                        have += 8;
+                    }
+                    have -= bits;
+                    if ((pending >> have & mask) >= entries)
+                        return 0;
+                }
+            }
+            p += length;
+        } else if (op < ZEF_V4_OP_RUN_ZERO) {
+            if (p == end || *p >= entries)
+                return 0;
+            p++;
+        }
+        x += n;
+    }
+    image->next += (size_t)(p - bytes.p);
+    image->x = width;
+    return 1;
+}
+
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
+    if (!line && !alpha && image->layout.form == FORM_OPS)
+        return ops_check_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
     if (!line && !alpha)
         return line_checks_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
     if (image->format == ZEFDEC_BGR888 && line)
