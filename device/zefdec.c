@@ -18,7 +18,7 @@
 #define OPAQUE 255u
 
 /* Image data forms. */
-enum { FORM_CODES, FORM_WORDS, FORM_RAW };
+enum { FORM_CODES, FORM_WORDS, FORM_RAW, FORM_OPS };
 
 /* Version 1 archives are accepted only with these header bytes. */
 static const uint8_t version1_header[] = {ZEF_VERSION1_HEADER_BYTES};
@@ -172,6 +172,7 @@ static inline int bytes_need(byte_cursor *b, size_t needed)
 
 /* ---- The archive's layout ---- */
 
+/* Version 4 records are laid out as version 2's. */
 static size_t image_record_size(const zefdec_archive *archive)
 {
     return archive->version == 3 ? ZEF_IMAGE_RECORD_SIZE_V3 : ZEF_IMAGE_RECORD_SIZE_V2;
@@ -258,9 +259,10 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     if (!data || bytes_at(data, ZEF_SIGNATURE_SIZE) != ZEF_FILE_SIGNATURE)
         return ZEFDEC_E_HEADER;
     version = u16_at(data + ZEF_VERSION_AT);
-    if (version < 1 || version > 3)
+    if (version < ZEF_VERSION_1 || version > ZEF_VERSION_4)
         return ZEFDEC_E_VERSION;
     archive->version = (uint8_t)version;
+    /* versions 3 and 4 add the start index */
     head = version == 1   ? ZEF_HEADER_SIZE_V1
            : version == 2 ? ZEF_HEADER_SIZE_V2
                           : ZEF_HEADER_SIZE_V3;
@@ -268,7 +270,7 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     if (!data || bytes_at(data + head - ZEF_SIGNATURE_SIZE, ZEF_SIGNATURE_SIZE) != ZEF_END_OF_HEADER)
         return ZEFDEC_E_HEADER;
     count = u32_at(data + ZEF_IMAGE_COUNT_AT);
-    if (count == 0)
+    if (count == 0 || (version == ZEF_VERSION_4 && count > ZEF_MAX_IMAGES_V4))
         return ZEFDEC_E_HEADER;
     header_bytes = data + (version == 1 ? ZEF_V1_HEADER_BYTES_AT : ZEF_HEADER_BYTES_AT);
     archive->alpha_bits = header_bytes[ZEF_HEADER_ALPHA_BITS];
@@ -285,7 +287,7 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
         archive->count = 1;
         return ZEFDEC_OK;
     }
-    if (version == 3)
+    if (version >= ZEF_VERSION_3)
         archive->start_index = u32_at(data + ZEF_START_INDEX_AT);
     if (!marker_at(archive, head, ZEF_IMAGE_SPECIFICATIONS_MARKER))
         return ZEFDEC_E_TABLE;
@@ -423,7 +425,9 @@ int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_i
     info->width = u32_at(record + ZEF_RECORD_WIDTH_AT);
     info->height = u32_at(record + ZEF_RECORD_HEIGHT_AT);
     info->number = archive->start_index + position;
-    if (archive->version != 3)
+    if (archive->version == ZEF_VERSION_4)
+        info->alpha_bits = 8;
+    else if (archive->version != 3)
         info->alpha_bits = 4;
     else
         info->alpha_bits = archive->alpha_mode ? code_alpha_bits(archive) : 0;
@@ -463,6 +467,40 @@ static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive
     set_alpha_layout(layout, low ? 0 : ZEF_WORD_ALPHA_SHIFT_HIGH, ZEF_WORD_ALPHA_BITS);
 }
 
+/* A version 4 image block after its marker: index bits, last entry, the
+ * entries, then the lines' ops. */
+static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, size_t at)
+{
+    uint8_t room[ZEF_V4_IMAGE_HEAD];
+    const uint8_t *head = fetch(archive, at, ZEF_V4_IMAGE_HEAD, room);
+    zefdec_layout *layout = &image->layout;
+    uint32_t bits, entries;
+
+    if (!head)
+        return ZEFDEC_E_SHORT;
+    bits = head[0];
+    entries = (uint32_t)head[1] + 1;
+    if (bits < 1 || bits > ZEF_V4_MAX_INDEX_BITS || entries > 1u << bits)
+        return ZEFDEC_E_PALETTE;
+    /* widths above 65534 are refused by the reader of version 4 */
+    if (image->width > ZEF_MAX_IMAGE_WIDTH)
+        return ZEFDEC_E_TABLE;
+    at += ZEF_V4_IMAGE_HEAD;
+    if (entries > (archive->size - at) / ZEF_V4_ENTRY_SIZE)
+        return ZEFDEC_E_SHORT;
+    layout->form = FORM_OPS;
+    layout->index_shift = (uint8_t)bits;
+    layout->index_mask = (uint8_t)((1u << bits) - 1);
+    layout->palette_size = entries;
+    layout->palette_at = (uint32_t)at;
+    layout->palette = archive->reader ? archive->reader->palette : archive->data + at;
+    /* every entry carries alpha: nothing is drawn as if opaque by default */
+    layout->alpha_mask = 0xFF;
+    layout->run_size = 1;
+    image->next = at + (size_t)entries * ZEF_V4_ENTRY_SIZE;
+    return ZEFDEC_OK;
+}
+
 static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t position)
 {
     uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
@@ -498,6 +536,8 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
                                               : archive->data + layout->palette_at;
         }
     }
+    if (archive->version == ZEF_VERSION_4)
+        return set_entry_layout(image, archive, at);
     image->next = at;
     if (archive->version == 3)
         set_code_layout(layout, archive);
@@ -538,6 +578,8 @@ int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t po
     image->y = 0;
     image->x = 0;
     image->in_line = 0;
+    image->literal_left = 0;
+    image->literal_phase = 0;
     rc = reading(archive, begin_image(image, archive, position));
     image->error = (int8_t)rc;
     return rc;
@@ -550,7 +592,8 @@ static int open_line(zefdec_image *image)
 
     image->x = 0;
     image->in_line = 1;
-    if (image->layout.form == FORM_RAW)
+    /* raw pixels and version 4 ops have no counts */
+    if (image->layout.form >= FORM_RAW)
         return ZEFDEC_OK;
     bytes_start(&bytes, image->archive, image->next);
     rc = bytes_need(&bytes, ZEF_LINE_ENTRY_COUNT_SIZE);
@@ -565,7 +608,7 @@ static int close_line(zefdec_image *image)
 {
     image->in_line = 0;
     image->y++;
-    if (image->layout.form == FORM_RAW)
+    if (image->layout.form >= FORM_RAW)
         return ZEFDEC_OK;
     if (image->line_runs_left != 0)
         return ZEFDEC_E_LINE_COUNT;
@@ -578,9 +621,15 @@ static int close_line(zefdec_image *image)
 typedef struct run {
     uint32_t x;                   /* where it starts in its line */
     uint32_t length;
-    uint32_t colour;              /* 0x0RGB */
+    uint32_t rgb;                 /* 0xRRGGBB */
     uint32_t alpha;               /* 0 to 255 */
 } run;
+
+/* Nibble n stands for n * 16. */
+static inline uint32_t rgb_of(uint32_t colour)
+{
+    return (colour & 0xF00) << 12 | (colour & 0x0F0) << 8 | (colour & 0x00F) << 4;
+}
 
 /* Reads the run at p, which has its run_size bytes, into a line with
  * `room` pixels left. Colour and alpha are worked out only when
@@ -612,10 +661,10 @@ static inline int read_run(const zefdec_layout *layout, const uint8_t *p, uint32
         return ZEFDEC_OK;
     out->alpha = ((stored >> layout->alpha_shift) & layout->alpha_mask) * layout->alpha_scale +
                  layout->alpha_opaque;
-    out->colour = (value >> layout->colour_shift) & ZEF_COLOUR_MASK;
+    out->rgb = rgb_of((value >> layout->colour_shift) & ZEF_COLOUR_MASK);
     /* the reader blacks out raw pixels that are fully transparent */
     if (layout->form == FORM_RAW && out->alpha == 0)
-        out->colour = 0;
+        out->rgb = 0;
     return ZEFDEC_OK;
 }
 
@@ -627,6 +676,7 @@ typedef struct line_cursor {
     zefdec_layout layout;
     byte_cursor bytes;
     uint32_t width, x, runs;
+    uint32_t literal_left, literal_phase; /* version 4: as in zefdec_image */
 } line_cursor;
 
 /* A reader holds one palette, which another image may have replaced. */
@@ -641,7 +691,8 @@ static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader)
         entries = (uint32_t)layout->index_mask + 1;
     reader->palette_at = 0;
     if (entries && reader->read(reader->user, layout->palette_at, reader->palette,
-                                entries * ZEF_PALETTE_COLOUR_SIZE))
+                                entries * (layout->form == FORM_OPS ? ZEF_V4_ENTRY_SIZE
+                                                                    : ZEF_PALETTE_COLOUR_SIZE)))
         return ZEFDEC_E_READ;
     reader->palette_at = layout->palette_at;
     return ZEFDEC_OK;
@@ -655,8 +706,64 @@ static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsign
     c->width = image->width;
     c->x = image->x;
     c->runs = 0;
-    if (form == FORM_CODES && c->bytes.reader)
+    c->literal_left = image->literal_left;
+    c->literal_phase = image->literal_phase;
+    if ((form == FORM_CODES || form == FORM_OPS) && c->bytes.reader)
         return c->bytes.reader->reading->palette_ready(&c->layout, c->bytes.reader);
+    return ZEFDEC_OK;
+}
+
+/* Version 4: the next op's run, or the next pixel of a literal, whose
+ * indices are read as they come, so that a literal longer than the
+ * reader's window streams through it. */
+static inline int op_next(line_cursor *c, run *r, int wanted)
+{
+    uint32_t index = 0, length = 1, bits = c->layout.index_shift;
+    int rc;
+
+    if (!c->literal_left) {
+        uint32_t op;
+        rc = bytes_need(&c->bytes, 1);
+        if (rc != ZEFDEC_OK)
+            return rc;
+        op = *c->bytes.p++;
+        length = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+        if (length > c->width - c->x)
+            return ZEFDEC_E_RUN;
+        /* a run's index is read as a literal's, one byte wide */
+        if (op < ZEF_V4_OP_RUN) {
+            c->literal_left = length;
+            length = 1;
+        } else
+            bits = op < ZEF_V4_OP_RUN_ZERO ? 8 : 0;
+    }
+    if (bits) {
+        /* an index spans at most two bytes: bits <= 8, phase <= 7 */
+        const uint32_t end = c->literal_phase + bits;
+        uint32_t word;
+        rc = bytes_need(&c->bytes, end > 8 ? 2 : 1);
+        if (rc != ZEFDEC_OK)
+            return rc;
+        word = (uint32_t)c->bytes.p[0] << 8 | (end > 8 ? c->bytes.p[1] : 0);
+        index = word >> (16 - end) & ((1u << bits) - 1);
+        c->bytes.p += end >> 3;
+        c->literal_phase = end & 7;
+    }
+    /* the padding bits of a literal's last byte are passed over */
+    if (c->literal_left && --c->literal_left == 0 && c->literal_phase) {
+        c->bytes.p++;
+        c->literal_phase = 0;
+    }
+    if (index >= c->layout.palette_size)
+        return ZEFDEC_E_COLOUR;
+    r->x = c->x;
+    r->length = length;
+    c->x += length;
+    if (wanted) {
+        const uint8_t *entry = c->layout.palette + index * ZEF_V4_ENTRY_SIZE;
+        r->rgb = (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
+        r->alpha = entry[3];
+    }
     return ZEFDEC_OK;
 }
 
@@ -668,6 +775,8 @@ static inline int cursor_next(line_cursor *c, run *r, int wanted)
 
     if (c->x >= c->width)
         return ZEFDEC_END;
+    if (c->layout.form == FORM_OPS)
+        return op_next(c, r, wanted);
     rc = bytes_need(&c->bytes, c->layout.run_size);
     if (rc == ZEFDEC_OK)
         rc = read_run(&c->layout, c->bytes.p, c->width - c->x, r, wanted);
@@ -685,6 +794,8 @@ static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
 {
     image->next = bytes_position(&c->bytes);
     image->x = c->x;
+    image->literal_left = (uint8_t)c->literal_left;
+    image->literal_phase = (uint8_t)c->literal_phase;
     image->line_runs_left = (uint16_t)(image->line_runs_left - c->runs);
     image->runs_left -= c->runs;
     return rc == ZEFDEC_END ? ZEFDEC_OK : rc;
@@ -700,16 +811,22 @@ static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
 #define RGB565_SWAPPED_LINE 4u
 #endif
 
-/* Nibble n stands for the 8-bit value n * 16; formats keep its top bits. */
-static inline uint32_t pixel_of(unsigned format, uint32_t colour, uint32_t alpha)
+/* The stored nibbles of a colour: the top four bits of each channel. */
+static inline uint32_t nibbles_of(uint32_t rgb)
+{
+    return (rgb >> 12 & 0xF00) | (rgb >> 8 & 0x0F0) | (rgb >> 4 & 0x00F);
+}
+
+/* Formats keep the top bits of each 8-bit channel. */
+static inline uint32_t pixel_of(unsigned format, uint32_t rgb, uint32_t alpha)
 {
     if (format == ZEFDEC_RGB565 || format == RGB565_SWAPPED_LINE) {
-        uint32_t pixel = (colour & 0xF00) << 4 | (colour & 0x0F0) << 3 | (colour & 0x00F) << 1;
+        uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
         return format == ZEFDEC_RGB565 ? pixel : (pixel >> 8 | pixel << 8) & 0xFFFFu;
     }
     if (format == ZEFDEC_ARGB4444)
-        return (alpha >> 4) << 12 | colour;
-    return (colour & 0x00F) << 4 | (colour & 0x0F0) << 8 | (colour & 0xF00) << 12;
+        return (alpha >> 4) << 12 | nibbles_of(rgb);
+    return rgb;
 }
 
 #ifdef __OPTIMIZE_SIZE__
@@ -814,7 +931,7 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
         uint32_t n, pixel;
         if (format == CHECKS_ONLY)
             continue;
-        pixel = pixel_of(format, r.colour, r.alpha);
+        pixel = pixel_of(format, r.rgb, r.alpha);
         /* the line may be NULL when only alpha is wanted */
         if (line && format == ZEFDEC_BGR888)
             fill_bgr888((uint8_t *)line + (size_t)r.x * 3, pixel, r.length,
@@ -841,6 +958,8 @@ RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 #define DECODE_RUNS(image, line, alpha, format)                                      \
     ((image)->layout.form == FORM_CODES                                             \
          ? decode_runs(image, line, alpha, format, FORM_CODES)                      \
+     : (image)->layout.form == FORM_OPS                                             \
+         ? decode_runs(image, line, alpha, format, FORM_OPS)                        \
          : decode_runs(image, line, alpha, format, (image)->layout.form))
 
 /* A line whose counted runs end exactly at its width, the last one not
@@ -859,7 +978,7 @@ static int line_checks_at_once(zefdec_image *image)
     /* raw lines have no runs to count; a line not all at hand is taken run by run */
     bytes_start(&bytes, image->archive, image->next);
     p = bytes.p;
-    if (image->layout.form == FORM_RAW || runs == 0 || (size_t)(bytes.end - p) / size < runs ||
+    if (image->layout.form >= FORM_RAW || runs == 0 || (size_t)(bytes.end - p) / size < runs ||
         p[runs * size - 1] == 0)
         return 0;
     if (image->layout.form == FORM_CODES) {
@@ -882,8 +1001,63 @@ static int line_checks_at_once(zefdec_image *image)
     return 1;
 }
 
+/* The same for a version 4 line: its ops end exactly at its width and
+ * every index is inside the entries (always so when the index bits address
+ * no more than the entries). */
+static int ops_check_at_once(zefdec_image *image)
+{
+    const uint32_t bits = image->layout.index_shift, entries = image->layout.palette_size;
+    const uint32_t width = image->width, mask = (1u << bits) - 1;
+    const int any_index = entries > mask;
+    byte_cursor bytes;
+    const uint8_t *p, *end;
+    uint32_t x = 0;
+
+    bytes_start(&bytes, image->archive, image->next);
+    p = bytes.p;
+    end = bytes.end;
+    while (x < width) {
+        uint32_t op, n;
+        if (p == end)
+            return 0;
+        op = *p++;
+        n = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
+        if (n > width - x)
+            return 0;
+        if (op < ZEF_V4_OP_RUN) {
+            const size_t length = ((size_t)n * bits + 7) >> 3;
+            if ((size_t)(end - p) < length)
+                return 0;
+            if (!any_index) {
+                uint32_t pending = 0, have = 0, i;
+                const uint8_t *q = p;
+                for (i = 0; i < n; i++) {
+                    if (have < bits) {
+                        pending = pending << 8 | *q++;
+                        have += 8;
+                    }
+                    have -= bits;
+                    if ((pending >> have & mask) >= entries)
+                        return 0;
+                }
+            }
+            p += length;
+        } else if (op < ZEF_V4_OP_RUN_ZERO) {
+            if (p == end || *p >= entries)
+                return 0;
+            p++;
+        }
+        x += n;
+    }
+    image->next += (size_t)(p - bytes.p);
+    image->x = width;
+    return 1;
+}
+
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
+    if (!line && !alpha && image->layout.form == FORM_OPS)
+        return ops_check_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
     if (!line && !alpha)
         return line_checks_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
     if (image->format == ZEFDEC_BGR888 && line)
@@ -943,9 +1117,9 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
                 span->x = r.x;
                 span->y = image->y;
                 span->length = r.length;
-                span->colour = (uint16_t)r.colour;
+                span->colour = (uint16_t)nibbles_of(r.rgb);
                 span->alpha = (uint8_t)r.alpha;
-                span->pixel = pixel_of(image->format, r.colour, r.alpha);
+                span->pixel = pixel_of(image->format, r.rgb, r.alpha);
                 return ZEFDEC_OK;
             }
             if (rc == ZEFDEC_OK)
@@ -961,12 +1135,6 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
 #define CANVAS_TOP_BYTE 0xFF000000u
 
 static uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
-
-/* Nibble n stands for n * 16. */
-static inline uint32_t rgb_of(uint32_t colour)
-{
-    return (colour & 0xF00) << 12 | (colour & 0x0F0) << 8 | (colour & 0x00F) << 4;
-}
 
 /* An RGB565 canvas pixel, in the canvas's byte order. */
 static inline uint32_t pixel_565(unsigned format, uint32_t rgb)
@@ -1013,10 +1181,9 @@ static uint32_t blend(uint32_t source, uint32_t canvas, uint32_t alpha)
 }
 
 /* `count` canvas pixels from `at` take one run's colour and alpha. */
-static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t colour,
+static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t rgb,
                         uint32_t alpha)
 {
-    const uint32_t rgb = rgb_of(colour);
     const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
 
     if (alpha == 0)
@@ -1049,29 +1216,241 @@ RUN_LOOP int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32
             continue;
         if (format != ZEFDEC_CANVAS_XRGB8888 && r.alpha == OPAQUE) {
             uint16_t *out = (uint16_t *)(void *)(row + (size_t)(from - first) * 2);
-            fill_16(out, pixel_565(format, rgb_of(r.colour)), to - from,
+            fill_16(out, pixel_565(format, r.rgb), to - from,
                     fill_end ? fill_end : out + (to - from));
         } else
-            draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.colour, r.alpha);
+            draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.rgb, r.alpha);
     }
     return cursor_stop(image, &c, rc);
 }
 
 #ifdef __OPTIMIZE_SIZE__
+/* Built for size, version 4 is drawn run by run and pixel by pixel like
+ * the others, and keeps no table. */
+typedef uint32_t entry_table[1];
+
 static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                     unsigned format)
+                     unsigned format, const uint32_t *table)
 {
+    (void)table;
     return draw_runs(image, row, first, count, format, image->layout.form);
 }
 #else
+/* ---- Version 4 built for speed: each entry once in the canvas's format,
+ * in a table on zefdec_draw's stack (ZEF_V4_MAX_ENTRIES words): its alpha
+ * in the top byte, below it the canvas pixel (16-bit RGB565 in the
+ * canvas's byte order, or 0xRRGGBB). Ops whose bytes are all at hand are
+ * drawn whole: runs of a transparent entry are passed over, opaque runs
+ * are filled, literals are unpacked by a loop per index width. An op cut
+ * by the end of the reader's window goes through op_next. ---- */
+typedef uint32_t entry_table[ZEF_V4_MAX_ENTRIES];
+
+static void fill_entry_table(entry_table table, const zefdec_layout *layout, unsigned format)
+{
+    const uint8_t *entry = layout->palette;
+    uint32_t i;
+
+    for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE) {
+        const uint32_t rgb = (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
+        table[i] = (uint32_t)entry[3] << 24 |
+                   (format == ZEFDEC_CANVAS_XRGB8888 ? rgb : pixel_565(format, rgb));
+    }
+}
+
+/* The source's part of the blend, source * A + 127 per channel: red and
+ * blue as two 16-bit lanes of one word, green apart. No lane passes
+ * 255 * 255 + 127, so none carries into the other. */
+typedef struct blend_source {
+    uint32_t red_blue, green, inverse;
+} blend_source;
+
+static inline blend_source blend_source_of(const uint8_t *entry, uint32_t alpha)
+{
+    blend_source b;
+
+    b.red_blue = ((uint32_t)entry[0] << 16 | entry[2]) * alpha + 0x007F007Fu;
+    b.green = entry[1] * alpha + 127;
+    b.inverse = OPAQUE - alpha;
+    return b;
+}
+
+/* blend() by lanes: x / 255 is (x + 1 + (x >> 8)) >> 8 for every x below
+ * 65535, which holds all the sums. */
+RUN_LOOP void blend_at(unsigned format, uint8_t *at, blend_source b)
+{
+    const uint32_t canvas = canvas_rgb(format, at);
+    uint32_t red_blue = b.red_blue + (canvas & 0xFF00FFu) * b.inverse;
+    uint32_t green = b.green + (canvas >> 8 & 0xFF) * b.inverse;
+
+    red_blue = (red_blue + 0x00010001u + (red_blue >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
+    green = (green + 1 + (green >> 8)) >> 8;
+    put_rgb(format, at, red_blue | green << 8);
+}
+
+/* One canvas pixel takes an entry. */
+RUN_LOOP void put_entry(unsigned format, uint8_t *at, uint32_t entry, const uint8_t *palette,
+                             uint32_t index)
+{
+    const uint32_t alpha = entry >> 24;
+
+    if (alpha == OPAQUE) {
+        if (format == ZEFDEC_CANVAS_XRGB8888)
+            put_rgb(format, at, entry & 0xFFFFFF);
+        else
+            *(uint16_t *)(void *)at = (uint16_t)entry;
+    } else if (alpha)
+        blend_at(format, at, blend_source_of(palette + index * ZEF_V4_ENTRY_SIZE, alpha));
+}
+
+/* A literal of `n` indices of `bits` bits from p, its first pixel at
+ * column x; only columns [first, first + count) are drawn. Returns the
+ * bytes taken, or 0 for an index outside the palette. */
+RUN_LOOP size_t draw_literal(uint8_t *row, uint32_t first, uint32_t count, uint32_t x,
+                             uint32_t n, const uint8_t *p, const uint32_t *table,
+                             const zefdec_layout *layout, const unsigned format,
+                             const unsigned bits)
+{
+    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    const uint32_t mask = (1u << bits) - 1, entries = layout->palette_size;
+    const uint8_t *q = p;
+    uint32_t pending = 0, have = 0;
+
+    for (; n; n--, x++) {
+        uint32_t index;
+        if (bits == 8)
+            index = *q++;
+        else {
+            if (have < bits) {
+                pending = pending << 8 | *q++;
+                have += 8;
+            }
+            have -= bits;
+            index = pending >> have & mask;
+        }
+        if (index >= entries)
+            return 0;
+        if (x - first < count)
+            put_entry(format, row + (size_t)(x - first) * step, table[index], layout->palette, index);
+    }
+    return (size_t)(q - p);
+}
+
+/* The open line's ops, drawn as draw_runs draws runs. */
+RUN_LOOP int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                      const uint32_t *table, const unsigned format)
+{
+    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    const uint32_t bits = image->layout.index_shift, last = first + count;
+    line_cursor c;
+    int rc;
+
+    rc = cursor_start(&c, image, FORM_OPS);
+    while (rc == ZEFDEC_OK && c.x < c.width) {
+        const uint8_t *p = c.bytes.p;
+        const size_t at_hand = (size_t)(c.bytes.end - p);
+        uint32_t op, n, index = 0, from, to;
+        size_t taken = 1;
+        run r;
+
+        if (c.literal_left || at_hand < 2) {
+            /* the reader's window is refilled by op_next, which also finds
+             * the end of the archive in memory */
+            rc = op_next(&c, &r, 1);
+            if (rc == ZEFDEC_OK && r.x + r.length > first && r.x < last) {
+                from = r.x > first ? r.x : first;
+                to = c.x < last ? c.x : last;
+                draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.rgb, r.alpha);
+            }
+            continue;
+        }
+        op = p[0];
+        n = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
+        if (n > c.width - c.x) {
+            rc = ZEFDEC_E_RUN;
+            break;
+        }
+        if (op < ZEF_V4_OP_RUN) {
+            const size_t bytes = ((size_t)n * bits + 7) >> 3;
+            if (at_hand - 1 < bytes) {
+                rc = op_next(&c, &r, 1);
+                if (rc == ZEFDEC_OK && r.x - first < count)
+                    draw_pixels(format, row + (size_t)(r.x - first) * step, 1, r.rgb, r.alpha);
+                continue;
+            }
+            switch (bits) {
+            case 1: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 1); break;
+            case 2: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 2); break;
+            case 3: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 3); break;
+            case 4: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 4); break;
+            case 5: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 5); break;
+            case 6: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 6); break;
+            case 7: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 7); break;
+            default: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 8); break;
+            }
+            if (!taken) {
+                rc = ZEFDEC_E_COLOUR;
+                break;
+            }
+            c.bytes.p = p + 1 + taken;
+            c.x += n;
+            continue;
+        }
+        if (op < ZEF_V4_OP_RUN_ZERO) {
+            index = p[1];
+            if (index >= c.layout.palette_size) {
+                rc = ZEFDEC_E_COLOUR;
+                break;
+            }
+            taken = 2;
+        }
+        c.bytes.p = p + taken;
+        from = c.x > first ? c.x : first;
+        c.x += n;
+        to = c.x < last ? c.x : last;
+        if (from < to && table[index] >> 24) {
+            uint8_t *at = row + (size_t)(from - first) * step;
+            if (format != ZEFDEC_CANVAS_XRGB8888 && table[index] >> 24 == OPAQUE)
+                fill_16((uint16_t *)(void *)at, table[index], to - from,
+                        (uint16_t *)(void *)at + (to - from));
+            else {
+                const blend_source b =
+                    blend_source_of(c.layout.palette + index * ZEF_V4_ENTRY_SIZE, table[index] >> 24);
+                for (; from < to; from++, at += step)
+                    if (format == ZEFDEC_CANVAS_XRGB8888 && table[index] >> 24 == OPAQUE)
+                        put_rgb(format, at, table[index] & 0xFFFFFF);
+                    else
+                        blend_at(format, at, b);
+            }
+        }
+    }
+    return cursor_stop(image, &c, rc);
+}
+
 #define DRAW_RUNS(format)                                                                \
     (image->layout.form == FORM_CODES                                                  \
          ? draw_runs(image, row, first, count, format, FORM_CODES)                     \
          : draw_runs(image, row, first, count, format, image->layout.form))
 
-static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                     unsigned format)
+/* Apart from the other versions' loops, so that neither shapes the
+ * other's registers. */
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+static int draw_ops_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                         unsigned format, const uint32_t *table)
 {
+    if (format == ZEFDEC_CANVAS_RGB565)
+        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565);
+    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
+        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565_SWAPPED);
+    return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_XRGB8888);
+}
+
+static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                     unsigned format, const uint32_t *table)
+{
+    if (image->layout.form == FORM_OPS)
+        return draw_ops_line(image, row, first, count, format, table);
     /* a whole line without alpha is written as zefdec_line writes it */
     if (first == 0 && count == image->width && !image->layout.alpha_mask) {
         if (format == ZEFDEC_CANVAS_RGB565)
@@ -1104,6 +1483,7 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
                 int32_t x, int32_t y)
 {
     zefdec_image image;
+    entry_table table;
     uint32_t first_column, first_line, left, top, columns, lines, bytes;
     uint8_t *row;
     int rc;
@@ -1127,11 +1507,19 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
         return ZEFDEC_OK;
     while (rc == ZEFDEC_OK && image.y < first_line)
         rc = zefdec_line(&image, 0, 0, 0);
+#ifndef __OPTIMIZE_SIZE__
+    if (rc == ZEFDEC_OK && image.layout.form == FORM_OPS) {
+        if (archive->reader)
+            rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader));
+        if (rc == ZEFDEC_OK)
+            fill_entry_table(table, &image.layout, canvas->format);
+    }
+#endif
     row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * bytes;
     for (; rc == ZEFDEC_OK && lines; lines--, row += canvas->stride) {
         rc = open_line(&image);
         if (rc == ZEFDEC_OK)
-            rc = draw_line(&image, row, first_column, columns, canvas->format);
+            rc = draw_line(&image, row, first_column, columns, canvas->format, table);
         if (rc == ZEFDEC_OK)
             rc = close_line(&image);
     }

@@ -5,12 +5,13 @@
  * which the decoder reads in place, or behind a read callback (SPI flash
  * that is not memory-mapped, a file on an SD card), which it reads through
  * a small window. It allocates nothing and calls no library function but
- * memmove. Versions 1, 2 and 3 are read.
+ * memmove. Versions 1, 2, 3 and 4 are read.
  *
  *   zefdec_open    checks the whole archive once: header, tables, palettes,
- *                  every image's run-length data and every marker position.
- *                  An archive that the desktop reader refuses is refused
- *                  here, so drawing never stops half-way through an image.
+ *                  every image's run-length data or ops and every marker
+ *                  position. An archive that the desktop reader refuses (for
+ *                  version 4, the library core's decode) is refused here,
+ *                  so drawing never stops half-way through an image.
  *   zefdec_open_reader  the same for an archive read through a callback.
  *                  Both take ZEFDEC_TRUSTED to check only header and tables.
  *   zefdec_info    width, height, number and alpha bits of an image.
@@ -27,15 +28,25 @@
  * start index plus its position; it names the image (zefdec_info gives it,
  * the header of `zef pack --header` defines both) but is never taken here.
  *
- * Colours: each stored 4-bit channel n stands for the 8-bit value n * 16,
- * exactly as the desktop reader shows it; RGB565 and BGR888 are that value
- * cut to the format's bits, ARGB4444 carries the nibbles as stored.
+ * Colours: each stored 4-bit channel n (versions 1 to 3) stands for the
+ * 8-bit value n * 16, exactly as the desktop reader shows it; a version 4
+ * entry holds its 8-bit channels as they are shown. Every format keeps the
+ * top bits of those 8-bit channels, as the framebuffer blend stores them:
+ * RGB565 red >> 3, green >> 2, blue >> 3 (so 8-bit white is 0xFFFF and
+ * 4-bit white, 240, is 0xF79E), BGR888 the 8-bit values, ARGB4444 the top
+ * nibbles (versions 1 to 3: the nibbles as stored).
  *
  * Alpha: the alpha code of a pixel (1 or 2 bits in version 3, the 4-bit
  * nibble of a version 1/2 colour word) is given as an 8-bit value whose top
  * bits are the code, repeated downwards so that the highest code is 255
  * (2 bits: 0, 85, 170, 255). Pixels of archives without alpha are 255.
- * The code is therefore alpha >> (8 - alpha_bits).
+ * The code is therefore alpha >> (8 - alpha_bits). Version 4 gives the
+ * entry's 8-bit alpha as it is (alpha_bits 8).
+ *
+ * State: a zefdec_image holds no more than where it is: the next unread
+ * byte, the line and the pixel in it, and for version 4 between two
+ * zefdec_next_span calls inside a literal op the pixels left in it and the
+ * bit where its next index starts. Nothing grows with the width or height.
  *
  * Every call returns ZEFDEC_OK (0), ZEFDEC_END (zefdec_next_span only) or
  * a negative zefdec_error. No input makes the decoder read outside the archive or
@@ -58,15 +69,19 @@ enum zefdec_result {
 
 enum zefdec_error {
     ZEFDEC_E_ARGUMENT = -1,       /* null pointer, unknown format */
-    ZEFDEC_E_HEADER = -2,         /* signature, header bytes, zero count or size,
+    ZEFDEC_E_HEADER = -2,         /* signature, header bytes, zero count (version 4:
+                                     or past 65536) or size,
                                      end-of-header marker */
-    ZEFDEC_E_VERSION = -3,        /* not version 1, 2 or 3 */
+    ZEFDEC_E_VERSION = -3,        /* not version 1, 2, 3 or 4 */
     ZEFDEC_E_TABLE = -4,          /* image record marker or records, an image of
-                                     width or height 0, palette number */
-    ZEFDEC_E_PALETTE = -5,        /* palette specifications or palette data */
+                                     width or height 0 (version 4: or width past
+                                     65534), palette number */
+    ZEFDEC_E_PALETTE = -5,        /* palette specifications or palette data;
+                                     version 4: index bits not 1 to 8, or more
+                                     entries than they address */
     ZEFDEC_E_MARKER = -6,         /* image marker missing or not at its offset */
     ZEFDEC_E_SHORT = -7,          /* image data ends before the image does */
-    ZEFDEC_E_RUN = -8,            /* a run passes the end of its line */
+    ZEFDEC_E_RUN = -8,            /* a run (version 4: an op) passes the end of its line */
     ZEFDEC_E_COLOUR = -9,         /* palette index outside the image's palette */
     ZEFDEC_E_LINE_COUNT = -10,    /* line entry count differs from the runs of the line */
     ZEFDEC_E_IMAGE_COUNT = -11,   /* image entry count differs from the runs of the image */
@@ -96,18 +111,21 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
 
 /* Bytes of image data fetched per callback call. Lines are read through
  * this window, so a line of B bytes (2 per run of a version 3 image, 3 per
- * run of versions 1 and 2, plus 2 for its run count) costs at most
- * 1 + B / (ZEFDEC_WINDOW_SIZE - 4) calls (integer division), whether it
- * is decoded, drawn or passed over. Starting an image costs a few calls for
- * its record and markers, and a version 3 image reads its palette (up to
- * 512 bytes) in one call on its first line. At least 16; define the same
+ * run of versions 1 and 2, plus 2 for its run count; a version 4 line's
+ * ops) costs at most 1 + B / (ZEFDEC_WINDOW_SIZE - 4) calls (integer
+ * division), whether it is decoded, drawn or passed over: a version 4
+ * literal longer than the window streams through it. Starting an image
+ * costs a few calls for its record and markers, and a version 3 or 4 image
+ * reads its palette (up to 512 or 1024 bytes) in one call on its first
+ * line. At least 16; define the same
  * value for the decoder and for every file that includes this header. */
 #ifndef ZEFDEC_WINDOW_SIZE
 #define ZEFDEC_WINDOW_SIZE 64
 #endif
 
-/* The largest palette a reader holds: 256 colours of 2 bytes. */
-#define ZEFDEC_PALETTE_ROOM 512
+/* The largest palette a reader holds: 256 version 4 entries of 4 bytes
+ * (a version 3 palette is 256 colours of 2 bytes). */
+#define ZEFDEC_PALETTE_ROOM 1024
 
 /* The RAM of an archive read through a callback; the caller provides it
  * and keeps it while the archive is in use. The fields are the decoder's.
@@ -116,11 +134,13 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * has replaced them.
  *
  * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 40 bytes, a
- * zefdec_image 60, a zefdec_reader 604 with the default window (only for
+ * zefdec_image 60, a zefdec_reader 1116 with the default window (only for
  * archives behind a callback). The deepest call, zefdec_draw or
  * zefdec_open, keeps at most 400 bytes on the stack, its zefdec_image
- * included, plus what the read callback uses. No heap, and nothing grows
- * with the image. */
+ * included, plus what the read callback uses. Built for speed (without
+ * -Os), zefdec_draw also keeps a version 4 image's entries converted to
+ * the canvas format on its stack, 256 words (1 KB): about 1.5 KB in all
+ * at -O2. No heap, and nothing grows with the image. */
 typedef struct zefdec_reader {
     zefdec_read_fn read;
     void *user;
@@ -158,7 +178,7 @@ typedef struct zefdec_image_info {
     uint32_t width;
     uint32_t height;
     uint32_t number;              /* the archive's start index plus the image's position */
-    uint8_t alpha_bits;           /* 0: opaque, no alpha stored; else 1, 2 or 4 */
+    uint8_t alpha_bits;           /* 0: opaque, no alpha stored; else 1, 2, 4 or 8 (version 4) */
 } zefdec_image_info;
 
 /* How one image's stored values turn into colour and alpha. */
@@ -184,6 +204,8 @@ typedef struct zefdec_image {
     uint32_t x;                   /* pixels of line y already handed out */
     uint32_t runs_left;           /* image entry count minus runs read */
     uint16_t line_runs_left;      /* wraps like the line entry count does */
+    uint8_t literal_left;         /* version 4: pixels of the literal op being read */
+    uint8_t literal_phase;        /* and the bits of its current byte already read */
     int8_t error;                 /* sticky: the first failure */
     uint8_t in_line;
     uint8_t format;
@@ -195,7 +217,8 @@ typedef struct zefdec_span {
     uint32_t y;
     uint32_t length;              /* 1 or more */
     uint32_t pixel;               /* in the image's format; BGR888 as blue | green << 8 | red << 16 */
-    uint16_t colour;              /* 0x0RGB, the stored nibbles */
+    uint16_t colour;              /* 0x0RGB, the stored nibbles (version 4: the top
+                                     nibble of each 8-bit channel) */
     uint8_t alpha;
 } zefdec_span;
 
@@ -260,7 +283,8 @@ typedef struct zefdec_canvas {
  * lines below it are not read at all. Pixels of images without alpha are
  * copied, as zefdec_line gives them. Pixels with alpha A (as zefdec_line
  * gives it) are blended per 8-bit channel: the source channel is its nibble
- * times 16, the canvas channel is widened by repeating its top bits, and
+ * times 16 (version 4: the entry's 8-bit channel), the canvas channel is
+ * widened by repeating its top bits, and
  *     out = (source * A + canvas * (255 - A) + 127) / 255
  * is stored by keeping its top bits; so A = 255 writes the source and
  * A = 0 leaves the pixel as it was.

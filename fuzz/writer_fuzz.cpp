@@ -5,8 +5,12 @@
 // every source with the low four bits of each channel cleared. The archive
 // is written in memory. The device decoder and the core decode read the
 // same bytes and must also give back the alpha taken from the masks.
+// Version 4 is written by the library core (zef::Encode): its colours and
+// alpha come back exactly (black where the alpha is 0), through the device
+// decoder and the core decode, and the described reader refuses it.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +21,7 @@
 #include "archive/ZefDecode.h"
 #include "archive/ZefImgReader.h"
 #include "device/zefdec.h"
+#include "writer/ZefEncode.h"
 #include "writer/ZefImgWriter.h"
 
 // The target's own helpers are left out of the coverage feedback: only the
@@ -95,6 +100,27 @@ ZEF_NO_COVERAGE size_t DistinctColours(const cv::Mat& image) {
   return count;
 }
 
+// Version 4 entries: colour and alpha pairs, every pixel of alpha 0 one entry.
+ZEF_NO_COVERAGE size_t DistinctEntries(const cv::Mat& image, const cv::Mat* mask) {
+  std::vector<uint32_t> entries;
+  for (int y = 0; y < image.rows; ++y) {
+    for (int x = 0; x < image.cols; ++x) {
+      const cv::Vec3b pixel = image.at<cv::Vec3b>(y, x);
+      const uint32_t alpha = mask ? mask->at<uint8_t>(y, x) : 255;
+      entries.push_back(alpha == 0 ? 0 : alpha << 24 | uint32_t(pixel[0]) << 16 | pixel[1] << 8 | pixel[2]);
+    }
+  }
+  std::sort(entries.begin(), entries.end());
+  return size_t(std::unique(entries.begin(), entries.end()) - entries.begin());
+}
+
+// What version 4 shows: the source exactly, black where the mask is 0.
+ZEF_NO_COVERAGE cv::Mat ShownV4(const cv::Mat& image, const cv::Mat* mask) {
+  cv::Mat result = image.clone();
+  if (mask) result.setTo(cv::Scalar::all(0), *mask == 0);
+  return result;
+}
+
 ZEF_NO_COVERAGE cv::Mat Quantised(const cv::Mat& image) {
   cv::Mat result = image.clone();
   result.forEach<cv::Vec3b>([](cv::Vec3b& pixel, const int*) {
@@ -107,6 +133,7 @@ ZEF_NO_COVERAGE cv::Mat Quantised(const cv::Mat& image) {
 // nibble in version 2, top mask bits in version 3) repeated down to 8 bits.
 ZEF_NO_COVERAGE uint8_t ExpectedAlpha(int version, int alphaValues, bool hasMask, uint8_t maskByte) {
   if (!hasMask) return 255;
+  if (version == zef::kVersion4) return maskByte;
   if (version == zef::kVersion2) return maskByte >= zef::kTwoLevelThreshold ? 255 : 0;
   const int bits = alphaValues == 2 ? 1 : 2;
   const int code = maskByte >> (8 - bits), top = (1 << bits) - 1;
@@ -120,14 +147,15 @@ ZEF_NO_COVERAGE void CheckWithDevice(const std::vector<uint8_t>& file, const std
   if (zefdec_open(&archive, file.data(), file.size()) != ZEFDEC_OK) Fail("device refuses", -1);
   if (zefdec_count(&archive) != images.size()) Fail("device image count differs", -1);
   for (size_t n = 0; n < images.size(); ++n) {
-    const cv::Mat expected = Quantised(images[n]);
+    const cv::Mat expected =
+        version == zef::kVersion4 ? ShownV4(images[n], masks.empty() ? nullptr : &masks[n]) : Quantised(images[n]);
     zefdec_image_info info;
     zefdec_image image;
     if (zefdec_info(&archive, uint32_t(n), &info) != ZEFDEC_OK ||
         info.width != uint32_t(expected.cols) || info.height != uint32_t(expected.rows)) {
       Fail("device image size differs", int(n));
     }
-    if (version == zef::kVersion3 && info.number != uint32_t(startIndex) + uint32_t(n)) {
+    if (version != zef::kVersion2 && info.number != uint32_t(startIndex) + uint32_t(n)) {
       Fail("device image number differs", int(n));
     }
     if (zefdec_begin(&image, &archive, uint32_t(n), ZEFDEC_BGR888) != ZEFDEC_OK) Fail("device begin", int(n));
@@ -146,6 +174,44 @@ ZEF_NO_COVERAGE void CheckWithDevice(const std::vector<uint8_t>& file, const std
   }
 }
 
+// Version 4 through the library core's writer and both decoders.
+ZEF_NO_COVERAGE void CheckVersion4(const std::vector<cv::Mat>& images, const std::vector<cv::Mat>& masks,
+                                   bool mustFail, int32_t startIndex) {
+  std::vector<zef::ImageView> views;
+  std::vector<zef::MaskView> maskViews;
+  for (const cv::Mat& image : images) views.push_back({image.data, image.cols, image.rows, image.step});
+  for (const cv::Mat& mask : masks) maskViews.push_back({mask.data, mask.cols, mask.rows, mask.step});
+  zef::Options options;
+  options.version = zef::kVersion4;
+  options.startIndex = startIndex;
+  const zef::EncodeResult written = zef::Encode(views, maskViews, options);
+  if (written.Ok() == mustFail) Fail(written.Ok() ? "invalid input written" : written.message.c_str(), -1);
+  if (!written.Ok()) {
+    if (written.message.empty()) Fail("refused without a message", -1);
+    return;
+  }
+  CheckWithDevice(written.bytes, images, masks, zef::kVersion4, 0, startIndex);
+  const zef::DecodeResult core = zef::Decode(written.bytes.data(), written.bytes.size());
+  if (!core.Ok() || core.images.size() != images.size() || core.info.alphaBits != 8) Fail("core decode fails", -1);
+  for (size_t n = 0; n < images.size(); ++n) {
+    const cv::Mat shown = ShownV4(images[n], masks.empty() ? nullptr : &masks[n]);
+    const std::vector<uint8_t>& pixels = core.images[n].pixels;
+    const std::vector<uint8_t>& codes = core.images[n].alphaCodes;
+    if (pixels.size() != shown.total() * 3 || codes.size() != shown.total()) Fail("core image size", int(n));
+    for (int y = 0; y < shown.rows; ++y) {
+      if (std::memcmp(pixels.data() + size_t(y) * size_t(shown.cols) * 3, shown.ptr(y), size_t(shown.cols) * 3)) {
+        Fail("core pixels differ", int(n));
+      }
+      for (int x = 0; x < shown.cols; ++x) {
+        const uint8_t alpha = masks.empty() ? 255 : masks[n].at<uint8_t>(y, x);
+        if (codes[size_t(y) * size_t(shown.cols) + size_t(x)] != alpha) Fail("core alpha differs", int(n));
+      }
+    }
+  }
+  zef::ZefImgReader reader;
+  if (reader.ReadMemory(written.bytes.data(), written.bytes.size())) Fail("the described reader reads version 4", -1);
+}
+
 }  // namespace
 
 // One thread: the fuzzer runs beside other work, and OpenCV's worker
@@ -157,7 +223,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   FuzzedDataProvider data(bytes, size);
-  const int version = data.ConsumeBool() ? zef::kVersion3 : zef::kVersion2;
+  const int version = std::array{zef::kVersion2, zef::kVersion3, zef::kVersion4}[data.ConsumeIntegralInRange(0, 2)];
   const int alphaValues = std::array{0, 2, 4}[data.ConsumeIntegralInRange(0, 2)];
   const bool useMasks = data.ConsumeBool();
   const bool maskMismatch = useMasks && data.ConsumeIntegralInRange(0, 31) == 0;
@@ -165,7 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const int imageCount = data.ConsumeIntegralInRange(1, kMaxImages);
 
   std::vector<cv::Mat> images, masks;
-  bool paletteTooBig = false;
+  bool paletteTooBig = false, entriesTooMany = false;
   const size_t paletteLimit = alphaValues == 0 ? 256 : alphaValues == 2 ? 128 : 64;
   for (int n = 0; n < imageCount; ++n) {
     const bool wide = data.ConsumeIntegralInRange(0, 7) == 0;
@@ -178,6 +244,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       const int maskWidth = maskMismatch && n == imageCount - 1 ? width + 1 : width;
       masks.push_back(PaintMask(data, maskWidth, height));
     }
+    if (!maskMismatch) entriesTooMany |= DistinctEntries(images.back(), useMasks ? &masks.back() : nullptr) > 256;
+  }
+  if (version == zef::kVersion4) {
+    CheckVersion4(images, masks, maskMismatch || entriesTooMany, startIndex);
+    return 0;
   }
 
   zef::ZefImgWriter writer;

@@ -3,7 +3,9 @@
 // exactly one thing.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -167,6 +169,58 @@ inline Bytes ArchiveV1(const zef::HeaderBytes& header, const ImageSpec& image) {
   return out;
 }
 
+// Version 4: the header and records of version 2 with a start index, each
+// image's data (what follows its marker) given whole.
+inline Bytes ArchiveV4(uint32_t startIndex, const std::vector<ImageSpec>& images) {
+  Bytes out = ArchiveHead(zef::kVersion4, images.size(), {4, 1, 8, 8, 1, 16, 1});
+  PutU32(out, startIndex);
+  PutEndOfHeader(out);
+  PutImages(out, images, PutImageRecords(out, images, false));
+  return out;
+}
+
+struct V4Entry {
+  uint8_t red, green, blue, alpha;
+};
+
+// A version 4 image block of random ops: literals, runs and runs of entry
+// 0 in any mix, whatever a writer would choose. Gives the image's entry of
+// every pixel, row by row, in `shown`.
+inline Bytes RandomV4Data(std::mt19937& random, uint32_t width, uint32_t height, uint32_t bits,
+                          const std::vector<V4Entry>& entries, std::vector<V4Entry>& shown) {
+  Bytes out = {uint8_t(bits), uint8_t(entries.size() - 1)};
+  for (const V4Entry& e : entries) PutBytes(out, {e.red, e.green, e.blue, e.alpha});
+  const auto anyIndex = [&] { return uint32_t(random() % entries.size()); };
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width;) {
+      const uint32_t kind = random() % 3, left = width - x;
+      if (kind == 0) {
+        const uint32_t n = 1 + random() % std::min(left, 128u);
+        out.push_back(uint8_t(n - 1));
+        uint32_t pending = 0, pendingBits = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+          const uint32_t index = anyIndex();
+          shown.push_back(entries[index]);
+          pending = pending << bits | index;
+          for (pendingBits += bits; pendingBits >= 8; pendingBits -= 8) {
+            out.push_back(uint8_t(pending >> (pendingBits - 8)));
+          }
+        }
+        if (pendingBits) out.push_back(uint8_t(pending << (8 - pendingBits)));
+        x += n;
+      } else {
+        const uint32_t n = 1 + random() % std::min(left, 64u);
+        const uint32_t index = kind == 1 ? anyIndex() : 0;
+        out.push_back(uint8_t((kind == 1 ? 0x80 : 0xC0) | (n - 1)));
+        if (kind == 1) out.push_back(uint8_t(index));
+        shown.insert(shown.end(), n, entries[index]);
+        x += n;
+      }
+    }
+  }
+  return out;
+}
+
 // One image decoded by the device decoder: pixels in the format asked for
 // (BGR888 as a cv::Mat, 16-bit formats as a CV_16UC1 Mat) and its alpha.
 struct DeviceImage {
@@ -188,6 +242,38 @@ inline DeviceImage DecodeWithDevice(const zefdec_archive& archive, uint32_t inde
   out.result = zefdec_begin(&image, &archive, index, format);
   for (uint32_t y = 0; out.result == ZEFDEC_OK && y < info.height; ++y) {
     out.result = zefdec_line(&image, out.pixels.ptr(int(y)), out.alpha.ptr(int(y)), info.width);
+  }
+  return out;
+}
+
+// The same image rebuilt from its spans, every pixel covered once.
+inline DeviceImage DecodeWithSpans(const zefdec_archive& archive, uint32_t index,
+                                   zefdec_format format) {
+  DeviceImage out;
+  zefdec_image_info info{};
+  out.result = zefdec_info(&archive, index, &info);
+  if (out.result != ZEFDEC_OK) return out;
+  out.pixels.create(int(info.height), int(info.width), format == ZEFDEC_BGR888 ? CV_8UC3 : CV_16UC1);
+  out.alpha.create(int(info.height), int(info.width), CV_8UC1);
+  cv::Mat covered(int(info.height), int(info.width), CV_8UC1, cv::Scalar(0));
+  zefdec_image image;
+  zefdec_span span;
+  out.result = zefdec_begin(&image, &archive, index, format);
+  while (out.result == ZEFDEC_OK && (out.result = zefdec_next_span(&image, &span)) == ZEFDEC_OK) {
+    for (uint32_t x = span.x; x < span.x + span.length; ++x) {
+      const int row = int(span.y), column = int(x);
+      if (format == ZEFDEC_BGR888) {
+        out.pixels.at<cv::Vec3b>(row, column) =
+            cv::Vec3b(uint8_t(span.pixel), uint8_t(span.pixel >> 8), uint8_t(span.pixel >> 16));
+      } else {
+        out.pixels.at<uint16_t>(row, column) = uint16_t(span.pixel);
+      }
+      out.alpha.at<uint8_t>(row, column) = span.alpha;
+      ++covered.at<uint8_t>(row, column);
+    }
+  }
+  if (out.result == ZEFDEC_END) {
+    out.result = cv::countNonZero(covered != 1) == 0 ? int(ZEFDEC_OK) : int(ZEFDEC_E_RUN);
   }
   return out;
 }

@@ -1,10 +1,14 @@
-// The device decoder against ZefImgReader: on archives that the writer makes
-// in every setting, both give the same pixels and the device gives each
-// mask's alpha code; on damaged copies, both accept or refuse alike.
+// The device decoder against ZefImgReader, and for version 4 against the
+// library core's decode: on archives that the writers make in every
+// setting, both give the same pixels and the device gives each mask's
+// alpha code; on damaged copies, both accept or refuse alike.
 #include <gtest/gtest.h>
 
 #include "DeviceArchives.h"
+#include "Version4Archives.h"
+#include "archive/ZefDecodeMat.h"
 #include "archive/ZefImgReader.h"
+#include "writer/ZefEncode.h"
 #include "writer/ZefImgWriter.h"
 
 using namespace zeftest;
@@ -72,6 +76,32 @@ std::optional<std::vector<cv::Mat>> ReadWithReader(const Bytes& bytes) {
   return reader.ReadMemory(bytes.data(), bytes.size());
 }
 
+bool IsVersion4(const Bytes& bytes) {
+  return bytes.size() >= 5 && bytes[3] == zef::kVersion4 && bytes[4] == 0;
+}
+
+// What the desktop sees: the described reader's images, or for version 4
+// (which that reader refuses) the library core's, with their 8-bit alpha.
+struct Reference {
+  std::vector<cv::Mat> images;
+  std::vector<cv::Mat> alpha;  // version 4 only
+};
+
+std::optional<Reference> ReadReference(const Bytes& bytes) {
+  if (!IsVersion4(bytes)) {
+    auto images = ReadWithReader(bytes);
+    if (!images) return std::nullopt;
+    return Reference{std::move(*images), {}};
+  }
+  zef::MatDecodeResult decoded = zef::DecodeMats(bytes.data(), bytes.size());
+  if (!decoded.Ok()) return std::nullopt;
+  Reference out{std::move(decoded.mats), {}};
+  for (size_t n = 0; n < out.images.size(); ++n) {
+    out.alpha.push_back(cv::Mat(out.images[n].size(), CV_8UC1, decoded.images[n].alphaCodes.data()).clone());
+  }
+  return out;
+}
+
 // The 16-bit formats hold the BGR888 pixels cut to their bits.
 void ExpectFormatsAgree(const zefdec_archive& archive, uint32_t index, const DeviceImage& bgr) {
   const DeviceImage rgb565 = DecodeWithDevice(archive, index, ZEFDEC_RGB565);
@@ -131,6 +161,91 @@ TEST(DeviceDifferential, RandomImagesInEveryWriterSetting) {
   }
 }
 
+// Lines in every format, spans, and the archive behind a callback all
+// give the library's pixels and alpha; RGB565 and ARGB4444 keep the top
+// bits of the 8-bit channels.
+void ExpectDeviceShowsVersion4(const Bytes& bytes, const std::string& what) {
+  SCOPED_TRACE(what);
+  const zef::MatDecodeResult expected = zef::DecodeMats(bytes.data(), bytes.size());
+  ASSERT_TRUE(expected.Ok()) << expected.message;
+  zefdec_archive archive, flashArchive;
+  ASSERT_EQ(zefdec_open(&archive, bytes.data(), bytes.size()), ZEFDEC_OK);
+  FlashArchive flash(bytes);
+  ASSERT_EQ(flash.Open(flashArchive), ZEFDEC_OK);
+  ASSERT_EQ(zefdec_count(&archive), expected.mats.size());
+  for (uint32_t i = 0; i < zefdec_count(&archive); ++i) {
+    const zef::DecodedImage& decoded = expected.images[i];
+    const cv::Mat alpha(expected.mats[i].size(), CV_8UC1, const_cast<uint8_t*>(decoded.alphaCodes.data()));
+    zefdec_image_info info{};
+    ASSERT_EQ(zefdec_info(&archive, i, &info), ZEFDEC_OK);
+    EXPECT_EQ(info.number, decoded.number);
+    EXPECT_EQ(info.alpha_bits, 8);
+    const DeviceImage image = DecodeWithDevice(archive, i, ZEFDEC_BGR888);
+    ASSERT_EQ(image.result, ZEFDEC_OK) << "image " << i;
+    ASSERT_EQ(cv::norm(image.pixels, expected.mats[i], cv::NORM_INF), 0) << "image " << i;
+    ASSERT_EQ(cv::norm(image.alpha, alpha, cv::NORM_INF), 0) << "image " << i;
+    ExpectFormatsAgree(archive, i, image);
+    for (const zefdec_format format : {ZEFDEC_RGB565, ZEFDEC_ARGB4444, ZEFDEC_BGR888}) {
+      const DeviceImage lines = DecodeWithDevice(archive, i, format);
+      for (const zefdec_archive* from : {&archive, &flashArchive}) {
+        const DeviceImage spans = DecodeWithSpans(*from, i, format);
+        ASSERT_EQ(spans.result, ZEFDEC_OK);
+        ASSERT_EQ(cv::norm(spans.pixels, lines.pixels, cv::NORM_INF), 0) << "format " << format;
+        ASSERT_EQ(cv::norm(spans.alpha, lines.alpha, cv::NORM_INF), 0) << "format " << format;
+      }
+      const DeviceImage fromFlash = DecodeWithDevice(flashArchive, i, format);
+      ASSERT_EQ(fromFlash.result, ZEFDEC_OK);
+      ASSERT_EQ(cv::norm(fromFlash.pixels, lines.pixels, cv::NORM_INF), 0) << "format " << format;
+      ASSERT_EQ(cv::norm(fromFlash.alpha, lines.alpha, cv::NORM_INF), 0) << "format " << format;
+    }
+  }
+  EXPECT_FALSE(flash.outside);
+}
+
+TEST(DeviceDifferential, Version4AsTheWriterMakesIt) {
+  std::mt19937 random(404);
+  // entry counts for every index width, and stretches from noise to long runs
+  for (const int entries : {1, 2, 3, 4, 5, 9, 16, 17, 40, 64, 65, 129, 256}) {
+    for (const int stretch : {1, 4, 40}) {
+      std::vector<zef::IndexedImage> images;
+      for (int n = 0; n < 3; ++n) {
+        // widths past one literal (128) and past the reader's window
+        const int width = 1 + int(random() % (n == 0 ? 300 : 40)), height = 1 + int(random() % 5);
+        std::vector<zef::PaletteEntry> palette;
+        for (int e = 0; e < entries; ++e) {
+          const uint32_t kind = random() % 3;
+          palette.push_back({uint8_t(random()), uint8_t(random()), uint8_t(e),
+                             uint8_t(kind == 0 ? 0 : kind == 1 ? 255 : random() % 256)});
+        }
+        images.push_back({width, height, palette,
+                          RandomIndices(random, size_t(width) * size_t(height), entries, stretch)});
+      }
+      zef::Options options;
+      options.startIndex = entries * 100;
+      const zef::EncodeResult result = zef::EncodeIndexed(images, options);
+      ASSERT_TRUE(result.Ok()) << result.message;
+      ExpectDeviceShowsVersion4(result.bytes, std::to_string(entries) + " entries, stretch " + std::to_string(stretch));
+    }
+  }
+}
+
+TEST(DeviceDifferential, Version4OfAnyOps) {
+  std::mt19937 random(4004);
+  for (uint32_t bits = 1; bits <= 8; ++bits) {
+    for (int trial = 0; trial < 4; ++trial) {
+      std::vector<V4Entry> entries(1 + random() % (1u << bits)), shown;
+      for (V4Entry& e : entries) e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+      std::vector<ImageSpec> images;
+      for (int n = 0; n < 2; ++n) {
+        const uint32_t width = 1 + random() % 400, height = 1 + random() % 4;
+        images.push_back({width, height, RandomV4Data(random, width, height, bits, entries, shown)});
+      }
+      ExpectDeviceShowsVersion4(ArchiveV4(uint32_t(random()), images),
+                                std::to_string(bits) + " bits, trial " + std::to_string(trial));
+    }
+  }
+}
+
 // Archives of every kind the reader reads: the writer's settings, and the
 // version 1 and raw forms that only hand-built archives hold.
 std::vector<Bytes> SampleArchives() {
@@ -152,12 +267,31 @@ std::vector<Bytes> SampleArchives() {
   zef::HeaderBytes runs = zef::kVersion1Header;
   runs.compressionFlag = 1;
   archives.push_back(ArchiveV1(runs, {4, 2, RunData({{{0xF123, 3}, {0x0456, 1}}, {{0x8789, 4}}}, true)}));
+  // version 4 as the writer makes it, and hand-built with every kind of op
+  // at index widths that cross byte boundaries
+  std::vector<zef::IndexedImage> indexed;
+  for (const int entries : {3, 20}) {
+    std::vector<zef::PaletteEntry> palette = {{0, 0, 0, 0}};
+    for (int n = 1; n < entries; ++n) palette.push_back({uint8_t(n * 9), uint8_t(random()), 200, uint8_t(n * 12)});
+    std::vector<uint8_t> indices(14);
+    for (uint8_t& index : indices) index = random() % 3 ? uint8_t(random() % entries) : 0;
+    indexed.push_back({7, 2, palette, indices});
+  }
+  zef::Options options;
+  options.startIndex = 9;
+  archives.push_back(zef::EncodeIndexed(indexed, options).bytes);
+  for (const uint32_t bits : {3u, 7u}) {
+    std::vector<V4Entry> entries((1u << bits) - 2), shown;
+    for (V4Entry& e : entries) e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+    archives.push_back(ArchiveV4(1, {{5, 2, RandomV4Data(random, 5, 2, bits, entries, shown)},
+                                     {3, 1, RandomV4Data(random, 3, 1, bits, entries, shown)}}));
+  }
   return archives;
 }
 
 // The archive read through a callback gives every result of the archive in
-// memory, opened with and without the whole-archive check, and reads
-// nothing outside it.
+// memory, pixels and alpha, opened with and without the whole-archive
+// check, and reads nothing outside it.
 void ExpectReaderAgrees(const Bytes& bytes, const std::string& what) {
   for (const unsigned flags : {0u, ZEFDEC_TRUSTED}) {
     zefdec_archive memory, flash;
@@ -170,11 +304,12 @@ void ExpectReaderAgrees(const Bytes& bytes, const std::string& what) {
       zefdec_image_info info{};
       ASSERT_EQ(zefdec_info(&memory, i, &info), ZEFDEC_OK);
       if (size_t(info.width) * info.height > 1 << 20) continue;  // announced, not there
-      const DeviceImage inMemory = DecodeWithDevice(memory, i, ZEFDEC_ARGB4444);
-      const DeviceImage inFlash = DecodeWithDevice(flash, i, ZEFDEC_ARGB4444);
+      const DeviceImage inMemory = DecodeWithDevice(memory, i, ZEFDEC_BGR888);
+      const DeviceImage inFlash = DecodeWithDevice(flash, i, ZEFDEC_BGR888);
       ASSERT_EQ(inFlash.result, inMemory.result) << what << " image " << i;
       if (inMemory.result == ZEFDEC_OK) {
         ASSERT_EQ(cv::norm(inFlash.pixels, inMemory.pixels, cv::NORM_INF), 0) << what;
+        ASSERT_EQ(cv::norm(inFlash.alpha, inMemory.alpha, cv::NORM_INF), 0) << what;
       }
     }
     ASSERT_FALSE(source.outside) << what;
@@ -184,25 +319,28 @@ void ExpectReaderAgrees(const Bytes& bytes, const std::string& what) {
 // Both judge the bytes alike, and where both accept, they agree on every pixel.
 void ExpectSameJudgement(const Bytes& bytes, const std::string& what) {
   ExpectReaderAgrees(bytes, what);
-  const auto expected = ReadWithReader(bytes);
+  const auto expected = ReadReference(bytes);
   zefdec_archive archive;
   const int result = zefdec_open(&archive, bytes.data(), bytes.size());
   ASSERT_EQ(result == ZEFDEC_OK, expected.has_value()) << what << ": device " << result;
   if (!expected) return;
-  ASSERT_EQ(zefdec_count(&archive), expected->size()) << what;
+  ASSERT_EQ(zefdec_count(&archive), expected->images.size()) << what;
   for (uint32_t i = 0; i < zefdec_count(&archive); ++i) {
     const DeviceImage image = DecodeWithDevice(archive, i, ZEFDEC_BGR888);
     ASSERT_EQ(image.result, ZEFDEC_OK) << what;
-    ASSERT_EQ(image.pixels.size(), (*expected)[i].size()) << what;
+    ASSERT_EQ(image.pixels.size(), expected->images[i].size()) << what;
     if (!image.pixels.empty()) {
-      ASSERT_EQ(cv::norm(image.pixels, (*expected)[i], cv::NORM_INF), 0) << what << " image " << i;
+      ASSERT_EQ(cv::norm(image.pixels, expected->images[i], cv::NORM_INF), 0) << what << " image " << i;
+    }
+    if (!expected->alpha.empty()) {
+      ASSERT_EQ(cv::norm(image.alpha, expected->alpha[i], cv::NORM_INF), 0) << what << " image " << i;
     }
   }
 }
 
 TEST(DeviceDifferential, EveryTruncationIsRefusedByBoth) {
   for (const Bytes& good : SampleArchives()) {
-    ASSERT_TRUE(ReadWithReader(good).has_value());
+    ASSERT_TRUE(ReadReference(good).has_value());
     for (size_t size = 0; size < good.size(); ++size) {
       const Bytes cut(good.begin(), good.begin() + size);
       ExpectSameJudgement(cut, "cut to " + std::to_string(size));
@@ -325,6 +463,51 @@ DrawCase HandBuiltWords(std::mt19937& random, bool runs, uint8_t position) {
   return c;
 }
 
+// Version 4 of random ops, entry 0 and the entries of alpha 0 of any colour.
+DrawCase HandBuiltOps(std::mt19937& random, uint32_t bits) {
+  DrawCase c{"v4 ops of " + std::to_string(bits) + " bits", {}, {}};
+  std::vector<V4Entry> entries(1 + random() % (1u << bits));
+  for (V4Entry& e : entries) {
+    const uint32_t kind = random() % 3;  // transparent, opaque or between
+    e = {uint8_t(random()), uint8_t(random()), uint8_t(random()),
+         uint8_t(kind == 0 ? 0 : kind == 1 ? 255 : 1 + random() % 254)};
+  }
+  std::vector<ImageSpec> images;
+  for (const cv::Size size : kDrawSizes) {
+    std::vector<V4Entry> shown;
+    images.push_back({uint32_t(size.width), uint32_t(size.height),
+                      RandomV4Data(random, uint32_t(size.width), uint32_t(size.height), bits, entries, shown)});
+    c.alpha.push_back(cv::Mat(size, CV_8UC1));
+    for (size_t n = 0; n < shown.size(); ++n) c.alpha.back().at<uint8_t>(int(n)) = shown[n].alpha;
+  }
+  c.bytes = ArchiveV4(0, images);
+  return c;
+}
+
+// Version 4 as the writer makes it: transparent margins, soft and opaque pixels.
+DrawCase WrittenOps(std::mt19937& random, int entryCount) {
+  DrawCase c{"v4 written, " + std::to_string(entryCount) + " entries", {}, {}};
+  std::vector<zef::PaletteEntry> palette = {{0, 0, 0, 0}};
+  for (int n = 1; n < entryCount; ++n) {
+    palette.push_back({uint8_t(random()), uint8_t(random()), uint8_t(n), uint8_t(n % 2 ? 255 : random() % 256)});
+  }
+  std::vector<zef::IndexedImage> images;
+  for (const cv::Size size : kDrawSizes) {
+    std::vector<uint8_t> indices(size.area());
+    uint8_t index = 0;
+    for (uint8_t& i : indices) {
+      if (random() % 3 == 0) index = random() % 2 ? 0 : uint8_t(random() % entryCount);
+      i = index;
+    }
+    images.push_back({size.width, size.height, palette, indices});
+    cv::Mat alpha(size, CV_8UC1);
+    for (size_t n = 0; n < indices.size(); ++n) alpha.at<uint8_t>(int(n)) = palette[indices[n]].alpha;
+    c.alpha.push_back(alpha);
+  }
+  c.bytes = zef::EncodeIndexed(images, {}).bytes;
+  return c;
+}
+
 std::vector<DrawCase> DrawCases() {
   std::mt19937 random(77);
   std::vector<DrawCase> cases;
@@ -350,6 +533,8 @@ std::vector<DrawCase> DrawCases() {
     for (int bits : {1, 2}) cases.push_back(HandBuiltCodes(random, bits, position));
     for (bool runs : {true, false}) cases.push_back(HandBuiltWords(random, runs, position));
   }
+  for (const uint32_t bits : {1u, 2u, 3u, 4u, 5u, 8u}) cases.push_back(HandBuiltOps(random, bits));
+  for (const int entries : {2, 7, 256}) cases.push_back(WrittenOps(random, entries));
   return cases;
 }
 
@@ -370,7 +555,7 @@ TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
   uint32_t seed = 0;
   for (const DrawCase& c : DrawCases()) {
     SCOPED_TRACE(c.name);
-    const auto expected = ReadWithReader(c.bytes);
+    const auto expected = ReadReference(c.bytes);
     ASSERT_TRUE(expected.has_value());
     zefdec_archive archive;
     ASSERT_EQ(zefdec_open(&archive, c.bytes.data(), c.bytes.size()), ZEFDEC_OK);
@@ -378,7 +563,10 @@ TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
     zefdec_archive flashArchive;
     ASSERT_EQ(flash.Open(flashArchive, ZEFDEC_TRUSTED), ZEFDEC_OK);
     for (uint32_t i = 0; i < zefdec_count(&archive); ++i) {
-      const cv::Mat& image = (*expected)[i];
+      const cv::Mat& image = expected->images[i];
+      if (!expected->alpha.empty()) {
+        ASSERT_EQ(cv::norm(expected->alpha[i], c.alpha[i], cv::NORM_INF), 0);
+      }
       for (const zefdec_canvas_format format : formats) {
         for (const Shape& shape : shapes) {
           const uint32_t bytesPerPixel = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;

@@ -53,6 +53,49 @@ TEST(DeviceReader, CallsPerLineAreBounded) {
   EXPECT_FALSE(flash.outside);
 }
 
+// Version 4: 300 pixels a line of every index width, in literals up to 129
+// bytes long (twice the window) and runs, whose bytes stream through the
+// window at the same bound.
+TEST(DeviceReader, Version4LinesStreamThroughTheWindow) {
+  std::mt19937 random(8);
+  for (uint32_t bits = 1; bits <= 8; ++bits) {
+    std::vector<V4Entry> entries(1u << bits), shown;
+    for (V4Entry& e : entries) e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+    std::vector<size_t> lineBytes;
+    Bytes data;
+    for (uint32_t y = 0; y < 8; ++y) {
+      const Bytes line = RandomV4Data(random, 300, 1, bits, entries, shown);
+      const size_t head = 2 + 4 * entries.size();
+      if (y == 0) data.assign(line.begin(), line.begin() + long(head));
+      data.insert(data.end(), line.begin() + long(head), line.end());
+      lineBytes.push_back(line.size() - head);
+    }
+    FlashArchive flash(ArchiveV4(0, {{300, 8, data}}));
+    zefdec_archive archive;
+    ASSERT_EQ(flash.Open(archive, ZEFDEC_TRUSTED), ZEFDEC_OK);
+    size_t lines = 0;
+    for (const zefdec_format format : {ZEFDEC_RGB565, ZEFDEC_BGR888}) {
+      zefdec_image image;
+      ASSERT_EQ(zefdec_begin(&image, &archive, 0, format), ZEFDEC_OK);
+      std::vector<uint8_t> line(300 * 3), alpha(300);
+      for (uint32_t y = 0; y < 8; ++y) {
+        const size_t before = flash.calls;
+        ASSERT_EQ(zefdec_line(&image, line.data(), alpha.data(), 300), ZEFDEC_OK);
+        // the first line also reads the entries
+        EXPECT_LE(flash.calls - before, CallBound(lineBytes[y]) + (y == 0)) << bits << " bits, line " << y;
+        for (uint32_t x = 0; x < 300; ++x) ASSERT_EQ(alpha[x], shown[y * 300 + x].alpha);
+        if (format == ZEFDEC_RGB565) lines += CallBound(lineBytes[y]);
+      }
+    }
+    Canvas canvas(ZEFDEC_CANVAS_RGB565, 300, 8, 600, 1);
+    const zefdec_canvas view = canvas.View();
+    const size_t before = flash.calls;
+    ASSERT_EQ(zefdec_draw(&archive, 0, &view, 0, 0), ZEFDEC_OK);
+    EXPECT_LE(flash.calls - before, lines + 6) << bits << " bits";
+    EXPECT_FALSE(flash.outside);
+  }
+}
+
 TEST(DeviceReader, EveryFailedReadIsReported) {
   std::vector<size_t> lineBytes;
   const Bytes bytes = WideImage(lineBytes);

@@ -42,7 +42,7 @@ TEST(DeviceRefusal, Header) {
   Bytes bytes = TwoImages();
   bytes[1] = 0xFE;
   EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_HEADER);
-  for (uint8_t version : {0, 4}) {
+  for (uint8_t version : {0, 5, 0xFF}) {
     bytes = TwoImages();
     bytes[3] = version;
     EXPECT_EQ(OpenResult(bytes), ZEFDEC_E_VERSION);
@@ -145,6 +145,61 @@ TEST(DeviceRefusal, RunLengthData) {
   EXPECT_EQ(OpenResult(TwoImages(data)), ZEFDEC_OK);
   data[4] = 1;
   EXPECT_EQ(OpenResult(TwoImages(data)), ZEFDEC_E_LINE_COUNT);
+}
+
+// Version 4, two images of 3 x 1: the block's bytes after the marker.
+Bytes Version4(Bytes first, uint32_t firstWidth = 3, uint32_t count = 2) {
+  std::vector<ImageSpec> images = {{firstWidth, 1, std::move(first)},
+                                   {3, 1, {2, 2, 1, 2, 3, 255, 0, 0, 0, 0, 4, 5, 6, 7, 0x02, 0x90}}};
+  images.resize(count);
+  return ArchiveV4(0, images);
+}
+
+// entries 0 and 1, then the ops
+Bytes Block(uint8_t bits, std::initializer_list<uint8_t> ops) {
+  Bytes out = {bits, 1, 9, 9, 9, 0, 200, 100, 50, 255};
+  out.insert(out.end(), ops);
+  return out;
+}
+
+TEST(DeviceRefusal, Version4) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int result;
+  };
+  Bytes manyImages = Version4(Block(1, {0xC2}), 3, 1);
+  SetU32(manyImages, 5, 65537);
+  const Case cases[] = {
+      {"sound", Version4(Block(1, {0x02, 0x40})), ZEFDEC_OK},
+      {"runs of each kind", Version4(Block(2, {0xC0, 0x81, 0x01})), ZEFDEC_OK},
+      {"one entry", Version4({1, 0, 1, 2, 3, 4, 0xC2}), ZEFDEC_OK},
+      {"more than 65536 images", manyImages, ZEFDEC_E_HEADER},
+      {"width past 65534", Version4(Block(1, {0xC2}), 65535), ZEFDEC_E_TABLE},
+      {"index bits 0", Version4(Block(0, {0xC2})), ZEFDEC_E_PALETTE},
+      {"index bits 9", Version4(Block(9, {0xC2})), ZEFDEC_E_PALETTE},
+      {"more entries than 1 bit addresses", Version4({1, 2, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 0xC2}),
+       ZEFDEC_E_PALETTE},
+      {"entries cut by the end", Version4({8, 200, 1, 2, 3}, 3, 1), ZEFDEC_E_SHORT},
+      {"literal index outside", Version4(Block(2, {0x02, 0x18})), ZEFDEC_E_COLOUR},
+      {"run index outside", Version4(Block(2, {0x82, 0x02})), ZEFDEC_E_COLOUR},
+      {"literal past the line", Version4(Block(1, {0x03, 0x00})), ZEFDEC_E_RUN},
+      {"run past the line", Version4(Block(1, {0xC1, 0x81, 0x01})), ZEFDEC_E_RUN},
+      {"run of entry 0 past the line", Version4(Block(1, {0xC3})), ZEFDEC_E_RUN},
+      {"line short of its width", Version4(Block(1, {0xC1}), 3, 1), ZEFDEC_E_SHORT},
+      {"literal cut by the end", Version4(Block(8, {0x02, 0x00, 0x01}), 3, 1), ZEFDEC_E_SHORT},
+      {"run cut before its index", Version4(Block(1, {0x82}), 3, 1), ZEFDEC_E_SHORT},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(OpenResult(c.bytes), c.result) << c.name;
+    // the first image alone, started without the whole-archive check
+    zefdec_archive archive;
+    if (c.result != ZEFDEC_E_HEADER &&
+        zefdec_open_with(&archive, c.bytes.data(), c.bytes.size(), ZEFDEC_TRUSTED) == ZEFDEC_OK) {
+      const DeviceImage image = DecodeWithDevice(archive, 0, ZEFDEC_RGB565);
+      EXPECT_EQ(image.result, c.result) << c.name;
+    }
+  }
 }
 
 TEST(DeviceRefusal, EveryTruncation) {

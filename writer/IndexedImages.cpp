@@ -12,6 +12,9 @@ namespace zef {
 namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFF;
+// No entry has this key: alpha 0 makes key 0, any other alpha sets the top
+// byte. (kNone is a key: opaque white.)
+constexpr uint32_t kNoKey = 1;
 
 // One number per entry as it is shown: every entry of alpha 0 is the
 // same invisible one.
@@ -147,7 +150,7 @@ Status IndexedOfView(const ImageView& image, const MaskView* mask, int n, Indexe
   for (int y = 0; y < image.height; ++y) {
     const uint8_t* pixel = image.data + size_t(y) * image.stride;
     const uint8_t* maskRow = mask != nullptr ? mask->data + size_t(y) * mask->stride : nullptr;
-    uint32_t lastKey = kNone, lastIndex = 0;
+    uint32_t lastKey = kNoKey, lastIndex = 0;
     for (int x = 0; x < image.width; ++x, pixel += 3) {
       const uint8_t alpha = maskRow != nullptr ? maskRow[x] : 255;
       const uint32_t key = KeyOf({pixel[2], pixel[1], pixel[0], alpha});
