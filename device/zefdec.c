@@ -1528,15 +1528,22 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
 
 const char *zefdec_strerror(int result)
 {
-    /* in the order of the codes, from ZEFDEC_END down */
-    static const char *const texts[] = {
-        "end of image", "ok", "bad argument", "bad header", "unknown version",
-        "bad image table", "bad palette", "image marker missing", "image data ends early",
-        "run passes the end of its line", "colour outside the palette",
-        "line run count wrong", "image run count wrong", "read failed", "archive not open",
-        "no image at that position", "canvas stride or alignment", "line buffer too small",
-        "call out of order"};
-    const unsigned at = (unsigned)(ZEFDEC_END - result);
+    /* in the order of the codes, from ZEFDEC_END down, and then the text of
+     * any other result: one string, so that no table of pointers is kept */
+    static const char texts[] =
+        "end of image\0ok\0bad argument\0bad header\0unknown version\0"
+        "bad image table\0bad palette\0no image marker\0data ends early\0"
+        "run past line end\0colour not in palette\0bad line run count\0"
+        "bad image run count\0read failed\0archive not open\0no image at that position\0"
+        "bad canvas stride or alignment\0line buffer too small\0call out of order\0"
+        "unknown result";
+    const char *text = texts;
+    unsigned at = (unsigned)(ZEFDEC_END - result);
 
-    return at < sizeof texts / sizeof texts[0] ? texts[at] : "unknown result";
+    if (at > (unsigned)(ZEFDEC_END - ZEFDEC_E_ORDER))
+        at = (unsigned)(ZEFDEC_END - ZEFDEC_E_ORDER) + 1;
+    for (; at; at--)
+        while (*text++)
+            ;
+    return text;
 }
