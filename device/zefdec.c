@@ -273,8 +273,11 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     if (count == 0 || (version == ZEF_VERSION_4 && count > ZEF_MAX_IMAGES_V4))
         return ZEFDEC_E_HEADER;
     header_bytes = data + (version == 1 ? ZEF_V1_HEADER_BYTES_AT : ZEF_HEADER_BYTES_AT);
-    archive->alpha_bits = header_bytes[ZEF_HEADER_ALPHA_BITS];
-    archive->alpha_mode = header_bytes[ZEF_HEADER_ALPHA_MODE];
+    /* the alpha bits of a version 3 code: the reader takes any alpha bits
+     * byte but 1 as two bits */
+    archive->alpha_bits = (uint8_t)(!header_bytes[ZEF_HEADER_ALPHA_MODE]              ? 0
+                                    : header_bytes[ZEF_HEADER_ALPHA_BITS] == 1 ? 1
+                                                                                : 2);
     archive->alpha_position = header_bytes[ZEF_HEADER_ALPHA_POSITION];
     archive->compressed = header_bytes[ZEF_HEADER_COMPRESSION] != 0;
     *pos = head;
@@ -395,12 +398,6 @@ uint32_t zefdec_count(const zefdec_archive *archive)
     return archive ? archive->count : 0;
 }
 
-static uint8_t code_alpha_bits(const zefdec_archive *archive)
-{
-    /* the reader takes any alpha bits byte but 1 as two bits */
-    return archive->alpha_bits == 1 ? 1 : 2;
-}
-
 /* Whether the archive is open and has an image at `position`. */
 static int image_at(const zefdec_archive *archive, uint32_t position)
 {
@@ -425,12 +422,7 @@ int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_i
     info->width = u32_at(record + ZEF_RECORD_WIDTH_AT);
     info->height = u32_at(record + ZEF_RECORD_HEIGHT_AT);
     info->number = archive->start_index + position;
-    if (archive->version == ZEF_VERSION_4)
-        info->alpha_bits = 8;
-    else if (archive->version != 3)
-        info->alpha_bits = 4;
-    else
-        info->alpha_bits = archive->alpha_mode ? code_alpha_bits(archive) : 0;
+    info->alpha_bits = archive->version == 3 ? archive->alpha_bits : archive->version == 4 ? 8 : 4;
     return ZEFDEC_OK;
 }
 
@@ -448,7 +440,7 @@ static void set_alpha_layout(zefdec_layout *layout, unsigned shift, unsigned bit
 
 static void set_code_layout(zefdec_layout *layout, const zefdec_archive *archive)
 {
-    unsigned bits = archive->alpha_mode ? code_alpha_bits(archive) : 0;
+    unsigned bits = archive->alpha_bits;
     int low = archive->alpha_position == ZEF_ALPHA_POSITION_LOW;
 
     layout->form = FORM_CODES;
@@ -493,7 +485,6 @@ static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, 
     layout->index_mask = (uint8_t)((1u << bits) - 1);
     layout->palette_size = entries;
     layout->palette_at = (uint32_t)at;
-    layout->palette = archive->reader ? archive->reader->palette : archive->data + at;
     /* every entry carries alpha: nothing is drawn as if opaque by default */
     layout->alpha_mask = 0xFF;
     layout->run_size = 1;
@@ -531,9 +522,6 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
             layout->palette_at = (uint32_t)palette_colours(archive, palette, &layout->palette_size);
             if (!layout->palette_at)
                 return ZEFDEC_E_PALETTE;
-            /* read in place, or into the reader when a line needs it */
-            layout->palette = archive->reader ? archive->reader->palette
-                                              : archive->data + layout->palette_at;
         }
     }
     if (archive->version == ZEF_VERSION_4)
@@ -580,7 +568,11 @@ int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t po
     image->in_line = 0;
     image->literal_left = 0;
     image->literal_phase = 0;
+    image->layout.palette_at = 0;
     rc = reading(archive, begin_image(image, archive, position));
+    /* a palette is read in place, or into the reader when a line needs it */
+    image->layout.palette = archive->reader ? archive->reader->palette
+                                            : archive->data + image->layout.palette_at;
     image->error = (int8_t)rc;
     return rc;
 }

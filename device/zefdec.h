@@ -168,8 +168,7 @@ typedef struct zefdec_archive {
     size_t image_records;         /* file positions of the tables */
     size_t palette_records;
     uint8_t version;
-    uint8_t alpha_bits;
-    uint8_t alpha_mode;
+    uint8_t alpha_bits;           /* of every image, as zefdec_info gives them */
     uint8_t alpha_position;
     uint8_t compressed;
 } zefdec_archive;
