@@ -323,10 +323,13 @@ static int check_images(zefdec_archive *archive, size_t pos)
         rc = zefdec_begin(&image, archive, i, ZEFDEC_RGB565);
         if (rc != ZEFDEC_OK)
             break;
+#ifndef __OPTIMIZE_SIZE__
+        /* begin has checked that the whole raw image is there; built for
+         * size, its lines are passed over as any others are */
         if (image.layout.form == FORM_RAW)
-            /* begin has checked that the whole raw image is there */
             image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
         else
+#endif
             while (rc == ZEFDEC_OK && image.y < image.height)
                 rc = zefdec_line(&image, 0, 0, 0);
         pos = image.next;
@@ -693,14 +696,19 @@ static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader)
 static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsigned form)
 {
     c->layout = image->layout;
+#ifdef __OPTIMIZE_SIZE__
+    /* built for size, every caller runs the image's own form */
+    (void)form;
+#else
     c->layout.form = (uint8_t)form;
+#endif
     bytes_start(&c->bytes, image->archive, image->next);
     c->width = image->width;
     c->x = image->x;
     c->runs = 0;
     c->literal_left = image->literal_left;
     c->literal_phase = image->literal_phase;
-    if ((form == FORM_CODES || form == FORM_OPS) && c->bytes.reader)
+    if ((c->layout.form == FORM_CODES || c->layout.form == FORM_OPS) && c->bytes.reader)
         return c->bytes.reader->reading->palette_ready(&c->layout, c->bytes.reader);
     return ZEFDEC_OK;
 }
@@ -1096,24 +1104,25 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
             rc = open_line(image);
         } else {
             line_cursor c;
-            run r = {0, 0, 0, 0};
-            int found;
+            run r;
+            int found = 0;
             /* empty runs are passed over */
             rc = cursor_start(&c, image, image->layout.form);
-            if (rc == ZEFDEC_OK)
-                while ((rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK && r.length == 0)
-                    ;
-            found = rc == ZEFDEC_OK;
-            rc = cursor_stop(image, &c, rc);
-            if (found) {
+            while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
+                if (r.length == 0)
+                    continue;
+                found = 1;
                 span->x = r.x;
                 span->y = image->y;
                 span->length = r.length;
                 span->colour = (uint16_t)nibbles_of(r.rgb);
                 span->alpha = (uint8_t)r.alpha;
                 span->pixel = pixel_of(image->format, r.rgb, r.alpha);
-                return ZEFDEC_OK;
+                break;
             }
+            rc = cursor_stop(image, &c, rc);
+            if (found)
+                return ZEFDEC_OK;
             if (rc == ZEFDEC_OK)
                 rc = close_line(image);
         }
@@ -1476,18 +1485,19 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
 {
     zefdec_image image;
     entry_table table;
-    uint32_t first_column, first_line, left, top, columns, lines, bytes;
+    uint32_t first_column, first_line, left, top, columns, lines, shift;
     uint8_t *row;
     int rc;
 
     if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
         return ZEFDEC_E_ARGUMENT;
-    bytes = canvas->format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    /* 2 or 4 bytes a pixel */
+    shift = canvas->format == ZEFDEC_CANVAS_XRGB8888 ? 2 : 1;
     if (canvas->width && canvas->height) {
         if (!canvas->pixels)
             return ZEFDEC_E_ARGUMENT;
-        if (canvas->width > canvas->stride / bytes || canvas->stride % bytes ||
-            (uintptr_t)canvas->pixels % bytes)
+        if (canvas->width > canvas->stride >> shift ||
+            ((uintptr_t)canvas->pixels | canvas->stride) & ((1u << shift) - 1))
             return ZEFDEC_E_CANVAS;
     }
     rc = zefdec_begin(&image, archive, position, ZEFDEC_RGB565);
@@ -1507,7 +1517,7 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
             fill_entry_table(table, &image.layout, canvas->format);
     }
 #endif
-    row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * bytes;
+    row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + ((size_t)left << shift);
     for (; rc == ZEFDEC_OK && lines; lines--, row += canvas->stride) {
         rc = open_line(&image);
         if (rc == ZEFDEC_OK)
@@ -1523,11 +1533,10 @@ const char *zefdec_strerror(int result)
     /* in the order of the codes, from ZEFDEC_END down, and then the text of
      * any other result: one string, so that no table of pointers is kept */
     static const char texts[] =
-        "end of image\0ok\0bad argument\0bad header\0unknown version\0"
-        "bad image table\0bad palette\0no image marker\0data ends early\0"
-        "run past line end\0colour not in palette\0bad line run count\0"
-        "bad image run count\0read failed\0archive not open\0no image at that position\0"
-        "bad canvas stride or alignment\0line buffer too small\0call out of order\0"
+        "end of image\0ok\0bad argument\0bad header\0bad version\0bad image table\0"
+        "bad palette\0no image marker\0data ends early\0run past line end\0"
+        "index past palette\0bad line count\0bad image count\0read failed\0not open\0"
+        "no image at that position\0bad canvas\0buffer too small\0call out of order\0"
         "unknown result";
     const char *text = texts;
     unsigned at = (unsigned)(ZEFDEC_END - result);
