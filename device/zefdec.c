@@ -23,14 +23,22 @@ enum { FORM_CODES, FORM_WORDS, FORM_RAW, FORM_OPS };
 /* Version 1 archives are accepted only with these header bytes. */
 static const uint8_t version1_header[] = {ZEF_VERSION1_HEADER_BYTES};
 
-static uint32_t u16_at(const uint8_t *p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8; }
+/* Readers of fields are inlined even when built for size, where a call
+ * would cost more bytes than the loads it stands for. */
+#if defined(__GNUC__)
+#define FIELD_READER static inline __attribute__((always_inline))
+#else
+#define FIELD_READER static inline
+#endif
 
-static uint32_t u32_at(const uint8_t *p)
+FIELD_READER uint32_t u16_at(const uint8_t *p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8; }
+
+FIELD_READER uint32_t u32_at(const uint8_t *p)
 {
     return u16_at(p) | u16_at(p + 2) << 16;
 }
 
-static uint32_t bytes_at(const uint8_t *p, unsigned count)
+FIELD_READER uint32_t bytes_at(const uint8_t *p, unsigned count)
 {
     uint32_t value = 0;
     while (count--)
@@ -190,7 +198,7 @@ static const uint8_t *image_record(const zefdec_archive *archive, uint32_t posit
     return fetch(archive, at, image_record_size(archive), room);
 }
 
-static uint32_t image_data_offset(const zefdec_archive *archive, const uint8_t *record)
+FIELD_READER uint32_t image_data_offset(const zefdec_archive *archive, const uint8_t *record)
 {
     return u32_at(record + (archive->version == 3 ? ZEF_RECORD_DATA_OFFSET_AT_V3
                                                   : ZEF_RECORD_DATA_OFFSET_AT_V2));
@@ -715,7 +723,8 @@ static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsign
 
 /* Version 4: the next op's run, or the next pixel of a literal, whose
  * indices are read as they come, so that a literal longer than the
- * reader's window streams through it. */
+ * reader's window streams through it. Sets the run's length, colour and
+ * alpha; cursor_next places it. */
 static inline int op_next(line_cursor *c, run *r, int wanted)
 {
     uint32_t index = 0, length = 1, bits = c->layout.index_shift;
@@ -756,9 +765,7 @@ static inline int op_next(line_cursor *c, run *r, int wanted)
     }
     if (index >= c->layout.palette_size)
         return ZEFDEC_E_COLOUR;
-    r->x = c->x;
     r->length = length;
-    c->x += length;
     if (wanted) {
         const uint8_t *entry = c->layout.palette + index * ZEF_V4_ENTRY_SIZE;
         r->rgb = (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
@@ -776,12 +783,16 @@ static inline int cursor_next(line_cursor *c, run *r, int wanted)
     if (c->x >= c->width)
         return ZEFDEC_END;
     if (c->layout.form == FORM_OPS)
-        return op_next(c, r, wanted);
-    rc = bytes_need(&c->bytes, c->layout.run_size);
-    if (rc == ZEFDEC_OK)
-        rc = read_run(&c->layout, c->bytes.p, c->width - c->x, r, wanted);
+        rc = op_next(c, r, wanted);
+    else {
+        rc = bytes_need(&c->bytes, c->layout.run_size);
+        if (rc == ZEFDEC_OK)
+            rc = read_run(&c->layout, c->bytes.p, c->width - c->x, r, wanted);
+        if (rc == ZEFDEC_OK)
+            c->bytes.p += c->layout.run_size;
+    }
+    /* version 4 counts runs too, though it has no counts to check them against */
     if (rc == ZEFDEC_OK) {
-        c->bytes.p += c->layout.run_size;
         c->runs++;
         r->x = c->x;
         c->x += r->length;
@@ -1356,7 +1367,7 @@ RUN_LOOP int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_
         if (c.literal_left || at_hand < 2) {
             /* the reader's window is refilled by op_next, which also finds
              * the end of the archive in memory */
-            rc = op_next(&c, &r, 1);
+            rc = cursor_next(&c, &r, 1);
             if (rc == ZEFDEC_OK && r.x + r.length > first && r.x < last) {
                 from = r.x > first ? r.x : first;
                 to = c.x < last ? c.x : last;
@@ -1373,7 +1384,7 @@ RUN_LOOP int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_
         if (op < ZEF_V4_OP_RUN) {
             const size_t bytes = ((size_t)n * bits + 7) >> 3;
             if (at_hand - 1 < bytes) {
-                rc = op_next(&c, &r, 1);
+                rc = cursor_next(&c, &r, 1);
                 if (rc == ZEFDEC_OK && r.x - first < count)
                     draw_pixels(format, row + (size_t)(r.x - first) * step, 1, r.rgb, r.alpha);
                 continue;
