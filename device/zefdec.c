@@ -24,8 +24,9 @@ enum { FORM_CODES, FORM_WORDS, FORM_RAW, FORM_OPS };
 static const uint8_t version1_header[] = {ZEF_VERSION1_HEADER_BYTES};
 
 /* Readers of fields are inlined even when built for size, where a call
- * would cost more bytes than the loads it stands for. */
-#if defined(__GNUC__)
+ * would cost more bytes than the loads it stands for: where unaligned
+ * loads are allowed, a field is one load. */
+#if defined(__GNUC__) && (!defined(__arm__) || defined(__ARM_FEATURE_UNALIGNED))
 #define FIELD_READER static inline __attribute__((always_inline))
 #else
 #define FIELD_READER static inline
