@@ -133,14 +133,20 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * are tagged with their file position and read again when another image
  * has replaced them.
  *
- * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 40 bytes, a
+ * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 36 bytes, a
  * zefdec_image 60, a zefdec_reader 1116 with the default window (only for
  * archives behind a callback). The deepest call, zefdec_draw or
  * zefdec_open, keeps at most 400 bytes on the stack, its zefdec_image
  * included, plus what the read callback uses. Built for speed (without
  * -Os), zefdec_draw also keeps a version 4 image's entries converted to
  * the canvas format on its stack, 256 words (1 KB): about 1.5 KB in all
- * at -O2. No heap, and nothing grows with the image. */
+ * at -O2. No heap, and nothing grows with the image.
+ *
+ * Code (Cortex-M4, -Os, device/size.sh): 4027 bytes for the whole library,
+ * 3275 for opening an archive in memory and drawing onto RGB565, 3763
+ * through a callback, 2573 for opening and decoding lines. Built for size,
+ * version 4 draws pixel by pixel, two to three times slower than built for
+ * speed. */
 typedef struct zefdec_reader {
     zefdec_read_fn read;
     void *user;
@@ -168,7 +174,7 @@ typedef struct zefdec_archive {
     size_t image_records;         /* file positions of the tables */
     size_t palette_records;
     uint8_t version;
-    uint8_t alpha_bits;           /* of every image, as zefdec_info gives them */
+    uint8_t alpha_bits;           /* version 3: of the alpha codes, 0, 1 or 2 */
     uint8_t alpha_position;
     uint8_t compressed;
 } zefdec_archive;
