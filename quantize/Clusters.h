@@ -9,6 +9,7 @@
 // pass, so later passes cost little.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -41,13 +42,20 @@ class Clusters {
   // centre.
   bool Assign(const std::vector<Coordinates>& centres, bool fresh) {
     Load(centres);
+    // The gaps between centres cost a search per centre: worth it when
+    // they can spare the searches of several points each.
+    const bool gaps = !fresh && entry_.size() > kPointsPerGapSearch * centres.size();
+    if (gaps) HalfGaps(centres);
     bool changed = false;
     for (size_t p = 0; p < entry_.size(); ++p) {
       const int before = entry_[p];
       if (!fresh) {
-        if (upper_[p] < lower_[p]) continue;
+        // A point nearer its centre than half the gap to the centre's
+        // nearest neighbour cannot be nearer to another.
+        const float bound = gaps ? std::max(lower_[p], halfGap_[size_t(before)]) : lower_[p];
+        if (upper_[p] < bound) continue;
         upper_[p] = Distance(points_[p], centres[size_t(before)]);
-        if (upper_[p] < lower_[p]) continue;
+        if (upper_[p] < bound) continue;
       }
       Search(p);
       changed = changed || entry_[p] != before;
@@ -56,26 +64,17 @@ class Clusters {
   }
 
   // Starts from a known centre per point (as a split leaves them) instead
-  // of measuring every point: a point nearer its centre than half the gap
-  // to the centre's nearest neighbour cannot be nearer to another, so only
-  // the rest are measured on the next Assign.
+  // of measuring every point: the next Assign measures only the points
+  // that the gaps between centres do not settle.
   void Seed(const std::vector<Coordinates>& centres, const std::vector<int>& entries) {
     Load(centres);
-    // Half the distance from each centre to its nearest other one: the
-    // second key of a search from the centre itself.
-    std::vector<float> halfGap(centres.size());
-    for (size_t k = 0; k < centres.size(); ++k) {
-      int32_t best = 0, next = 0;
-      Keys(centres[k], best, next);
-      halfGap[k] = (next & kCentreBits) >= count_ ? INFINITY
-                                                  : std::sqrt(std::bit_cast<float>(next & ~kCentreBits)) / 2;
-    }
+    HalfGaps(centres);
     for (size_t p = 0; p < entry_.size(); ++p) {
       const size_t own = size_t(entries[p]);
       entry_[p] = int(own);
       upper_[p] = Distance(points_[p], centres[own]);
       // Every other centre j: d(p, j) >= d(own, j) - d(p, own).
-      lower_[p] = 2 * halfGap[own] - upper_[p];
+      lower_[p] = 2 * halfGap_[own] - upper_[p];
     }
   }
 
@@ -118,8 +117,21 @@ class Clusters {
   // at this distance, whose keys sort after every real one.
   static constexpr int kGroup = 4;
   static constexpr float kFarAway = 1e18f;
+  static constexpr size_t kPointsPerGapSearch = 2;
   // Above every key: the largest finite float's bits.
   static constexpr int32_t kNoKey = 0x7F7FFFFF;
+
+  // Half the distance from each centre to its nearest other one: the
+  // second key of a search from the centre itself.
+  void HalfGaps(const std::vector<Coordinates>& centres) {
+    halfGap_.resize(centres.size());
+    for (size_t k = 0; k < centres.size(); ++k) {
+      int32_t best = 0, next = 0;
+      Keys(centres[k], best, next);
+      halfGap_[k] = (next & kCentreBits) >= count_ ? INFINITY
+                                                   : std::sqrt(std::bit_cast<float>(next & ~kCentreBits)) / 2;
+    }
+  }
 
   // Rows of centres padded to whole groups of four with centres so far
   // away that none is ever nearest or next.
@@ -206,6 +218,7 @@ class Clusters {
   const std::vector<Coordinates>& points_;
   std::vector<int> entry_;
   std::vector<float> upper_, lower_;
+  std::vector<float> halfGap_;  // per centre
   std::array<std::vector<float>, Axes> row_;  // per axis, padded to whole groups
   int count_ = 0;
 };

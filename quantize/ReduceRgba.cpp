@@ -24,10 +24,10 @@ constexpr int kSamplesPerPixel = 6;
 constexpr int kBuckets = 32;
 // Boxes of at most this many colours are cut exactly instead (most cuts of
 // a large palette are of such boxes).
-constexpr size_t kSortedCutMost = 32;
+constexpr size_t kSortedCutMost = 16;
 // Lloyd passes after the split; the split is close already, and most of
 // what k-means gains comes in the first passes.
-constexpr int kKMeansPasses = 2;
+constexpr int kKMeansPasses = 1;
 // When the refined palette misses the target, the split goes on by this
 // share of its size at most this many times before the cap's best is taken.
 constexpr int kGrowthRounds = 4;
@@ -191,6 +191,7 @@ struct Points {
   std::vector<detail::Clusters<kAxes>::Coordinates> coordinates;  // `at` for the nearest-centre search
   std::vector<double> weight;
   std::vector<RgbaEntry> colour;
+  std::vector<Moments> moments;  // of each point alone, weighted
 };
 
 struct Box {
@@ -215,7 +216,7 @@ class Split {
     for (size_t p = 0; p < order_.size(); ++p) order_[p] = uint32_t(p);
     Box whole;
     whole.end = order_.size();
-    for (size_t p = 0; p < order_.size(); ++p) whole.moments.AddPoint(points.at[p], points.weight[p]);
+    for (size_t p = 0; p < order_.size(); ++p) whole.moments.Add(points.moments[p], 1);
     Settle(whole);
     boxes_.push_back(whole);
     error_.push_back(whole.variance);
@@ -330,10 +331,8 @@ class Split {
     for (size_t i = box.begin; i < box.end; ++i) {
       const uint32_t p = order_[i];
       const Point& point = points_.at[p];
-      Moments one;
-      one.AddPoint(point, points_.weight[p]);
       for (int a = 0; a < kAxes; ++a) {
-        buckets[a][Bucket(point[size_t(a)], lowest[size_t(a)], scale[size_t(a)])].Add(one, 1);
+        buckets[a][Bucket(point[size_t(a)], lowest[size_t(a)], scale[size_t(a)])].Add(points_.moments[p], 1);
       }
     }
     double best = -1;
@@ -365,7 +364,11 @@ class Split {
   // every cut between two different values tried.
   bool CutSorted(Box& box, Box& upper) {
     const size_t size = box.end - box.begin;
-    uint32_t sorted[kSortedCutMost];
+    struct Placed {
+      double value;
+      uint32_t point;
+    };
+    Placed sorted[kSortedCutMost];
     double best = -1;
     int bestAxis = -1;
     double bestValue = 0;
@@ -377,14 +380,14 @@ class Split {
         const uint32_t p = order_[box.begin + i];
         const double value = points_.at[p][size_t(a)];
         size_t at = i;
-        for (; at > 0 && value < points_.at[sorted[at - 1]][size_t(a)]; --at) sorted[at] = sorted[at - 1];
-        sorted[at] = p;
+        for (; at > 0 && value < sorted[at - 1].value; --at) sorted[at] = sorted[at - 1];
+        sorted[at] = {value, p};
       }
       Moments low;
       for (size_t i = 0; i + 1 < size; ++i) {
-        low.AddPoint(points_.at[sorted[i]], points_.weight[sorted[i]]);
-        const double value = points_.at[sorted[i]][size_t(a)];
-        if (!(value < points_.at[sorted[i + 1]][size_t(a)])) continue;
+        low.Add(points_.moments[sorted[i].point], 1);
+        const double value = sorted[i].value;
+        if (!(value < sorted[i + 1].value)) continue;
         const double score = low.Explained() + box.moments.ExplainedWithout(low);
         if (score > best) {
           best = score;
@@ -466,7 +469,7 @@ Refined Refine(const Points& points, std::vector<Point> centres, const std::vect
     std::fill(totals.begin(), totals.end(), Moments{});
     const std::vector<int>& cluster = clusters.Entries();
     for (size_t p = 0; p < points.at.size(); ++p) {
-      totals[size_t(cluster[p])].AddPoint(points.at[p], points.weight[p]);
+      totals[size_t(cluster[p])].Add(points.moments[p], 1);
     }
     std::fill(moved.begin(), moved.end(), 0.0f);
     for (size_t k = fixed; k < centres.size(); ++k) {
@@ -582,6 +585,7 @@ std::optional<RgbaResult> ReduceRgba(const cv::Mat& bgr, const cv::Mat& alpha,
       points.colour.push_back(entry);
       points.at.push_back(MapColour(entry));
       points.coordinates.push_back(CoordinatesOf(points.at.back()));
+      points.moments.emplace_back().AddPoint(points.at.back(), double(colours.counts[colour]));
       points.weight.push_back(double(colours.counts[colour]));
       visiblePixels += colours.counts[colour];
     }
