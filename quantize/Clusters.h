@@ -39,13 +39,20 @@ class Clusters {
 
   // Points to their nearest centre: all of them measured when `fresh`,
   // else those whose bounds do not settle it. True when any point changed
-  // centre.
+  // centre. Unless fresh, the centres are those of the last Assign or Seed
+  // as Moved has moved them since.
   bool Assign(const std::vector<Coordinates>& centres, bool fresh) {
     Load(centres);
     // The gaps between centres cost a search per centre: worth it when
     // they can spare the searches of several points each.
-    const bool gaps = !fresh && entry_.size() > kPointsPerGapSearch * centres.size();
-    if (gaps) HalfGaps(centres);
+    if (fresh) {
+      gapsKept_ = false;
+    } else if (!gapsKept_ && (seeded_ || entry_.size() > kPointsPerGapSearch * centres.size())) {
+      HalfGaps(centres);
+      gapsKept_ = true;
+    }
+    seeded_ = false;
+    const bool gaps = !fresh && gapsKept_;
     bool changed = false;
     for (size_t p = 0; p < entry_.size(); ++p) {
       const int before = entry_[p];
@@ -64,18 +71,17 @@ class Clusters {
   }
 
   // Starts from a known centre per point (as a split leaves them) instead
-  // of measuring every point: the next Assign measures only the points
-  // that the gaps between centres do not settle.
+  // of measuring every point: the next Assign, to the same centres,
+  // measures only the points that the gaps between centres do not settle.
   void Seed(const std::vector<Coordinates>& centres, const std::vector<int>& entries) {
-    Load(centres);
-    HalfGaps(centres);
     for (size_t p = 0; p < entry_.size(); ++p) {
       const size_t own = size_t(entries[p]);
       entry_[p] = int(own);
       upper_[p] = Distance(points_[p], centres[own]);
-      // Every other centre j: d(p, j) >= d(own, j) - d(p, own).
-      lower_[p] = 2 * halfGap_[own] - upper_[p];
+      lower_[p] = 0;
     }
+    seeded_ = true;
+    gapsKept_ = false;
   }
 
   // Centre k moved by moved[k] and is now centre renumber[k] (several may
@@ -99,6 +105,9 @@ class Clusters {
       lower_[p] -= own == largestAt ? second : largest;
       if (renumber != nullptr) entry_[p] = (*renumber)[own];
     }
+    // Bounds on the gaps would loosen by the largest move as well, which
+    // settles fewer points than measuring the gaps again costs.
+    gapsKept_ = false;
   }
 
   const std::vector<int>& Entries() const { return entry_; }
@@ -219,6 +228,8 @@ class Clusters {
   std::vector<int> entry_;
   std::vector<float> upper_, lower_;
   std::vector<float> halfGap_;  // per centre
+  bool seeded_ = false;         // no bounds but the centres' gaps yet
+  bool gapsKept_ = false;       // halfGap_ holds the gaps of these centres
   std::array<std::vector<float>, Axes> row_;  // per axis, padded to whole groups
   int count_ = 0;
 };

@@ -21,7 +21,7 @@ constexpr int kAxes = 4;  // three colour axes and alpha
 constexpr int kSamplesPerPixel = 6;
 // A box is cut between buckets of equal width along one axis: fine enough
 // to find a good cut, coarse enough that each split is two passes.
-constexpr int kBuckets = 32;
+constexpr int kBuckets = 16;
 // Boxes of at most this many colours are cut exactly instead (most cuts of
 // a large palette are of such boxes).
 constexpr size_t kSortedCutMost = 16;
@@ -310,6 +310,21 @@ class Split {
     return std::min(kBuckets - 1, int((value - lowest) * scale));
   }
 
+  // The axis along which the box's points spread the most (weighted
+  // variance): the one cut tried, as the others seldom explain more.
+  int WidestAxis(const Box& box) const {
+    const Point mean = box.moments.Mean();
+    Point spread{};
+    for (size_t i = box.begin; i < box.end; ++i) {
+      const uint32_t p = order_[i];
+      for (int a = 0; a < kAxes; ++a) {
+        const double d = points_.at[p][size_t(a)] - mean[size_t(a)];
+        spread[size_t(a)] += points_.weight[p] * d * d;
+      }
+    }
+    return int(std::max_element(spread.begin(), spread.end()) - spread.begin());
+  }
+
   bool Cut(Box& box, Box& upper) {
     if (box.end - box.begin <= kSortedCutMost) return CutSorted(box, upper);
     Point lowest, highest;
@@ -327,18 +342,19 @@ class Split {
       const double range = highest[size_t(a)] - lowest[size_t(a)];
       scale[size_t(a)] = range > 0 ? kBuckets / range : 0;
     }
+    const int axis = WidestAxis(box);
     Moments buckets[kAxes][kBuckets];
     for (size_t i = box.begin; i < box.end; ++i) {
       const uint32_t p = order_[i];
       const Point& point = points_.at[p];
-      for (int a = 0; a < kAxes; ++a) {
+      for (int a = axis; a <= axis; ++a) {
         buckets[a][Bucket(point[size_t(a)], lowest[size_t(a)], scale[size_t(a)])].Add(points_.moments[p], 1);
       }
     }
     double best = -1;
     int bestAxis = -1, bestCut = 0;
     Moments bestLow;
-    for (int a = 0; a < kAxes; ++a) {
+    for (int a = axis; a <= axis; ++a) {
       Moments low;
       for (int cut = 0; cut + 1 < kBuckets; ++cut) {
         // An empty bucket scores as the cut before it, which came first.
@@ -373,7 +389,8 @@ class Split {
     int bestAxis = -1;
     double bestValue = 0;
     Moments bestLow;
-    for (int a = 0; a < kAxes; ++a) {
+    const int axis = WidestAxis(box);
+    for (int a = axis; a <= axis; ++a) {
       // An insertion sort (the boxes are small): equal values keep the
       // box's order.
       for (size_t i = 0; i < size; ++i) {
@@ -483,22 +500,31 @@ Refined Refine(const Points& points, std::vector<Point> centres, const std::vect
   }
   Refined refined;
   std::vector<Clusters::Coordinates> shown;
-  // Rounding can make two centres one entry, and a faint one transparent.
-  std::vector<std::pair<uint32_t, int>> entryOfKey;
+  // Rounding can make two centres one entry, and a faint one transparent:
+  // each takes the number of the first centre with its entry.
+  std::vector<RgbaEntry> rounded(centres.size());
+  std::vector<std::pair<uint32_t, uint32_t>> byKey(centres.size());  // entry, centre
+  for (size_t k = 0; k < centres.size(); ++k) {
+    rounded[k] = UnmapPoint(centres[k]);
+    const RgbaEntry& entry = rounded[k];
+    byKey[k] = {uint32_t(entry.red) << 24 | uint32_t(entry.green) << 16 | uint32_t(entry.blue) << 8 | entry.alpha,
+                uint32_t(k)};
+  }
+  std::sort(byKey.begin(), byKey.end());
+  std::vector<uint32_t> firstWithEntry(centres.size());
+  for (size_t i = 0; i < byKey.size(); ++i) {
+    firstWithEntry[byKey[i].second] = i > 0 && byKey[i].first == byKey[i - 1].first
+                                          ? firstWithEntry[byKey[i - 1].second]
+                                          : byKey[i].second;
+  }
   std::vector<int> renumber(centres.size());
   for (size_t k = 0; k < centres.size(); ++k) {
-    const RgbaEntry entry = UnmapPoint(centres[k]);
-    const uint32_t key = uint32_t(entry.red) << 24 | uint32_t(entry.green) << 16 | uint32_t(entry.blue) << 8 |
-                         entry.alpha;
-    const auto found = std::find_if(entryOfKey.begin(), entryOfKey.end(),
-                                    [&](const std::pair<uint32_t, int>& known) { return known.first == key; });
-    if (found != entryOfKey.end()) {
-      renumber[k] = found->second;
-    } else {
+    if (firstWithEntry[k] == k) {
       renumber[k] = int(refined.entries.size());
-      entryOfKey.emplace_back(key, renumber[k]);
-      refined.entries.push_back(entry);
-      shown.push_back(CoordinatesOf(MapColour(entry)));
+      refined.entries.push_back(rounded[k]);
+      shown.push_back(CoordinatesOf(MapColour(rounded[k])));
+    } else {
+      renumber[k] = renumber[firstWithEntry[k]];
     }
     moved[k] = Clusters::Distance(at[k], shown[size_t(renumber[k])]);
   }

@@ -49,7 +49,9 @@ void LineOpCoder::Code(const uint8_t* indices, uint32_t width, int indexBits, st
   choice_.resize(size_t(width) + 1);
   // A queue holds each start once: head and tail index into it.
   uint32_t head[8] = {}, tail[8] = {};
-  for (auto& window : window_) window.resize(size_t(width) + 1);
+  // Starts j * bits fall only on multiples of the lowest set bit of bits.
+  const uint32_t phaseStep = uint32_t(indexBits & -indexBits);
+  for (uint32_t s = 0; s < 8; s += phaseStep) window_[s].resize(size_t(width) + 1);
   const auto push = [&](uint32_t j) {
     const uint32_t s = (uint64_t(j) * indexBits) & 7;
     std::vector<uint32_t>& window = window_[s];
@@ -67,7 +69,7 @@ void LineOpCoder::Code(const uint8_t* indices, uint32_t width, int indexBits, st
     uint32_t best = cost_[x - runLength] + (value == 0 ? 1 : 2);
     Choice choice{uint8_t(runLength), true};
     const uint64_t endBits = uint64_t(x) * indexBits;
-    for (uint32_t s = 0; s < 8; ++s) {
+    for (uint32_t s = 0; s < 8; s += phaseStep) {
       std::vector<uint32_t>& window = window_[s];
       while (tail[s] > head[s] && x - window[head[s]] > kV4LiteralMax) ++head[s];
       if (tail[s] == head[s]) continue;
