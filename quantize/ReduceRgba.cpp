@@ -26,8 +26,11 @@ constexpr int kBuckets = 16;
 // a large palette are of such boxes).
 constexpr size_t kSortedCutMost = 16;
 // Lloyd passes after the split; the split is close already, and most of
-// what k-means gains comes in the first passes.
+// what k-means gains comes in the first passes. Boxes of fewer colours
+// than this on average have none: they gain little, and a palette that
+// large costs most to refine.
 constexpr int kKMeansPasses = 1;
+constexpr int kColoursPerBoxForKMeans = 4;
 // When the refined palette misses the target, the split goes on by this
 // share of its size at most this many times before the cap's best is taken.
 constexpr int kGrowthRounds = 4;
@@ -558,7 +561,9 @@ Refined Choose(const Points& points, bool withTransparent, int capacity, double 
   split.Grow(budget, capacity);
   const auto refineAt = [&](int count) {
     if (count == distinct) return Exact(points, withTransparent);
-    return Refine(points, split.CentresAt(count), split.BoxOfPoints(count), withTransparent, kKMeansPasses);
+    // Boxes of a few colours each are near their best already.
+    const int passes = distinct >= kColoursPerBoxForKMeans * count ? kKMeansPasses : 0;
+    return Refine(points, split.CentresAt(count), split.BoxOfPoints(count), withTransparent, passes);
   };
   int count = split.Count();
   Refined chosen = refineAt(count);
