@@ -122,11 +122,19 @@ Colours CountColours(const cv::Mat& bgr, const cv::Mat& alpha) {
     }
   };
   size_t at = 0;
+  uint32_t lastKey = 0;
+  size_t lastColour = 0;
   for (int y = 0; y < bgr.rows; ++y) {
     const uint8_t* row = bgr.ptr<uint8_t>(y);
     const uint8_t* mask = alpha.empty() ? nullptr : alpha.ptr<uint8_t>(y);
     for (int x = 0; x < bgr.cols; ++x, ++at) {
       const uint32_t key = KeyOf(row + 3 * x, mask == nullptr ? 255 : mask[x]);
+      // Runs of one colour (transparent corners, flat fills) skip the table.
+      if (at > 0 && key == lastKey) {
+        ++colours.counts[lastColour];
+        colours.pixelColour[at] = uint32_t(lastColour);
+        continue;
+      }
       const uint32_t mask32 = uint32_t(slotKey.size() - 1);
       uint32_t slot = (key * 0x9E3779B1u) >> shift;
       while (slotColour[slot] >= 0 && slotKey[slot] != key) slot = (slot + 1) & mask32;
@@ -142,6 +150,8 @@ Colours CountColours(const cv::Mat& bgr, const cv::Mat& alpha) {
       }
       ++colours.counts[size_t(colour)];
       colours.pixelColour[at] = uint32_t(colour);
+      lastKey = key;
+      lastColour = size_t(colour);
     }
   }
   return colours;
@@ -328,98 +338,77 @@ class Split {
     return int(std::max_element(spread.begin(), spread.end()) - spread.begin());
   }
 
+  // Cuts the box in two along its widest axis where the halves explain
+  // the most; false when no cut leaves weight on both sides.
   bool Cut(Box& box, Box& upper) {
-    if (box.end - box.begin <= kSortedCutMost) return CutSorted(box, upper);
-    Point lowest, highest;
-    lowest.fill(INFINITY);
-    highest.fill(-INFINITY);
-    for (size_t i = box.begin; i < box.end; ++i) {
-      const Point& point = points_.at[order_[i]];
-      for (int a = 0; a < kAxes; ++a) {
-        lowest[size_t(a)] = std::min(lowest[size_t(a)], point[size_t(a)]);
-        highest[size_t(a)] = std::max(highest[size_t(a)], point[size_t(a)]);
-      }
-    }
-    Point scale{};
-    for (int a = 0; a < kAxes; ++a) {
-      const double range = highest[size_t(a)] - lowest[size_t(a)];
-      scale[size_t(a)] = range > 0 ? kBuckets / range : 0;
-    }
     const int axis = WidestAxis(box);
-    Moments buckets[kAxes][kBuckets];
+    if (box.end - box.begin <= kSortedCutMost) return CutSorted(box, upper, axis);
+    double lowest = INFINITY, highest = -INFINITY;
+    for (size_t i = box.begin; i < box.end; ++i) {
+      const double value = points_.at[order_[i]][size_t(axis)];
+      lowest = std::min(lowest, value);
+      highest = std::max(highest, value);
+    }
+    const double scale = highest > lowest ? kBuckets / (highest - lowest) : 0;
+    Moments buckets[kBuckets];
     for (size_t i = box.begin; i < box.end; ++i) {
       const uint32_t p = order_[i];
-      const Point& point = points_.at[p];
-      for (int a = axis; a <= axis; ++a) {
-        buckets[a][Bucket(point[size_t(a)], lowest[size_t(a)], scale[size_t(a)])].Add(points_.moments[p], 1);
-      }
+      buckets[Bucket(points_.at[p][size_t(axis)], lowest, scale)].Add(points_.moments[p], 1);
     }
     double best = -1;
-    int bestAxis = -1, bestCut = 0;
-    Moments bestLow;
-    for (int a = axis; a <= axis; ++a) {
-      Moments low;
-      for (int cut = 0; cut + 1 < kBuckets; ++cut) {
-        // An empty bucket scores as the cut before it, which came first.
-        if (buckets[a][cut].weight <= 0) continue;
-        low.Add(buckets[a][cut], 1);
-        if (box.moments.weight - low.weight < 0.5) break;  // no pixel above the cut (weights are pixel counts)
-        const double score = low.Explained() + box.moments.ExplainedWithout(low);
-        if (score > best) {
-          best = score;
-          bestAxis = a;
-          bestCut = cut;
-          bestLow = low;
-        }
+    int bestCut = -1;
+    Moments bestLow, low;
+    for (int cut = 0; cut + 1 < kBuckets; ++cut) {
+      // An empty bucket scores as the cut before it, which came first.
+      if (buckets[cut].weight <= 0) continue;
+      low.Add(buckets[cut], 1);
+      if (box.moments.weight - low.weight < 0.5) break;  // no pixel above the cut (weights are pixel counts)
+      const double score = low.Explained() + box.moments.ExplainedWithout(low);
+      if (score > best) {
+        best = score;
+        bestCut = cut;
+        bestLow = low;
       }
     }
-    if (bestAxis < 0) return false;
-    return Partition(box, upper, bestLow, [&](uint32_t p) {
-      return Bucket(points_.at[p][size_t(bestAxis)], lowest[size_t(bestAxis)], scale[size_t(bestAxis)]) <= bestCut;
-    });
+    if (bestCut < 0) return false;
+    return Partition(box, upper, bestLow,
+                     [&](uint32_t p) { return Bucket(points_.at[p][size_t(axis)], lowest, scale) <= bestCut; });
   }
 
-  // A box of few points is cut exactly: its points sorted along each axis,
+  // A box of few points is cut exactly: its points sorted along the axis,
   // every cut between two different values tried.
-  bool CutSorted(Box& box, Box& upper) {
+  bool CutSorted(Box& box, Box& upper, int axis) {
     const size_t size = box.end - box.begin;
     struct Placed {
       double value;
       uint32_t point;
     };
     Placed sorted[kSortedCutMost];
+    // An insertion sort (the boxes are small): equal values keep the box's
+    // order.
+    for (size_t i = 0; i < size; ++i) {
+      const uint32_t p = order_[box.begin + i];
+      const double value = points_.at[p][size_t(axis)];
+      size_t at = i;
+      for (; at > 0 && value < sorted[at - 1].value; --at) sorted[at] = sorted[at - 1];
+      sorted[at] = {value, p};
+    }
     double best = -1;
-    int bestAxis = -1;
     double bestValue = 0;
-    Moments bestLow;
-    const int axis = WidestAxis(box);
-    for (int a = axis; a <= axis; ++a) {
-      // An insertion sort (the boxes are small): equal values keep the
-      // box's order.
-      for (size_t i = 0; i < size; ++i) {
-        const uint32_t p = order_[box.begin + i];
-        const double value = points_.at[p][size_t(a)];
-        size_t at = i;
-        for (; at > 0 && value < sorted[at - 1].value; --at) sorted[at] = sorted[at - 1];
-        sorted[at] = {value, p};
-      }
-      Moments low;
-      for (size_t i = 0; i + 1 < size; ++i) {
-        low.Add(points_.moments[sorted[i].point], 1);
-        const double value = sorted[i].value;
-        if (!(value < sorted[i + 1].value)) continue;
-        const double score = low.Explained() + box.moments.ExplainedWithout(low);
-        if (score > best) {
-          best = score;
-          bestAxis = a;
-          bestValue = value;
-          bestLow = low;
-        }
+    Moments bestLow, low;
+    for (size_t i = 0; i + 1 < size; ++i) {
+      low.Add(points_.moments[sorted[i].point], 1);
+      const double value = sorted[i].value;
+      if (!(value < sorted[i + 1].value)) continue;
+      const double score = low.Explained() + box.moments.ExplainedWithout(low);
+      if (score > best) {
+        best = score;
+        bestValue = value;
+        bestLow = low;
       }
     }
-    if (bestAxis < 0) return false;
-    return Partition(box, upper, bestLow,
-                     [&](uint32_t p) { return points_.at[p][size_t(bestAxis)] <= bestValue; });
+    if (best < 0) return false;
+    return Partition(box, upper, bestLow, [&](uint32_t p) { return points_.at[p][size_t(axis)] <= bestValue; });
   }
 
   // A stable partition: the points `isLow` takes in place, the others
