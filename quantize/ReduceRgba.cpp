@@ -160,19 +160,27 @@ Colours CountColours(const cv::Mat& bgr, const cv::Mat& alpha) {
 struct Moments {
   double weight = 0;
   Point sum{};
-  double squares = 0;
+  Point squares{};  // per axis, so that a box's widest axis needs no pass over its points
 
   void Add(const Moments& other, double sign) {
     weight += sign * other.weight;
-    for (int a = 0; a < kAxes; ++a) sum[size_t(a)] += sign * other.sum[size_t(a)];
-    squares += sign * other.squares;
+    for (int a = 0; a < kAxes; ++a) {
+      sum[size_t(a)] += sign * other.sum[size_t(a)];
+      squares[size_t(a)] += sign * other.squares[size_t(a)];
+    }
   }
   void AddPoint(const Point& point, double pointWeight) {
     weight += pointWeight;
     for (int a = 0; a < kAxes; ++a) {
       sum[size_t(a)] += pointWeight * point[size_t(a)];
-      squares += pointWeight * point[size_t(a)] * point[size_t(a)];
+      squares[size_t(a)] += pointWeight * point[size_t(a)] * point[size_t(a)];
     }
+  }
+  double Squares() const { return squares[0] + squares[1] + squares[2] + squares[3]; }
+  // Weighted spread about the mean along one axis.
+  double Spread(int axis) const {
+    if (weight <= 0) return 0;
+    return squares[size_t(axis)] - sum[size_t(axis)] * sum[size_t(axis)] / weight;
   }
   double Explained() const {
     if (weight <= 0) return 0;
@@ -217,7 +225,7 @@ struct Box {
 void Settle(Box& box) {
   box.splittable = box.end - box.begin > 1;
   // One colour has no error; the difference of its sums need not be 0.
-  box.variance = box.splittable ? std::max(0.0, box.moments.squares - box.moments.Explained()) : 0;
+  box.variance = box.splittable ? std::max(0.0, box.moments.Squares() - box.moments.Explained()) : 0;
 }
 
 // A hierarchy of boxes: the box of largest error is cut in two, where the
@@ -325,17 +333,12 @@ class Split {
 
   // The axis along which the box's points spread the most (weighted
   // variance): the one cut tried, as the others seldom explain more.
-  int WidestAxis(const Box& box) const {
-    const Point mean = box.moments.Mean();
-    Point spread{};
-    for (size_t i = box.begin; i < box.end; ++i) {
-      const uint32_t p = order_[i];
-      for (int a = 0; a < kAxes; ++a) {
-        const double d = points_.at[p][size_t(a)] - mean[size_t(a)];
-        spread[size_t(a)] += points_.weight[p] * d * d;
-      }
+  static int WidestAxis(const Box& box) {
+    int widest = 0;
+    for (int a = 1; a < kAxes; ++a) {
+      if (box.moments.Spread(a) > box.moments.Spread(widest)) widest = a;
     }
-    return int(std::max_element(spread.begin(), spread.end()) - spread.begin());
+    return widest;
   }
 
   // Cuts the box in two along its widest axis where the halves explain
