@@ -19,11 +19,14 @@ inline void AddPixel(const uint8_t* from, int fromAlpha, const uint8_t* to, int 
   // Over black a channel shows c * a / 255; over white it gains
   // (255 - a): the two differences share the colour term.
   const double alphaGap = double(toAlpha - fromAlpha);
+  // The pixel's own sum first: one addition per pixel waits on the last.
+  double squares = 0;
   for (int c = 0; c < kChannels; ++c) {
     const double overBlack = (double(to[c]) * toAlpha - double(from[c]) * fromAlpha) / kFull;
     const double overWhite = overBlack - alphaGap;
-    error.squaredError += overBlack * overBlack + overWhite * overWhite;
+    squares += overBlack * overBlack + overWhite * overWhite;
   }
+  error.squaredError += squares;
   error.samples += kChannels * kBackgrounds;
 }
 
