@@ -79,7 +79,7 @@ RgbaEntry UnmapPoint(const Point& point) {
   return RgbaEntry{channel[2], channel[1], channel[0], storedAlpha};
 }
 
-// Exactly what CompositeErrorOf adds for one visible pixel.
+// What CompositeErrorOf adds for one visible pixel (it sums in whole numbers).
 double CompositeSquares(const RgbaEntry& source, const RgbaEntry& shown) {
   const double alphaGap = double(shown.alpha) - double(source.alpha);
   const int from[kChannels] = {source.blue, source.green, source.red};
