@@ -9,6 +9,7 @@
 // pass, so later passes cost little.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -38,16 +39,30 @@ class Clusters {
 
   // Points to their nearest centre: all of them measured when `fresh`,
   // else those whose bounds do not settle it. True when any point changed
-  // centre.
+  // centre. Unless fresh, the centres are those of the last Assign or Seed
+  // as Moved has moved them since.
   bool Assign(const std::vector<Coordinates>& centres, bool fresh) {
     Load(centres);
+    // The gaps between centres cost a search per centre: worth it when
+    // they can spare the searches of several points each.
+    if (fresh) {
+      gapsKept_ = false;
+    } else if (!gapsKept_ && (seeded_ || entry_.size() > kPointsPerGapSearch * centres.size())) {
+      HalfGaps(centres);
+      gapsKept_ = true;
+    }
+    seeded_ = false;
+    const bool gaps = !fresh && gapsKept_;
     bool changed = false;
     for (size_t p = 0; p < entry_.size(); ++p) {
       const int before = entry_[p];
       if (!fresh) {
-        if (upper_[p] < lower_[p]) continue;
+        // A point nearer its centre than half the gap to the centre's
+        // nearest neighbour cannot be nearer to another.
+        const float bound = gaps ? std::max(lower_[p], halfGap_[size_t(before)]) : lower_[p];
+        if (upper_[p] < bound) continue;
         upper_[p] = Distance(points_[p], centres[size_t(before)]);
-        if (upper_[p] < lower_[p]) continue;
+        if (upper_[p] < bound) continue;
       }
       Search(p);
       changed = changed || entry_[p] != before;
@@ -56,27 +71,17 @@ class Clusters {
   }
 
   // Starts from a known centre per point (as a split leaves them) instead
-  // of measuring every point: a point nearer its centre than half the gap
-  // to the centre's nearest neighbour cannot be nearer to another, so only
-  // the rest are measured on the next Assign.
+  // of measuring every point: the next Assign, to the same centres,
+  // measures only the points that the gaps between centres do not settle.
   void Seed(const std::vector<Coordinates>& centres, const std::vector<int>& entries) {
-    Load(centres);
-    // Half the distance from each centre to its nearest other one: the
-    // second key of a search from the centre itself.
-    std::vector<float> halfGap(centres.size());
-    for (size_t k = 0; k < centres.size(); ++k) {
-      int32_t best = 0, next = 0;
-      Keys(centres[k], best, next);
-      halfGap[k] = (next & kCentreBits) >= count_ ? INFINITY
-                                                  : std::sqrt(std::bit_cast<float>(next & ~kCentreBits)) / 2;
-    }
     for (size_t p = 0; p < entry_.size(); ++p) {
       const size_t own = size_t(entries[p]);
       entry_[p] = int(own);
       upper_[p] = Distance(points_[p], centres[own]);
-      // Every other centre j: d(p, j) >= d(own, j) - d(p, own).
-      lower_[p] = 2 * halfGap[own] - upper_[p];
+      lower_[p] = 0;
     }
+    seeded_ = true;
+    gapsKept_ = false;
   }
 
   // Centre k moved by moved[k] and is now centre renumber[k] (several may
@@ -100,6 +105,9 @@ class Clusters {
       lower_[p] -= own == largestAt ? second : largest;
       if (renumber != nullptr) entry_[p] = (*renumber)[own];
     }
+    // Bounds on the gaps would loosen by the largest move as well, which
+    // settles fewer points than measuring the gaps again costs.
+    gapsKept_ = false;
   }
 
   const std::vector<int>& Entries() const { return entry_; }
@@ -118,8 +126,60 @@ class Clusters {
   // at this distance, whose keys sort after every real one.
   static constexpr int kGroup = 4;
   static constexpr float kFarAway = 1e18f;
+  static constexpr size_t kPointsPerGapSearch = 2;
   // Above every key: the largest finite float's bits.
   static constexpr int32_t kNoKey = 0x7F7FFFFF;
+
+  // Half the distance from each centre to its nearest other one. Each
+  // pair is measured once, from its first centre, and counts for both.
+  void HalfGaps(const std::vector<Coordinates>& centres) {
+    const size_t count = centres.size();
+    const size_t padded = row_[0].size();
+    nearest_.assign(padded, INFINITY);
+    for (size_t i = 0; i + 1 < count; ++i) {
+      float rowNearest = INFINITY;
+      // From the group that holds centre i + 1: lanes up to i are skipped.
+      size_t k = (i + 1) / kGroup * kGroup;
+#if defined(__SSE2__)
+      __m128 at[Axes];
+      for (int axis = 0; axis < Axes; ++axis) at[axis] = _mm_set1_ps(centres[i][size_t(axis)]);
+      const __m128 none = _mm_set1_ps(INFINITY);
+      const __m128i self = _mm_set1_epi32(int32_t(i));
+      __m128i number = _mm_add_epi32(_mm_set1_epi32(int32_t(k)), _mm_setr_epi32(0, 1, 2, 3));
+      const __m128i step = _mm_set1_epi32(kGroup);
+      __m128 lowest = none;
+      for (; k < padded; k += kGroup) {
+        const __m128 d0 = _mm_sub_ps(_mm_loadu_ps(row_[0].data() + k), at[0]);
+        __m128 square = _mm_mul_ps(d0, d0);
+        for (int axis = 1; axis < Axes; ++axis) {
+          const __m128 d = _mm_sub_ps(_mm_loadu_ps(row_[size_t(axis)].data() + k), at[axis]);
+          square = _mm_add_ps(square, _mm_mul_ps(d, d));
+        }
+        const __m128 after = _mm_castsi128_ps(_mm_cmpgt_epi32(number, self));
+        square = _mm_or_ps(_mm_and_ps(after, square), _mm_andnot_ps(after, none));
+        lowest = _mm_min_ps(lowest, square);
+        _mm_storeu_ps(nearest_.data() + k, _mm_min_ps(_mm_loadu_ps(nearest_.data() + k), square));
+        number = _mm_add_epi32(number, step);
+      }
+      alignas(16) float lanes[kGroup];
+      _mm_store_ps(lanes, lowest);
+      for (float lane : lanes) rowNearest = std::min(rowNearest, lane);
+#else
+      for (k = i + 1; k < count; ++k) {
+        float square = 0;
+        for (int axis = 0; axis < Axes; ++axis) {
+          const float d = row_[size_t(axis)][k] - centres[i][size_t(axis)];
+          square += d * d;
+        }
+        rowNearest = std::min(rowNearest, square);
+        nearest_[k] = std::min(nearest_[k], square);
+      }
+#endif
+      nearest_[i] = std::min(nearest_[i], rowNearest);
+    }
+    halfGap_.resize(count);
+    for (size_t k = 0; k < count; ++k) halfGap_[k] = std::sqrt(nearest_[k]) / 2;
+  }
 
   // Rows of centres padded to whole groups of four with centres so far
   // away that none is ever nearest or next.
@@ -206,6 +266,10 @@ class Clusters {
   const std::vector<Coordinates>& points_;
   std::vector<int> entry_;
   std::vector<float> upper_, lower_;
+  std::vector<float> halfGap_;  // per centre
+  std::vector<float> nearest_;  // squared distance from each centre to its nearest other
+  bool seeded_ = false;         // no bounds but the centres' gaps yet
+  bool gapsKept_ = false;       // halfGap_ holds the gaps of these centres
   std::array<std::vector<float>, Axes> row_;  // per axis, padded to whole groups
   int count_ = 0;
 };

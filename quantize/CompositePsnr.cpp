@@ -11,6 +11,32 @@ constexpr double kFull = 255.0;
 constexpr int kChannels = 3;  // blue, green, red; alpha is the fourth
 constexpr int kBackgrounds = 2;
 
+constexpr uint8_t kOpaque = 255;
+
+// A pixel's squared error scaled by 255^2, which makes it a whole number:
+// over black a channel shows c * a / 255, over white it gains (255 - a),
+// so both differences are whole numbers over 255. Rows sum exactly in 64
+// bits (a pixel adds at most 6 * 65025^2, so a row could hold 10^8 of
+// them) and reach the double total one row at a time: the sum does not
+// depend on the order of the pixels within a row, and costs no division.
+constexpr double kScaleSquared = kFull * kFull;
+
+inline void AddPixel(const uint8_t* from, int fromAlpha, const uint8_t* to, int toAlpha, int64_t& rowSquares,
+                     uint64_t& samples) {
+  if (fromAlpha == 0 && toAlpha == 0) return;
+  const int64_t alphaGap = int64_t(kOpaque) * (toAlpha - fromAlpha);
+  for (int c = 0; c < kChannels; ++c) {
+    const int64_t overBlack = int64_t(to[c]) * toAlpha - int64_t(from[c]) * fromAlpha;
+    const int64_t overWhite = overBlack - alphaGap;
+    rowSquares += overBlack * overBlack + overWhite * overWhite;
+  }
+  samples += kChannels * kBackgrounds;
+}
+
+bool Plane(const cv::Mat& plane, int type, const cv::Size& size) {
+  return plane.type() == type && plane.dims <= 2 && plane.size() == size;
+}
+
 }  // namespace
 
 void CompositeError::Add(const CompositeError& other) {
@@ -33,19 +59,35 @@ CompositeError CompositeErrorOf(const cv::Mat& source, const cv::Mat& decoded) {
   for (int y = 0; y < source.rows; ++y) {
     const uint8_t* from = source.ptr<uint8_t>(y);
     const uint8_t* to = decoded.ptr<uint8_t>(y);
+    int64_t rowSquares = 0;
     for (int x = 0; x < source.cols; ++x, from += 4, to += 4) {
-      const int fromAlpha = from[3], toAlpha = to[3];
-      if (fromAlpha == 0 && toAlpha == 0) continue;
-      // Over black a channel shows c * a / 255; over white it gains
-      // (255 - a): the two differences share the colour term.
-      const double alphaGap = double(toAlpha - fromAlpha);
-      for (int c = 0; c < kChannels; ++c) {
-        const double overBlack = (double(to[c]) * toAlpha - double(from[c]) * fromAlpha) / kFull;
-        const double overWhite = overBlack - alphaGap;
-        error.squaredError += overBlack * overBlack + overWhite * overWhite;
-      }
-      error.samples += kChannels * kBackgrounds;
+      AddPixel(from, from[3], to, to[3], rowSquares, error.samples);
     }
+    error.squaredError += double(rowSquares) / kScaleSquared;
+  }
+  return error;
+}
+
+CompositeError CompositeErrorOf(const cv::Mat& sourceBgr, const cv::Mat& sourceAlpha, const cv::Mat& decodedBgr,
+                                const cv::Mat& decodedAlpha) {
+  CompositeError error;
+  const cv::Size size = sourceBgr.size();
+  if (!Plane(sourceBgr, CV_8UC3, size) || !Plane(decodedBgr, CV_8UC3, size) ||
+      (!sourceAlpha.empty() && !Plane(sourceAlpha, CV_8UC1, size)) ||
+      (!decodedAlpha.empty() && !Plane(decodedAlpha, CV_8UC1, size))) {
+    return error;
+  }
+  for (int y = 0; y < size.height; ++y) {
+    const uint8_t* from = sourceBgr.ptr<uint8_t>(y);
+    const uint8_t* to = decodedBgr.ptr<uint8_t>(y);
+    const uint8_t* fromAlpha = sourceAlpha.empty() ? nullptr : sourceAlpha.ptr<uint8_t>(y);
+    const uint8_t* toAlpha = decodedAlpha.empty() ? nullptr : decodedAlpha.ptr<uint8_t>(y);
+    int64_t rowSquares = 0;
+    for (int x = 0; x < size.width; ++x, from += 3, to += 3) {
+      AddPixel(from, fromAlpha ? fromAlpha[x] : kOpaque, to, toAlpha ? toAlpha[x] : kOpaque, rowSquares,
+               error.samples);
+    }
+    error.squaredError += double(rowSquares) / kScaleSquared;
   }
   return error;
 }

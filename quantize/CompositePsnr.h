@@ -25,4 +25,11 @@ struct CompositeError {
 // type or size count nothing (an empty error).
 CompositeError CompositeErrorOf(const cv::Mat& source, const cv::Mat& decoded);
 
+// The same measure on colour and alpha planes, as images are loaded and
+// decoded, with no four-channel copy: bgr CV_8UC3, alpha CV_8UC1 of the
+// same size or empty for opaque. The same pixels give the same error as
+// the BGRA form, to the last bit.
+CompositeError CompositeErrorOf(const cv::Mat& sourceBgr, const cv::Mat& sourceAlpha, const cv::Mat& decodedBgr,
+                                const cv::Mat& decodedAlpha);
+
 }  // namespace zef

@@ -21,13 +21,16 @@ constexpr int kAxes = 4;  // three colour axes and alpha
 constexpr int kSamplesPerPixel = 6;
 // A box is cut between buckets of equal width along one axis: fine enough
 // to find a good cut, coarse enough that each split is two passes.
-constexpr int kBuckets = 32;
+constexpr int kBuckets = 16;
 // Boxes of at most this many colours are cut exactly instead (most cuts of
 // a large palette are of such boxes).
-constexpr size_t kSortedCutMost = 32;
+constexpr size_t kSortedCutMost = 16;
 // Lloyd passes after the split; the split is close already, and most of
-// what k-means gains comes in the first passes.
-constexpr int kKMeansPasses = 2;
+// what k-means gains comes in the first passes. Boxes of fewer colours
+// than this on average have none: they gain little, and a palette that
+// large costs most to refine.
+constexpr int kKMeansPasses = 1;
+constexpr int kColoursPerBoxForKMeans = 4;
 // When the refined palette misses the target, the split goes on by this
 // share of its size at most this many times before the cap's best is taken.
 constexpr int kGrowthRounds = 4;
@@ -76,7 +79,7 @@ RgbaEntry UnmapPoint(const Point& point) {
   return RgbaEntry{channel[2], channel[1], channel[0], storedAlpha};
 }
 
-// Exactly what CompositeErrorOf adds for one visible pixel.
+// What CompositeErrorOf adds for one visible pixel (it sums in whole numbers).
 double CompositeSquares(const RgbaEntry& source, const RgbaEntry& shown) {
   const double alphaGap = double(shown.alpha) - double(source.alpha);
   const int from[kChannels] = {source.blue, source.green, source.red};
@@ -119,11 +122,19 @@ Colours CountColours(const cv::Mat& bgr, const cv::Mat& alpha) {
     }
   };
   size_t at = 0;
+  uint32_t lastKey = 0;
+  size_t lastColour = 0;
   for (int y = 0; y < bgr.rows; ++y) {
     const uint8_t* row = bgr.ptr<uint8_t>(y);
     const uint8_t* mask = alpha.empty() ? nullptr : alpha.ptr<uint8_t>(y);
     for (int x = 0; x < bgr.cols; ++x, ++at) {
       const uint32_t key = KeyOf(row + 3 * x, mask == nullptr ? 255 : mask[x]);
+      // Runs of one colour (transparent corners, flat fills) skip the table.
+      if (at > 0 && key == lastKey) {
+        ++colours.counts[lastColour];
+        colours.pixelColour[at] = uint32_t(lastColour);
+        continue;
+      }
       const uint32_t mask32 = uint32_t(slotKey.size() - 1);
       uint32_t slot = (key * 0x9E3779B1u) >> shift;
       while (slotColour[slot] >= 0 && slotKey[slot] != key) slot = (slot + 1) & mask32;
@@ -139,6 +150,8 @@ Colours CountColours(const cv::Mat& bgr, const cv::Mat& alpha) {
       }
       ++colours.counts[size_t(colour)];
       colours.pixelColour[at] = uint32_t(colour);
+      lastKey = key;
+      lastColour = size_t(colour);
     }
   }
   return colours;
@@ -147,19 +160,27 @@ Colours CountColours(const cv::Mat& bgr, const cv::Mat& alpha) {
 struct Moments {
   double weight = 0;
   Point sum{};
-  double squares = 0;
+  Point squares{};  // per axis, so that a box's widest axis needs no pass over its points
 
   void Add(const Moments& other, double sign) {
     weight += sign * other.weight;
-    for (int a = 0; a < kAxes; ++a) sum[size_t(a)] += sign * other.sum[size_t(a)];
-    squares += sign * other.squares;
+    for (int a = 0; a < kAxes; ++a) {
+      sum[size_t(a)] += sign * other.sum[size_t(a)];
+      squares[size_t(a)] += sign * other.squares[size_t(a)];
+    }
   }
   void AddPoint(const Point& point, double pointWeight) {
     weight += pointWeight;
     for (int a = 0; a < kAxes; ++a) {
       sum[size_t(a)] += pointWeight * point[size_t(a)];
-      squares += pointWeight * point[size_t(a)] * point[size_t(a)];
+      squares[size_t(a)] += pointWeight * point[size_t(a)] * point[size_t(a)];
     }
+  }
+  double Squares() const { return squares[0] + squares[1] + squares[2] + squares[3]; }
+  // Weighted spread about the mean along one axis.
+  double Spread(int axis) const {
+    if (weight <= 0) return 0;
+    return squares[size_t(axis)] - sum[size_t(axis)] * sum[size_t(axis)] / weight;
   }
   double Explained() const {
     if (weight <= 0) return 0;
@@ -191,6 +212,7 @@ struct Points {
   std::vector<detail::Clusters<kAxes>::Coordinates> coordinates;  // `at` for the nearest-centre search
   std::vector<double> weight;
   std::vector<RgbaEntry> colour;
+  std::vector<Moments> moments;  // of each point alone, weighted
 };
 
 struct Box {
@@ -203,7 +225,7 @@ struct Box {
 void Settle(Box& box) {
   box.splittable = box.end - box.begin > 1;
   // One colour has no error; the difference of its sums need not be 0.
-  box.variance = box.splittable ? std::max(0.0, box.moments.squares - box.moments.Explained()) : 0;
+  box.variance = box.splittable ? std::max(0.0, box.moments.Squares() - box.moments.Explained()) : 0;
 }
 
 // A hierarchy of boxes: the box of largest error is cut in two, where the
@@ -215,7 +237,7 @@ class Split {
     for (size_t p = 0; p < order_.size(); ++p) order_[p] = uint32_t(p);
     Box whole;
     whole.end = order_.size();
-    for (size_t p = 0; p < order_.size(); ++p) whole.moments.AddPoint(points.at[p], points.weight[p]);
+    for (size_t p = 0; p < order_.size(); ++p) whole.moments.Add(points.moments[p], 1);
     Settle(whole);
     boxes_.push_back(whole);
     error_.push_back(whole.variance);
@@ -309,94 +331,87 @@ class Split {
     return std::min(kBuckets - 1, int((value - lowest) * scale));
   }
 
-  bool Cut(Box& box, Box& upper) {
-    if (box.end - box.begin <= kSortedCutMost) return CutSorted(box, upper);
-    Point lowest, highest;
-    lowest.fill(INFINITY);
-    highest.fill(-INFINITY);
-    for (size_t i = box.begin; i < box.end; ++i) {
-      const Point& point = points_.at[order_[i]];
-      for (int a = 0; a < kAxes; ++a) {
-        lowest[size_t(a)] = std::min(lowest[size_t(a)], point[size_t(a)]);
-        highest[size_t(a)] = std::max(highest[size_t(a)], point[size_t(a)]);
-      }
+  // The axis along which the box's points spread the most (weighted
+  // variance): the one cut tried, as the others seldom explain more.
+  static int WidestAxis(const Box& box) {
+    int widest = 0;
+    for (int a = 1; a < kAxes; ++a) {
+      if (box.moments.Spread(a) > box.moments.Spread(widest)) widest = a;
     }
-    Point scale{};
-    for (int a = 0; a < kAxes; ++a) {
-      const double range = highest[size_t(a)] - lowest[size_t(a)];
-      scale[size_t(a)] = range > 0 ? kBuckets / range : 0;
-    }
-    Moments buckets[kAxes][kBuckets];
-    for (size_t i = box.begin; i < box.end; ++i) {
-      const uint32_t p = order_[i];
-      const Point& point = points_.at[p];
-      Moments one;
-      one.AddPoint(point, points_.weight[p]);
-      for (int a = 0; a < kAxes; ++a) {
-        buckets[a][Bucket(point[size_t(a)], lowest[size_t(a)], scale[size_t(a)])].Add(one, 1);
-      }
-    }
-    double best = -1;
-    int bestAxis = -1, bestCut = 0;
-    Moments bestLow;
-    for (int a = 0; a < kAxes; ++a) {
-      Moments low;
-      for (int cut = 0; cut + 1 < kBuckets; ++cut) {
-        // An empty bucket scores as the cut before it, which came first.
-        if (buckets[a][cut].weight <= 0) continue;
-        low.Add(buckets[a][cut], 1);
-        if (box.moments.weight - low.weight < 0.5) break;  // no pixel above the cut (weights are pixel counts)
-        const double score = low.Explained() + box.moments.ExplainedWithout(low);
-        if (score > best) {
-          best = score;
-          bestAxis = a;
-          bestCut = cut;
-          bestLow = low;
-        }
-      }
-    }
-    if (bestAxis < 0) return false;
-    return Partition(box, upper, bestLow, [&](uint32_t p) {
-      return Bucket(points_.at[p][size_t(bestAxis)], lowest[size_t(bestAxis)], scale[size_t(bestAxis)]) <= bestCut;
-    });
+    return widest;
   }
 
-  // A box of few points is cut exactly: its points sorted along each axis,
-  // every cut between two different values tried.
-  bool CutSorted(Box& box, Box& upper) {
-    const size_t size = box.end - box.begin;
-    uint32_t sorted[kSortedCutMost];
+  // Cuts the box in two along its widest axis where the halves explain
+  // the most; false when no cut leaves weight on both sides.
+  bool Cut(Box& box, Box& upper) {
+    const int axis = WidestAxis(box);
+    if (box.end - box.begin <= kSortedCutMost) return CutSorted(box, upper, axis);
+    double lowest = INFINITY, highest = -INFINITY;
+    for (size_t i = box.begin; i < box.end; ++i) {
+      const double value = points_.at[order_[i]][size_t(axis)];
+      lowest = std::min(lowest, value);
+      highest = std::max(highest, value);
+    }
+    const double scale = highest > lowest ? kBuckets / (highest - lowest) : 0;
+    Moments buckets[kBuckets];
+    for (size_t i = box.begin; i < box.end; ++i) {
+      const uint32_t p = order_[i];
+      buckets[Bucket(points_.at[p][size_t(axis)], lowest, scale)].Add(points_.moments[p], 1);
+    }
     double best = -1;
-    int bestAxis = -1;
-    double bestValue = 0;
-    Moments bestLow;
-    for (int a = 0; a < kAxes; ++a) {
-      // An insertion sort (the boxes are small): equal values keep the
-      // box's order.
-      for (size_t i = 0; i < size; ++i) {
-        const uint32_t p = order_[box.begin + i];
-        const double value = points_.at[p][size_t(a)];
-        size_t at = i;
-        for (; at > 0 && value < points_.at[sorted[at - 1]][size_t(a)]; --at) sorted[at] = sorted[at - 1];
-        sorted[at] = p;
-      }
-      Moments low;
-      for (size_t i = 0; i + 1 < size; ++i) {
-        low.AddPoint(points_.at[sorted[i]], points_.weight[sorted[i]]);
-        const double value = points_.at[sorted[i]][size_t(a)];
-        if (!(value < points_.at[sorted[i + 1]][size_t(a)])) continue;
-        const double score = low.Explained() + box.moments.ExplainedWithout(low);
-        if (score > best) {
-          best = score;
-          bestAxis = a;
-          bestValue = value;
-          bestLow = low;
-        }
+    int bestCut = -1;
+    Moments bestLow, low;
+    for (int cut = 0; cut + 1 < kBuckets; ++cut) {
+      // An empty bucket scores as the cut before it, which came first.
+      if (buckets[cut].weight <= 0) continue;
+      low.Add(buckets[cut], 1);
+      if (box.moments.weight - low.weight < 0.5) break;  // no pixel above the cut (weights are pixel counts)
+      const double score = low.Explained() + box.moments.ExplainedWithout(low);
+      if (score > best) {
+        best = score;
+        bestCut = cut;
+        bestLow = low;
       }
     }
-    if (bestAxis < 0) return false;
+    if (bestCut < 0) return false;
     return Partition(box, upper, bestLow,
-                     [&](uint32_t p) { return points_.at[p][size_t(bestAxis)] <= bestValue; });
+                     [&](uint32_t p) { return Bucket(points_.at[p][size_t(axis)], lowest, scale) <= bestCut; });
+  }
+
+  // A box of few points is cut exactly: its points sorted along the axis,
+  // every cut between two different values tried.
+  bool CutSorted(Box& box, Box& upper, int axis) {
+    const size_t size = box.end - box.begin;
+    struct Placed {
+      double value;
+      uint32_t point;
+    };
+    Placed sorted[kSortedCutMost];
+    // An insertion sort (the boxes are small): equal values keep the box's
+    // order.
+    for (size_t i = 0; i < size; ++i) {
+      const uint32_t p = order_[box.begin + i];
+      const double value = points_.at[p][size_t(axis)];
+      size_t at = i;
+      for (; at > 0 && value < sorted[at - 1].value; --at) sorted[at] = sorted[at - 1];
+      sorted[at] = {value, p};
+    }
+    double best = -1;
+    double bestValue = 0;
+    Moments bestLow, low;
+    for (size_t i = 0; i + 1 < size; ++i) {
+      low.Add(points_.moments[sorted[i].point], 1);
+      const double value = sorted[i].value;
+      if (!(value < sorted[i + 1].value)) continue;
+      const double score = low.Explained() + box.moments.ExplainedWithout(low);
+      if (score > best) {
+        best = score;
+        bestValue = value;
+        bestLow = low;
+      }
+    }
+    if (best < 0) return false;
+    return Partition(box, upper, bestLow, [&](uint32_t p) { return points_.at[p][size_t(axis)] <= bestValue; });
   }
 
   // A stable partition: the points `isLow` takes in place, the others
@@ -466,7 +481,7 @@ Refined Refine(const Points& points, std::vector<Point> centres, const std::vect
     std::fill(totals.begin(), totals.end(), Moments{});
     const std::vector<int>& cluster = clusters.Entries();
     for (size_t p = 0; p < points.at.size(); ++p) {
-      totals[size_t(cluster[p])].AddPoint(points.at[p], points.weight[p]);
+      totals[size_t(cluster[p])].Add(points.moments[p], 1);
     }
     std::fill(moved.begin(), moved.end(), 0.0f);
     for (size_t k = fixed; k < centres.size(); ++k) {
@@ -480,22 +495,31 @@ Refined Refine(const Points& points, std::vector<Point> centres, const std::vect
   }
   Refined refined;
   std::vector<Clusters::Coordinates> shown;
-  // Rounding can make two centres one entry, and a faint one transparent.
-  std::vector<std::pair<uint32_t, int>> entryOfKey;
+  // Rounding can make two centres one entry, and a faint one transparent:
+  // each takes the number of the first centre with its entry.
+  std::vector<RgbaEntry> rounded(centres.size());
+  std::vector<std::pair<uint32_t, uint32_t>> byKey(centres.size());  // entry, centre
+  for (size_t k = 0; k < centres.size(); ++k) {
+    rounded[k] = UnmapPoint(centres[k]);
+    const RgbaEntry& entry = rounded[k];
+    byKey[k] = {uint32_t(entry.red) << 24 | uint32_t(entry.green) << 16 | uint32_t(entry.blue) << 8 | entry.alpha,
+                uint32_t(k)};
+  }
+  std::sort(byKey.begin(), byKey.end());
+  std::vector<uint32_t> firstWithEntry(centres.size());
+  for (size_t i = 0; i < byKey.size(); ++i) {
+    firstWithEntry[byKey[i].second] = i > 0 && byKey[i].first == byKey[i - 1].first
+                                          ? firstWithEntry[byKey[i - 1].second]
+                                          : byKey[i].second;
+  }
   std::vector<int> renumber(centres.size());
   for (size_t k = 0; k < centres.size(); ++k) {
-    const RgbaEntry entry = UnmapPoint(centres[k]);
-    const uint32_t key = uint32_t(entry.red) << 24 | uint32_t(entry.green) << 16 | uint32_t(entry.blue) << 8 |
-                         entry.alpha;
-    const auto found = std::find_if(entryOfKey.begin(), entryOfKey.end(),
-                                    [&](const std::pair<uint32_t, int>& known) { return known.first == key; });
-    if (found != entryOfKey.end()) {
-      renumber[k] = found->second;
-    } else {
+    if (firstWithEntry[k] == k) {
       renumber[k] = int(refined.entries.size());
-      entryOfKey.emplace_back(key, renumber[k]);
-      refined.entries.push_back(entry);
-      shown.push_back(CoordinatesOf(MapColour(entry)));
+      refined.entries.push_back(rounded[k]);
+      shown.push_back(CoordinatesOf(MapColour(rounded[k])));
+    } else {
+      renumber[k] = renumber[firstWithEntry[k]];
     }
     moved[k] = Clusters::Distance(at[k], shown[size_t(renumber[k])]);
   }
@@ -529,7 +553,9 @@ Refined Choose(const Points& points, bool withTransparent, int capacity, double 
   split.Grow(budget, capacity);
   const auto refineAt = [&](int count) {
     if (count == distinct) return Exact(points, withTransparent);
-    return Refine(points, split.CentresAt(count), split.BoxOfPoints(count), withTransparent, kKMeansPasses);
+    // Boxes of a few colours each are near their best already.
+    const int passes = distinct >= kColoursPerBoxForKMeans * count ? kKMeansPasses : 0;
+    return Refine(points, split.CentresAt(count), split.BoxOfPoints(count), withTransparent, passes);
   };
   int count = split.Count();
   Refined chosen = refineAt(count);
@@ -582,6 +608,7 @@ std::optional<RgbaResult> ReduceRgba(const cv::Mat& bgr, const cv::Mat& alpha,
       points.colour.push_back(entry);
       points.at.push_back(MapColour(entry));
       points.coordinates.push_back(CoordinatesOf(points.at.back()));
+      points.moments.emplace_back().AddPoint(points.at.back(), double(colours.counts[colour]));
       points.weight.push_back(double(colours.counts[colour]));
       visiblePixels += colours.counts[colour];
     }

@@ -5,11 +5,23 @@
 #include <cmath>
 #include <limits>
 
+#include <opencv2/imgproc.hpp>
+
 #include "quantize/CompositePsnr.h"
 
 namespace {
 
 cv::Mat Bgra(int width, int height, cv::Scalar colour) { return cv::Mat(height, width, CV_8UC4, colour); }
+
+// The planar form of the measure on a BGRA image's planes.
+zef::CompositeError PlanarErrorOf(const cv::Mat& source, const cv::Mat& decoded) {
+  cv::Mat sourceBgr, sourceAlpha, decodedBgr, decodedAlpha;
+  cv::cvtColor(source, sourceBgr, cv::COLOR_BGRA2BGR);
+  cv::extractChannel(source, sourceAlpha, 3);
+  cv::cvtColor(decoded, decodedBgr, cv::COLOR_BGRA2BGR);
+  cv::extractChannel(decoded, decodedAlpha, 3);
+  return zef::CompositeErrorOf(sourceBgr, sourceAlpha, decodedBgr, decodedAlpha);
+}
 
 TEST(CompositePsnr, CountsVisiblePixelsOnBothBackgrounds) {
   struct Case {
@@ -41,7 +53,34 @@ TEST(CompositePsnr, CountsVisiblePixelsOnBothBackgrounds) {
     const zef::CompositeError error = zef::CompositeErrorOf(Bgra(3, 2, c.source), Bgra(3, 2, c.decoded));
     EXPECT_NEAR(error.squaredError, 6 * c.squaredError, 1e-6) << c.what;
     EXPECT_EQ(error.samples, 6 * c.samples) << c.what;
+    const zef::CompositeError planar = PlanarErrorOf(Bgra(3, 2, c.source), Bgra(3, 2, c.decoded));
+    EXPECT_EQ(planar.squaredError, error.squaredError) << c.what;
+    EXPECT_EQ(planar.samples, error.samples) << c.what;
   }
+}
+
+TEST(CompositePsnr, PlanesGiveTheSameErrorToTheLastBit) {
+  // Every colour and alpha mixed, so that rounding in another order of
+  // sums would show.
+  cv::Mat source(9, 13, CV_8UC4), decoded(9, 13, CV_8UC4);
+  for (int p = 0; p < int(source.total()); ++p) {
+    source.at<cv::Vec4b>(p) = cv::Vec4b(uint8_t(p * 37), uint8_t(p * 91), uint8_t(p * 53), uint8_t(p * 29));
+    decoded.at<cv::Vec4b>(p) = cv::Vec4b(uint8_t(p * 41), uint8_t(p * 89), uint8_t(p * 51), uint8_t(p * 31));
+  }
+  const zef::CompositeError whole = zef::CompositeErrorOf(source, decoded);
+  ASSERT_GT(whole.samples, 0u);
+  const zef::CompositeError planar = PlanarErrorOf(source, decoded);
+  EXPECT_EQ(planar.squaredError, whole.squaredError);
+  EXPECT_EQ(planar.samples, whole.samples);
+  // An empty alpha plane is opaque.
+  cv::Mat opaqueSource = source.clone(), sourceBgr, decodedBgr, decodedAlpha;
+  for (int p = 0; p < int(source.total()); ++p) opaqueSource.at<cv::Vec4b>(p)[3] = 255;
+  cv::cvtColor(source, sourceBgr, cv::COLOR_BGRA2BGR);
+  cv::cvtColor(decoded, decodedBgr, cv::COLOR_BGRA2BGR);
+  cv::extractChannel(decoded, decodedAlpha, 3);
+  const zef::CompositeError opaque = zef::CompositeErrorOf(sourceBgr, cv::Mat(), decodedBgr, decodedAlpha);
+  EXPECT_EQ(opaque.squaredError, zef::CompositeErrorOf(opaqueSource, decoded).squaredError);
+  EXPECT_EQ(opaque.samples, zef::CompositeErrorOf(opaqueSource, decoded).samples);
 }
 
 TEST(CompositePsnr, PoolsErrorsAndSamplesOverASet) {
@@ -61,6 +100,11 @@ TEST(CompositePsnr, ImagesItCannotCompareCountNothing) {
   EXPECT_EQ(zef::CompositeErrorOf(opaque, Bgra(3, 2, {1, 2, 3, 255})).samples, 0u);
   EXPECT_EQ(zef::CompositeErrorOf(opaque, cv::Mat(2, 2, CV_8UC3, cv::Scalar(1, 2, 3))).samples, 0u);
   EXPECT_EQ(zef::CompositeErrorOf(cv::Mat(), cv::Mat()).samples, 0u);
+  const cv::Mat bgr(2, 2, CV_8UC3, cv::Scalar(1, 2, 3)), alpha(2, 2, CV_8UC1, cv::Scalar(255));
+  EXPECT_EQ(zef::CompositeErrorOf(bgr, alpha, cv::Mat(2, 3, CV_8UC3), cv::Mat()).samples, 0u);
+  EXPECT_EQ(zef::CompositeErrorOf(bgr, cv::Mat(2, 3, CV_8UC1), bgr, alpha).samples, 0u);
+  EXPECT_EQ(zef::CompositeErrorOf(opaque, alpha, bgr, alpha).samples, 0u);  // four channels where three belong
+  EXPECT_EQ(zef::CompositeErrorOf(bgr, alpha, bgr, alpha).samples, 2u * 2 * 6);
 }
 
 }  // namespace

@@ -574,6 +574,66 @@ TEST(QuantizeRgba, PalettesKeepTheQualityAndCapContract) {
   }
 }
 
+// What one visible pixel adds to the composite error when `shown` stands
+// for `source` (BGRA).
+double PixelSquares(const cv::Vec4b& source, const zef::quantize::RgbaEntry& shown) {
+  const int to[3] = {shown.blue, shown.green, shown.red};
+  double squares = 0;
+  for (int c = 0; c < 3; ++c) {
+    const double overBlack = (double(to[c]) * shown.alpha - double(source[c]) * source[3]) / 255.0;
+    const double overWhite = overBlack - (double(shown.alpha) - source[3]);
+    squares += overBlack * overBlack + overWhite * overWhite;
+  }
+  return squares;
+}
+
+TEST(QuantizeRgba, EveryVisibleColourEndsOnItsNearestEntry) {
+  // Palettes of few colours per entry (refined from the split's boxes
+  // alone) and of many (with a k-means pass), small and full.
+  std::mt19937 random(11);
+  cv::Mat iconBgr, iconAlpha;
+  SoftIcon(44, iconBgr, iconAlpha);
+  const cv::Mat noisy = RandomImage(random, 40, 36, 4000);
+  cv::Mat ramp(36, 40, CV_8UC1);
+  for (int p = 0; p < int(ramp.total()); ++p) ramp.at<uint8_t>(p) = uint8_t(p * 7);
+  const double kExact = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* what;
+    const cv::Mat& bgr;
+    const cv::Mat& alpha;
+    double quality;
+    int cap;
+  } cases[] = {
+      {"icon at 40 dB", iconBgr, iconAlpha, 40, 256},
+      {"icon at its best 256", iconBgr, iconAlpha, kExact, 256},
+      {"icon capped at 12", iconBgr, iconAlpha, kExact, 12},
+      {"noise with every alpha at its best 256", noisy, ramp, kExact, 256},
+      {"noise with every alpha at 30 dB", noisy, ramp, 30, 256},
+      {"noise capped at 40", noisy, ramp, kExact, 40},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    zef::quantize::RgbaOptions options;
+    options.quality = c.quality;
+    options.maxColors = c.cap;
+    const auto result = zef::quantize::ReduceRgba(c.bgr, c.alpha, options);
+    ASSERT_TRUE(result);
+    ASSERT_GT(result->palette.size(), 1u);
+    const cv::Mat source = Bgra(c.bgr, c.alpha);
+    int farther = 0;
+    for (int p = 0; p < int(source.total()); ++p) {
+      const cv::Vec4b pixel = source.at<cv::Vec4b>(p);
+      if (pixel[3] == 0) continue;
+      const double taken = PixelSquares(pixel, result->palette[result->indices[size_t(p)]]);
+      double nearest = taken;
+      for (const auto& entry : result->palette) nearest = std::min(nearest, PixelSquares(pixel, entry));
+      // The search measures in single precision.
+      if (taken > nearest * (1 + 1e-4) + 1e-3) ++farther;
+    }
+    EXPECT_EQ(farther, 0);
+  }
+}
+
 TEST(QuantizeRgba, AHigherQualityNeverTakesFewerEntries) {
   cv::Mat bgr, alpha;
   SoftIcon(40, bgr, alpha);

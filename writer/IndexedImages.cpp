@@ -85,9 +85,12 @@ Status NormaliseIndexed(const IndexedImage& in, int n, IndexedImage& out) {
     return {Error::kPaletteTooBig,
             FormatMessage("img %d: palette too big (%zu different entries, max 256)", n, distinct.size())};
   }
-  // Indices are bytes: only the first 256 entries can be used.
+  // Indices are bytes: only the first 256 entries can be used. An index
+  // past the palette has a class of its own, which ends every run.
   const size_t reachable = std::min<size_t>(in.palette.size(), kV4MaxEntries);
-  std::array<uint16_t, kV4MaxEntries> classOf{};
+  constexpr uint16_t kOutside = kV4MaxEntries;
+  std::array<uint16_t, kV4MaxEntries> classOf;
+  classOf.fill(kOutside);
   for (size_t p = 0; p < reachable; ++p) {
     classOf[p] = uint16_t(std::lower_bound(distinct.begin(), distinct.end(), keys[p]) - distinct.begin());
   }
@@ -101,14 +104,14 @@ Status NormaliseIndexed(const IndexedImage& in, int n, IndexedImage& out) {
     const uint8_t* row = in.indices.data() + y * width;
     for (size_t x = 0; x < width;) {
       const uint8_t index = row[x];
-      if (index >= in.palette.size()) {
+      const uint16_t entryClass = classOf[index];
+      if (entryClass == kOutside) {
         return {Error::kBadInput,
                 FormatMessage("img %d: index %d at pixel (%zu, %zu) is outside its palette of %zu entries", n,
                               int(index), x, y, in.palette.size())};
       }
       size_t end = x + 1;
-      const uint16_t entryClass = classOf[index];
-      while (end < width && row[end] < in.palette.size() && classOf[row[end]] == entryClass) ++end;
+      while (end < width && classOf[row[end]] == entryClass) ++end;
       if (appearance[entryClass] == kNone) {
         appearance[entryClass] = uint32_t(order.size());
         order.push_back(entryClass);

@@ -49,19 +49,18 @@ void LineOpCoder::Code(const uint8_t* indices, uint32_t width, int indexBits, st
   choice_.resize(size_t(width) + 1);
   // A queue holds each start once: head and tail index into it.
   uint32_t head[8] = {}, tail[8] = {};
-  for (auto& window : window_) window.resize(size_t(width) + 1);
+  // Starts j * bits fall only on multiples of the lowest set bit of bits.
+  const uint32_t phaseStep = uint32_t(indexBits & -indexBits);
+  for (uint32_t s = 0; s < 8; s += phaseStep) window_[s].resize(size_t(width) + 1);
   const auto push = [&](uint32_t j) {
     const uint32_t s = (uint64_t(j) * indexBits) & 7;
-    std::vector<uint32_t>& window = window_[s];
+    std::vector<Start>& window = window_[s];
     const int64_t key = KeyOf(cost_, j, indexBits);
-    while (tail[s] > head[s] && KeyOf(cost_, window[tail[s] - 1], indexBits) > key) --tail[s];
-    window[tail[s]++] = j;
+    while (tail[s] > head[s] && window[tail[s] - 1].key > key) --tail[s];
+    window[tail[s]++] = {j, key};
   };
   cost_[0] = 0;
   push(0);
-  // Starts j * bits fall on multiples of the bits' largest power-of-two
-  // factor (up to 8): only those phases have queues.
-  const uint32_t phaseStep = uint32_t(indexBits & -indexBits) < 8 ? uint32_t(indexBits & -indexBits) : 8;
   uint32_t same = 0;
   for (uint32_t x = 1; x <= width; ++x) {
     const uint8_t value = indices[x - 1];
@@ -71,11 +70,11 @@ void LineOpCoder::Code(const uint8_t* indices, uint32_t width, int indexBits, st
     Choice choice{uint8_t(runLength), true};
     const uint64_t endBits = uint64_t(x) * indexBits;
     for (uint32_t s = 0; s < 8; s += phaseStep) {
-      std::vector<uint32_t>& window = window_[s];
-      while (tail[s] > head[s] && x - window[head[s]] > kV4LiteralMax) ++head[s];
+      const std::vector<Start>& window = window_[s];
+      while (tail[s] > head[s] && x - window[head[s]].at > kV4LiteralMax) ++head[s];
       if (tail[s] == head[s]) continue;
-      const uint32_t j = window[head[s]];
-      const int64_t literal = KeyOf(cost_, j, indexBits) + int64_t((endBits + 7 - s) >> 3) + 1;
+      const uint32_t j = window[head[s]].at;
+      const int64_t literal = window[head[s]].key + int64_t((endBits + 7 - s) >> 3) + 1;
       if (literal < int64_t(best)) {
         best = uint32_t(literal);
         choice = {uint8_t(x - j), false};

@@ -20,7 +20,11 @@ class LineOpCoder {
   };
   std::vector<uint32_t> cost_;       // fewest bytes of the first x pixels
   std::vector<Choice> choice_;       // the last op of that coding
-  std::vector<uint32_t> window_[8];  // literal starts, one queue per bit phase
+  struct Start {
+    uint32_t at;
+    int64_t key;  // cost before it less its whole bytes: the literal's cost but for its end
+  };
+  std::vector<Start> window_[8];  // literal starts, one queue per bit phase
   std::vector<uint32_t> ends_;       // op ends, back to front
 };
 

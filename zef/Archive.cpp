@@ -15,6 +15,7 @@ namespace zef::tool {
 
 namespace {
 
+constexpr int kFullAlphaBits = 8;
 constexpr uint64_t kFirstImageRecordV2 = kHeaderSizeV2 + kMarkerSize;
 constexpr uint64_t kFirstImageRecordV3 = kHeaderSizeV3 + kMarkerSize;
 
@@ -159,7 +160,11 @@ std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, boo
       if (summary.alphaBits > 0 && !codes.empty()) {
         image.alpha = cv::Mat(image.bgr.size(), CV_8UC1);
         uint8_t* alpha = image.alpha.ptr();
-        for (size_t i = 0; i < codes.size(); ++i) alpha[i] = Alpha8(codes[i], uint8_t(summary.alphaBits));
+        if (summary.alphaBits == kFullAlphaBits) {
+          std::copy(codes.begin(), codes.end(), alpha);  // codes are alpha values already
+        } else {
+          for (size_t i = 0; i < codes.size(); ++i) alpha[i] = Alpha8(codes[i], uint8_t(summary.alphaBits));
+        }
       }
       content.images.push_back(std::move(image));
     }

@@ -159,33 +159,25 @@ void MeasureComposite(const ArchiveContent& content, std::vector<Work>& works, P
   ParallelFor(works.size(), jobs, [&](size_t n) {
     const Work& work = works[n];
     const DecodedImage& shown = content.images[n];
-    const auto withAlpha = [](const cv::Mat& bgr, const cv::Mat& alpha) {
-      cv::Mat bgra(bgr.size(), CV_8UC4);
-      const cv::Mat opaque = alpha.empty() ? cv::Mat(bgr.size(), CV_8UC1, cv::Scalar(kOpaque)) : alpha;
-      const cv::Mat planes[] = {bgr, opaque};
-      const int fromTo[] = {0, 0, 1, 1, 2, 2, 3, 3};
-      cv::mixChannels(planes, 2, &bgra, 1, fromTo, 4);
-      return bgra;
-    };
-    works[n].packed.composite =
-        CompositeErrorOf(withAlpha(work.picture.bgr, work.sourceAlpha), withAlpha(shown.bgr, shown.alpha));
+    works[n].packed.composite = CompositeErrorOf(work.picture.bgr, work.sourceAlpha, shown.bgr, shown.alpha);
   });
   for (const Work& work : works) result.composite.Add(work.packed.composite);
 }
 
 // The version 4 archive of the reduced images.
-bool EncodeVersion4(const std::vector<Work>& works, const PackResult& result,
-                    std::vector<uint8_t>& bytes, std::string* error) {
+// The reduced images' indices move into it.
+bool EncodeVersion4(std::vector<Work>& works, const PackResult& result, std::vector<uint8_t>& bytes,
+                    std::string* error) {
   std::vector<IndexedImage> images(works.size());
   for (size_t n = 0; n < works.size(); ++n) {
-    const quantize::RgbaResult& indexed = *works[n].indexed;
+    quantize::RgbaResult& indexed = *works[n].indexed;
     IndexedImage& image = images[n];
     image.width = indexed.width;
     image.height = indexed.height;
     for (const quantize::RgbaEntry& entry : indexed.palette) {
       image.palette.push_back({entry.red, entry.green, entry.blue, entry.alpha});
     }
-    image.indices = indexed.indices;
+    image.indices = std::move(indexed.indices);
   }
   Options options;
   options.version = kVersion4;
