@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The firmware path from a fresh install prefix: the firmware example,
 # built by zef_add_assets from the example sprites, draws a screen that
-# matches one composed from the reader (zef_screen_check), by name, with
-# start index 0 and 100; the decoder is built once, for size; a folder of
-# icons is repacked when an icon is added, changed or removed, and only
+# matches one composed from the library's decode (zef_screen_check), by
+# name, with start index 0 and 100 and as archive version 4; the decoder
+# is built once, for size; a folder of icons is repacked when an icon is added, changed or removed, and only
 # then, and a new picture recompiles no file that includes the header;
 # conflicting options are refused; the README's C and assembly snippets
 # build; and the same assets cross-compile for a Cortex-M4 with the host's
@@ -27,9 +27,10 @@ cmake --install "$build_dir" --prefix "$prefix" > /dev/null
 # name, whatever the start index. A release build still compiles the
 # decoder for size, and once.
 example=$work/example
-for start in 0 100; do
+for run in "0 --alpha;4" "100 --alpha;4" "100 --format;v4"; do
+  start=${run%% *}
   cmake -S "$examples/firmware" -B "$example" -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_BUILD_TYPE=Release -DSPRITES_START_INDEX=$start > /dev/null
+    -DCMAKE_BUILD_TYPE=Release -DSPRITES_START_INDEX=$start -DSPRITES_FORMAT="${run#* }" > /dev/null
   cmake --build "$example" -v > "$work/example$start.log" 2>&1 || { cat "$work/example$start.log"; fail "example build failed"; }
   grep -qx "#define SPRITES_BUTTON_NUMBER $start" "$example/zef_assets/sprites/sprites_images.h" ||
     fail "start index $start: the header does not number from it"
@@ -37,6 +38,8 @@ for start in 0 100; do
   "$check" "$example/zef_assets/sprites/sprites.zef" "$work/screen.ppm" "$work/draws.txt" "$examples" ||
     fail "start index $start: the screen is wrong"
 done
+head -c 5 "$example/zef_assets/sprites/sprites.zef" | od -An -tx1 | grep -q 'aa ff aa 04 00' ||
+  fail "PACK_OPTIONS --format v4 did not make a version 4 archive"
 [ "$(find "$example" -name 'zefdec.c.o' | wc -l)" = 1 ] || fail "the decoder is compiled more than once"
 grep 'zefdec\.c' "$work/example0.log" | grep -q -- '-O3.*-Os' || fail "the decoder is not built for size"
 

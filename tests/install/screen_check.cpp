@@ -1,5 +1,5 @@
-// Composes the firmware example's screen anew from the desktop reader's
-// colours, the alpha zefdec_line gives and the blend formula of
+// Composes the firmware example's screen anew from the library's decode
+// (colours and alpha, any archive version) and the blend formula of
 // zefdec_draw, and compares it with the picture the example wrote.
 //   zef_screen_check ARCHIVE SCREEN.ppm DRAWS.txt PICTURES
 // DRAWS.txt is the example's standard output: "sprite <position> <NAME> at
@@ -18,9 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/FileBytes.h"
-#include "archive/ZefImgReader.h"
-#include "zefdec.h"
+#include "archive/ZefDecode.h"
 
 namespace {
 
@@ -66,29 +64,17 @@ uint16_t Put(uint16_t canvas, const cv::Vec3b& bgr, uint32_t alpha) {
   return uint16_t((outR >> 3) << 11 | (outG >> 2) << 5 | outB >> 3);
 }
 
+// The library core reads every archive version; the device decoder must
+// agree with it.
 bool ReadSprites(const std::string& file, std::vector<Sprite>& sprites) {
-  const std::optional<std::vector<uint8_t>> bytes = zef::ReadFileBytes(file);
-  if (!bytes) return false;
-  zef::ZefImgReader reader;
-  const std::optional<std::vector<cv::Mat>> pictures = reader.ReadMemory(bytes->data(), bytes->size());
-  zefdec_archive archive;
-  if (!pictures || zefdec_open(&archive, bytes->data(), bytes->size()) != ZEFDEC_OK) return false;
-  for (uint32_t n = 0; n < pictures->size(); ++n) {
+  const zef::DecodeResult decoded = zef::DecodeFile(file);
+  if (!decoded.Ok()) return false;
+  for (const zef::DecodedImage& image : decoded.images) {
     Sprite sprite;
-    const cv::Mat& picture = (*pictures)[n];
-    if (picture.channels() == 3) {
-      sprite.bgr = picture;
-    } else {
-      cv::cvtColor(picture, sprite.bgr, cv::COLOR_BGRA2BGR);
-    }
-    sprite.alpha.resize(size_t(picture.total()));
-    zefdec_image image;
-    if (zefdec_begin(&image, &archive, n, ZEFDEC_RGB565) != ZEFDEC_OK) return false;
-    for (int y = 0; y < picture.rows; ++y) {
-      if (zefdec_line(&image, nullptr, &sprite.alpha[size_t(y) * picture.cols], uint32_t(picture.cols)) !=
-          ZEFDEC_OK) {
-        return false;
-      }
+    sprite.bgr = cv::Mat(int(image.height), int(image.width), CV_8UC3, const_cast<uint8_t*>(image.pixels.data())).clone();
+    sprite.alpha.assign(image.pixels.size() / 3, 255);
+    for (size_t p = 0; p < image.alphaCodes.size(); ++p) {
+      sprite.alpha[p] = zef::Alpha8(image.alphaCodes[p], decoded.info.alphaBits);
     }
     sprites.push_back(std::move(sprite));
   }
