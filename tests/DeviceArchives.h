@@ -183,6 +183,13 @@ struct V4Entry {
   uint8_t red, green, blue, alpha;
 };
 
+// `count` entries of any colour and alpha.
+inline std::vector<V4Entry> RandomV4Entries(std::mt19937& random, size_t count) {
+  std::vector<V4Entry> entries(count);
+  for (V4Entry& e : entries) e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+  return entries;
+}
+
 // A version 4 image block of random ops: literals, runs and runs of entry
 // 0 in any mix, whatever a writer would choose. Gives the image's entry of
 // every pixel, row by row, in `shown`.

@@ -233,8 +233,8 @@ TEST(DeviceDifferential, Version4OfAnyOps) {
   std::mt19937 random(4004);
   for (uint32_t bits = 1; bits <= 8; ++bits) {
     for (int trial = 0; trial < 4; ++trial) {
-      std::vector<V4Entry> entries(1 + random() % (1u << bits)), shown;
-      for (V4Entry& e : entries) e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+      const std::vector<V4Entry> entries = RandomV4Entries(random, 1 + random() % (1u << bits));
+      std::vector<V4Entry> shown;
       std::vector<ImageSpec> images;
       for (int n = 0; n < 2; ++n) {
         const uint32_t width = 1 + random() % 400, height = 1 + random() % 4;
@@ -281,8 +281,8 @@ std::vector<Bytes> SampleArchives() {
   options.startIndex = 9;
   archives.push_back(zef::EncodeIndexed(indexed, options).bytes);
   for (const uint32_t bits : {3u, 7u}) {
-    std::vector<V4Entry> entries((1u << bits) - 2), shown;
-    for (V4Entry& e : entries) e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+    const std::vector<V4Entry> entries = RandomV4Entries(random, (1u << bits) - 2);
+    std::vector<V4Entry> shown;
     archives.push_back(ArchiveV4(1, {{5, 2, RandomV4Data(random, 5, 2, bits, entries, shown)},
                                      {3, 1, RandomV4Data(random, 3, 1, bits, entries, shown)}}));
   }

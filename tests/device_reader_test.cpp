@@ -27,30 +27,42 @@ Bytes WideImage(std::vector<size_t>& lineBytes) {
   return ArchiveV3(CodeHeader(0, 0), 0, {{240, 24, RunData(lines)}}, {{0x0F00, 0x00F0, 0x000F}});
 }
 
-TEST(DeviceReader, CallsPerLineAreBounded) {
-  std::vector<size_t> lineBytes;
-  FlashArchive flash(WideImage(lineBytes));
+// Image 0 of `bytes` read line by line in two formats, then drawn: each
+// line costs at most its bound in calls (the first also reads the palette),
+// a draw the lines and a few fixed fields, and the alpha is what was shown.
+void ExpectCallsBounded(const Bytes& bytes, uint32_t width, const std::vector<size_t>& lineBytes,
+                        const std::vector<V4Entry>& shown, const std::string& what) {
+  SCOPED_TRACE(what);
+  const uint32_t height = uint32_t(lineBytes.size());
+  FlashArchive flash(bytes);
   zefdec_archive archive;
   ASSERT_EQ(flash.Open(archive, ZEFDEC_TRUSTED), ZEFDEC_OK);
   EXPECT_LE(flash.calls, 4u);  // two for the header, table marker, palette head
-  zefdec_image image;
-  ASSERT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_OK);
-  std::vector<uint16_t> line(240);
-  for (uint32_t y = 0; y < 24; ++y) {
-    const size_t before = flash.calls;
-    ASSERT_EQ(zefdec_line(&image, line.data(), nullptr, 240), ZEFDEC_OK);
-    // the first line also reads the palette
-    EXPECT_LE(flash.calls - before, CallBound(lineBytes[y]) + (y == 0)) << "line " << y;
-  }
-  // a whole draw: the lines, and a few fixed fields per image
   size_t lines = 0;
-  for (size_t bytes : lineBytes) lines += CallBound(bytes);
-  Canvas canvas(ZEFDEC_CANVAS_RGB565, 240, 24, 480, 1);
+  for (const zefdec_format format : {ZEFDEC_RGB565, ZEFDEC_BGR888}) {
+    zefdec_image image;
+    ASSERT_EQ(zefdec_begin(&image, &archive, 0, format), ZEFDEC_OK);
+    std::vector<uint8_t> line(width * 3), alpha(width);
+    for (uint32_t y = 0; y < height; ++y) {
+      const size_t before = flash.calls;
+      ASSERT_EQ(zefdec_line(&image, line.data(), shown.empty() ? nullptr : alpha.data(), width), ZEFDEC_OK);
+      EXPECT_LE(flash.calls - before, CallBound(lineBytes[y]) + (y == 0)) << "line " << y;
+      for (uint32_t x = 0; x < width && !shown.empty(); ++x) ASSERT_EQ(alpha[x], shown[y * width + x].alpha);
+      if (format == ZEFDEC_RGB565) lines += CallBound(lineBytes[y]);
+    }
+  }
+  Canvas canvas(ZEFDEC_CANVAS_RGB565, width, height, width * 2, 1);
   const zefdec_canvas view = canvas.View();
   const size_t before = flash.calls;
   ASSERT_EQ(zefdec_draw(&archive, 0, &view, 0, 0), ZEFDEC_OK);
   EXPECT_LE(flash.calls - before, lines + 6);
   EXPECT_FALSE(flash.outside);
+}
+
+TEST(DeviceReader, CallsPerLineAreBounded) {
+  std::vector<size_t> lineBytes;
+  const Bytes bytes = WideImage(lineBytes);
+  ExpectCallsBounded(bytes, 240, lineBytes, {}, "version 3");
 }
 
 // Version 4: 300 pixels a line of every index width, in literals up to 129
@@ -59,8 +71,8 @@ TEST(DeviceReader, CallsPerLineAreBounded) {
 TEST(DeviceReader, Version4LinesStreamThroughTheWindow) {
   std::mt19937 random(8);
   for (uint32_t bits = 1; bits <= 8; ++bits) {
-    std::vector<V4Entry> entries(1u << bits), shown;
-    for (V4Entry& e : entries) e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+    const std::vector<V4Entry> entries = RandomV4Entries(random, 1u << bits);
+    std::vector<V4Entry> shown;
     std::vector<size_t> lineBytes;
     Bytes data;
     for (uint32_t y = 0; y < 8; ++y) {
@@ -70,58 +82,32 @@ TEST(DeviceReader, Version4LinesStreamThroughTheWindow) {
       data.insert(data.end(), line.begin() + long(head), line.end());
       lineBytes.push_back(line.size() - head);
     }
-    FlashArchive flash(ArchiveV4(0, {{300, 8, data}}));
-    zefdec_archive archive;
-    ASSERT_EQ(flash.Open(archive, ZEFDEC_TRUSTED), ZEFDEC_OK);
-    size_t lines = 0;
-    for (const zefdec_format format : {ZEFDEC_RGB565, ZEFDEC_BGR888}) {
-      zefdec_image image;
-      ASSERT_EQ(zefdec_begin(&image, &archive, 0, format), ZEFDEC_OK);
-      std::vector<uint8_t> line(300 * 3), alpha(300);
-      for (uint32_t y = 0; y < 8; ++y) {
-        const size_t before = flash.calls;
-        ASSERT_EQ(zefdec_line(&image, line.data(), alpha.data(), 300), ZEFDEC_OK);
-        // the first line also reads the entries
-        EXPECT_LE(flash.calls - before, CallBound(lineBytes[y]) + (y == 0)) << bits << " bits, line " << y;
-        for (uint32_t x = 0; x < 300; ++x) ASSERT_EQ(alpha[x], shown[y * 300 + x].alpha);
-        if (format == ZEFDEC_RGB565) lines += CallBound(lineBytes[y]);
-      }
-    }
-    Canvas canvas(ZEFDEC_CANVAS_RGB565, 300, 8, 600, 1);
-    const zefdec_canvas view = canvas.View();
-    const size_t before = flash.calls;
-    ASSERT_EQ(zefdec_draw(&archive, 0, &view, 0, 0), ZEFDEC_OK);
-    EXPECT_LE(flash.calls - before, lines + 6) << bits << " bits";
-    EXPECT_FALSE(flash.outside);
+    ExpectCallsBounded(ArchiveV4(0, {{300, 8, data}}), 300, lineBytes, shown, std::to_string(bits) + " bits");
   }
+}
+
+// Opens the archive, draws image 0 and asks its description: the first
+// result that is not OK.
+int OpenDrawAndDescribe(FlashArchive& flash) {
+  zefdec_archive archive;
+  int rc = flash.Open(archive);
+  Canvas canvas(ZEFDEC_CANVAS_RGB565, 240, 24, 480, 1);
+  const zefdec_canvas view = canvas.View();
+  if (rc == ZEFDEC_OK) rc = zefdec_draw(&archive, 0, &view, 0, 0);
+  zefdec_image_info info;
+  if (rc == ZEFDEC_OK) rc = zefdec_info(&archive, 0, &info);
+  return rc;
 }
 
 TEST(DeviceReader, EveryFailedReadIsReported) {
   std::vector<size_t> lineBytes;
   const Bytes bytes = WideImage(lineBytes);
-  size_t total;
-  {
-    FlashArchive flash(bytes);
-    zefdec_archive archive;
-    ASSERT_EQ(flash.Open(archive), ZEFDEC_OK);
-    Canvas canvas(ZEFDEC_CANVAS_RGB565, 240, 24, 480, 1);
-    const zefdec_canvas view = canvas.View();
-    ASSERT_EQ(zefdec_draw(&archive, 0, &view, 0, 0), ZEFDEC_OK);
-    zefdec_image_info info;
-    ASSERT_EQ(zefdec_info(&archive, 0, &info), ZEFDEC_OK);
-    total = flash.calls;
-  }
-  for (size_t failAt = 1; failAt <= total; ++failAt) {
+  FlashArchive whole(bytes);
+  ASSERT_EQ(OpenDrawAndDescribe(whole), ZEFDEC_OK);
+  for (size_t failAt = 1; failAt <= whole.calls; ++failAt) {
     FlashArchive flash(bytes);
     flash.failAt = failAt;
-    zefdec_archive archive;
-    int rc = flash.Open(archive);
-    Canvas canvas(ZEFDEC_CANVAS_RGB565, 240, 24, 480, 1);
-    const zefdec_canvas view = canvas.View();
-    if (rc == ZEFDEC_OK) rc = zefdec_draw(&archive, 0, &view, 0, 0);
-    zefdec_image_info info;
-    if (rc == ZEFDEC_OK) rc = zefdec_info(&archive, 0, &info);
-    EXPECT_EQ(rc, ZEFDEC_E_READ) << "call " << failAt;
+    EXPECT_EQ(OpenDrawAndDescribe(flash), ZEFDEC_E_READ) << "call " << failAt;
   }
 }
 
