@@ -731,9 +731,6 @@ TEST_F(ZefCliTest, ExtractLeavesEveryFileItDidNotMakeAsItWas) {
   EXPECT_NE(run.err.find("1.png: is a folder"), std::string::npos) << run.err;
   EXPECT_EQ(FileBytes("out/0.png"), (Bytes{'m', 'i', 'n', 'e'}));
   EXPECT_EQ(Listing("out"), (std::vector<std::string>{"0.png", "1.png"}));
-  // A folder the run made for nothing is taken away again.
-  EXPECT_EQ(Zef({"extract", "-o", "new", "broken.zef"}).exitCode, 1);
-  EXPECT_FALSE(Exists("new"));
 }
 
 // Under a memory limit an image too large to decode is out of memory, not
@@ -750,6 +747,7 @@ TEST_F(ZefCliTest, ExtractDecodesOneImageAtATimeUnderItsDecodeLimit) {
   EXPECT_EQ(limited.exitCode, 1);
   EXPECT_EQ(limited.err, "zef: big.zef: error in image data (image too large); --decode-limit raises the "
                          "limit of 100 MiB\n");
+  EXPECT_FALSE(Exists("out"));  // the folder it made for nothing is taken away again
   const ZefResult whole = Zef({"extract", "-o", "out", "--decode-limit", "200", "big.zef"});
   ASSERT_EQ(whole.exitCode, 0) << whole.err;
   EXPECT_EQ(Listing("out"), (std::vector<std::string>{"0.png", "1.png", "2.png"}));
