@@ -17,6 +17,11 @@ namespace zeftest {
 constexpr size_t kV4RecordsAt = 25;  // header, then the image table's marker
 constexpr size_t kV4RecordSize = 14;
 
+// Entry (r, g, b, a) with a = 255 unless given.
+inline zef::PaletteEntry Entry(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha = 255) {
+  return {red, green, blue, alpha};
+}
+
 inline zef::IndexedImage Indexed(int width, int height, std::vector<zef::PaletteEntry> palette,
                                  std::vector<uint8_t> indices) {
   return {width, height, std::move(palette), std::move(indices)};

@@ -12,8 +12,6 @@ using namespace zeftest;
 
 namespace {
 
-zef::PaletteEntry Entry(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha) { return {red, green, blue, alpha}; }
-
 // The example of docs/format.md: 12 x 3 pixels of three entries, 2-bit
 // indices. T is transparent, R red, W half-transparent white.
 zef::IndexedImage ExampleImage() {
@@ -37,7 +35,7 @@ const Bytes kExample = {
     0x89, 0x01, 0x81, 0x02,                                      // line 2: 10 of R, 2 of W
 };
 
-constexpr size_t kRecordAt = 25, kBlockAt = 39, kLinesAt = 55;
+constexpr size_t kRecordAt = kV4RecordsAt, kBlockAt = 39, kLinesAt = 55;
 
 TEST(Version4Archive, WorkedExampleByteForByte) {
   EXPECT_EQ(EncodedV4({ExampleImage()}), kExample);

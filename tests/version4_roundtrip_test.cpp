@@ -120,11 +120,6 @@ TEST(Version4RoundTrip, BgrImagesWithMasksComeBackExactly) {
   }
 }
 
-// Entry (r, g, b, a) with a = 255 unless given.
-zef::PaletteEntry Entry(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha = 255) {
-  return {red, green, blue, alpha};
-}
-
 std::vector<std::vector<int>> EntriesOf(const Bytes& block) {
   std::vector<std::vector<int>> entries;
   for (size_t n = 0; n <= block[1]; ++n) {
