@@ -14,9 +14,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include "archive/ZefDecode.h"
 #include "archive/ZefImgReader.h"
 #include "writer/ZefEncode.h"
@@ -682,12 +679,13 @@ INSTANTIATE_TEST_SUITE_P(Runs, ExitCodeTest, ::testing::ValuesIn(kExitCases),
 TEST_F(ZefCliTest, OnlyRegularFilesAreReplacedAndLinksAreWrittenThrough) {
   Save("a.png", LevelImage(4, 4, 0));
   std::filesystem::create_directory(dir_ / "d");
-  if (mknod((dir_ / "d/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
-    GTEST_SKIP() << "mknod needs root: " << std::strerror(errno);
-  }
   ASSERT_EQ(mkfifo((dir_ / "d/fifo").c_str(), 0666), 0);
   std::filesystem::create_symlink("/proc/self/fd/1", dir_ / "d/out");
-  for (const std::string target : {"d/null", "d/fifo", "d/out"}) {
+  std::vector<std::string> targets = {"d/fifo", "d/out"};
+  // A device node needs root; without one the FIFO and the link still run.
+  const bool device = mknod((dir_ / "d/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  if (device) targets.push_back("d/null");
+  for (const std::string& target : targets) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"pack", "a.png", "-o", target},
           {"pack", "a.png", "-o", "x.zef", "--header", target},
@@ -702,12 +700,12 @@ TEST_F(ZefCliTest, OnlyRegularFilesAreReplacedAndLinksAreWrittenThrough) {
     }
   }
   struct stat status {};
-  ASSERT_EQ(lstat((dir_ / "d/null").c_str(), &status), 0);
-  EXPECT_TRUE(S_ISCHR(status.st_mode));
   ASSERT_EQ(lstat((dir_ / "d/fifo").c_str(), &status), 0);
   EXPECT_TRUE(S_ISFIFO(status.st_mode));
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "d/out"));
-  EXPECT_EQ(Listing("d"), (std::vector<std::string>{"fifo", "null", "out"}));
+  ASSERT_EQ(lstat((dir_ / "d/null").c_str(), &status) == 0, device);
+  EXPECT_TRUE(!device || S_ISCHR(status.st_mode));
+  EXPECT_EQ(Listing("d").size(), targets.size());
   // A FIFO as an input is named for what it is.
   const ZefResult fifo = Zef({"pack", "d/fifo", "-o", "y.zef"});
   EXPECT_EQ(fifo.exitCode, 1);
