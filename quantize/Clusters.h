@@ -224,23 +224,40 @@ class Clusters {
     const __m128i highBits = _mm_set1_epi32(~kCentreBits);
     __m128i number = _mm_setr_epi32(0, 1, 2, 3);
     const __m128i step = _mm_set1_epi32(kGroup);
-    __m128 lowest = _mm_castsi128_ps(_mm_set1_epi32(kNoKey)), second = lowest;
-    for (size_t k = 0; k < padded; k += kGroup) {
+    const auto keyAt = [&](size_t k, __m128i number) {
       const __m128 d0 = _mm_sub_ps(_mm_loadu_ps(row_[0].data() + k), at[0]);
       __m128 square = _mm_mul_ps(d0, d0);
       for (int axis = 1; axis < Axes; ++axis) {
         const __m128 d = _mm_sub_ps(_mm_loadu_ps(row_[size_t(axis)].data() + k), at[axis]);
         square = _mm_add_ps(square, _mm_mul_ps(d, d));
       }
-      const __m128 key = _mm_castsi128_ps(
-          _mm_or_si128(_mm_and_si128(_mm_castps_si128(square), highBits), number));
-      second = _mm_min_ps(second, _mm_max_ps(lowest, key));
-      lowest = _mm_min_ps(lowest, key);
-      number = _mm_add_epi32(number, step);
+      return _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(_mm_castps_si128(square), highBits), number));
+    };
+    // Two pairs of running minima, for even and odd groups, so that one
+    // group's minimum need not wait for the last; every key differs, so
+    // the two smallest of all are among the four lanes' pairs.
+    const __m128 none = _mm_castsi128_ps(_mm_set1_epi32(kNoKey));
+    __m128 lowestEven = none, secondEven = none, lowestOdd = none, secondOdd = none;
+    size_t k = 0;
+    for (; k + 2 * kGroup <= padded; k += 2 * kGroup) {
+      const __m128 even = keyAt(k, number);
+      const __m128 odd = keyAt(k + kGroup, _mm_add_epi32(number, step));
+      secondEven = _mm_min_ps(secondEven, _mm_max_ps(lowestEven, even));
+      lowestEven = _mm_min_ps(lowestEven, even);
+      secondOdd = _mm_min_ps(secondOdd, _mm_max_ps(lowestOdd, odd));
+      lowestOdd = _mm_min_ps(lowestOdd, odd);
+      number = _mm_add_epi32(number, _mm_add_epi32(step, step));
     }
-    alignas(16) int32_t lanes[2 * kGroup];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_castps_si128(lowest));
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + kGroup), _mm_castps_si128(second));
+    if (k < padded) {
+      const __m128 even = keyAt(k, number);
+      secondEven = _mm_min_ps(secondEven, _mm_max_ps(lowestEven, even));
+      lowestEven = _mm_min_ps(lowestEven, even);
+    }
+    alignas(16) int32_t lanes[4 * kGroup];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_castps_si128(lowestEven));
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + kGroup), _mm_castps_si128(secondEven));
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 2 * kGroup), _mm_castps_si128(lowestOdd));
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 3 * kGroup), _mm_castps_si128(secondOdd));
     for (int32_t key : lanes) Keep(key, best, next);
 #else
     for (size_t k = 0; k < padded; ++k) {
