@@ -218,6 +218,9 @@ struct Points {
 struct Box {
   size_t begin = 0, end = 0;
   Moments moments;
+  // Per axis, the box's least and greatest point: kept as boxes are made,
+  // so that a cut needs no pass to find its axis's range.
+  Point lowest{}, highest{};
   double variance = 0;  // the composite error of the box's pixels about its mean
   bool splittable = false;
 };
@@ -237,7 +240,12 @@ class Split {
     for (size_t p = 0; p < order_.size(); ++p) order_[p] = uint32_t(p);
     Box whole;
     whole.end = order_.size();
-    for (size_t p = 0; p < order_.size(); ++p) whole.moments.Add(points.moments[p], 1);
+    whole.lowest.fill(INFINITY);
+    whole.highest.fill(-INFINITY);
+    for (size_t p = 0; p < order_.size(); ++p) {
+      whole.moments.Add(points.moments[p], 1);
+      Widen(whole, points.at[p]);
+    }
     Settle(whole);
     boxes_.push_back(whole);
     error_.push_back(whole.variance);
@@ -327,6 +335,13 @@ class Split {
     return boxes_.size();
   }
 
+  static void Widen(Box& box, const Point& point) {
+    for (int a = 0; a < kAxes; ++a) {
+      box.lowest[size_t(a)] = std::min(box.lowest[size_t(a)], point[size_t(a)]);
+      box.highest[size_t(a)] = std::max(box.highest[size_t(a)], point[size_t(a)]);
+    }
+  }
+
   static int Bucket(double value, double lowest, double scale) {
     return std::min(kBuckets - 1, int((value - lowest) * scale));
   }
@@ -346,17 +361,16 @@ class Split {
   bool Cut(Box& box, Box& upper) {
     const int axis = WidestAxis(box);
     if (box.end - box.begin <= kSortedCutMost) return CutSorted(box, upper, axis);
-    double lowest = INFINITY, highest = -INFINITY;
-    for (size_t i = box.begin; i < box.end; ++i) {
-      const double value = points_.at[order_[i]][size_t(axis)];
-      lowest = std::min(lowest, value);
-      highest = std::max(highest, value);
-    }
+    const double lowest = box.lowest[size_t(axis)], highest = box.highest[size_t(axis)];
     const double scale = highest > lowest ? kBuckets / (highest - lowest) : 0;
     Moments buckets[kBuckets];
+    // Each point's bucket is kept for the partition.
+    bucketOf_.resize(box.end - box.begin);
     for (size_t i = box.begin; i < box.end; ++i) {
       const uint32_t p = order_[i];
-      buckets[Bucket(points_.at[p][size_t(axis)], lowest, scale)].Add(points_.moments[p], 1);
+      const int bucket = Bucket(points_.at[p][size_t(axis)], lowest, scale);
+      bucketOf_[i - box.begin] = uint8_t(bucket);
+      buckets[bucket].Add(points_.moments[p], 1);
     }
     double best = -1;
     int bestCut = -1;
@@ -374,8 +388,7 @@ class Split {
       }
     }
     if (bestCut < 0) return false;
-    return Partition(box, upper, bestLow,
-                     [&](uint32_t p) { return Bucket(points_.at[p][size_t(axis)], lowest, scale) <= bestCut; });
+    return Partition(box, upper, bestLow, [&](size_t i, uint32_t) { return bucketOf_[i - box.begin] <= bestCut; });
   }
 
   // A box of few points is cut exactly: its points sorted along the axis,
@@ -411,23 +424,34 @@ class Split {
       }
     }
     if (best < 0) return false;
-    return Partition(box, upper, bestLow, [&](uint32_t p) { return points_.at[p][size_t(axis)] <= bestValue; });
+    return Partition(box, upper, bestLow,
+                     [&](size_t, uint32_t p) { return points_.at[p][size_t(axis)] <= bestValue; });
   }
 
-  // A stable partition: the points `isLow` takes in place, the others
-  // after them as the upper box.
+  // A stable partition: the points `isLow` takes (given their place in
+  // the box and their number) in place, the others after them as the upper box.
   template <class IsLow>
   bool Partition(Box& box, Box& upper, const Moments& lowMoments, IsLow isLow) {
     spare_.clear();
-    size_t low = box.begin;
+    Box lowRange;
+    lowRange.lowest.fill(INFINITY);
+    lowRange.highest.fill(-INFINITY);
+    upper.lowest = lowRange.lowest;
+    upper.highest = lowRange.highest;
+    size_t lowEnd = box.begin;
     for (size_t i = box.begin; i < box.end; ++i) {
       const uint32_t p = order_[i];
-      if (isLow(p)) {
-        order_[low++] = p;
+      if (isLow(i, p)) {
+        order_[lowEnd++] = p;
+        Widen(lowRange, points_.at[p]);
       } else {
         spare_.push_back(p);
+        Widen(upper, points_.at[p]);
       }
     }
+    const size_t low = lowEnd;
+    box.lowest = lowRange.lowest;
+    box.highest = lowRange.highest;
     std::copy(spare_.begin(), spare_.end(), order_.begin() + std::ptrdiff_t(low));
     upper.begin = low;
     upper.end = box.end;
@@ -442,6 +466,7 @@ class Split {
 
   const Points& points_;
   std::vector<uint32_t> order_, spare_;
+  std::vector<uint8_t> bucketOf_;  // of the points of the box being cut, in its order
   std::vector<Box> boxes_;
   std::vector<size_t> parents_;  // of the box each cut made (box n + 1 came from cut n)
   std::vector<double> error_;    // after 0, 1, 2 ... cuts
