@@ -237,6 +237,13 @@ void Settle(Box& box) {
 class Split {
  public:
   explicit Split(const Points& points) : points_(points), order_(points.at.size()) {
+    // Room for every cut a palette can take, so that cutting never moves them.
+    boxes_.reserve(kMostEntries);
+    parents_.reserve(kMostEntries);
+    error_.reserve(kMostEntries);
+    queue_.reserve(2 * kMostEntries);
+    spare_.reserve(order_.size());
+    bucketOf_.reserve(order_.size());
     for (size_t p = 0; p < order_.size(); ++p) order_[p] = uint32_t(p);
     Box whole;
     whole.end = order_.size();
@@ -296,11 +303,13 @@ class Split {
   // are undone, last first.
   std::vector<Point> CentresAt(int count) const {
     std::vector<Moments> moments;
+    moments.reserve(boxes_.size());
     for (const Box& box : boxes_) moments.push_back(box.moments);
     for (size_t child = boxes_.size() - 1; child >= size_t(count); --child) {
       moments[parents_[child - 1]].Add(moments[child], 1);
     }
     std::vector<Point> centres;
+    centres.reserve(size_t(count));
     for (int b = 0; b < count; ++b) centres.push_back(moments[size_t(b)].Mean());
     return centres;
   }
@@ -520,6 +529,8 @@ Refined Refine(const Points& points, std::vector<Point> centres, const std::vect
   }
   Refined refined;
   std::vector<Clusters::Coordinates> shown;
+  shown.reserve(centres.size());
+  refined.entries.reserve(centres.size());
   // Rounding can make two centres one entry, and a faint one transparent:
   // each takes the number of the first centre with its entry.
   std::vector<RgbaEntry> rounded(centres.size());
@@ -561,6 +572,8 @@ Refined Refine(const Points& points, std::vector<Point> centres, const std::vect
 // Each point its own colour.
 Refined Exact(const Points& points, bool withTransparent) {
   Refined refined;
+  refined.entries.reserve(points.colour.size() + 1);
+  refined.entryOfPoint.reserve(points.colour.size());
   if (withTransparent) refined.entries.push_back(RgbaEntry{});
   for (size_t p = 0; p < points.colour.size(); ++p) {
     refined.entryOfPoint.push_back(int(refined.entries.size()));
@@ -626,6 +639,12 @@ std::optional<RgbaResult> ReduceRgba(const cv::Mat& bgr, const cv::Mat& alpha,
     Points points;
     std::vector<int> pointOfColour(colours.keys.size(), -1);
     int64_t visiblePixels = 0;
+    const size_t colourCount = colours.keys.size();
+    points.colour.reserve(colourCount);
+    points.at.reserve(colourCount);
+    points.coordinates.reserve(colourCount);
+    points.moments.reserve(colourCount);
+    points.weight.reserve(colourCount);
     for (size_t colour = 0; colour < colours.keys.size(); ++colour) {
       if (int(colour) == colours.transparent) continue;
       pointOfColour[colour] = int(points.at.size());
