@@ -46,9 +46,10 @@ const double kAlphaScale = std::sqrt(1.5);
 using Point = std::array<double, kAxes>;
 
 // Blue, green, red, alpha packed as one key; every alpha-0 pixel is key 0.
+// Without a branch: soft edges mix alpha 0 and the rest too finely to guess.
 uint32_t KeyOf(const uint8_t* bgr, uint8_t alpha) {
-  if (alpha == 0) return 0;
-  return uint32_t(bgr[0]) | uint32_t(bgr[1]) << 8 | uint32_t(bgr[2]) << 16 | uint32_t(alpha) << 24;
+  const uint32_t key = uint32_t(bgr[0]) | uint32_t(bgr[1]) << 8 | uint32_t(bgr[2]) << 16 | uint32_t(alpha) << 24;
+  return key & (alpha != 0 ? 0xFFFFFFFFu : 0u);
 }
 
 RgbaEntry EntryOf(uint32_t key) {
@@ -105,55 +106,48 @@ struct Colours {
 Colours CountColours(const cv::Mat& bgr, const cv::Mat& alpha) {
   Colours colours;
   colours.pixelColour.resize(size_t(bgr.rows) * size_t(bgr.cols));
-  // Open addressing; the table doubles before it is half full.
-  std::vector<uint32_t> slotKey(1024);
-  std::vector<int32_t> slotColour(1024, -1);
-  int shift = 32 - std::countr_zero(slotKey.size());
+  // Open addressing, a colour's key beside its number; the table doubles
+  // before it is half full. Every pixel is looked up: colours change too
+  // often within a row (gradients, soft edges) for a guess to pay.
+  struct Slot {
+    uint32_t key;
+    int32_t colour;  // -1: empty
+  };
+  std::vector<Slot> slots(1024, Slot{0, -1});
+  uint32_t slotMask = uint32_t(slots.size() - 1);
+  int shift = 32 - std::countr_zero(slots.size());
   const auto grow = [&]() {
-    const size_t size = slotKey.size() * 2;
-    slotKey.assign(size, 0);
-    slotColour.assign(size, -1);
+    slots.assign(slots.size() * 2, Slot{0, -1});
+    slotMask = uint32_t(slots.size() - 1);
     shift -= 1;
     for (size_t colour = 0; colour < colours.keys.size(); ++colour) {
       uint32_t slot = (colours.keys[colour] * 0x9E3779B1u) >> shift;
-      while (slotColour[slot] >= 0) slot = (slot + 1) & uint32_t(size - 1);
-      slotKey[slot] = colours.keys[colour];
-      slotColour[slot] = int32_t(colour);
+      while (slots[slot].colour >= 0) slot = (slot + 1) & slotMask;
+      slots[slot] = {colours.keys[colour], int32_t(colour)};
     }
   };
-  size_t at = 0;
-  uint32_t lastKey = 0;
-  size_t lastColour = 0;
+  uint32_t* pixelColour = colours.pixelColour.data();
   for (int y = 0; y < bgr.rows; ++y) {
     const uint8_t* row = bgr.ptr<uint8_t>(y);
     const uint8_t* mask = alpha.empty() ? nullptr : alpha.ptr<uint8_t>(y);
-    for (int x = 0; x < bgr.cols; ++x, ++at) {
+    for (int x = 0; x < bgr.cols; ++x) {
       const uint32_t key = KeyOf(row + 3 * x, mask == nullptr ? 255 : mask[x]);
-      // Runs of one colour (transparent corners, flat fills) skip the table.
-      if (at > 0 && key == lastKey) {
-        ++colours.counts[lastColour];
-        colours.pixelColour[at] = uint32_t(lastColour);
-        continue;
-      }
-      const uint32_t mask32 = uint32_t(slotKey.size() - 1);
+      const Slot* table = slots.data();
       uint32_t slot = (key * 0x9E3779B1u) >> shift;
-      while (slotColour[slot] >= 0 && slotKey[slot] != key) slot = (slot + 1) & mask32;
-      int32_t colour = slotColour[slot];
+      while (table[slot].colour >= 0 && table[slot].key != key) slot = (slot + 1) & slotMask;
+      int32_t colour = table[slot].colour;
       if (colour < 0) {
         colour = int32_t(colours.keys.size());
         colours.keys.push_back(key);
-        colours.counts.push_back(0);
         if (key == 0) colours.transparent = colour;
-        slotKey[slot] = key;
-        slotColour[slot] = colour;
-        if (colours.keys.size() * 2 > slotKey.size()) grow();
+        slots[slot] = {key, colour};
+        if (colours.keys.size() * 2 > slots.size()) grow();
       }
-      ++colours.counts[size_t(colour)];
-      colours.pixelColour[at] = uint32_t(colour);
-      lastKey = key;
-      lastColour = size_t(colour);
+      *pixelColour++ = uint32_t(colour);
     }
   }
+  colours.counts.assign(colours.keys.size(), 0);
+  for (const uint32_t colour : colours.pixelColour) ++colours.counts[colour];
   return colours;
 }
 
