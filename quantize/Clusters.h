@@ -20,6 +20,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// Eight centres at a time where the processor has AVX2, chosen as the
+// program runs: the same sums in the same order, so the same answers.
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define ZEF_CLUSTERS_WIDE 1
+#include <immintrin.h>
+#endif
 
 namespace zef::quantize::detail {
 
@@ -48,7 +54,15 @@ class Clusters {
     if (fresh) {
       gapsKept_ = false;
     } else if (!gapsKept_ && (seeded_ || entry_.size() > kPointsPerGapSearch * centres.size())) {
+#if defined(ZEF_CLUSTERS_WIDE)
+      if (wide_) {
+        HalfGapsWide(centres);
+      } else {
+        HalfGaps(centres);
+      }
+#else
       HalfGaps(centres);
+#endif
       gapsKept_ = true;
     }
     seeded_ = false;
@@ -122,9 +136,11 @@ class Clusters {
   }
 
  private:
-  // Centres are measured four at a time; the rows are padded with centres
-  // at this distance, whose keys sort after every real one.
+  // Centres are measured four (or eight) at a time; the rows are padded
+  // to whole groups of eight with centres at this distance, whose keys
+  // sort after every real one.
   static constexpr int kGroup = 4;
+  static constexpr int kWideGroup = 8;
   static constexpr float kFarAway = 1e18f;
   static constexpr size_t kPointsPerGapSearch = 2;
   // Above every key: the largest finite float's bits.
@@ -181,11 +197,11 @@ class Clusters {
     for (size_t k = 0; k < count; ++k) halfGap_[k] = std::sqrt(nearest_[k]) / 2;
   }
 
-  // Rows of centres padded to whole groups of four with centres so far
+  // Rows of centres padded to whole groups of eight with centres so far
   // away that none is ever nearest or next.
   void Load(const std::vector<Coordinates>& centres) {
     count_ = int(centres.size());
-    const size_t padded = (centres.size() + kGroup - 1) / kGroup * kGroup;
+    const size_t padded = (centres.size() + kWideGroup - 1) / kWideGroup * kWideGroup;
     for (int axis = 0; axis < Axes; ++axis) {
       std::vector<float>& row = row_[size_t(axis)];
       row.assign(padded, kFarAway);
@@ -197,7 +213,15 @@ class Clusters {
   // to the next.
   void Search(size_t p) {
     int32_t best = INT32_MAX, next = INT32_MAX;
+#if defined(ZEF_CLUSTERS_WIDE)
+    if (wide_) {
+      KeysWide(points_[p], best, next);
+    } else {
+      Keys(points_[p], best, next);
+    }
+#else
     Keys(points_[p], best, next);
+#endif
     const int at = best & kCentreBits;
     Coordinates centre;
     for (int axis = 0; axis < Axes; ++axis) centre[size_t(axis)] = row_[size_t(axis)][size_t(at)];
@@ -224,23 +248,40 @@ class Clusters {
     const __m128i highBits = _mm_set1_epi32(~kCentreBits);
     __m128i number = _mm_setr_epi32(0, 1, 2, 3);
     const __m128i step = _mm_set1_epi32(kGroup);
-    __m128 lowest = _mm_castsi128_ps(_mm_set1_epi32(kNoKey)), second = lowest;
-    for (size_t k = 0; k < padded; k += kGroup) {
+    const auto keyAt = [&](size_t k, __m128i number) {
       const __m128 d0 = _mm_sub_ps(_mm_loadu_ps(row_[0].data() + k), at[0]);
       __m128 square = _mm_mul_ps(d0, d0);
       for (int axis = 1; axis < Axes; ++axis) {
         const __m128 d = _mm_sub_ps(_mm_loadu_ps(row_[size_t(axis)].data() + k), at[axis]);
         square = _mm_add_ps(square, _mm_mul_ps(d, d));
       }
-      const __m128 key = _mm_castsi128_ps(
-          _mm_or_si128(_mm_and_si128(_mm_castps_si128(square), highBits), number));
-      second = _mm_min_ps(second, _mm_max_ps(lowest, key));
-      lowest = _mm_min_ps(lowest, key);
-      number = _mm_add_epi32(number, step);
+      return _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(_mm_castps_si128(square), highBits), number));
+    };
+    // Two pairs of running minima, for even and odd groups, so that one
+    // group's minimum need not wait for the last; every key differs, so
+    // the two smallest of all are among the four lanes' pairs.
+    const __m128 none = _mm_castsi128_ps(_mm_set1_epi32(kNoKey));
+    __m128 lowestEven = none, secondEven = none, lowestOdd = none, secondOdd = none;
+    size_t k = 0;
+    for (; k + 2 * kGroup <= padded; k += 2 * kGroup) {
+      const __m128 even = keyAt(k, number);
+      const __m128 odd = keyAt(k + kGroup, _mm_add_epi32(number, step));
+      secondEven = _mm_min_ps(secondEven, _mm_max_ps(lowestEven, even));
+      lowestEven = _mm_min_ps(lowestEven, even);
+      secondOdd = _mm_min_ps(secondOdd, _mm_max_ps(lowestOdd, odd));
+      lowestOdd = _mm_min_ps(lowestOdd, odd);
+      number = _mm_add_epi32(number, _mm_add_epi32(step, step));
     }
-    alignas(16) int32_t lanes[2 * kGroup];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_castps_si128(lowest));
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + kGroup), _mm_castps_si128(second));
+    if (k < padded) {
+      const __m128 even = keyAt(k, number);
+      secondEven = _mm_min_ps(secondEven, _mm_max_ps(lowestEven, even));
+      lowestEven = _mm_min_ps(lowestEven, even);
+    }
+    alignas(16) int32_t lanes[4 * kGroup];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_castps_si128(lowestEven));
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + kGroup), _mm_castps_si128(secondEven));
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 2 * kGroup), _mm_castps_si128(lowestOdd));
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 3 * kGroup), _mm_castps_si128(secondOdd));
     for (int32_t key : lanes) Keep(key, best, next);
 #else
     for (size_t k = 0; k < padded; ++k) {
@@ -253,6 +294,73 @@ class Clusters {
     }
 #endif
   }
+
+#if defined(ZEF_CLUSTERS_WIDE)
+  // Keys() eight centres at a time.
+  __attribute__((target("avx2"))) void KeysWide(const Coordinates& point, int32_t& best, int32_t& next) const {
+    const size_t padded = row_[0].size();
+    __m256 at[Axes];
+    for (int axis = 0; axis < Axes; ++axis) at[axis] = _mm256_set1_ps(point[size_t(axis)]);
+    const __m256i highBits = _mm256_set1_epi32(~kCentreBits);
+    __m256i number = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i step = _mm256_set1_epi32(kWideGroup);
+    __m256 lowest = _mm256_castsi256_ps(_mm256_set1_epi32(kNoKey)), second = lowest;
+    for (size_t k = 0; k < padded; k += kWideGroup) {
+      const __m256 d0 = _mm256_sub_ps(_mm256_loadu_ps(row_[0].data() + k), at[0]);
+      __m256 square = _mm256_mul_ps(d0, d0);
+      for (int axis = 1; axis < Axes; ++axis) {
+        const __m256 d = _mm256_sub_ps(_mm256_loadu_ps(row_[size_t(axis)].data() + k), at[axis]);
+        square = _mm256_add_ps(square, _mm256_mul_ps(d, d));
+      }
+      const __m256 key =
+          _mm256_castsi256_ps(_mm256_or_si256(_mm256_and_si256(_mm256_castps_si256(square), highBits), number));
+      second = _mm256_min_ps(second, _mm256_max_ps(lowest, key));
+      lowest = _mm256_min_ps(lowest, key);
+      number = _mm256_add_epi32(number, step);
+    }
+    alignas(32) int32_t lanes[2 * kWideGroup];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), _mm256_castps_si256(lowest));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes + kWideGroup), _mm256_castps_si256(second));
+    for (int32_t key : lanes) Keep(key, best, next);
+  }
+
+  // HalfGaps() eight centres at a time.
+  __attribute__((target("avx2"))) void HalfGapsWide(const std::vector<Coordinates>& centres) {
+    const size_t count = centres.size();
+    const size_t padded = row_[0].size();
+    nearest_.assign(padded, INFINITY);
+    for (size_t i = 0; i + 1 < count; ++i) {
+      size_t k = (i + 1) / kWideGroup * kWideGroup;
+      __m256 at[Axes];
+      for (int axis = 0; axis < Axes; ++axis) at[axis] = _mm256_set1_ps(centres[i][size_t(axis)]);
+      const __m256 none = _mm256_set1_ps(INFINITY);
+      const __m256i self = _mm256_set1_epi32(int32_t(i));
+      __m256i number = _mm256_add_epi32(_mm256_set1_epi32(int32_t(k)), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+      const __m256i step = _mm256_set1_epi32(kWideGroup);
+      __m256 lowest = none;
+      for (; k < padded; k += kWideGroup) {
+        const __m256 d0 = _mm256_sub_ps(_mm256_loadu_ps(row_[0].data() + k), at[0]);
+        __m256 square = _mm256_mul_ps(d0, d0);
+        for (int axis = 1; axis < Axes; ++axis) {
+          const __m256 d = _mm256_sub_ps(_mm256_loadu_ps(row_[size_t(axis)].data() + k), at[axis]);
+          square = _mm256_add_ps(square, _mm256_mul_ps(d, d));
+        }
+        const __m256 after = _mm256_castsi256_ps(_mm256_cmpgt_epi32(number, self));
+        square = _mm256_blendv_ps(none, square, after);
+        lowest = _mm256_min_ps(lowest, square);
+        _mm256_storeu_ps(nearest_.data() + k, _mm256_min_ps(_mm256_loadu_ps(nearest_.data() + k), square));
+        number = _mm256_add_epi32(number, step);
+      }
+      alignas(32) float lanes[kWideGroup];
+      _mm256_store_ps(lanes, lowest);
+      float rowNearest = INFINITY;
+      for (float lane : lanes) rowNearest = std::min(rowNearest, lane);
+      nearest_[i] = std::min(nearest_[i], rowNearest);
+    }
+    halfGap_.resize(count);
+    for (size_t k = 0; k < count; ++k) halfGap_[k] = std::sqrt(nearest_[k]) / 2;
+  }
+#endif
 
   static void Keep(int32_t key, int32_t& best, int32_t& next) {
     if (key < best) {
@@ -272,6 +380,9 @@ class Clusters {
   bool gapsKept_ = false;       // halfGap_ holds the gaps of these centres
   std::array<std::vector<float>, Axes> row_;  // per axis, padded to whole groups
   int count_ = 0;
+#if defined(ZEF_CLUSTERS_WIDE)
+  bool wide_ = __builtin_cpu_supports("avx2");
+#endif
 };
 
 }  // namespace zef::quantize::detail

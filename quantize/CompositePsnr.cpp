@@ -83,10 +83,18 @@ CompositeError CompositeErrorOf(const cv::Mat& sourceBgr, const cv::Mat& sourceA
     const uint8_t* fromAlpha = sourceAlpha.empty() ? nullptr : sourceAlpha.ptr<uint8_t>(y);
     const uint8_t* toAlpha = decodedAlpha.empty() ? nullptr : decodedAlpha.ptr<uint8_t>(y);
     int64_t rowSquares = 0;
+    uint64_t rowSamples = 0;
     for (int x = 0; x < size.width; ++x, from += 3, to += 3) {
-      AddPixel(from, fromAlpha ? fromAlpha[x] : kOpaque, to, toAlpha ? toAlpha[x] : kOpaque, rowSquares,
-               error.samples);
+      const int shownFrom = fromAlpha ? fromAlpha[x] : kOpaque, shownTo = toAlpha ? toAlpha[x] : kOpaque;
+      // A pixel shown as it was adds its samples and no error (most pixels
+      // of an image that kept its colours).
+      if (shownFrom == shownTo && from[0] == to[0] && from[1] == to[1] && from[2] == to[2]) {
+        rowSamples += shownFrom != 0 ? kChannels * kBackgrounds : 0;
+        continue;
+      }
+      AddPixel(from, shownFrom, to, shownTo, rowSquares, rowSamples);
     }
+    error.samples += rowSamples;
     error.squaredError += double(rowSquares) / kScaleSquared;
   }
   return error;

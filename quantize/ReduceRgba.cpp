@@ -46,9 +46,10 @@ const double kAlphaScale = std::sqrt(1.5);
 using Point = std::array<double, kAxes>;
 
 // Blue, green, red, alpha packed as one key; every alpha-0 pixel is key 0.
+// Without a branch: soft edges mix alpha 0 and the rest too finely to guess.
 uint32_t KeyOf(const uint8_t* bgr, uint8_t alpha) {
-  if (alpha == 0) return 0;
-  return uint32_t(bgr[0]) | uint32_t(bgr[1]) << 8 | uint32_t(bgr[2]) << 16 | uint32_t(alpha) << 24;
+  const uint32_t key = uint32_t(bgr[0]) | uint32_t(bgr[1]) << 8 | uint32_t(bgr[2]) << 16 | uint32_t(alpha) << 24;
+  return key & (alpha != 0 ? 0xFFFFFFFFu : 0u);
 }
 
 RgbaEntry EntryOf(uint32_t key) {
@@ -105,55 +106,48 @@ struct Colours {
 Colours CountColours(const cv::Mat& bgr, const cv::Mat& alpha) {
   Colours colours;
   colours.pixelColour.resize(size_t(bgr.rows) * size_t(bgr.cols));
-  // Open addressing; the table doubles before it is half full.
-  std::vector<uint32_t> slotKey(1024);
-  std::vector<int32_t> slotColour(1024, -1);
-  int shift = 32 - std::countr_zero(slotKey.size());
+  // Open addressing, a colour's key beside its number; the table doubles
+  // before it is half full. Every pixel is looked up: colours change too
+  // often within a row (gradients, soft edges) for a guess to pay.
+  struct Slot {
+    uint32_t key;
+    int32_t colour;  // -1: empty
+  };
+  std::vector<Slot> slots(1024, Slot{0, -1});
+  uint32_t slotMask = uint32_t(slots.size() - 1);
+  int shift = 32 - std::countr_zero(slots.size());
   const auto grow = [&]() {
-    const size_t size = slotKey.size() * 2;
-    slotKey.assign(size, 0);
-    slotColour.assign(size, -1);
+    slots.assign(slots.size() * 2, Slot{0, -1});
+    slotMask = uint32_t(slots.size() - 1);
     shift -= 1;
     for (size_t colour = 0; colour < colours.keys.size(); ++colour) {
       uint32_t slot = (colours.keys[colour] * 0x9E3779B1u) >> shift;
-      while (slotColour[slot] >= 0) slot = (slot + 1) & uint32_t(size - 1);
-      slotKey[slot] = colours.keys[colour];
-      slotColour[slot] = int32_t(colour);
+      while (slots[slot].colour >= 0) slot = (slot + 1) & slotMask;
+      slots[slot] = {colours.keys[colour], int32_t(colour)};
     }
   };
-  size_t at = 0;
-  uint32_t lastKey = 0;
-  size_t lastColour = 0;
+  uint32_t* pixelColour = colours.pixelColour.data();
   for (int y = 0; y < bgr.rows; ++y) {
     const uint8_t* row = bgr.ptr<uint8_t>(y);
     const uint8_t* mask = alpha.empty() ? nullptr : alpha.ptr<uint8_t>(y);
-    for (int x = 0; x < bgr.cols; ++x, ++at) {
+    for (int x = 0; x < bgr.cols; ++x) {
       const uint32_t key = KeyOf(row + 3 * x, mask == nullptr ? 255 : mask[x]);
-      // Runs of one colour (transparent corners, flat fills) skip the table.
-      if (at > 0 && key == lastKey) {
-        ++colours.counts[lastColour];
-        colours.pixelColour[at] = uint32_t(lastColour);
-        continue;
-      }
-      const uint32_t mask32 = uint32_t(slotKey.size() - 1);
+      const Slot* table = slots.data();
       uint32_t slot = (key * 0x9E3779B1u) >> shift;
-      while (slotColour[slot] >= 0 && slotKey[slot] != key) slot = (slot + 1) & mask32;
-      int32_t colour = slotColour[slot];
+      while (table[slot].colour >= 0 && table[slot].key != key) slot = (slot + 1) & slotMask;
+      int32_t colour = table[slot].colour;
       if (colour < 0) {
         colour = int32_t(colours.keys.size());
         colours.keys.push_back(key);
-        colours.counts.push_back(0);
         if (key == 0) colours.transparent = colour;
-        slotKey[slot] = key;
-        slotColour[slot] = colour;
-        if (colours.keys.size() * 2 > slotKey.size()) grow();
+        slots[slot] = {key, colour};
+        if (colours.keys.size() * 2 > slots.size()) grow();
       }
-      ++colours.counts[size_t(colour)];
-      colours.pixelColour[at] = uint32_t(colour);
-      lastKey = key;
-      lastColour = size_t(colour);
+      *pixelColour++ = uint32_t(colour);
     }
   }
+  colours.counts.assign(colours.keys.size(), 0);
+  for (const uint32_t colour : colours.pixelColour) ++colours.counts[colour];
   return colours;
 }
 
@@ -218,6 +212,9 @@ struct Points {
 struct Box {
   size_t begin = 0, end = 0;
   Moments moments;
+  // Per axis, the box's least and greatest point: kept as boxes are made,
+  // so that a cut needs no pass to find its axis's range.
+  Point lowest{}, highest{};
   double variance = 0;  // the composite error of the box's pixels about its mean
   bool splittable = false;
 };
@@ -234,10 +231,22 @@ void Settle(Box& box) {
 class Split {
  public:
   explicit Split(const Points& points) : points_(points), order_(points.at.size()) {
+    // Room for every cut a palette can take, so that cutting never moves them.
+    boxes_.reserve(kMostEntries);
+    parents_.reserve(kMostEntries);
+    error_.reserve(kMostEntries);
+    queue_.reserve(2 * kMostEntries);
+    spare_.reserve(order_.size());
+    bucketOf_.reserve(order_.size());
     for (size_t p = 0; p < order_.size(); ++p) order_[p] = uint32_t(p);
     Box whole;
     whole.end = order_.size();
-    for (size_t p = 0; p < order_.size(); ++p) whole.moments.Add(points.moments[p], 1);
+    whole.lowest.fill(INFINITY);
+    whole.highest.fill(-INFINITY);
+    for (size_t p = 0; p < order_.size(); ++p) {
+      whole.moments.Add(points.moments[p], 1);
+      Widen(whole, points.at[p]);
+    }
     Settle(whole);
     boxes_.push_back(whole);
     error_.push_back(whole.variance);
@@ -288,11 +297,13 @@ class Split {
   // are undone, last first.
   std::vector<Point> CentresAt(int count) const {
     std::vector<Moments> moments;
+    moments.reserve(boxes_.size());
     for (const Box& box : boxes_) moments.push_back(box.moments);
     for (size_t child = boxes_.size() - 1; child >= size_t(count); --child) {
       moments[parents_[child - 1]].Add(moments[child], 1);
     }
     std::vector<Point> centres;
+    centres.reserve(size_t(count));
     for (int b = 0; b < count; ++b) centres.push_back(moments[size_t(b)].Mean());
     return centres;
   }
@@ -327,6 +338,13 @@ class Split {
     return boxes_.size();
   }
 
+  static void Widen(Box& box, const Point& point) {
+    for (int a = 0; a < kAxes; ++a) {
+      box.lowest[size_t(a)] = std::min(box.lowest[size_t(a)], point[size_t(a)]);
+      box.highest[size_t(a)] = std::max(box.highest[size_t(a)], point[size_t(a)]);
+    }
+  }
+
   static int Bucket(double value, double lowest, double scale) {
     return std::min(kBuckets - 1, int((value - lowest) * scale));
   }
@@ -346,17 +364,16 @@ class Split {
   bool Cut(Box& box, Box& upper) {
     const int axis = WidestAxis(box);
     if (box.end - box.begin <= kSortedCutMost) return CutSorted(box, upper, axis);
-    double lowest = INFINITY, highest = -INFINITY;
-    for (size_t i = box.begin; i < box.end; ++i) {
-      const double value = points_.at[order_[i]][size_t(axis)];
-      lowest = std::min(lowest, value);
-      highest = std::max(highest, value);
-    }
+    const double lowest = box.lowest[size_t(axis)], highest = box.highest[size_t(axis)];
     const double scale = highest > lowest ? kBuckets / (highest - lowest) : 0;
     Moments buckets[kBuckets];
+    // Each point's bucket is kept for the partition.
+    bucketOf_.resize(box.end - box.begin);
     for (size_t i = box.begin; i < box.end; ++i) {
       const uint32_t p = order_[i];
-      buckets[Bucket(points_.at[p][size_t(axis)], lowest, scale)].Add(points_.moments[p], 1);
+      const int bucket = Bucket(points_.at[p][size_t(axis)], lowest, scale);
+      bucketOf_[i - box.begin] = uint8_t(bucket);
+      buckets[bucket].Add(points_.moments[p], 1);
     }
     double best = -1;
     int bestCut = -1;
@@ -374,8 +391,7 @@ class Split {
       }
     }
     if (bestCut < 0) return false;
-    return Partition(box, upper, bestLow,
-                     [&](uint32_t p) { return Bucket(points_.at[p][size_t(axis)], lowest, scale) <= bestCut; });
+    return Partition(box, upper, bestLow, [&](size_t i, uint32_t) { return bucketOf_[i - box.begin] <= bestCut; });
   }
 
   // A box of few points is cut exactly: its points sorted along the axis,
@@ -411,23 +427,34 @@ class Split {
       }
     }
     if (best < 0) return false;
-    return Partition(box, upper, bestLow, [&](uint32_t p) { return points_.at[p][size_t(axis)] <= bestValue; });
+    return Partition(box, upper, bestLow,
+                     [&](size_t, uint32_t p) { return points_.at[p][size_t(axis)] <= bestValue; });
   }
 
-  // A stable partition: the points `isLow` takes in place, the others
-  // after them as the upper box.
+  // A stable partition: the points `isLow` takes (given their place in
+  // the box and their number) in place, the others after them as the upper box.
   template <class IsLow>
   bool Partition(Box& box, Box& upper, const Moments& lowMoments, IsLow isLow) {
     spare_.clear();
-    size_t low = box.begin;
+    Box lowRange;
+    lowRange.lowest.fill(INFINITY);
+    lowRange.highest.fill(-INFINITY);
+    upper.lowest = lowRange.lowest;
+    upper.highest = lowRange.highest;
+    size_t lowEnd = box.begin;
     for (size_t i = box.begin; i < box.end; ++i) {
       const uint32_t p = order_[i];
-      if (isLow(p)) {
-        order_[low++] = p;
+      if (isLow(i, p)) {
+        order_[lowEnd++] = p;
+        Widen(lowRange, points_.at[p]);
       } else {
         spare_.push_back(p);
+        Widen(upper, points_.at[p]);
       }
     }
+    const size_t low = lowEnd;
+    box.lowest = lowRange.lowest;
+    box.highest = lowRange.highest;
     std::copy(spare_.begin(), spare_.end(), order_.begin() + std::ptrdiff_t(low));
     upper.begin = low;
     upper.end = box.end;
@@ -442,6 +469,7 @@ class Split {
 
   const Points& points_;
   std::vector<uint32_t> order_, spare_;
+  std::vector<uint8_t> bucketOf_;  // of the points of the box being cut, in its order
   std::vector<Box> boxes_;
   std::vector<size_t> parents_;  // of the box each cut made (box n + 1 came from cut n)
   std::vector<double> error_;    // after 0, 1, 2 ... cuts
@@ -495,6 +523,8 @@ Refined Refine(const Points& points, std::vector<Point> centres, const std::vect
   }
   Refined refined;
   std::vector<Clusters::Coordinates> shown;
+  shown.reserve(centres.size());
+  refined.entries.reserve(centres.size());
   // Rounding can make two centres one entry, and a faint one transparent:
   // each takes the number of the first centre with its entry.
   std::vector<RgbaEntry> rounded(centres.size());
@@ -536,6 +566,8 @@ Refined Refine(const Points& points, std::vector<Point> centres, const std::vect
 // Each point its own colour.
 Refined Exact(const Points& points, bool withTransparent) {
   Refined refined;
+  refined.entries.reserve(points.colour.size() + 1);
+  refined.entryOfPoint.reserve(points.colour.size());
   if (withTransparent) refined.entries.push_back(RgbaEntry{});
   for (size_t p = 0; p < points.colour.size(); ++p) {
     refined.entryOfPoint.push_back(int(refined.entries.size()));
@@ -601,6 +633,12 @@ std::optional<RgbaResult> ReduceRgba(const cv::Mat& bgr, const cv::Mat& alpha,
     Points points;
     std::vector<int> pointOfColour(colours.keys.size(), -1);
     int64_t visiblePixels = 0;
+    const size_t colourCount = colours.keys.size();
+    points.colour.reserve(colourCount);
+    points.at.reserve(colourCount);
+    points.coordinates.reserve(colourCount);
+    points.moments.reserve(colourCount);
+    points.weight.reserve(colourCount);
     for (size_t colour = 0; colour < colours.keys.size(); ++colour) {
       if (int(colour) == colours.transparent) continue;
       pointOfColour[colour] = int(points.at.size());

@@ -69,31 +69,57 @@ class EntryTable {
   std::array<uint32_t, kSlots> keys_{};
 };
 
+// Each key's first entry number among at most 256 entries: open addressing
+// over twice as many slots.
+class FirstEntries {
+ public:
+  FirstEntries() { entries_.fill(kEmpty); }
+  // The first entry given `key`: `entry` when none was.
+  uint16_t Find(uint32_t key, uint16_t entry) {
+    uint32_t slot = (key * 0x9E3779B1u) >> (32 - kSlotBits);
+    while (entries_[slot] != kEmpty) {
+      if (keys_[slot] == key) return entries_[slot];
+      slot = (slot + 1) & (kSlots - 1);
+    }
+    keys_[slot] = key;
+    entries_[slot] = entry;
+    return entry;
+  }
+
+ private:
+  static constexpr int kSlotBits = 9;
+  static constexpr uint32_t kSlots = 1u << kSlotBits;
+  static constexpr uint16_t kEmpty = 0xFFFF;
+  std::array<uint16_t, kSlots> entries_;
+  std::array<uint32_t, kSlots> keys_{};
+};
+
 }  // namespace
 
 Status NormaliseIndexed(const IndexedImage& in, int n, IndexedImage& out) {
   Status status = CheckSize(in, n);
   if (!status.Ok()) return status;
-  // Entries that look alike become one class; classes are numbered by key.
   std::vector<uint32_t> keys;
   keys.reserve(in.palette.size());
   for (const PaletteEntry& entry : in.palette) keys.push_back(KeyOf(entry));
-  std::vector<uint32_t> distinct = keys;
-  std::sort(distinct.begin(), distinct.end());
-  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-  if (distinct.size() > kV4MaxEntries) {
-    return {Error::kPaletteTooBig,
-            FormatMessage("img %d: palette too big (%zu different entries, max 256)", n, distinct.size())};
+  if (keys.size() > kV4MaxEntries) {
+    std::vector<uint32_t> distinct = keys;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    if (distinct.size() > kV4MaxEntries) {
+      return {Error::kPaletteTooBig,
+              FormatMessage("img %d: palette too big (%zu different entries, max 256)", n, distinct.size())};
+    }
   }
+  // Entries that look alike become one class, named by its first entry.
   // Indices are bytes: only the first 256 entries can be used. An index
   // past the palette has a class of its own, which ends every run.
   const size_t reachable = std::min<size_t>(in.palette.size(), kV4MaxEntries);
   constexpr uint16_t kOutside = kV4MaxEntries;
   std::array<uint16_t, kV4MaxEntries> classOf;
   classOf.fill(kOutside);
-  for (size_t p = 0; p < reachable; ++p) {
-    classOf[p] = uint16_t(std::lower_bound(distinct.begin(), distinct.end(), keys[p]) - distinct.begin());
-  }
+  FirstEntries firstEntries;
+  for (size_t p = 0; p < reachable; ++p) classOf[p] = firstEntries.Find(keys[p], uint16_t(p));
 
   std::array<uint64_t, kV4MaxEntries> runPixels{};
   std::array<uint32_t, kV4MaxEntries> appearance;
@@ -127,11 +153,11 @@ Status NormaliseIndexed(const IndexedImage& in, int n, IndexedImage& out) {
   std::array<uint8_t, kV4MaxEntries> newIndexOfClass{};
   std::vector<PaletteEntry> palette;
   palette.reserve(order.size());
-  palette.push_back(EntryOf(distinct[first]));
+  palette.push_back(EntryOf(keys[first]));
   for (uint16_t entryClass : order) {
     if (entryClass == first) continue;
     newIndexOfClass[entryClass] = uint8_t(palette.size());
-    palette.push_back(EntryOf(distinct[entryClass]));
+    palette.push_back(EntryOf(keys[entryClass]));
   }
   std::array<uint8_t, kV4MaxEntries> newIndex{};
   for (size_t p = 0; p < reachable; ++p) newIndex[p] = newIndexOfClass[classOf[p]];

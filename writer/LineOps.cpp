@@ -7,6 +7,10 @@
 //   j * bits = 8m + s, that is floor((x * bits - s + 7) / 8) - m, so for
 //   each bit phase s the best start is the one of least cost[j] - m in the
 //   last 128 starts, which a queue of rising keys keeps.
+// For a given end, floor((x * bits - s + 7) / 8) takes one value for the
+// phases up to (x * bits + 7) mod 8 and one less above, so the phases are
+// compared by their queue heads' keys less that one. A start leaves the
+// window at one known end, so each step checks one queue for it.
 // Ties go to the op found first: a run, then literals by phase, and of
 // equal literals the longer.
 #include "writer/LineOps.h"
@@ -19,9 +23,8 @@ namespace zef {
 
 namespace {
 
-inline int64_t KeyOf(const std::vector<uint32_t>& cost, uint32_t j, int bits) {
-  return int64_t(cost[j]) - int64_t((uint64_t(j) * bits) >> 3);
-}
+// A phase with no start: above any cost, with room to add a line's bytes.
+constexpr int32_t kNoStart = INT32_MAX / 2;
 
 void PutLiteral(const uint8_t* indices, uint32_t count, int bits, std::vector<uint8_t>& out) {
   out.push_back(uint8_t(count - 1));
@@ -44,45 +47,81 @@ void PutLiteral(const uint8_t* indices, uint32_t count, int bits, std::vector<ui
 
 }  // namespace
 
-void LineOpCoder::Code(const uint8_t* indices, uint32_t width, int indexBits, std::vector<uint8_t>& out) {
-  cost_.resize(size_t(width) + 1);
-  choice_.resize(size_t(width) + 1);
-  // A queue holds each start once: head and tail index into it.
-  uint32_t head[8] = {}, tail[8] = {};
+template <int Bits>
+void LineOpCoder::Costs(const uint8_t* indices, uint32_t width) {
   // Starts j * bits fall only on multiples of the lowest set bit of bits.
-  const uint32_t phaseStep = uint32_t(indexBits & -indexBits);
-  for (uint32_t s = 0; s < 8; s += phaseStep) window_[s].resize(size_t(width) + 1);
+  constexpr uint32_t kPhaseStep = uint32_t(Bits & -Bits);
+  const size_t stride = size_t(width) + 1;
+  window_.resize(8 * stride);
+  // A queue holds each start once: head and tail index into it. The heads'
+  // keys and starts are kept beside them for the step's comparison.
+  uint32_t head[8] = {}, tail[8] = {};
+  int32_t headKey[8], headAt[8] = {};
+  for (int32_t& key : headKey) key = kNoStart;
   const auto push = [&](uint32_t j) {
-    const uint32_t s = (uint64_t(j) * indexBits) & 7;
-    std::vector<Start>& window = window_[s];
-    const int64_t key = KeyOf(cost_, j, indexBits);
+    const uint32_t s = (j * Bits) & 7;
+    Start* window = window_.data() + s * stride;
+    const int32_t key = int32_t(cost_[j]) - int32_t((j * Bits) >> 3);
     while (tail[s] > head[s] && window[tail[s] - 1].key > key) --tail[s];
     window[tail[s]++] = {j, key};
+    headKey[s] = window[head[s]].key;
+    headAt[s] = int32_t(window[head[s]].at);
   };
   cost_[0] = 0;
   push(0);
   uint32_t same = 0;
   for (uint32_t x = 1; x <= width; ++x) {
+    if (x > kV4LiteralMax) {
+      // The one start that no literal ending here can reach.
+      const uint32_t gone = x - kV4LiteralMax - 1;
+      const uint32_t s = (gone * Bits) & 7;
+      if (tail[s] > head[s] && headAt[s] == int32_t(gone)) {
+        ++head[s];
+        const Start* window = window_.data() + s * stride;
+        headKey[s] = tail[s] > head[s] ? window[head[s]].key : kNoStart;
+        headAt[s] = tail[s] > head[s] ? int32_t(window[head[s]].at) : 0;
+      }
+    }
     const uint8_t value = indices[x - 1];
     same = x >= 2 && indices[x - 2] == value ? same + 1 : 1;
     const uint32_t runLength = same < kV4RunMax ? same : kV4RunMax;
-    uint32_t best = cost_[x - runLength] + (value == 0 ? 1 : 2);
-    Choice choice{uint8_t(runLength), true};
-    const uint64_t endBits = uint64_t(x) * indexBits;
-    for (uint32_t s = 0; s < 8; s += phaseStep) {
-      const std::vector<Start>& window = window_[s];
-      while (tail[s] > head[s] && x - window[head[s]].at > kV4LiteralMax) ++head[s];
-      if (tail[s] == head[s]) continue;
-      const uint32_t j = window[head[s]].at;
-      const int64_t literal = window[head[s]].key + int64_t((endBits + 7 - s) >> 3) + 1;
-      if (literal < int64_t(best)) {
-        best = uint32_t(literal);
-        choice = {uint8_t(x - j), false};
+    const uint32_t run = cost_[x - runLength] + (value == 0 ? 1 : 2);
+    const uint32_t ends = x * Bits + 7;
+    const uint32_t lastFullPhase = ends & 7;
+    int32_t least = kNoStart;
+    uint32_t leastPhase = 0;
+    for (uint32_t s = 0; s < 8; s += kPhaseStep) {
+      const int32_t key = headKey[s] - (s > lastFullPhase ? 1 : 0);
+      if (key < least) {
+        least = key;
+        leastPhase = s;
       }
     }
-    cost_[x] = best;
-    choice_[x] = choice;
+    // The start just before x is always in its queue, so some phase has one.
+    const int64_t literal = int64_t(least) + int64_t(ends >> 3) + 1;
+    if (literal < int64_t(run)) {
+      cost_[x] = uint32_t(literal);
+      choice_[x] = {uint8_t(x - uint32_t(headAt[leastPhase])), false};
+    } else {
+      cost_[x] = run;
+      choice_[x] = {uint8_t(runLength), true};
+    }
     push(x);
+  }
+}
+
+void LineOpCoder::Code(const uint8_t* indices, uint32_t width, int indexBits, std::vector<uint8_t>& out) {
+  cost_.resize(size_t(width) + 1);
+  choice_.resize(size_t(width) + 1);
+  switch (indexBits) {
+    case 1: Costs<1>(indices, width); break;
+    case 2: Costs<2>(indices, width); break;
+    case 3: Costs<3>(indices, width); break;
+    case 4: Costs<4>(indices, width); break;
+    case 5: Costs<5>(indices, width); break;
+    case 6: Costs<6>(indices, width); break;
+    case 7: Costs<7>(indices, width); break;
+    default: Costs<8>(indices, width); break;
   }
   ends_.clear();
   for (uint32_t x = width; x > 0; x -= choice_[x].length) ends_.push_back(x);

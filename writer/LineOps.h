@@ -14,6 +14,10 @@ class LineOpCoder {
   void Code(const uint8_t* indices, uint32_t width, int indexBits, std::vector<uint8_t>& out);
 
  private:
+  // Fills cost_ and choice_ for one line.
+  template <int Bits>
+  void Costs(const uint8_t* indices, uint32_t width);
+
   struct Choice {
     uint8_t length;  // pixels of the op that ends here
     bool run;
@@ -22,9 +26,9 @@ class LineOpCoder {
   std::vector<Choice> choice_;       // the last op of that coding
   struct Start {
     uint32_t at;
-    int64_t key;  // cost before it less its whole bytes: the literal's cost but for its end
+    int32_t key;  // cost before it less its whole bytes: the literal's cost but for its end
   };
-  std::vector<Start> window_[8];  // literal starts, one queue per bit phase
+  std::vector<Start> window_;  // literal starts, one queue per bit phase of width + 1 each
   std::vector<uint32_t> ends_;       // op ends, back to front
 };
 
