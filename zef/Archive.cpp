@@ -29,10 +29,13 @@ void ReadTables(const std::vector<uint8_t>& bytes, ArchiveSummary& summary) {
     summary.images[0].dataBytes = size > kHeaderSizeV1 ? size - kHeaderSizeV1 : 0;
     return;
   }
+  // Version 4 records are laid out as version 2's, after a 23-byte header.
+  static_assert(kRecordDataOffsetAtV4 == kRecordDataOffsetAtV2 && kHeaderSizeV4 == kHeaderSizeV3);
   const bool v3 = summary.version == kVersion3;
+  const bool v4 = summary.version == kVersion4;
   const ImageSpecifications records(
-      RecordTable(data, size, v3 ? kFirstImageRecordV3 : kFirstImageRecordV2, count,
-                  v3 ? kImageRecordSizeV3 : kImageRecordSizeV2),
+      RecordTable(data, size, v3 || v4 ? kFirstImageRecordV3 : kFirstImageRecordV2, count,
+                  v3 ? kImageRecordSizeV3 : v4 ? kImageRecordSizeV4 : kImageRecordSizeV2),
       v3);
   std::vector<uint64_t> offsets;
   for (uint32_t n = 0; n < count; ++n) offsets.push_back(records.DataOffset(n));
@@ -177,9 +180,9 @@ std::optional<ArchiveContent> OpenArchive(const std::vector<uint8_t>& bytes, boo
   return std::nullopt;
 }
 
-std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint32_t count) {
+std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint32_t count, int version) {
   ArchiveSummary summary;
-  summary.version = kVersion3;
+  summary.version = version;
   summary.images.resize(count);
   ReadTables(bytes, summary);
   std::vector<uint64_t> sizes;

@@ -58,9 +58,9 @@ using ImageSink = std::function<bool(size_t n, const DecodedImage& image, std::s
 bool DecodeEachImage(const std::vector<uint8_t>& bytes, int alphaBits, uint64_t maxImageBytes,
                      const ImageSink& take, std::string* error);
 
-// Each image's data bytes in a version 3 archive of `count` images that the
-// writer has just made, read from its tables alone: such an archive needs
-// no second check.
-std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint32_t count);
+// Each image's data bytes in a version 3 or 4 archive of `count` images
+// that the writer has just made, read from its tables alone: such an
+// archive needs no second check.
+std::vector<uint64_t> WrittenImageBytes(const std::vector<uint8_t>& bytes, uint32_t count, int version);
 
 }  // namespace zef::tool

@@ -102,10 +102,11 @@ int RunPack(const PackOptions& options, PackReport report, std::ostream& out, st
     // The page is made from the written archive, decoded as `extract`
     // decodes it, before the archive takes its name: a page that cannot
     // be made fails the pack.
+    settings.checkDecoded = true;
     settings.beforeCommit = [&page, jobs = options.jobs](const WrittenArchive& written,
                                                          std::string* error) {
       std::optional<std::string> html =
-          HtmlPage(written.result, written.sources, written.content, jobs, error);
+          HtmlPage(written.result, written.sources, *written.content, jobs, error);
       if (!html) return false;
       page = std::move(*html);
       return true;

@@ -29,7 +29,9 @@ struct WrittenArchive {
   const PackResult& result;
   const std::vector<uint8_t>& bytes;
   const std::vector<SourcePicture>& sources;  // in input order
-  const ArchiveContent& content;              // the archive decoded as `zef extract` decodes it
+  // The archive decoded as `zef extract` decodes it: always for version 4,
+  // for version 3 when PackOptions::checkDecoded asks; else null.
+  const ArchiveContent* content;
 };
 
 // A last look at the written archive: false, with the cause in *error,
@@ -73,6 +75,8 @@ struct PackOptions {
   int jobs = 0;  // 0: one per core
   bool progress = false;
   ArchiveCheck beforeCommit;
+  // beforeCommit looks at the decoded archive (WrittenArchive::content).
+  bool checkDecoded = false;
 };
 
 struct PackedImage {
