@@ -83,6 +83,14 @@ uint8_t NearestCodeMask(uint8_t alpha, int alphaValues) {
   return quantize::ShownAlpha(uint8_t(code), alphaValues);
 }
 
+// --colors exact: an image that had to be reduced fails the pack.
+bool RefusedAsExact(Work& work, const Reduction& reduction, bool reduced, int coloursBefore) {
+  if (!reduction.exact || !reduced) return false;
+  work.error = work.item.image + ": " + std::to_string(coloursBefore) + " colours, but a palette holds " +
+               std::to_string(reduction.cap) + " (--colors exact)";
+  return true;
+}
+
 void ReduceRgba(Work& work, const Reduction& reduction) {
   std::optional<quantize::RgbaResult> result =
       quantize::ReduceRgba(work.picture.bgr, work.alpha, *reduction.rgba);
@@ -90,12 +98,7 @@ void ReduceRgba(Work& work, const Reduction& reduction) {
     work.error = work.item.image + ": the colours cannot be reduced (out of memory)";
     return;
   }
-  if (reduction.exact && result->reduced) {
-    work.error = work.item.image + ": " + std::to_string(result->colorsBefore) +
-                 " colours, but a palette holds " + std::to_string(reduction.cap) +
-                 " (--colors exact)";
-    return;
-  }
+  if (RefusedAsExact(work, reduction, result->reduced, result->colorsBefore)) return;
   PackedImage& packed = work.packed;
   packed.coloursBefore = result->colorsBefore;
   packed.coloursAfter = int(result->palette.size());
@@ -117,12 +120,7 @@ void Reduce(Work& work, const Reduction& reduction) {
       work.error = work.item.image + ": the colours cannot be reduced (out of memory)";
       return;
     }
-    if (reduction.exact && result->reduced) {
-      work.error = work.item.image + ": " + std::to_string(result->colorsBefore) +
-                   " colours, but a palette holds " + std::to_string(reduction.cap) +
-                   " (--colors exact)";
-      return;
-    }
+    if (RefusedAsExact(work, reduction, result->reduced, result->colorsBefore)) return;
     PackedImage& packed = work.packed;
     packed.coloursBefore = result->colorsBefore;
     packed.coloursAfter = result->colorsAfter;
