@@ -100,4 +100,46 @@ CompositeError CompositeErrorOf(const cv::Mat& sourceBgr, const cv::Mat& sourceA
   return error;
 }
 
+CompositeError CompositeErrorOfIndexed(const cv::Mat& sourceBgr, const cv::Mat& sourceAlpha,
+                                       const std::vector<cv::Vec4b>& entries, const std::vector<uint8_t>& indices) {
+  CompositeError error;
+  const cv::Size size = sourceBgr.size();
+  if (!Plane(sourceBgr, CV_8UC3, size) || (!sourceAlpha.empty() && !Plane(sourceAlpha, CV_8UC1, size)) ||
+      indices.size() != size_t(size.area())) {
+    return error;
+  }
+  // Each entry's channels over black, times 255: what AddPixel forms per pixel.
+  struct Shown {
+    int64_t overBlack[kChannels];
+    int alpha;
+  };
+  Shown shown[256] = {};
+  for (size_t e = 0; e < entries.size() && e < 256; ++e) {
+    for (int c = 0; c < kChannels; ++c) shown[e].overBlack[c] = int64_t(entries[e][c]) * entries[e][3];
+    shown[e].alpha = entries[e][3];
+  }
+  const uint8_t* index = indices.data();
+  for (int y = 0; y < size.height; ++y) {
+    const uint8_t* from = sourceBgr.ptr<uint8_t>(y);
+    const uint8_t* fromAlpha = sourceAlpha.empty() ? nullptr : sourceAlpha.ptr<uint8_t>(y);
+    int64_t rowSquares = 0;
+    uint64_t rowSamples = 0;
+    for (int x = 0; x < size.width; ++x, from += 3, ++index) {
+      const Shown& to = shown[*index];
+      const int fa = fromAlpha ? fromAlpha[x] : kOpaque;
+      if (fa == 0 && to.alpha == 0) continue;
+      const int64_t alphaGap = int64_t(kOpaque) * (to.alpha - fa);
+      for (int c = 0; c < kChannels; ++c) {
+        const int64_t overBlack = to.overBlack[c] - int64_t(from[c]) * fa;
+        const int64_t overWhite = overBlack - alphaGap;
+        rowSquares += overBlack * overBlack + overWhite * overWhite;
+      }
+      rowSamples += kChannels * kBackgrounds;
+    }
+    error.samples += rowSamples;
+    error.squaredError += double(rowSquares) / kScaleSquared;
+  }
+  return error;
+}
+
 }  // namespace zef

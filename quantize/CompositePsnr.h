@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <vector>
 
 namespace zef {
 
@@ -31,5 +32,13 @@ CompositeError CompositeErrorOf(const cv::Mat& source, const cv::Mat& decoded);
 // the BGRA form, to the last bit.
 CompositeError CompositeErrorOf(const cv::Mat& sourceBgr, const cv::Mat& sourceAlpha, const cv::Mat& decodedBgr,
                                 const cv::Mat& decodedAlpha);
+
+// The same measure of a palette image: `entries` holds each entry's blue,
+// green, red and alpha, `indices` one entry per pixel, row by row, for a
+// source of bgr CV_8UC3 and alpha CV_8UC1 (empty for opaque). The same
+// pixels give the same error as the plane form, to the last bit, without
+// the palette image's planes being made.
+CompositeError CompositeErrorOfIndexed(const cv::Mat& sourceBgr, const cv::Mat& sourceAlpha,
+                                       const std::vector<cv::Vec4b>& entries, const std::vector<uint8_t>& indices);
 
 }  // namespace zef

@@ -2,6 +2,7 @@
 // pooling over a set, and images it cannot compare.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -72,6 +73,21 @@ TEST(CompositePsnr, PlanesGiveTheSameErrorToTheLastBit) {
   const zef::CompositeError planar = PlanarErrorOf(source, decoded);
   EXPECT_EQ(planar.squaredError, whole.squaredError);
   EXPECT_EQ(planar.samples, whole.samples);
+  // The decoded pixels as a palette image: an entry per distinct pixel.
+  std::vector<cv::Vec4b> entries;
+  std::vector<uint8_t> indices;
+  for (int p = 0; p < int(decoded.total()); ++p) {
+    const cv::Vec4b pixel = decoded.at<cv::Vec4b>(p);
+    const auto found = std::find(entries.begin(), entries.end(), pixel);
+    indices.push_back(uint8_t(found - entries.begin()));
+    if (found == entries.end()) entries.push_back(pixel);
+  }
+  cv::Mat bgr, alpha;
+  cv::cvtColor(source, bgr, cv::COLOR_BGRA2BGR);
+  cv::extractChannel(source, alpha, 3);
+  const zef::CompositeError indexed = zef::CompositeErrorOfIndexed(bgr, alpha, entries, indices);
+  EXPECT_EQ(indexed.squaredError, whole.squaredError);
+  EXPECT_EQ(indexed.samples, whole.samples);
   // An empty alpha plane is opaque.
   cv::Mat opaqueSource = source.clone(), sourceBgr, decodedBgr, decodedAlpha;
   for (int p = 0; p < int(source.total()); ++p) opaqueSource.at<cv::Vec4b>(p)[3] = 255;

@@ -152,25 +152,10 @@ struct Plan {
 
 // What each image shows against its source, and in total, from the
 // archive as `zef extract` decodes it.
-// What a reader shows of an image as the writer takes it, with no need to
-// decode the archive. Version 3: each channel cut to its stored 4 bits
+// What a version 3 reader shows of an image as the writer takes it, with
+// no need to decode the archive: each channel cut to its stored 4 bits
 // (n * 16), and the alpha code of the mask's top bits as 8-bit alpha.
-// Version 4: each pixel's entry as it is (the writer's merging of entries
-// with alpha 0 changes no composite).
-void Shown(const Work& work, int alphaValues, cv::Mat& bgr, cv::Mat& alpha) {
-  if (work.indexed) {
-    const quantize::RgbaResult& indexed = *work.indexed;
-    bgr.create(indexed.height, indexed.width, CV_8UC3);
-    alpha.create(indexed.height, indexed.width, CV_8UC1);
-    uint8_t* colour = bgr.ptr<uint8_t>();
-    uint8_t* shownAlpha = alpha.ptr<uint8_t>();
-    for (size_t p = 0; p < indexed.indices.size(); ++p) {
-      const quantize::RgbaEntry& entry = indexed.palette[indexed.indices[p]];
-      colour[3 * p] = entry.blue, colour[3 * p + 1] = entry.green, colour[3 * p + 2] = entry.red;
-      shownAlpha[p] = entry.alpha;
-    }
-    return;
-  }
+void ShownVersion3(const Work& work, int alphaValues, cv::Mat& bgr, cv::Mat& alpha) {
   cv::bitwise_and(work.result, cv::Scalar::all(0xF0), bgr);
   if (alphaValues == 0) {
     alpha.release();
@@ -186,8 +171,19 @@ void Shown(const Work& work, int alphaValues, cv::Mat& bgr, cv::Mat& alpha) {
 void MeasureComposite(std::vector<Work>& works, PackResult& result, int jobs) {
   ParallelFor(works.size(), jobs, [&](size_t n) {
     Work& work = works[n];
+    if (work.indexed) {
+      // Version 4 shows each pixel's entry as it is (the writer's merging of
+      // entries with alpha 0 changes no composite).
+      std::vector<cv::Vec4b> entries;
+      for (const quantize::RgbaEntry& entry : work.indexed->palette) {
+        entries.emplace_back(entry.blue, entry.green, entry.red, entry.alpha);
+      }
+      work.packed.composite =
+          CompositeErrorOfIndexed(work.picture.bgr, work.sourceAlpha, entries, work.indexed->indices);
+      return;
+    }
     cv::Mat bgr, alpha;
-    Shown(work, result.alphaValues, bgr, alpha);
+    ShownVersion3(work, result.alphaValues, bgr, alpha);
     work.packed.composite = CompositeErrorOf(work.picture.bgr, work.sourceAlpha, bgr, alpha);
   });
   for (const Work& work : works) result.composite.Add(work.packed.composite);
