@@ -145,7 +145,11 @@ void Register() {
   AddTarget({"zef pack --format v4 of 2000 theme icons, one job, vs imread",
              "pack/theme/zef-v4/jobs:1/process_time", "pack/theme/imread", kPackVersion4OverLoading});
   AddTarget({"zef pack --format v4 of 2000 icons all reduced, one job, vs imread",
-             "pack/reduced/zef-v4/jobs:1/process_time", "pack/reduced/imread", kPackVersion4OverLoading});
+             "pack/reduced/zef-v4/jobs:1/process_time", "pack/reduced/imread", kPackVersion4OverLoading, 1.0, 1.0,
+             [](std::string* note) {
+               *note = "every icon needs 255 entries: the worst case, not a theme";
+               return false;
+             }});
   AddTarget({"zef pack of 2000 theme icons, all jobs, vs imread", "pack/theme/zef/jobs:0/process_time",
              "pack/theme/imread", kPackOverLoading, 1.0, 1.0, [](std::string* note) {
                *note = "CPU time of all threads";
