@@ -10,6 +10,7 @@
 #include <random>
 #include <tuple>
 
+#include "AddressLimits.h"
 #include "CoreArchives.h"
 #include "archive/ZefDecodeMat.h"
 #include "archive/ZefImgReader.h"
@@ -267,18 +268,6 @@ TEST(CoreApi, LimitsRefuseLargeImages) {
     }
   }
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSpaceLimits = false;  // the sanitizer reserves terabytes
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSpaceLimits = false;
-#else
-constexpr bool kAddressSpaceLimits = true;
-#endif
-#else
-constexpr bool kAddressSpaceLimits = true;
-#endif
 
 // Runs `work` in a child process whose address space may grow by `room`
 // bytes at most; its text comes back.

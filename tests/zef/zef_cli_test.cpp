@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include "AddressLimits.h"
 #include "archive/ZefDecode.h"
 #include "archive/ZefImgReader.h"
 #include "writer/ZefEncode.h"
@@ -105,18 +106,6 @@ cv::Mat ManyColours(int width, int height, int colours, int seed) {
     return cv::Vec3b(uint8_t((c % 8) * 32 + 3), uint8_t((c / 8 % 8) * 32 + 5), uint8_t((c / 64) * 60 + 7));
   });
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSpaceLimits = false;  // the sanitizer reserves terabytes
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSpaceLimits = false;
-#else
-constexpr bool kAddressSpaceLimits = true;
-#endif
-#else
-constexpr bool kAddressSpaceLimits = true;
-#endif
 
 class ZefCliTest : public ZefTest {
  protected:
