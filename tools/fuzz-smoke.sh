@@ -13,6 +13,8 @@ build=${2:-build-fuzz}
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 
+command -v clang-14 > /dev/null ||
+  { echo "fuzz-smoke: clang-14 is not installed: install the Debian packages clang-14 and libclang-rt-14-dev"; exit 1; }
 cmake -S fuzz -B "$build" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null || exit 1
 cmake --build "$build" -j"$(nproc)" || exit 1
 

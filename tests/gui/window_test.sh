@@ -6,17 +6,20 @@
 #
 #   window_test.sh <ZefiConvert> <zef_gui_fixture>
 #
-# Exits 77 (skipped) when the virtual display or its tools are missing.
+# Fails when the virtual display or its tools are missing: they are installed
+# with the other packages.
 set -u
 
 tool=$(realpath "$1")
 fixture=$(realpath "$2")
 readonly image_count=26 start_index=100
 
-for command in Xvfb xdotool tmux; do
-  if ! command -v "$command" >/dev/null 2>&1; then
-    echo "SKIPPED: $command is not installed (Debian packages xvfb, xdotool, tmux)"
-    exit 77
+# tools/install-deps.sh installs them, so a missing one is a fault of the
+# machine, not a reason to skip.
+for need in Xvfb:xvfb xdotool:xdotool tmux:tmux; do
+  if ! command -v "${need%%:*}" >/dev/null 2>&1; then
+    echo "${need%%:*} is not installed: install the Debian package ${need#*:} (tools/install-deps.sh)" >&2
+    exit 1
   fi
 done
 

@@ -91,14 +91,7 @@ grep -q ICONS_HEART "$header" && fail "a removed icon is still in the header"
 
 # New pixels, same size: the archive changes, the headers do not, so the
 # file that includes them is not compiled again.
-flat_png() {  # file, red, green, blue: 8 x 8 of one colour
-  python3 -c 'import struct, sys, zlib
-def chunk(kind, data): return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-r, g, b = (int(v) for v in sys.argv[2:5])
-rows = b"".join(b"\0" + bytes([r, g, b]) * 8 for _ in range(8))
-open(sys.argv[1], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 8, 8, 8, 2, 0, 0, 0))
-    + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))' "$@"
-}
+flat_png() { "$check" --flat "$@"; }  # file, red, green, blue: 8 x 8 of one colour
 flat_png "$icons/flat.png" 200 0 0
 build "flat added"
 flat_png "$icons/flat.png" 0 0 200
@@ -168,6 +161,6 @@ if command -v arm-none-eabi-gcc > /dev/null; then
   arm-none-eabi-readelf -S -W "$cross/libicons.a" | grep -q " .rodata.icons " ||
     fail "the array is not in its section"
 else
-  echo "no arm-none-eabi-gcc: cross build skipped"
+  fail "arm-none-eabi-gcc is not installed: install the Debian package gcc-arm-none-eabi (tools/install-deps.sh)"
 fi
 echo "assets are packed, rebuilt and drawn as the reader shows them"

@@ -70,6 +70,6 @@ if command -v arm-none-eabi-gcc > /dev/null; then
   arm-none-eabi-ar t "$work/firmware/libZefiConvert_zefdec.a" | grep -qx 'zefdec.c.obj' ||
     fail "the firmware build made no decoder library"
 else
-  echo "no arm-none-eabi-gcc: firmware build skipped"
+  fail "arm-none-eabi-gcc is not installed: install the Debian package gcc-arm-none-eabi (tools/install-deps.sh)"
 fi
 echo "installed library works"

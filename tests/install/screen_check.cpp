@@ -8,11 +8,16 @@
 // to (clipping at all four edges, overlaps, blended pixels), and each name
 // drew its own picture: the image at the position is as large as
 // PICTURES/<name>.png (the example pictures all differ in size).
+//   zef_screen_check --flat PICTURE.png RED GREEN BLUE
+// writes an 8 x 8 picture of one colour, so that the test needs no other
+// program to make one.
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -96,6 +101,10 @@ bool ReadPpm(const std::string& file, std::vector<uint8_t>& rgb) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 6 && std::string(argv[1]) == "--flat") {
+    const cv::Mat flat(8, 8, CV_8UC3, cv::Scalar(std::atoi(argv[5]), std::atoi(argv[4]), std::atoi(argv[3])));
+    return cv::imwrite(argv[2], flat) ? 0 : 1;
+  }
   if (argc != 5) {
     std::cerr << "usage: zef_screen_check ARCHIVE SCREEN.ppm DRAWS.txt PICTURES\n";
     return 2;

@@ -3,14 +3,25 @@
 # C99 flags firmware uses, lands in the section and alignment asked for,
 # and links: a host program (C and C++) that includes the header finds the
 # archive's bytes, also when they come from `--format bin` through .incbin.
-# A cross compiler only compiles. Exit 77 (skipped) when the compiler is
-# not installed.
+# A cross compiler only compiles. Every compiler comes with
+# tools/install-deps.sh, so a missing one fails the test, naming its
+# Debian package; Debian names clang by its version.
 #   embed_compile_test.sh ZEF COMPILER EXAMPLES_DIR
 set -euo pipefail
 zef=$(realpath "$1")
 cc=$2
 examples=$(realpath "$3")
-command -v "$cc" > /dev/null || { echo "$cc is not installed: skipped"; exit 77; }
+case $cc in
+  clang) candidates=(clang clang-14); package=clang-14 ;;
+  arm-none-eabi-gcc) candidates=("$cc"); package=gcc-arm-none-eabi ;;
+  *) candidates=("$cc"); package=build-essential ;;
+esac
+found=""
+for candidate in "${candidates[@]}"; do
+  if command -v "$candidate" > /dev/null; then found=$candidate; break; fi
+done
+[ -n "$found" ] || { echo "$cc is not installed: install the Debian package $package (tools/install-deps.sh)" >&2; exit 1; }
+cc=$found
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
