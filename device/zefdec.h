@@ -4,8 +4,19 @@
  * The archive stays where it is: in addressable memory (flash or RAM),
  * which the decoder reads in place, or behind a read callback (SPI flash
  * that is not memory-mapped, a file on an SD card), which it reads through
- * a small window. It allocates nothing and calls no library function but
- * memmove. Versions 1, 2, 3 and 4 are read.
+ * a small window. Versions 1, 2, 3 and 4 are read.
+ *
+ * It allocates nothing. Compiled by arm-none-eabi-gcc (-std=c99 -mthumb
+ * -mcpu=CORE -Os or -O2), its object calls no function outside itself but
+ * these (tests/docs/decoder_calls_test.sh holds the objects to this list):
+ *   cortex-m4 -Os: memmove
+ *   cortex-m4 -O2: memmove memset
+ *   cortex-m0plus -Os: __aeabi_idiv __aeabi_uidiv memmove
+ *   cortex-m0plus -O2: __aeabi_idiv __aeabi_uidiv memcpy memmove memset
+ * memmove, memcpy and memset come from the C library, the division
+ * helpers of a core without a divide instruction from libgcc, which
+ * arm-none-eabi-gcc links by itself. Other compilers and settings may
+ * emit memcpy or memset for copies and clears of their own.
  *
  *   zefdec_open    checks the whole archive once: header, tables, palettes,
  *                  every image's run-length data or ops and every marker
