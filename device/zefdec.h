@@ -153,9 +153,7 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * the canvas format on its stack, 256 words (1 KB): about 1.5 KB in all
  * at -O2. No heap, and nothing grows with the image.
  *
- * Code (Cortex-M4, -Os, device/size.sh): 4027 bytes for the whole library,
- * 3275 for opening an archive in memory and drawing onto RGB565, 3763
- * through a callback, 2573 for opening and decoding lines. Built for size,
+ * Code: docs/firmware.md, as device/size.sh measures it. Built for size,
  * version 4 draws pixel by pixel, two to three times slower than built for
  * speed. */
 typedef struct zefdec_reader {
