@@ -141,10 +141,6 @@ done
 
 text() { arm-none-eabi-size "$1" | awk 'NR == 2 { print $1 }'; }
 if [ -n "$docs" ]; then
-  grep -qx '<!-- size.sh -->' "$docs" && grep -qx '<!-- /size.sh -->' "$docs" || {
-    echo "$docs has no lines <!-- size.sh --> and <!-- /size.sh -->" >&2
-    exit 1
-  }
   {
     echo "Text bytes as \`device/size.sh\` measures them: \`arm-none-eabi-gcc\`"
     echo "$(arm-none-eabi-gcc -dumpversion), Thumb, \`-ffunction-sections -fdata-sections\`, the decoder"
@@ -163,12 +159,7 @@ if [ -n "$docs" ]; then
       case $cpu in cortex-m0plus) name=Cortex-M0+ ;; cortex-m4) name=Cortex-M4 ;; *) name=$cpu ;; esac
       echo "| $name | $os | $o2 |"
     done
-  } > "$work/block.md"
-  awk -v block="$work/block.md" '
-    $0 == "<!-- /size.sh -->" { while ((getline line < block) > 0) print line; skip = 0 }
-    !skip { print }
-    $0 == "<!-- size.sh -->" { skip = 1 }' "$docs" > "$work/docs.md"
-  cat "$work/docs.md" > "$docs"
+  } | sh "$here/../tools/write-between-markers.sh" "$docs" size.sh
   echo "tables written into $docs"
 fi
 
