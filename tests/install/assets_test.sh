@@ -127,7 +127,7 @@ cp "$examples"/star.png "$snippets/ui/wifi.png"
 for document in "$readme" "$guide"; do
   name=$(basename "$document" .md)
   awk -v out="$snippets/$name" '/^<!-- compiled by tests\/install\/assets_test.sh -->$/ { marked = 1; next }
-       marked && /^```c$/ { file = out ++n ".c"; inblock = 1; marked = 0; next }
+       marked && /^```c$/ { file = out "-" (++n) ".c"; inblock = 1; marked = 0; next }
        inblock && /^```$/ { inblock = 0; next }
        inblock { print > file }' "$document"
   ls "$snippets/$name"*.c > /dev/null 2>&1 || fail "$document marks no C block for this test"
