@@ -5,7 +5,18 @@
 # callback: zefdec built with -Os and section garbage collection, linked
 # into a minimal caller. Fails when the drawing firmware's text (from
 # memory) or the whole library passes its budget.
+#   device/size.sh [--write FILE]
+# With --write, the tables also replace what stands between the lines
+# <!-- size.sh --> and <!-- /size.sh --> of FILE (docs/firmware.md), so that
+# the guide's figures are the ones measured last.
 set -eu
+docs=
+if [ "${1:-}" = --write ] && [ -n "${2:-}" ]; then
+  docs=$2
+elif [ $# -gt 0 ]; then
+  echo "usage: device/size.sh [--write FILE]" >&2
+  exit 2
+fi
 here=$(cd "$(dirname "$0")" && pwd)
 # the format's C header, which an installed decoder has beside it
 format="$here/../archive"
@@ -109,9 +120,10 @@ arm-none-eabi-size "$work/flash.o" | tail -n 1
 echo "whole library, every function:"
 arm-none-eabi-size "$work/zefdec.o" | tail -n 1
 
-# The table of README.md: open + draw from memory, per core and optimisation.
+# Open + draw from memory, per core and optimisation.
 echo "open + draw from memory, text bytes:"
 printf '%-14s %6s %6s\n' core -Os -O2
+rows=
 for cpu in cortex-m0plus cortex-m4; do
   row=$cpu
   for level in -Os -O2; do
@@ -123,7 +135,33 @@ for cpu in cortex-m0plus cortex-m4; do
     row="$row $(arm-none-eabi-size "$work/table.elf" | awk 'NR == 2 { print $1 }')"
   done
   printf '%-14s %6s %6s\n' $row
+  rows="$rows$row
+"
 done
+
+text() { arm-none-eabi-size "$1" | awk 'NR == 2 { print $1 }'; }
+if [ -n "$docs" ]; then
+  {
+    echo "Text bytes as \`device/size.sh\` measures them: \`arm-none-eabi-gcc\`"
+    echo "$(arm-none-eabi-gcc -dumpversion), Thumb, \`-ffunction-sections -fdata-sections\`, the decoder"
+    echo "linked with section garbage collection into a minimal caller."
+    echo
+    echo "| firmware that | Cortex-M4, -Os |"
+    echo "|---|---:|"
+    echo "| opens an archive in memory and decodes lines to RGB565 | $(text "$work/lines.elf") |"
+    echo "| opens an archive in memory and draws onto RGB565 (budget $draw_budget) | $(text "$work/draw.elf") |"
+    echo "| opens an archive through a read callback and draws onto RGB565 | $(text "$work/flash.elf") |"
+    echo "| links every function of the library (budget $library_budget) | $(text "$work/zefdec.o") |"
+    echo
+    echo "| opens in memory and draws | -Os (the default) | -O2 |"
+    echo "|---|---:|---:|"
+    printf '%s' "$rows" | while read -r cpu os o2; do
+      case $cpu in cortex-m0plus) name=Cortex-M0+ ;; cortex-m4) name=Cortex-M4 ;; *) name=$cpu ;; esac
+      echo "| $name | $os | $o2 |"
+    done
+  } | sh "$here/../tools/write-between-markers.sh" "$docs" size.sh
+  echo "tables written into $docs"
+fi
 
 draw_text=$(arm-none-eabi-size "$work/draw.elf" | awk 'NR == 2 { print $1 }')
 if [ "$draw_text" -gt "$draw_budget" ]; then

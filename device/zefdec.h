@@ -4,8 +4,19 @@
  * The archive stays where it is: in addressable memory (flash or RAM),
  * which the decoder reads in place, or behind a read callback (SPI flash
  * that is not memory-mapped, a file on an SD card), which it reads through
- * a small window. It allocates nothing and calls no library function but
- * memmove. Versions 1, 2, 3 and 4 are read.
+ * a small window. Versions 1, 2, 3 and 4 are read.
+ *
+ * It allocates nothing. Compiled by arm-none-eabi-gcc (-std=c99 -mthumb
+ * -mcpu=CORE -Os or -O2), its object calls no function outside itself but
+ * these (tests/docs/decoder_calls_test.sh holds the objects to this list):
+ *   cortex-m4 -Os: memmove
+ *   cortex-m4 -O2: memmove memset
+ *   cortex-m0plus -Os: __aeabi_idiv __aeabi_uidiv memmove
+ *   cortex-m0plus -O2: __aeabi_idiv __aeabi_uidiv memcpy memmove memset
+ * memmove, memcpy and memset come from the C library, the division
+ * helpers of a core without a divide instruction from libgcc, which
+ * arm-none-eabi-gcc links by itself. Other compilers and settings may
+ * emit memcpy or memset for copies and clears of their own.
  *
  *   zefdec_open    checks the whole archive once: header, tables, palettes,
  *                  every image's run-length data or ops and every marker
@@ -142,9 +153,7 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * the canvas format on its stack, 256 words (1 KB): about 1.5 KB in all
  * at -O2. No heap, and nothing grows with the image.
  *
- * Code (Cortex-M4, -Os, device/size.sh): 4027 bytes for the whole library,
- * 3275 for opening an archive in memory and drawing onto RGB565, 3763
- * through a callback, 2573 for opening and decoding lines. Built for size,
+ * Code: docs/firmware.md, as device/size.sh measures it. Built for size,
  * version 4 draws pixel by pixel, two to three times slower than built for
  * speed. */
 typedef struct zefdec_reader {

@@ -1,5 +1,6 @@
-// The bundled examples convert as the README shows, with and without masks,
-// and the README shows the library example's files as they are.
+// The bundled examples convert as the README and the console guide show,
+// with and without masks, and the library guide shows the library
+// example's files as they are.
 #include <fstream>
 #include <iterator>
 
@@ -64,20 +65,21 @@ TEST_F(ExampleTest, SpritesWithoutMasks) {
                             kPrompt);
 }
 
-// The README shows what the example scripts print. Each block is the one
-// fenced block after its marker line, compared with a real run, so that
-// the README cannot drift from the tool.
+// The README and the console guide show what the example scripts print.
+// Each block is the one fenced block after its marker line, compared with a
+// real run, so that the documents cannot drift from the tool.
 struct ReadmeExample {
-  const char* folder;  // below examples/
+  const char* folder;    // below examples/
   const char* script;
+  const char* document;  // below the top of the repository
   const char* marker;
 };
 
 void PrintTo(const ReadmeExample& example, std::ostream* out) { *out << example.script; }
 
-// The fenced block after the README line `marker`; empty if there is none.
-std::string ReadmeBlockAfter(const std::string& marker) {
-  std::ifstream in(std::filesystem::path(ZEF_EXAMPLES_DIR).parent_path() / "README.md");
+// The fenced block after the line `marker` of `document`; empty if there is none.
+std::string BlockAfter(const std::string& document, const std::string& marker) {
+  std::ifstream in(std::filesystem::path(ZEF_EXAMPLES_DIR).parent_path() / document);
   std::string block;
   bool markerSeen = false, inBlock = false;
   for (std::string line; std::getline(in, line);) {
@@ -93,8 +95,8 @@ class ReadmeExampleTest : public ToolTest, public ::testing::WithParamInterface<
 
 TEST_P(ReadmeExampleTest, PrintsWhatTheReadmeShows) {
   const ReadmeExample example = GetParam();
-  const std::string shown = ReadmeBlockAfter(example.marker);
-  ASSERT_FALSE(shown.empty()) << "README.md has no output block after " << example.marker;
+  const std::string shown = BlockAfter(example.document, example.marker);
+  ASSERT_FALSE(shown.empty()) << example.document << " has no output block after " << example.marker;
   const std::filesystem::path folder = std::filesystem::path(ZEF_EXAMPLES_DIR) / example.folder;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (entry.is_regular_file()) std::filesystem::copy_file(entry.path(), dir_ / entry.path().filename());
@@ -104,20 +106,20 @@ TEST_P(ReadmeExampleTest, PrintsWhatTheReadmeShows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, ReadmeExampleTest,
-    ::testing::Values(ReadmeExample{".", "sprites.txt", "<!-- output of examples/sprites.txt -->"},
-                      ReadmeExample{"screen", "screen.txt", "<!-- output of examples/screen/screen.txt -->"}),
+    ::testing::Values(ReadmeExample{".", "sprites.txt", "README.md", "<!-- output of examples/sprites.txt -->"},
+                      ReadmeExample{"screen", "screen.txt", "docs/console.md", "<!-- output of examples/screen/screen.txt -->"}),
     [](const ::testing::TestParamInfo<ReadmeExample>& info) {
       return std::string(info.param.folder) == "." ? std::string("Sprites") : std::string("Screen");
     });
 
-// The README shows the library example's files whole, each in the block
-// after a line naming it; the install test builds and runs those files.
+// The library guide shows the library example's files whole, each in the
+// block after a line naming it; the install test builds and runs those files.
 TEST(ReadmeSourceTest, ShowsTheLibraryExampleFiles) {
   for (const std::string name : {"library/main.cpp", "library/CMakeLists.txt"}) {
     std::ifstream in(std::filesystem::path(ZEF_EXAMPLES_DIR) / name);
     ASSERT_TRUE(in) << name;
     const std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(ReadmeBlockAfter("<!-- examples/" + name + " -->"), file) << name;
+    EXPECT_EQ(BlockAfter("docs/library.md", "<!-- examples/" + name + " -->"), file) << name;
   }
 }
 

@@ -5,9 +5,9 @@
 # name, with start index 0 and 100 and as archive version 4; the decoder
 # is built once, for size; a folder of icons is repacked when an icon is added, changed or removed, and only
 # then, and a new picture recompiles no file that includes the header;
-# conflicting options are refused; the README's C and assembly snippets
-# build; and the same assets cross-compile for a Cortex-M4 with the host's
-# zef doing the packing, through a toolchain file that finds packages only
+# conflicting options are refused; the C and assembly snippets of the
+# README and the firmware guide build; and the same assets cross-compile
+# for a Cortex-M4 with the host's zef doing the packing, through a toolchain file that finds packages only
 # in its root.
 #   assets_test.sh BUILD_DIR SCREEN_CHECK EXAMPLES_DIR
 set -euo pipefail
@@ -108,46 +108,50 @@ if cmake -S "$here/assets" -B "$work/refused" -DCMAKE_PREFIX_PATH="$prefix" -DIC
 fi
 grep -q "EMBED_OPTIONS --format --symbol=x" "$work/refused.log" || { cat "$work/refused.log"; fail "the refusal does not name the options"; }
 
-# The README's snippets as they stand: the C blocks marked for this test
-# against assets named as they name them, and the .incbin block assembled
+# The snippets of the README and the firmware guide as they stand: the C
+# blocks marked for this test against assets named as they name them, and the .incbin block assembled
 # and linked without a warning, its symbol the archive's size.
 readme=$here/../../README.md
+guide=$here/../../docs/firmware.md
 snippets=$work/snippets
 mkdir -p "$snippets/ui"
 cp "$examples"/coin.png "$snippets/ui/battery.png"
 cp "$examples"/star.png "$snippets/ui/wifi.png"
-awk -v out="$snippets" '/^<!-- compiled by tests\/install\/assets_test.sh -->$/ { marked = 1; next }
-     marked && /^```c$/ { file = out "/readme" ++n ".c"; inblock = 1; marked = 0; next }
-     inblock && /^```$/ { inblock = 0; next }
-     inblock { print > file }' "$readme"
-ls "$snippets"/readme*.c > /dev/null 2>&1 || fail "README.md marks no C block for this test"
+for document in "$readme" "$guide"; do
+  name=$(basename "$document" .md)
+  awk -v out="$snippets/$name" '/^<!-- compiled by tests\/install\/assets_test.sh -->$/ { marked = 1; next }
+       marked && /^```c$/ { file = out "-" (++n) ".c"; inblock = 1; marked = 0; next }
+       inblock && /^```$/ { inblock = 0; next }
+       inblock { print > file }' "$document"
+  ls "$snippets/$name"*.c > /dev/null 2>&1 || fail "$document marks no C block for this test"
+done
 cat > "$snippets/CMakeLists.txt" <<'PROJECT'
 cmake_minimum_required(VERSION 3.25)
 project(ReadmeSnippets LANGUAGES C)
 find_package(ZefiConvert CONFIG REQUIRED COMPONENTS zefdec zef)
 zef_add_assets(ui ${CMAKE_CURRENT_SOURCE_DIR}/ui)
-file(GLOB blocks ${CMAKE_CURRENT_SOURCE_DIR}/readme*.c)
+file(GLOB blocks ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
 add_library(readme STATIC ${blocks})
 target_link_libraries(readme PRIVATE ui)
 target_compile_options(readme PRIVATE -std=c99 -Wall -Wextra -Werror -pedantic -Wno-unused-function)
 PROJECT
 cmake -S "$snippets" -B "$snippets/build" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
-cmake --build "$snippets/build" > "$work/snippets.log" 2>&1 || { cat "$work/snippets.log"; fail "the README's C blocks do not compile"; }
-awk '/^```asm$/ { inblock = 1; next } inblock && /^```$/ { exit } inblock { print }' "$readme" > "$snippets/ui.s"
-[ -s "$snippets/ui.s" ] || fail "README.md shows no .incbin block"
+cmake --build "$snippets/build" > "$work/snippets.log" 2>&1 || { cat "$work/snippets.log"; fail "the C blocks of README.md or docs/firmware.md do not compile"; }
+awk '/^```asm$/ { inblock = 1; next } inblock && /^```$/ { exit } inblock { print }' "$guide" > "$snippets/ui.s"
+[ -s "$snippets/ui.s" ] || fail "docs/firmware.md shows no .incbin block"
 cp "$snippets/build/zef_assets/ui/ui.zef" "$snippets/"
 printf '#include <stdint.h>\nextern const uint8_t ui[];\nint main(void) { return ui[0] == 0xAA ? 0 : 1; }\n' > "$snippets/main.c"
 (cd "$snippets" && cc -c ui.s -o ui.o && cc main.c ui.o -Wl,--fatal-warnings -o incbin && ./incbin) ||
-  fail "the README's .incbin block does not link cleanly on the host"
+  fail "the .incbin block of docs/firmware.md does not link cleanly on the host"
 symbol_size=$(nm -S -t d "$snippets/ui.o" | awk '$4 == "ui" { print $2 }')
 [ -n "$symbol_size" ] && [ $((10#$symbol_size)) = "$(stat -c %s "$snippets/ui.zef")" ] ||
-  fail "the README's .incbin symbol does not have the archive's size"
+  fail "the .incbin symbol of docs/firmware.md does not have the archive's size"
 
 # Cross-compiled: the host's installed zef packs, the target's compiler
 # compiles the array and the decoder.
 if command -v arm-none-eabi-gcc > /dev/null; then
   cross=$work/cross
-  # as README.md tells: the toolchain file finds packages only in its root
+  # as docs/firmware.md tells: the toolchain file finds packages only in its root
   cmake -S "$here/assets" -B "$cross" -DCMAKE_TOOLCHAIN_FILE="$here/arm-none-eabi.cmake" \
     -DZefiConvert_DIR="$prefix/lib/cmake/ZefiConvert" -DICONS_DIR="$icons" > /dev/null
   cmake --build "$cross" -v > "$work/cross.log" 2>&1 || { cat "$work/cross.log"; fail "cross build failed"; }

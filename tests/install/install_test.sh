@@ -44,19 +44,19 @@ size=$(stat -c %s "$work/out.zef")
 # header 23, image table 2 + 16, palette block 16 + 2 + 2, image 2 + 4 + 2 * (2 + 2)
 [ "$size" -eq 75 ] || fail "unexpected archive size $size"
 
-# The README's library example: it builds, runs, and prints what the
-# README shows.
-readme=$here/../../README.md
+# The library guide's example: it builds, runs, and prints what the
+# guide shows.
+guide=$here/../../docs/library.md
 cmake -S "$here/../../examples/library" -B "$work/library" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
 cmake --build "$work/library" > /dev/null
 (cd "$work/library" && ./icons) > "$work/library.txt" || fail "the library example failed"
 awk '/^<!-- output of examples\/library -->$/ { seen = 1; next }
      seen && inblock && /^```$/ { exit }
      inblock { print }
-     seen && /^```/ { inblock = 1 }' "$readme" > "$work/library_shown.txt"
-[ -s "$work/library_shown.txt" ] || fail "README.md shows no output of the library example"
+     seen && /^```/ { inblock = 1 }' "$guide" > "$work/library_shown.txt"
+[ -s "$work/library_shown.txt" ] || fail "docs/library.md shows no output of the library example"
 diff -u "$work/library_shown.txt" "$work/library.txt" >&2 ||
-  fail "the library example does not print what README.md shows"
+  fail "the library example does not print what docs/library.md shows"
 
 # C: the decoder's sources compiled into a program, which decodes that archive.
 cmake -S "$here/decoder" -B "$work/decoder" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
