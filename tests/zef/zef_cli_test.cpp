@@ -15,6 +15,7 @@
 #include <sys/sysmacros.h>
 
 #include "AddressLimits.h"
+#include "archive/ArchiveId.h"
 #include "archive/ZefDecode.h"
 #include "archive/ZefImgReader.h"
 #include "writer/ZefEncode.h"
@@ -1042,6 +1043,72 @@ TEST_F(ZefCliTest, HeaderGivesPositionNumberAndSizeUnderNamesThatNeverClash) {
   }
   ASSERT_EQ(Zef({"pack", "glyphs/int8.png", "-o", "i.zef", "--header", "i.h", "--prefix", ""}).exitCode, 0);
   EXPECT_NE(Text(FileBytes("i.h")).find("#define ZEF_INT8 0\n"), std::string::npos);
+}
+
+// The value of `#define <name> <value>` in a header; empty when it is not there.
+std::string DefineValue(const std::string& header, const std::string& name) {
+  const std::string lead = "#define " + name + " ";
+  const size_t at = header.find(lead);
+  return at == std::string::npos ? "" : header.substr(at + lead.size(), header.find('\n', at) - at - lead.size());
+}
+
+std::string IdText(uint32_t id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08Xu", unsigned(id));
+  return text;
+}
+
+// The archive id of both headers is the library's for the archive written
+// beside them, and moves with what the header's names depend on, not with
+// pixels.
+TEST_F(ZefCliTest, ArchiveIdOfTheHeadersFollowsTheNamesNotThePixels) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, cv::Mat>> images;
+    std::vector<std::string> options;
+    bool sameIdAsFirst;
+  };
+  const cv::Mat a = LevelImage(4, 3, 0), b = LevelImage(5, 2, 1);
+  const Case cases[] = {
+      {"first", {{"a", a}, {"b", b}}, {}, true},
+      {"pixels", {{"a", LevelImage(4, 3, 2)}, {"b", LevelImage(5, 2, 3)}}, {}, true},
+      {"renamed", {{"c", a}, {"d", b}}, {}, true},
+      {"added", {{"a", a}, {"b", b}, {"c", a}}, {}, false},
+      {"removed", {{"a", a}}, {}, false},
+      {"resized", {{"a", a}, {"b", LevelImage(5, 3, 1)}}, {}, false},
+      {"reordered", {{"a", b}, {"b", a}}, {}, false},
+      {"start index", {{"a", a}, {"b", b}}, {"--start-index", "1"}, false},
+      {"alpha bits", {{"a", a}, {"b", b}}, {"--alpha", "4"}, false},
+      {"version 4", {{"a", a}, {"b", b}}, {"--format", "v4"}, false},
+  };
+  std::string first;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = std::string("set ") + c.name;
+    for (const auto& [stem, picture] : c.images) Save(folder + "/" + stem + ".png", picture);
+    std::vector<std::string> pack = {"pack", folder, "-o", "ui.zef", "--header", "ui.h"};
+    pack.insert(pack.end(), c.options.begin(), c.options.end());
+    const ZefResult packed = Zef(pack);
+    ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    const ZefResult embedded = Zef({"embed", "ui.zef", "-o", "ui.c", "--header", "ui_data.h"});
+    ASSERT_EQ(embedded.exitCode, 0) << embedded.err;
+    zef::Options options;
+    options.keepPixels = false;
+    const Bytes archive = FileBytes("ui.zef");
+    const zef::DecodeResult decoded = zef::Decode(archive.data(), archive.size(), options);
+    ASSERT_TRUE(decoded.Ok()) << decoded.message;
+    const std::string id = DefineValue(Text(FileBytes("ui.h")), "UI_ARCHIVE_ID");
+    EXPECT_EQ(id, IdText(zef::ArchiveId(decoded.info, decoded.images)));
+    EXPECT_EQ(DefineValue(Text(FileBytes("ui_data.h")), "UI_ARCHIVE_ID"), id);
+    if (first.empty()) first = id;
+    EXPECT_EQ(id == first, c.sameIdAsFirst) << id;
+  }
+  // An image named as the id is renamed, not the id.
+  Save("clash/archive_id.png", a);
+  ASSERT_EQ(Zef({"pack", "clash", "-o", "clash.zef", "--header", "clash.h"}).exitCode, 0);
+  const std::string header = Text(FileBytes("clash.h"));
+  EXPECT_EQ(DefineValue(header, "CLASH_ARCHIVE_ID").substr(0, 2), "0x") << header;
+  EXPECT_EQ(DefineValue(header, "CLASH_ARCHIVE_ID_2"), "0") << header;
 }
 
 // --- the page of every image ------------------------------------------------
