@@ -73,6 +73,7 @@ nlohmann::json ReportJson(const PackResult& result) {
   return {{"archive", result.archive},
           {"version", result.version},
           {"quality", result.version == kVersion4 ? nlohmann::json(result.quality) : nlohmann::json()},
+          {"target", result.greyBits != 0 ? nlohmann::json("gray:" + std::to_string(result.greyBits)) : nlohmann::json()},
           {"start_index", result.startIndex},
           {"alpha_values", result.alphaValues},
           {"images", std::move(images)},
