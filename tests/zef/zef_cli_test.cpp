@@ -1394,5 +1394,23 @@ TEST_F(ZefCliTest, PageShowsEveryImageAsTheArchiveHoldsItMostChangedFirst) {
   }
 }
 
+// A grey target's page shows the luma it was measured against beside the
+// levels the archive holds.
+TEST_F(ZefCliTest, PageOfAGreyTargetShowsGreyPictures) {
+  Save("icon.png", SoftIcon(24, 1));
+  const ZefResult paged =
+      Zef({"pack", "icon.png", "-o", "g.zef", "--target", "gray:2", "--dither", "ordered", "--report", "html"});
+  ASSERT_EQ(paged.exitCode, 0) << paged.err;
+  const std::vector<PageImage> blocks = ImageBlocks(paged.out);
+  ASSERT_EQ(blocks.size(), 1u);
+  const std::vector<cv::Mat> shown = DecodedBgra(dir_ / "g.zef");
+  ASSERT_EQ(shown.size(), 1u);
+  const cv::Mat &source = blocks[0].pictures.at("source").picture, &result = blocks[0].pictures.at("result").picture;
+  ASSERT_EQ(source.type(), CV_8UC4);
+  ASSERT_EQ(result.type(), CV_8UC4);
+  EXPECT_EQ(cv::norm(source, Luma(Load("icon.png")), cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(result, shown[0], cv::NORM_INF), 0);
+}
+
 }  // namespace
 }  // namespace zeftest
