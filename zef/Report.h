@@ -14,7 +14,8 @@ namespace zef::tool {
 // Per image and in total. JSON has no infinity: the PSNR of an image whose
 // visible pixels are unchanged is null, and so is a composite PSNR without
 // error. composite_psnr (per image and pooled over the set in totals)
-// measures the archive as decoded, for every version alike.
+// measures the archive as decoded, for every version alike, against the
+// luma for a grey target ("target": "gray:N", else null).
 nlohmann::json ReportJson(const PackResult& result);
 
 // The id of the archive the result describes (archive/ArchiveId.h), and
