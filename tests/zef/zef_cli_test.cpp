@@ -1403,6 +1403,7 @@ TEST_F(ZefCliTest, PageOfAGreyTargetShowsGreyPictures) {
   ASSERT_EQ(paged.exitCode, 0) << paged.err;
   const std::vector<PageImage> blocks = ImageBlocks(paged.out);
   ASSERT_EQ(blocks.size(), 1u);
+  EXPECT_EQ(Figure(paged.out, "summary-target"), "gray:2");
   const std::vector<cv::Mat> shown = DecodedBgra(dir_ / "g.zef");
   ASSERT_EQ(shown.size(), 1u);
   const cv::Mat &source = blocks[0].pictures.at("source").picture, &result = blocks[0].pictures.at("result").picture;
