@@ -158,4 +158,12 @@
 /* The fewest bytes a line can take: one run of entry 0 per 64 pixels. */
 #define ZEF_V4_PIXELS_PER_LEAST_BYTE ZEF_V4_RUN_MAX
 
+/* The archive id that generated headers define and zefdec_archive_id
+ * gives (docs/format.md, "Archive id"): the CRC-32 of zlib and PNG,
+ * reflected, over u32 imageCount, u32 startIndex (0 below version 3), then
+ * per image in position order u32 width, u32 height, u8 alphaBits (0, 1
+ * or 2 in version 3, 4 in versions 1 and 2, 8 in version 4). */
+#define ZEF_ARCHIVE_ID_POLYNOMIAL 0xEDB88320u
+#define ZEF_ARCHIVE_ID_SEED 0xFFFFFFFFu   /* the initial value and the final xor */
+
 #endif /* ZEF_FORMAT_H */

@@ -26,6 +26,7 @@
  *   zefdec_open_reader  the same for an archive read through a callback.
  *                  Both take ZEFDEC_TRUSTED to check only header and tables.
  *   zefdec_info    width, height, number and alpha bits of an image.
+ *   zefdec_archive_id  the id that ties an archive to its generated header.
  *   zefdec_begin   starts one image in one output format.
  *   zefdec_line    decodes the next line into a caller's buffer (or skips it).
  *   zefdec_next_span or: hands out the image as spans of equal pixels, for a
@@ -258,6 +259,26 @@ int zefdec_open_reader(zefdec_archive *archive, zefdec_reader *reader, zefdec_re
 uint32_t zefdec_count(const zefdec_archive *archive);
 
 int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_info *info);
+
+/* The archive id: a CRC-32 of the image count, the start index and each
+ * image's width, height and alpha bits (docs/format.md, "Archive id"), the
+ * value that the generated header defines as <PREFIX>_ARCHIVE_ID
+ * (`zef pack --header`, `zef embed --header`, zef_add_assets). Read from
+ * the tables alone, trusted or not: one record per image, no pixel data.
+ *
+ * It tells an archive flashed apart from the firmware that no longer fits
+ * the header the firmware was built with: images added or removed, one
+ * resized or given other alpha bits, another start index, images
+ * reordered where their sizes differ. It does not change when only pixels
+ * change (such an archive draws correctly with the old header), nor when
+ * two images of the same size and alpha bits change places.
+ *
+ *     if (zefdec_open_reader(&archive, &reader, read, user, size, 0) != ZEFDEC_OK ||
+ *         zefdec_archive_id(&archive) != UI_ARCHIVE_ID)
+ *         return -1;
+ *
+ * 0 for an archive that is not open, or whose records cannot be read. */
+uint32_t zefdec_archive_id(const zefdec_archive *archive);
 
 /* Starts the image at `position` in the given format at its first line. */
 int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t position,

@@ -9,7 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "TestImages.h"
+#include "archive/ArchiveId.h"
+#include "archive/ZefDecode.h"
 #include "archive/ZefFormat.h"
 #include "zefdec.h"
 
@@ -311,6 +315,24 @@ struct FlashArchive {
     return zefdec_open_reader(&archive, &reader, Read, this, bytes.size(), flags);
   }
 };
+
+// The device's archive id is the library's, opened in memory and behind a
+// callback, checked or trusted.
+inline void ExpectArchiveIdsAgree(const Bytes& bytes) {
+  zef::Options options;
+  options.keepPixels = false;
+  const zef::DecodeResult decoded = zef::Decode(bytes.data(), bytes.size(), options);
+  ASSERT_TRUE(decoded.Ok()) << decoded.message;
+  const uint32_t id = zef::ArchiveId(decoded.info, decoded.images);
+  for (const unsigned flags : {0u, unsigned(ZEFDEC_TRUSTED)}) {
+    zefdec_archive archive;
+    ASSERT_EQ(zefdec_open_with(&archive, bytes.data(), bytes.size(), flags), ZEFDEC_OK);
+    EXPECT_EQ(zefdec_archive_id(&archive), id) << "in memory, flags " << flags;
+    FlashArchive flash(bytes);
+    ASSERT_EQ(flash.Open(archive, flags), ZEFDEC_OK);
+    EXPECT_EQ(zefdec_archive_id(&archive), id) << "behind a callback, flags " << flags;
+  }
+}
 
 // A framebuffer for zefdec_draw: `height` rows of `stride` bytes, then a
 // guard row, all filled with bytes from `seed` so that every pixel that the

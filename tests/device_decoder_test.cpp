@@ -33,6 +33,9 @@ TEST(DeviceDecoder, SmallestArchiveInEveryFormat) {
   EXPECT_EQ(info.height, 1u);
   EXPECT_EQ(info.number, 7u);
   EXPECT_EQ(info.alpha_bits, 0);
+  // The worked example of docs/format.md, the CRC-32 of the fields it lists.
+  EXPECT_EQ(zefdec_archive_id(&archive), 0x19210155u);
+  ExpectArchiveIdsAgree(bytes);
 
   const DeviceImage bgr = DecodeWithDevice(archive, 0, ZEFDEC_BGR888);
   ASSERT_EQ(bgr.result, ZEFDEC_OK);
@@ -122,6 +125,7 @@ TEST(DeviceDecoder, Version1RawAndRunLength) {
   EXPECT_EQ(info.number, 0u);
   EXPECT_EQ(DecodeWithDevice(archive, 0, ZEFDEC_BGR888).pixels.at<cv::Vec3b>(0, 0),
             cv::Vec3b(48, 32, 16));
+  ExpectArchiveIdsAgree(rawArchive);
 
   header.compressionFlag = 5;  // any value but 0 means run-length lines
   const Bytes rle = ArchiveV1(header, {300, 1, RunData({{{0x0FFF, 255}, {0x0F00, 45}}}, true)});
@@ -221,6 +225,8 @@ TEST(DeviceDecoder, RefusesCallsWithoutAnOpenArchive) {
   zefdec_archive archive{};
   EXPECT_EQ(zefdec_count(&archive), 0u);
   EXPECT_EQ(zefdec_count(nullptr), 0u);
+  EXPECT_EQ(zefdec_archive_id(&archive), 0u);
+  EXPECT_EQ(zefdec_archive_id(nullptr), 0u);
   const Bytes bytes = Smallest();
   EXPECT_EQ(zefdec_open(nullptr, bytes.data(), bytes.size()), ZEFDEC_E_ARGUMENT);
   EXPECT_EQ(zefdec_open(&archive, nullptr, 0), ZEFDEC_E_ARGUMENT);

@@ -131,6 +131,7 @@ TEST(DeviceDifferential, RandomImagesInEveryWriterSetting) {
       const auto expected = reader.ReadMemory(bytes.data(), bytes.size());
       ASSERT_TRUE(expected.has_value()) << reader.GetError();
 
+      ExpectArchiveIdsAgree(bytes);
       zefdec_archive archive;
       ASSERT_EQ(zefdec_open(&archive, bytes.data(), bytes.size()), ZEFDEC_OK);
       ASSERT_EQ(zefdec_count(&archive), expected->size());
@@ -200,6 +201,7 @@ void ExpectDeviceShowsVersion4(const Bytes& bytes, const std::string& what) {
     }
   }
   EXPECT_FALSE(flash.outside);
+  ExpectArchiveIdsAgree(bytes);
 }
 
 TEST(DeviceDifferential, Version4AsTheWriterMakesIt) {

@@ -54,9 +54,10 @@ CLI::Option* AddNumber(CLI::App* app, const std::string& name, Number& target, i
           "N"));
 }
 
-// "fs" or "fs:<strength>" with a strength above 0 and at most 1.
+// "fs" or "fs:<strength>" with a strength above 0 and at most 1; "ordered"
+// is for grey targets and has no strength.
 std::optional<float> DitherStrength(const std::string& text) {
-  if (text == "none") return 0.0f;
+  if (text == "none" || text == "ordered") return 0.0f;
   if (text == "fs") return 1.0f;
   if (text.rfind("fs:", 0) != 0) return std::nullopt;
   char* end = nullptr;
@@ -105,9 +106,17 @@ CLI::Validator ColoursValidator() {
 CLI::Validator DitherValidator() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
-        return DitherStrength(text) ? std::string() : "must be none, fs or fs:<strength in (0, 1]>";
+        return DitherStrength(text) ? std::string() : "must be none, fs, fs:<strength in (0, 1]> or ordered";
       },
-      "none|fs[:STRENGTH]");
+      "none|fs[:STRENGTH]|ordered");
+}
+
+// "gray:N" for N-bit grey levels; no value for anything else.
+std::optional<int> GreyBits(const std::string& text) {
+  for (const int bits : {1, 2, 4, 8}) {
+    if (text == "gray:" + std::to_string(bits)) return bits;
+  }
+  return std::nullopt;
 }
 
 struct PackArguments {
@@ -116,7 +125,8 @@ struct PackArguments {
   std::string alpha = "auto";
   std::string colours = "auto";
   std::string dither = "none";
-  std::string format = "v3";
+  std::string format;  // empty: v3, or v4 for a grey target
+  std::string target;
   std::string quality;
   std::string report;
   std::optional<std::string> prefix;
@@ -141,8 +151,16 @@ void AddPack(CLI::App& app, PackArguments& arguments) {
           "SUFFIX"));
   pack->add_option("--colors", arguments.colours, "palette size: auto, exact or at most N")
       ->check(ColoursValidator());
-  pack->add_option("--dither", arguments.dither, "dithering when colours are reduced")
+  pack->add_option("--dither", arguments.dither,
+                   "dithering when colours are reduced: none (default), fs[:STRENGTH] (Floyd-Steinberg), "
+                   "or for grey targets ordered (Bayer 8 x 8)")
       ->check(DitherValidator());
+  pack->add_option("--target", arguments.target,
+                   "gray:N: N-bit grey levels (1, 2, 4 or 8) of each picture's luma for mono and grey "
+                   "displays, alpha kept, written as version 4")
+      ->check(CLI::Validator(
+          [](std::string& text) { return GreyBits(text) ? std::string() : std::string("must be gray:1, gray:2, gray:4 or gray:8"); },
+          "gray:N"));
   pack->add_flag("--compatible", options.compatible,
                  "cut colours as ZefiConvert does, giving its archive for images that fit (version 3)");
   pack->add_option("--format", arguments.format,
@@ -172,7 +190,10 @@ void Finish(PackArguments& arguments) {
     options.colourCap = WholeNumber(arguments.colours).value_or(kMaxColours);
   }
   options.ditherStrength = DitherStrength(arguments.dither).value_or(0.0f);
-  options.format = arguments.format == "v4" ? ArchiveFormat::kVersion4 : ArchiveFormat::kVersion3;
+  options.greyBits = GreyBits(arguments.target).value_or(0);
+  options.orderedDither = arguments.dither == "ordered";
+  options.format = arguments.format == "v4" || options.greyBits != 0 ? ArchiveFormat::kVersion4
+                                                                      : ArchiveFormat::kVersion3;
   if (!arguments.quality.empty()) options.quality = Quality(arguments.quality).value_or(kDefaultQuality);
   options.prefix = arguments.prefix;
   options.progress = isatty(STDERR_FILENO) == 1;
@@ -260,12 +281,20 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         throw CLI::RequiredError("--output");
       }
       // Settings of one version that the other cannot honour.
-      if (pack.format == "v4") {
+      const bool grey = !pack.target.empty();
+      if (grey) {
+        if (pack.format == "v3") throw CLI::ValidationError("pack", "--target gray:N writes version 4, not --format v3");
+        if (pack.options.compatible) throw CLI::ValidationError("pack", "--compatible writes version 3, not --target gray:N");
+        if (pack.colours != "auto") throw CLI::ValidationError("pack", "--target gray:N takes its levels, not --colors");
+      } else if (pack.dither == "ordered") {
+        throw CLI::ValidationError("pack", "--dither ordered is for --target gray:N");
+      }
+      if (pack.format == "v4" || grey) {
         if (pack.options.compatible) throw CLI::ValidationError("pack", "--compatible writes version 3, not --format v4");
         if (pack.alpha != "auto" && pack.alpha != "0") {
           throw CLI::ValidationError("pack", "--format v4 stores 8-bit alpha: --alpha takes auto or 0");
         }
-        if (pack.dither != "none") throw CLI::ValidationError("pack", "--dither is for version 3");
+        if (pack.dither != "none" && !grey) throw CLI::ValidationError("pack", "--dither is for version 3");
       } else if (!pack.quality.empty()) {
         throw CLI::ValidationError("pack", "--quality is for --format v4");
       }

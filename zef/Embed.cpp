@@ -7,10 +7,12 @@
 #include <fstream>
 #include <string_view>
 
+#include "archive/ArchiveId.h"
 #include "zef/Archive.h"
 #include "zef/Commands.h"
 #include "zef/PendingFile.h"
 #include "zef/CText.h"
+#include "zef/Report.h"
 
 namespace zef::tool {
 
@@ -86,6 +88,13 @@ bool Prepare(const std::string& destination, const char* data, size_t size, Pend
   return true;
 }
 
+uint32_t SummaryId(const ArchiveSummary& summary) {
+  const uint8_t alphaBits = zef::ArchiveIdAlphaBits(summary.version, uint8_t(summary.alphaBits));
+  std::vector<zef::ImageShape> shapes;
+  for (const ArchiveImage& image : summary.images) shapes.push_back({image.width, image.height, alphaBits});
+  return zef::ArchiveId(summary.startIndex, shapes);
+}
+
 }  // namespace
 
 std::string SymbolFault(const std::string& symbol) {
@@ -132,16 +141,19 @@ std::string EmbedSource(const std::vector<uint8_t>& bytes, const EmbedOptions& o
   return text;
 }
 
-std::string EmbedHeader(uint64_t size, const EmbedOptions& options, const std::string& symbol) {
-  const std::string sizeMacro = UpperCase(symbol) + "_SIZE";
-  const std::string guard = IncludeGuard(options.headerFile, {sizeMacro});
+std::string EmbedHeader(uint64_t size, uint32_t archiveId, const EmbedOptions& options,
+                        const std::string& symbol) {
+  const std::string sizeMacro = UpperCase(symbol) + "_SIZE", idMacro = UpperCase(symbol) + "_ARCHIVE_ID";
+  const std::string guard = IncludeGuard(options.headerFile, {sizeMacro, idMacro});
   const bool binary = options.format == EmbedFormat::kBinary;
   std::string text = "/* " + FileName(options.archive) + " as " +
                      (binary ? "the bytes of " + symbol + ", which the program defines itself"
                              : symbol + " and " + symbol + "_size") +
                      ", written by zef embed. */\n";
   text += "#ifndef " + guard + "\n#define " + guard + "\n\n#include <stddef.h>\n#include <stdint.h>\n\n";
-  text += "#define " + sizeMacro + " " + std::to_string(size) + "\n\n";
+  text += "#define " + sizeMacro + " " + std::to_string(size) + "\n";
+  // As `zef pack --header` writes it, so that both headers may be included.
+  text += "#define " + idMacro + " " + ArchiveIdText(archiveId) + "\n\n";
   text += "#ifdef __cplusplus\nextern \"C\" {\n#endif\n\n";
   text += "extern const uint8_t " + symbol + "[" + sizeMacro + "];\n";
   if (!binary) text += "extern const size_t " + symbol + "_size;\n";
@@ -163,7 +175,8 @@ int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) 
   }
   std::string error;
   std::vector<uint8_t> bytes;
-  if (!OpenArchiveFile(options.archive, false, &error, &bytes)) {
+  const std::optional<ArchiveContent> content = OpenArchiveFile(options.archive, false, &error, &bytes);
+  if (!content) {
     err << kProgram << error << "\n";
     return kExitFailed;
   }
@@ -177,7 +190,7 @@ int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) 
   const size_t size = binary ? bytes.size() : source.size();
 
   const std::string headerText =
-      options.headerFile.empty() ? std::string() : EmbedHeader(bytes.size(), options, symbol);
+      options.headerFile.empty() ? std::string() : EmbedHeader(bytes.size(), SummaryId(content->summary), options, symbol);
   PendingFiles outputs;
   if ((!options.outputFile.empty() && !Prepare(options.outputFile, data, size, outputs, &error)) ||
       (!options.headerFile.empty() &&

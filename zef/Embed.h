@@ -34,8 +34,10 @@ std::string SectionFault(const std::string& section);
 std::string EmbedSource(const std::vector<uint8_t>& bytes, const EmbedOptions& options,
                         const std::string& symbol);
 // The header that declares them (the size only as a macro for the binary
-// format, whose array the user's own assembler or compiler defines).
-std::string EmbedHeader(uint64_t size, const EmbedOptions& options, const std::string& symbol);
+// format, whose array the user's own assembler or compiler defines), and
+// defines `<SYMBOL>_ARCHIVE_ID` as `zef pack --header` does.
+std::string EmbedHeader(uint64_t size, uint32_t archiveId, const EmbedOptions& options,
+                        const std::string& symbol);
 
 // Checks the archive with the reader and writes the outputs, each whole or
 // not at all. Returns the exit code; messages go to `err`.

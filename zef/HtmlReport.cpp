@@ -257,6 +257,9 @@ std::string Summary(const PackResult& result, const std::vector<cv::Vec3b>& colo
   text += "</dd></div>";
   text += "<div><dt>composite PSNR</dt><dd><span id=\"summary-composite-psnr\">" +
           Psnr(result.composite.Psnr()) + "</span> <small>version " + std::to_string(result.version) +
+          (result.greyBits != 0 ? ", <span id=\"summary-target\">gray:" + std::to_string(result.greyBits) +
+                                      "</span>, against the luma"
+                                : std::string()) +
           "</small></dd></div>";
   text += "<div><dt>alpha values</dt><dd>" + std::to_string(result.alphaValues) + "</dd></div>";
   text += "<div><dt>difference (RMS error)</dt><dd class=\"legend\">0 <img alt=\"scale\" width=\"" +

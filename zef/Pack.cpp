@@ -11,6 +11,7 @@
 
 #include "archive/FileBytes.h"
 #include "quantize/Quantize.h"
+#include "quantize/ReduceGrey.h"
 #include "quantize/ReduceRgba.h"
 #include "writer/ZefEncode.h"
 #include "writer/ZefImgWriter.h"
@@ -70,6 +71,7 @@ struct Reduction {
   bool exact = false;
   quantize::ReduceOptions options;
   std::optional<quantize::RgbaOptions> rgba;  // version 4
+  std::optional<quantize::GreyOptions> grey;  // version 4 of grey levels
 };
 
 // The mask byte whose top bits the writer stores as the alpha code nearest
@@ -93,7 +95,8 @@ bool RefusedAsExact(Work& work, const Reduction& reduction, bool reduced, int co
 
 void ReduceRgba(Work& work, const Reduction& reduction) {
   std::optional<quantize::RgbaResult> result =
-      quantize::ReduceRgba(work.picture.bgr, work.alpha, *reduction.rgba);
+      reduction.grey ? quantize::ReduceGrey(work.picture.bgr, work.alpha, *reduction.grey)
+                     : quantize::ReduceRgba(work.picture.bgr, work.alpha, *reduction.rgba);
   if (!result) {
     work.error = work.item.image + ": the colours cannot be reduced (out of memory)";
     return;
@@ -314,7 +317,7 @@ bool WriteOutputs(const PackOptions& options, std::vector<Work>& works, PackResu
   if (archive == nullptr) return false;
   // Before the version 4 writer takes the indices.
   MeasureComposite(works, result, options.jobs);
-  const bool v4 = options.format == ArchiveFormat::kVersion4;
+  const bool v4 = result.version == kVersion4;
   std::optional<std::vector<uint8_t>> bytes;
   if (v4) {
     bytes.emplace();
@@ -386,8 +389,14 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
         try {
           Load(works[n]);
           works[n].sourceAlpha = works[n].alpha;
+          // What a grey display can show is measured against the luma.
+          if (options.greyBits != 0 && works[n].error.empty()) {
+            works[n].picture.bgr = quantize::GreyOf(works[n].picture.bgr);
+          }
         } catch (const std::bad_alloc&) {
           works[n].error = works[n].item.image + ": out of memory";
+        } catch (const cv::Exception& exception) {
+          works[n].error = works[n].item.image + ": " + exception.err;
         }
         progress.Step();
       });
@@ -400,9 +409,10 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
     PackResult result;
     result.archive = plan->outputFile;
     result.startIndex = plan->startIndex;
-    const bool v4 = options.format == ArchiveFormat::kVersion4;
+    const bool v4 = options.format == ArchiveFormat::kVersion4 || options.greyBits != 0;
     result.version = v4 ? kVersion4 : kVersion3;
     result.quality = options.quality;
+    result.greyBits = options.greyBits;
     if (plan->alphaValues) {
       result.alphaValues = *plan->alphaValues;
     } else {
@@ -429,6 +439,15 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
       reduction.rgba.emplace();
       reduction.rgba->maxColors = reduction.cap;
       reduction.rgba->quality = reduction.exact ? INFINITY : options.quality;
+    }
+    if (options.greyBits != 0) {
+      reduction.grey.emplace();
+      reduction.grey->bits = options.greyBits;
+      reduction.grey->dither = options.orderedDither        ? quantize::GreyDither::kOrdered
+                               : options.ditherStrength > 0 ? quantize::GreyDither::kFloydSteinberg
+                                                            : quantize::GreyDither::kNone;
+      if (options.ditherStrength > 0) reduction.grey->strength = options.ditherStrength;
+      reduction.grey->quality = options.quality;
     }
     // Version 3 alpha codes: the console tool's cut, or the nearest code.
     const bool nearestCodes = !v4 && !options.compatible && result.alphaValues > 0;

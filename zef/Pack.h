@@ -1,6 +1,7 @@
 // `zef pack`: images and masks in, one archive out (version 3, or version 4
-// with 8-bit colour and alpha), with colours reduced where a palette cannot
-// hold them, and the composite PSNR of what the archive shows.
+// with 8-bit colour and alpha, or grey levels), with colours reduced where
+// a palette cannot hold them, and the composite PSNR of what the archive
+// shows.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -20,7 +21,7 @@ struct PackResult;
 
 // An input as it was loaded, before any colour was changed.
 struct SourcePicture {
-  cv::Mat bgr;    // CV_8UC3
+  cv::Mat bgr;    // CV_8UC3; its luma in every channel for a grey target
   cv::Mat alpha;  // CV_8UC1: the mask file or the picture's own alpha; empty: none
 };
 
@@ -66,6 +67,12 @@ struct PackOptions {
   // smallest palette that does.
   double quality = kDefaultQuality;
   float ditherStrength = 0;  // 0: no dithering
+  // Grey levels for mono and grey displays, 1, 2, 4 or 8 bits (0: colour):
+  // each picture's luma reduced to them, alpha kept, written as version 4
+  // and measured against the luma (quantize/ReduceGrey.h).
+  int greyBits = 0;
+  // Grey: an ordered dither instead of ditherStrength's error diffusion.
+  bool orderedDither = false;
   // Colours cut, alpha truncated and transparent pixels kept as the
   // console tool keeps them, which also keeps its limit of 64 colours with
   // a mask. Otherwise version 3 takes each alpha's nearest code.
@@ -103,6 +110,7 @@ struct PackResult {
   int32_t startIndex = 0;
   int version = 3;
   int alphaValues = 0;  // version 3; 256 for version 4's 8-bit alpha
+  int greyBits = 0;     // PackOptions::greyBits
   double quality = kDefaultQuality;  // version 4's target
   uint64_t archiveBytes = 0;
   CompositeError composite;  // pooled over every image

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 
+#include "archive/ArchiveId.h"
 #include "archive/ZefFormat.h"
 
 namespace zef::tool {
@@ -27,6 +28,25 @@ uint64_t SourceBytes(const PackResult& result) {
 }
 
 }  // namespace
+
+std::string ArchiveIdText(uint32_t id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08Xu", unsigned(id));
+  return text;
+}
+
+uint32_t PackedArchiveId(const PackResult& result) {
+  // Version 3 stores 2 or 4 alpha values in one or two bits.
+  const uint8_t alphaBits = result.version == kVersion4 ? 8
+                            : result.alphaValues == 0    ? 0
+                            : result.alphaValues == 2    ? 1
+                                                         : 2;
+  std::vector<zef::ImageShape> shapes;
+  for (const PackedImage& image : result.images) {
+    shapes.push_back({uint32_t(image.width), uint32_t(image.height), alphaBits});
+  }
+  return zef::ArchiveId(uint32_t(result.startIndex), shapes);
+}
 
 nlohmann::json ReportJson(const PackResult& result) {
   nlohmann::json images = nlohmann::json::array();
@@ -53,6 +73,7 @@ nlohmann::json ReportJson(const PackResult& result) {
   return {{"archive", result.archive},
           {"version", result.version},
           {"quality", result.version == kVersion4 ? nlohmann::json(result.quality) : nlohmann::json()},
+          {"target", result.greyBits != 0 ? nlohmann::json("gray:" + std::to_string(result.greyBits)) : nlohmann::json()},
           {"start_index", result.startIndex},
           {"alpha_values", result.alphaValues},
           {"images", std::move(images)},
@@ -96,8 +117,10 @@ std::string HeaderText(const PackResult& result, const std::string& headerFile,
                        const std::string& prefix, std::vector<std::string>* renamed) {
   const std::set<std::string> suffixes = {"", "_NUMBER", "_WIDTH", "_HEIGHT"};
   const std::string lead = prefix.empty() ? "" : MacroName(prefix) + "_";
-  std::set<std::string> taken;
-  std::string defines;
+  // Taken first, so that no image's name can take it.
+  const std::string idName = MacroName(lead + "ARCHIVE_ID");
+  std::set<std::string> taken = {idName};
+  std::string defines = "#define " + idName + " " + ArchiveIdText(PackedArchiveId(result)) + "\n\n";
   for (size_t position = 0; position < result.images.size(); ++position) {
     const PackedImage& image = result.images[position];
     std::string wanted = MacroName(lead + std::filesystem::path(image.file).stem().string());
@@ -119,7 +142,8 @@ std::string HeaderText(const PackResult& result, const std::string& headerFile,
   const std::string guard = IncludeGuard(headerFile, taken);
   return "// Images in " + CommentText(std::filesystem::path(result.archive).filename().string()) +
          ", written by zef pack: each one's position\n"
-         "// (what the device decoder takes), number, width and height.\n#ifndef " +
+         "// (what the device decoder takes), number, width and height, and the\n"
+         "// archive id that zefdec_archive_id gives for an archive that fits them.\n#ifndef " +
          guard + "\n#define " + guard + "\n\n" + defines + "\n#endif  // " + guard + "\n";
 }
 

@@ -4,8 +4,8 @@
 # matches one composed from the library's decode (zef_screen_check), by
 # name, with start index 0 and 100 and as archive version 4; the decoder
 # is built once, for size; a folder of icons is repacked when an icon is added, changed or removed, and only
-# then, and a new picture recompiles no file that includes the header;
-# conflicting options are refused; the C and assembly snippets of the
+# then, the program's archive keeps the id of its header, and a new picture recompiles no file that
+# includes the header; conflicting options are refused; the C and assembly snippets of the
 # README and the firmware guide build; and the same assets cross-compile
 # for a Cortex-M4 with the host's zef doing the packing, through a toolchain file that finds packages only
 # in its root.
@@ -100,6 +100,7 @@ build "flat recoloured"
 packed || fail "a recoloured icon was not packed"
 cmp -s "$archive" "$work/before.zef" && fail "the archive did not change with its pixels"
 recompiled && fail "a recoloured icon recompiled a file that includes the header"
+expect "flat recoloured" 3
 
 # Options that would break the step are refused with their names.
 if cmake -S "$here/assets" -B "$work/refused" -DCMAKE_PREFIX_PATH="$prefix" -DICONS_DIR="$icons" \

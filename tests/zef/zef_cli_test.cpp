@@ -15,6 +15,7 @@
 #include <sys/sysmacros.h>
 
 #include "AddressLimits.h"
+#include "archive/ArchiveId.h"
 #include "archive/ZefDecode.h"
 #include "archive/ZefImgReader.h"
 #include "writer/ZefEncode.h"
@@ -390,6 +391,16 @@ double PsnrOf(std::pair<double, double> error) {
   return error.first == 0 ? INFINITY : 10 * std::log10(255.0 * 255.0 * error.second / error.first);
 }
 
+// BGRA with each colour as its BT.601 luma, rounded.
+cv::Mat Luma(const cv::Mat& bgra) {
+  cv::Mat grey = bgra.clone();
+  grey.forEach<cv::Vec4b>([](cv::Vec4b& p, const int*) {
+    const uint8_t luma = uint8_t((114 * p[0] + 587 * p[1] + 299 * p[2] + 500) / 1000);
+    p = cv::Vec4b(luma, luma, luma, p[3]);
+  });
+  return grey;
+}
+
 // An icon: many colours on a soft disc, a faint shadow, clear pixels of
 // varying colour around it.
 cv::Mat SoftIcon(int side, int seed) {
@@ -413,6 +424,7 @@ TEST_F(ZefCliTest, ReportsGiveTheCompositePsnrOfWhatTheArchiveShows) {
     std::vector<std::string> arguments;
     int version;
     double quality;  // 0: none
+    bool grey = false;  // measured against the luma
   };
   const Case cases[] = {
       {{"--compatible"}, 3, 0},
@@ -420,6 +432,8 @@ TEST_F(ZefCliTest, ReportsGiveTheCompositePsnrOfWhatTheArchiveShows) {
       {{"--format", "v4"}, 4, 40},
       {{"--format", "v4", "--quality", "33.5"}, 4, 33.5},
       {{"--format", "v4", "--colors", "6"}, 4, 0},
+      {{"--target", "gray:4"}, 4, 0, true},
+      {{"--target", "gray:1", "--dither", "fs"}, 4, 0, true},
   };
   std::map<std::string, double> totals;
   for (const Case& c : cases) {
@@ -435,7 +449,7 @@ TEST_F(ZefCliTest, ReportsGiveTheCompositePsnrOfWhatTheArchiveShows) {
     std::pair<double, double> pooled{0, 0};
     for (size_t n = 0; n < 3; ++n) {
       const json& image = report["images"][n];
-      const auto error = CompositeSquares(sources[n], shown[n]);
+      const auto error = CompositeSquares(c.grey ? Luma(sources[n]) : sources[n], shown[n]);
       pooled.first += error.first;
       pooled.second += error.second;
       ASSERT_TRUE(image["composite_psnr"].is_number()) << what << image;
@@ -444,7 +458,7 @@ TEST_F(ZefCliTest, ReportsGiveTheCompositePsnrOfWhatTheArchiveShows) {
       if (c.quality > 0 && image["colors_after"] < 256) {
         EXPECT_GE(image["composite_psnr"].get<double>(), c.quality) << what << n;
       }
-      if (c.version == 4) EXPECT_LE(image["colors_after"].get<int>(), c.arguments.back() == "6" ? 6 : 256);
+      if (c.version == 4 && !c.grey) EXPECT_LE(image["colors_after"].get<int>(), c.arguments.back() == "6" ? 6 : 256);
     }
     EXPECT_NEAR(report["totals"]["composite_psnr"].get<double>(), PsnrOf(pooled), 1e-6) << what;
     totals[what] = PsnrOf(pooled);
@@ -508,6 +522,84 @@ TEST_F(ZefCliTest, Version4KeepsAnExactPaletteExactly) {
         EXPECT_EQ(shown[0].at<cv::Vec4b>(y, x), source[3] == 0 ? cv::Vec4b(0, 0, 0, 0) : source) << x << "," << y;
       }
     }
+  }
+}
+
+// A grey target shows only its levels, in grey, with each pixel's alpha;
+// without dithering each pixel takes the level nearest its luma, and
+// dithering keeps the mean tone of a flat grey that no level matches.
+TEST_F(ZefCliTest, GreyTargetShowsItsLevelsAndKeepsAlpha) {
+  // Left: every grey from 0 to 255 under an alpha ramp of 128 values;
+  // right: a flat dark grey, opaque, of luma 64.
+  cv::Mat picture(32, 64, CV_8UC4);
+  for (int y = 0; y < picture.rows; ++y) {
+    for (int x = 0; x < picture.cols; ++x) {
+      const int n = y * 32 + x;
+      picture.at<cv::Vec4b>(y, x) =
+          x < 32 ? cv::Vec4b(uint8_t(n % 7 * 40), uint8_t(n / 4), uint8_t(n % 256), uint8_t(n / 8 * 2))
+                 : cv::Vec4b(64, 64, 64, 255);
+    }
+  }
+  Save("ramp.png", picture);
+  const cv::Mat luma = Luma(picture);
+  struct Case {
+    int bits;
+    std::string dither;
+    // How far alpha may move: where (level, alpha) pairs outnumber a
+    // palette, alpha is rounded to fewer values, and at 8 bits the palette
+    // search merges pairs.
+    int alphaStep;
+  };
+  const Case cases[] = {{1, "none", 0}, {1, "fs", 0},      {1, "ordered", 0}, {2, "fs", 3},
+                        {4, "none", 9}, {4, "ordered", 9}, {8, "none", 255}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bits) + " bits, dither " + c.dither);
+    const ZefResult pack = Zef({"pack", "ramp.png", "-o", "grey.zef", "--target", "gray:" + std::to_string(c.bits),
+                                "--dither", c.dither, "--report", "json"});
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    EXPECT_EQ(json::parse(pack.out)["target"], "gray:" + std::to_string(c.bits));
+    const std::vector<cv::Mat> shown = DecodedBgra(dir_ / "grey.zef");
+    ASSERT_EQ(shown.size(), 1u);
+    const int step = 255 / ((1 << c.bits) - 1);
+    double flatSum = 0;
+    int wrong = 0;
+    for (int y = 0; y < picture.rows; ++y) {
+      for (int x = 0; x < picture.cols; ++x) {
+        const cv::Vec4b p = shown[0].at<cv::Vec4b>(y, x), source = luma.at<cv::Vec4b>(y, x);
+        // Clear stays clear; faint pixels may round to clear.
+        if (source[3] == 0 || p[3] == 0) {
+          wrong += p[3] != 0 || source[3] > c.alphaStep;
+          continue;
+        }
+        const bool level = p[0] == p[1] && p[1] == p[2] && p[0] % step == 0;
+        const bool alpha = std::abs(p[3] - source[3]) <= c.alphaStep;
+        const bool nearest = c.dither != "none" || c.bits == 8 || std::abs(p[0] - source[0]) * 2 <= step;
+        wrong += !level || !alpha || !nearest;
+        if (x >= 32) flatSum += p[0];
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+    const double flatMean = flatSum / (32 * 32);
+    if (c.bits == 8) continue;
+    if (c.dither == "none") {
+      EXPECT_EQ(flatMean, std::round(64.0 / step) * step);
+    } else {
+      EXPECT_NEAR(flatMean, 64, 6);
+    }
+  }
+
+  // Luma is rounded from its weights: red 76.245, green 149.685, blue
+  // 29.07, and (10, 200, 30) 123.8.
+  const cv::Vec3b colours[] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {30, 200, 10}, {255, 255, 255}};
+  const uint8_t lumas[] = {76, 150, 29, 124, 255};
+  cv::Mat plain(1, int(std::size(colours)), CV_8UC3);
+  for (size_t n = 0; n < std::size(colours); ++n) plain.at<cv::Vec3b>(0, int(n)) = colours[n];
+  Save("plain.png", plain);
+  ASSERT_EQ(Zef({"pack", "plain.png", "-o", "plain.zef", "--target", "gray:8"}).exitCode, 0);
+  const std::vector<cv::Mat> shown = DecodedBgra(dir_ / "plain.zef");
+  ASSERT_EQ(shown.size(), 1u);
+  for (size_t n = 0; n < std::size(colours); ++n) {
+    EXPECT_EQ(shown[0].at<cv::Vec4b>(0, int(n)), cv::Vec4b(lumas[n], lumas[n], lumas[n], 255)) << n;
   }
 }
 
@@ -591,6 +683,13 @@ const ExitCase kExitCases[] = {
     {"ColoursHex", {"pack", "a.png", "-o", "x.zef", "--colors", "0x10"}, 2, "--colors"},
     {"AlphaBitsForVersion4", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--alpha", "2"}, 2, "--alpha"},
     {"DitherForVersion4", {"pack", "a.png", "-o", "x.zef", "--format", "v4", "--dither", "fs"}, 2, "--dither"},
+    {"OrderedDitherForColour", {"pack", "a.png", "-o", "x.zef", "--dither", "ordered"}, 2, "--target gray:N"},
+    {"GreyOfThreeBits", {"pack", "a.png", "-o", "x.zef", "--target", "gray:3"}, 2, "--target"},
+    {"GreyWithoutBits", {"pack", "a.png", "-o", "x.zef", "--target", "gray"}, 2, "--target"},
+    {"GreyAsVersion3", {"pack", "a.png", "-o", "x.zef", "--target", "gray:1", "--format", "v3"}, 2, "--format v3"},
+    {"GreyCompatible", {"pack", "a.png", "-o", "x.zef", "--target", "gray:1", "--compatible"}, 2, "--compatible"},
+    {"GreyColours", {"pack", "a.png", "-o", "x.zef", "--target", "gray:2", "--colors", "3"}, 2, "--colors"},
+    {"GreyAlphaBits", {"pack", "a.png", "-o", "x.zef", "--target", "gray:2", "--alpha", "2"}, 2, "--alpha"},
     {"InfoWithoutArchive", {"info"}, 2, "archive"},
     {"ExtractWithoutFolder", {"extract", "x.zef"}, 2, "--output"},
     {"MissingInput", {"pack", "a.png", "gone.png", "-o", "x.zef"}, 1, "gone.png"},
@@ -1044,6 +1143,72 @@ TEST_F(ZefCliTest, HeaderGivesPositionNumberAndSizeUnderNamesThatNeverClash) {
   EXPECT_NE(Text(FileBytes("i.h")).find("#define ZEF_INT8 0\n"), std::string::npos);
 }
 
+// The value of `#define <name> <value>` in a header; empty when it is not there.
+std::string DefineValue(const std::string& header, const std::string& name) {
+  const std::string lead = "#define " + name + " ";
+  const size_t at = header.find(lead);
+  return at == std::string::npos ? "" : header.substr(at + lead.size(), header.find('\n', at) - at - lead.size());
+}
+
+std::string IdText(uint32_t id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08Xu", unsigned(id));
+  return text;
+}
+
+// The archive id of both headers is the library's for the archive written
+// beside them, and moves with what the header's names depend on, not with
+// pixels.
+TEST_F(ZefCliTest, ArchiveIdOfTheHeadersFollowsTheNamesNotThePixels) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, cv::Mat>> images;
+    std::vector<std::string> options;
+    bool sameIdAsFirst;
+  };
+  const cv::Mat a = LevelImage(4, 3, 0), b = LevelImage(5, 2, 1);
+  const Case cases[] = {
+      {"first", {{"a", a}, {"b", b}}, {}, true},
+      {"pixels", {{"a", LevelImage(4, 3, 2)}, {"b", LevelImage(5, 2, 3)}}, {}, true},
+      {"renamed", {{"c", a}, {"d", b}}, {}, true},
+      {"added", {{"a", a}, {"b", b}, {"c", a}}, {}, false},
+      {"removed", {{"a", a}}, {}, false},
+      {"resized", {{"a", a}, {"b", LevelImage(5, 3, 1)}}, {}, false},
+      {"reordered", {{"a", b}, {"b", a}}, {}, false},
+      {"start index", {{"a", a}, {"b", b}}, {"--start-index", "1"}, false},
+      {"alpha bits", {{"a", a}, {"b", b}}, {"--alpha", "4"}, false},
+      {"version 4", {{"a", a}, {"b", b}}, {"--format", "v4"}, false},
+  };
+  std::string first;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = std::string("set ") + c.name;
+    for (const auto& [stem, picture] : c.images) Save(folder + "/" + stem + ".png", picture);
+    std::vector<std::string> pack = {"pack", folder, "-o", "ui.zef", "--header", "ui.h"};
+    pack.insert(pack.end(), c.options.begin(), c.options.end());
+    const ZefResult packed = Zef(pack);
+    ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    const ZefResult embedded = Zef({"embed", "ui.zef", "-o", "ui.c", "--header", "ui_data.h"});
+    ASSERT_EQ(embedded.exitCode, 0) << embedded.err;
+    zef::Options options;
+    options.keepPixels = false;
+    const Bytes archive = FileBytes("ui.zef");
+    const zef::DecodeResult decoded = zef::Decode(archive.data(), archive.size(), options);
+    ASSERT_TRUE(decoded.Ok()) << decoded.message;
+    const std::string id = DefineValue(Text(FileBytes("ui.h")), "UI_ARCHIVE_ID");
+    EXPECT_EQ(id, IdText(zef::ArchiveId(decoded.info, decoded.images)));
+    EXPECT_EQ(DefineValue(Text(FileBytes("ui_data.h")), "UI_ARCHIVE_ID"), id);
+    if (first.empty()) first = id;
+    EXPECT_EQ(id == first, c.sameIdAsFirst) << id;
+  }
+  // An image named as the id is renamed, not the id.
+  Save("clash/archive_id.png", a);
+  ASSERT_EQ(Zef({"pack", "clash", "-o", "clash.zef", "--header", "clash.h"}).exitCode, 0);
+  const std::string header = Text(FileBytes("clash.h"));
+  EXPECT_EQ(DefineValue(header, "CLASH_ARCHIVE_ID").substr(0, 2), "0x") << header;
+  EXPECT_EQ(DefineValue(header, "CLASH_ARCHIVE_ID_2"), "0") << header;
+}
+
 // --- the page of every image ------------------------------------------------
 
 Bytes FromBase64(const std::string& text) {
@@ -1227,6 +1392,25 @@ TEST_F(ZefCliTest, PageShowsEveryImageAsTheArchiveHoldsItMostChangedFirst) {
     }
     EXPECT_EQ(wrong, 0);
   }
+}
+
+// A grey target's page shows the luma it was measured against beside the
+// levels the archive holds.
+TEST_F(ZefCliTest, PageOfAGreyTargetShowsGreyPictures) {
+  Save("icon.png", SoftIcon(24, 1));
+  const ZefResult paged =
+      Zef({"pack", "icon.png", "-o", "g.zef", "--target", "gray:2", "--dither", "ordered", "--report", "html"});
+  ASSERT_EQ(paged.exitCode, 0) << paged.err;
+  const std::vector<PageImage> blocks = ImageBlocks(paged.out);
+  ASSERT_EQ(blocks.size(), 1u);
+  EXPECT_EQ(Figure(paged.out, "summary-target"), "gray:2");
+  const std::vector<cv::Mat> shown = DecodedBgra(dir_ / "g.zef");
+  ASSERT_EQ(shown.size(), 1u);
+  const cv::Mat &source = blocks[0].pictures.at("source").picture, &result = blocks[0].pictures.at("result").picture;
+  ASSERT_EQ(source.type(), CV_8UC4);
+  ASSERT_EQ(result.type(), CV_8UC4);
+  EXPECT_EQ(cv::norm(source, Luma(Load("icon.png")), cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(result, shown[0], cv::NORM_INF), 0);
 }
 
 }  // namespace
