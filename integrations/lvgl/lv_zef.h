@@ -22,8 +22,10 @@
  * decoded again. With the image cache on, an image is decoded whole once
  * and cached as LVGL caches its own.
  *
- * image_opa, image_recolor, rotation and zoom are LVGL's own, applied to
- * the decoded pixels. A damaged archive or a failed read gives LVGL's
+ * image_opa and image_recolor are LVGL's own, applied to the decoded
+ * pixels. Rotation and zoom are LVGL's too, and LVGL transforms only an
+ * image it holds whole: transformed images need the image cache on. A
+ * damaged archive or a failed read gives LVGL's
  * path for an image that cannot be decoded (nothing is drawn, a warning is
  * logged), never a read outside the archive.
  *
