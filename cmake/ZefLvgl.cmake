@@ -19,7 +19,14 @@ else()
   set(CONFIG_LV_BUILD_DEMOS OFF CACHE BOOL "" FORCE)
   # Built only for what links it; its install rules are never asked for, as
   # the project installs by component.
+  # Under ZEF_SANITIZE, LVGL is compiled as it is shipped, without the
+  # sanitizers, as a system library would be: they check the project's
+  # code (the decoder and the tests, which ASan still watches while LVGL
+  # calls them), not LVGL's own.
+  get_directory_property(_zef_compile_options COMPILE_OPTIONS)
+  set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
   add_subdirectory("${ZEF_LVGL_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/lvgl" EXCLUDE_FROM_ALL)
+  set_directory_properties(PROPERTIES COMPILE_OPTIONS "${_zef_compile_options}")
   # Its warnings are its own.
   target_compile_options(lvgl PRIVATE -w)
 endif()
