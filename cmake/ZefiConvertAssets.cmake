@@ -1,4 +1,5 @@
-# zef_add_assets(<name> <input>... [PACK_OPTIONS <option>...] [EMBED_OPTIONS <option>...])
+# zef_add_assets(<name> <input>... [LVGL <lvgl-target>] [PACK_OPTIONS <option>...]
+#                [EMBED_OPTIONS <option>...])
 #
 # Packs image files and folders into an archive with the host's `zef` and
 # builds it into the static library <name>, compiled by the project's own
@@ -8,6 +9,12 @@
 # zefdec_draw takes, <NAME>_<IMAGE>_NUMBER, _WIDTH and _HEIGHT. Linking the
 # library links the device decoder too, which the package builds once per
 # project (ZefiConvert::zefdec).
+#
+# With LVGL, the library also defines one lv_image_dsc_t per image under
+# the lower-case name of its position macro (`ui_home` for UI_HOME, the
+# header declares them) for lv_image_set_src, and links lv_zef, the image
+# decoder that draws them (call lv_zef_init() after lv_init()), built once
+# per project against <lvgl-target>, the project's LVGL library.
 #
 # PACK_OPTIONS go to `zef pack` (say --alpha 4 or --colors 64), EMBED_OPTIONS
 # to `zef embed` (say --align 32 --section .rodata.assets); the step names
@@ -20,7 +27,7 @@
 # the array, not every file that includes the header.
 
 function(zef_add_assets name)
-  cmake_parse_arguments(PARSE_ARGV 1 _zef "" "" "PACK_OPTIONS;EMBED_OPTIONS")
+  cmake_parse_arguments(PARSE_ARGV 1 _zef "" "LVGL" "PACK_OPTIONS;EMBED_OPTIONS")
   if(NOT _zef_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zef_add_assets(${name}): give image files or folders")
   endif()
@@ -35,7 +42,20 @@ function(zef_add_assets name)
     message(FATAL_ERROR "zef_add_assets(${name}): ask find_package(ZefiConvert) for the zefdec component")
   endif()
   _zef_refuse_options(${name} PACK_OPTIONS "-o|--output|--header" ${_zef_PACK_OPTIONS})
-  _zef_refuse_options(${name} EMBED_OPTIONS "-o|--output|--header|--symbol|--format" ${_zef_EMBED_OPTIONS})
+  _zef_refuse_options(${name} EMBED_OPTIONS "-o|--output|--header|--symbol|--format|--lvgl|--names"
+                      ${_zef_EMBED_OPTIONS})
+  if(DEFINED _zef_LVGL)
+    if(NOT TARGET "${_zef_LVGL}")
+      message(FATAL_ERROR "zef_add_assets(${name}): LVGL ${_zef_LVGL} is not a target: give the project's LVGL library")
+    endif()
+    if(NOT TARGET ZefiConvert::lv_zef)
+      # One decoder for the whole project, however many asset libraries
+      # link it; built only when something does.
+      add_library(ZefiConvert_lv_zef STATIC EXCLUDE_FROM_ALL "${_ZEF_LVGL_DECODER_SOURCE}")
+      target_link_libraries(ZefiConvert_lv_zef PUBLIC ZefiConvert::zefdec "${_zef_LVGL}")
+      add_library(ZefiConvert::lv_zef ALIAS ZefiConvert_lv_zef)
+    endif()
+  endif()
 
   set(out ${CMAKE_CURRENT_BINARY_DIR}/zef_assets/${name})
   set(inputs)
@@ -68,6 +88,10 @@ function(zef_add_assets name)
   # the commands' outputs are the archive and the array, which change with
   # any picture, the headers are their by-products.
   set(staged "${out}/staged")
+  set(lvgl_embed)
+  if(DEFINED _zef_LVGL)
+    set(lvgl_embed --lvgl --names "${staged}/${name}_images.h")
+  endif()
   add_custom_command(
     OUTPUT "${out}/${name}.zef"
     BYPRODUCTS "${out}/${name}_images.h"
@@ -83,7 +107,8 @@ function(zef_add_assets name)
     BYPRODUCTS "${out}/${name}_data.h"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${staged}"
     COMMAND "$<TARGET_FILE:ZefiConvert::zef>" embed -o "${out}/${name}.c" --header "${staged}/${name}_data.h"
-            --symbol ${name} ${_zef_EMBED_OPTIONS} "${out}/${name}.zef"
+            --symbol ${name} ${lvgl_embed}
+            ${_zef_EMBED_OPTIONS} "${out}/${name}.zef"
     COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${staged}/${name}_data.h" "${out}/${name}_data.h"
     DEPENDS "${out}/${name}.zef" "$<TARGET_FILE:ZefiConvert::zef>"
     COMMENT "Embedding ${name}.zef"
@@ -104,6 +129,9 @@ function(zef_add_assets name)
   # The decoder is the package's one target: every asset library and the
   # program link the same copy.
   target_link_libraries(${name} PUBLIC ZefiConvert::zefdec)
+  if(DEFINED _zef_LVGL)
+    target_link_libraries(${name} PUBLIC ZefiConvert::lv_zef)
+  endif()
 endfunction()
 
 # Options that would change what the step names and expects (its output

@@ -230,6 +230,11 @@ CLI::App* AddEmbed(CLI::App& app, EmbedArguments& arguments) {
       ->check(FaultValidator(SectionFault, "NAME"));
   embed->add_option("--format", arguments.format, "c: a C99 source; bin: the archive's bytes")
       ->check(CLI::IsMember({"c", "bin"}));
+  embed->add_flag("--lvgl", options.lvgl,
+                  "also define an lv_image_dsc_t per image, drawn by lv_zef in LVGL");
+  embed->add_option("--names", options.namesFile,
+                    "with --lvgl: the header of zef pack --header, whose names the images take "
+                    "(default: <symbol>_<position>)");
   embed->add_option("archive", options.archive, "the archive")->required();
   return embed;
 }
@@ -302,6 +307,12 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     if (embedCommand->parsed() && !embed.options.outputFile.empty() &&
         embed.options.outputFile == embed.options.headerFile) {
       throw CLI::ValidationError("embed", "--output and --header name the same file");
+    }
+    if (embedCommand->parsed() && embed.options.lvgl && embed.format == "bin") {
+      throw CLI::ValidationError("embed", "--lvgl defines the images in C, not with --format bin");
+    }
+    if (embedCommand->parsed() && !embed.options.namesFile.empty() && !embed.options.lvgl) {
+      throw CLI::ValidationError("embed", "--names names the images of --lvgl");
     }
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error, out, err);

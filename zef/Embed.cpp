@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string_view>
 
 #include "archive/ArchiveId.h"
@@ -95,7 +99,86 @@ uint32_t SummaryId(const ArchiveSummary& summary) {
   return zef::ArchiveId(summary.startIndex, shapes);
 }
 
+std::string LowerCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The archive as lv_zef shares it among its images, one source per image
+// and each image's descriptor under its name.
+std::string LvglDefinitions(const std::vector<LvglImage>& images, const std::string& symbol,
+                            const std::string& size) {
+  const std::string archive = symbol + "_lv_zef";
+  std::string text = "\nstatic lv_zef_archive_t " + archive + " = LV_ZEF_ARCHIVE_MEMORY(" + symbol + ", " +
+                     size + ");\n";
+  if (images.empty()) return text;
+  text += "static const lv_zef_source_t " + archive + "_sources[" + std::to_string(images.size()) + "] = {\n";
+  for (const LvglImage& image : images) {
+    text += "    {LV_ZEF_SOURCE_MAGIC, &" + archive + ", " + std::to_string(image.position) + "},\n";
+  }
+  text += "};\n";
+  for (size_t n = 0; n < images.size(); ++n) {
+    const LvglImage& image = images[n];
+    text += "const lv_image_dsc_t " + image.name + " = LV_ZEF_IMAGE_DSC(&" + archive + "_sources[" +
+            std::to_string(n) + "], " + std::to_string(image.width) + ", " + std::to_string(image.height) +
+            ");\n";
+  }
+  return text;
+}
+
 }  // namespace
+
+std::vector<LvglImage> LvglImages(const std::vector<std::pair<uint32_t, uint32_t>>& sizes,
+                                  const std::string* namesText, const std::string& symbol,
+                                  std::string* error) {
+  std::vector<LvglImage> images;
+  if (namesText == nullptr) {
+    for (uint32_t n = 0; n < sizes.size(); ++n) {
+      images.push_back({symbol + "_" + std::to_string(n), n, sizes[n].first, sizes[n].second});
+    }
+  } else {
+    // zef pack writes NAME (the position), NAME_NUMBER, NAME_WIDTH and
+    // NAME_HEIGHT for each image; a NAME with all three is an image.
+    std::map<std::string, uint64_t> defines;
+    const std::regex define("^#define ([A-Za-z_][A-Za-z0-9_]*) ([0-9]{1,10})$");
+    std::istringstream lines(*namesText);
+    std::string line;
+    std::vector<std::string> order;
+    while (std::getline(lines, line)) {
+      std::smatch match;
+      if (!std::regex_match(line, match, define)) continue;
+      defines[match[1].str()] = std::stoull(match[2].str());
+      order.push_back(match[1].str());
+    }
+    for (const std::string& macro : order) {
+      const auto width = defines.find(macro + "_WIDTH");
+      const auto height = defines.find(macro + "_HEIGHT");
+      if (defines.count(macro + "_NUMBER") == 0 || width == defines.end() || height == defines.end()) continue;
+      const uint64_t position = defines[macro];
+      if (position >= sizes.size() || sizes[position].first != width->second ||
+          sizes[position].second != height->second) {
+        *error = macro + " is not an image of this archive: give the header zef pack wrote with it";
+        return {};
+      }
+      images.push_back({LowerCase(macro), uint32_t(position), sizes[position].first, sizes[position].second});
+    }
+    if (images.empty()) {
+      *error = "it names no image: give the header zef pack --header wrote";
+      return {};
+    }
+  }
+  // The array's own names, those of the archive and its sources, and LVGL's.
+  std::set<std::string> taken = {symbol, symbol + "_size", symbol + "_lv_zef", symbol + "_lv_zef_sources"};
+  for (const LvglImage& image : images) {
+    if (!SymbolFault(image.name).empty() || image.name.rfind("lv_", 0) == 0 || !taken.insert(image.name).second) {
+      *error = "the image name " + image.name + " cannot stand beside " + symbol + " and LVGL's names";
+      return {};
+    }
+  }
+  return images;
+}
 
 std::string SymbolFault(const std::string& symbol) {
   if (symbol.empty() || IsDigit(symbol.front()) ||
@@ -127,22 +210,25 @@ std::string SectionFault(const std::string& section) {
 }
 
 std::string EmbedSource(const std::vector<uint8_t>& bytes, const EmbedOptions& options,
-                        const std::string& symbol) {
+                        const std::string& symbol, const std::vector<LvglImage>& images) {
   const std::string size = std::to_string(bytes.size());
   std::string text = "/* " + FileName(options.archive) + " as a C array of " + size +
                      " bytes, written by zef embed. */\n"
-                     "#include <stddef.h>\n#include <stdint.h>\n\n";
+                     "#include <stddef.h>\n#include <stdint.h>\n";
+  if (options.lvgl) text += "#include \"lv_zef.h\"\n";
+  text += "\n";
   text += kAttributeMacros;
   text += "\nZEF_ALIGN(" + std::to_string(options.alignment) + ")";
   if (!options.section.empty()) text += " ZEF_SECTION(\"" + options.section + "\")";
   text += "\nconst uint8_t " + symbol + "[" + size + "] = {\n";
   text += ByteLines(bytes);
   text += "};\nconst size_t " + symbol + "_size = " + size + ";\n";
+  if (options.lvgl) text += LvglDefinitions(images, symbol, size);
   return text;
 }
 
 std::string EmbedHeader(uint64_t size, uint32_t archiveId, const EmbedOptions& options,
-                        const std::string& symbol) {
+                        const std::string& symbol, const std::vector<LvglImage>& images) {
   const std::string sizeMacro = UpperCase(symbol) + "_SIZE", idMacro = UpperCase(symbol) + "_ARCHIVE_ID";
   const std::string guard = IncludeGuard(options.headerFile, {sizeMacro, idMacro});
   const bool binary = options.format == EmbedFormat::kBinary;
@@ -150,13 +236,16 @@ std::string EmbedHeader(uint64_t size, uint32_t archiveId, const EmbedOptions& o
                      (binary ? "the bytes of " + symbol + ", which the program defines itself"
                              : symbol + " and " + symbol + "_size") +
                      ", written by zef embed. */\n";
-  text += "#ifndef " + guard + "\n#define " + guard + "\n\n#include <stddef.h>\n#include <stdint.h>\n\n";
+  text += "#ifndef " + guard + "\n#define " + guard + "\n\n#include <stddef.h>\n#include <stdint.h>\n";
+  if (options.lvgl) text += "#include \"lv_zef.h\"\n";
+  text += "\n";
   text += "#define " + sizeMacro + " " + std::to_string(size) + "\n";
   // As `zef pack --header` writes it, so that both headers may be included.
   text += "#define " + idMacro + " " + ArchiveIdText(archiveId) + "\n\n";
   text += "#ifdef __cplusplus\nextern \"C\" {\n#endif\n\n";
   text += "extern const uint8_t " + symbol + "[" + sizeMacro + "];\n";
   if (!binary) text += "extern const size_t " + symbol + "_size;\n";
+  for (const LvglImage& image : images) text += "extern const lv_image_dsc_t " + image.name + ";\n";
   text += "\n#ifdef __cplusplus\n}\n#endif\n\n#endif /* " + guard + " */\n";
   return text;
 }
@@ -183,14 +272,37 @@ int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) 
   const std::string symbol =
       options.symbol.empty() ? SymbolName(std::filesystem::path(options.archive).stem().string())
                              : options.symbol;
+  std::vector<LvglImage> images;
+  if (options.lvgl) {
+    std::string names;
+    if (!options.namesFile.empty()) {
+      std::ifstream file(options.namesFile, std::ios::binary);
+      std::ostringstream text;
+      if (file.is_open()) text << file.rdbuf();
+      if (!file.is_open() || file.bad()) {
+        err << kProgram << options.namesFile << ": cannot read it\n";
+        return kExitFailed;
+      }
+      names = text.str();
+    }
+    std::vector<std::pair<uint32_t, uint32_t>> sizes;
+    for (const ArchiveImage& image : content->summary.images) sizes.emplace_back(image.width, image.height);
+    images = LvglImages(sizes, options.namesFile.empty() ? nullptr : &names, symbol, &error);
+    if (images.empty()) {
+      err << kProgram << (options.namesFile.empty() ? options.archive : options.namesFile) << ": " << error
+          << "\n";
+      return kExitFailed;
+    }
+  }
   const bool binary = options.format == EmbedFormat::kBinary;
   std::string source;
-  if (!binary) source = EmbedSource(bytes, options, symbol);
+  if (!binary) source = EmbedSource(bytes, options, symbol, images);
   const char* data = binary ? reinterpret_cast<const char*>(bytes.data()) : source.data();
   const size_t size = binary ? bytes.size() : source.size();
 
   const std::string headerText =
-      options.headerFile.empty() ? std::string() : EmbedHeader(bytes.size(), SummaryId(content->summary), options, symbol);
+      options.headerFile.empty() ? std::string()
+                                 : EmbedHeader(bytes.size(), SummaryId(content->summary), options, symbol, images);
   PendingFiles outputs;
   if ((!options.outputFile.empty() && !Prepare(options.outputFile, data, size, outputs, &error)) ||
       (!options.headerFile.empty() &&

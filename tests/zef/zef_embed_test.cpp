@@ -178,5 +178,52 @@ TEST_F(ZefEmbedTest, UnwritableHeaderLeavesNoSource) {
   EXPECT_EQ(Listing(), (std::vector<std::string>{"good.zef"}));
 }
 
+// --lvgl: a descriptor per image, named from pack's header or by position,
+// declared in the header; refused where it cannot be.
+TEST_F(ZefEmbedTest, LvglDescriptorsTakeTheNamesOfThePackHeader) {
+  std::mt19937 random(5);
+  Save("art/home.png", RandomImage(random, 20, 12, 8));
+  Save("art/wifi.png", RandomImage(random, 9, 30, 8));
+  ASSERT_EQ(Zef({"pack", "art", "-o", "ui.zef", "--header", "ui_images.h"}).exitCode, 0);
+  const ZefResult run = Zef({"embed", "--lvgl", "--names", "ui_images.h", "-o", "ui.c", "--header", "ui.h", "ui.zef"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string source = Text(FileBytes("ui.c"));
+  EXPECT_NE(source.find("#include \"lv_zef.h\"\n"), std::string::npos) << source;
+  EXPECT_NE(source.find("static lv_zef_archive_t ui_lv_zef = LV_ZEF_ARCHIVE_MEMORY(ui, "), std::string::npos);
+  EXPECT_NE(source.find("{LV_ZEF_SOURCE_MAGIC, &ui_lv_zef, 1},"), std::string::npos) << source;
+  EXPECT_NE(source.find("const lv_image_dsc_t ui_home = LV_ZEF_IMAGE_DSC(&ui_lv_zef_sources[0], 20, 12);"),
+            std::string::npos)
+      << source;
+  EXPECT_NE(source.find("const lv_image_dsc_t ui_wifi = LV_ZEF_IMAGE_DSC(&ui_lv_zef_sources[1], 9, 30);"),
+            std::string::npos);
+  const std::string header = Text(FileBytes("ui.h"));
+  EXPECT_NE(header.find("extern const lv_image_dsc_t ui_home;\nextern const lv_image_dsc_t ui_wifi;\n"),
+            std::string::npos)
+      << header;
+
+  ASSERT_EQ(Zef({"embed", "--lvgl", "-o", "plain.c", "ui.zef"}).exitCode, 0);
+  EXPECT_NE(Text(FileBytes("plain.c")).find("const lv_image_dsc_t ui_1 = LV_ZEF_IMAGE_DSC(&ui_lv_zef_sources[1]"),
+            std::string::npos);
+}
+
+TEST_F(ZefEmbedTest, LvglRefusesNamesOfAnotherArchiveAndLeavesNoOutput) {
+  std::mt19937 random(6);
+  Save("art/home.png", RandomImage(random, 20, 12, 8));
+  Save("other/home.png", RandomImage(random, 21, 12, 8));
+  ASSERT_EQ(Zef({"pack", "art", "-o", "ui.zef"}).exitCode, 0);
+  ASSERT_EQ(Zef({"pack", "other", "-o", "other.zef", "--header", "other.h", "--prefix", "ui"}).exitCode, 0);
+  std::filesystem::remove_all(dir_ / "art");
+  std::filesystem::remove_all(dir_ / "other");
+  const ZefResult wrong = Zef({"embed", "--lvgl", "--names", "other.h", "-o", "ui.c", "ui.zef"});
+  EXPECT_EQ(wrong.exitCode, 1);
+  EXPECT_NE(wrong.err.find("UI_HOME is not an image of this archive"), std::string::npos) << wrong.err;
+  const ZefResult missing = Zef({"embed", "--lvgl", "--names", "none.h", "-o", "ui.c", "ui.zef"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.err, "zef: none.h: cannot read it\n");
+  EXPECT_EQ(Zef({"embed", "--lvgl", "--format", "bin", "-o", "ui.bin", "ui.zef"}).exitCode, 2);
+  EXPECT_EQ(Zef({"embed", "--names", "other.h", "-o", "ui.c", "ui.zef"}).exitCode, 2);
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"other.h", "other.zef", "ui.zef"}));
+}
+
 }  // namespace
 }  // namespace zeftest

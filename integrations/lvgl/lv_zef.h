@@ -1,0 +1,129 @@
+/*
+ * lv_zef: .zef images in LVGL 9.
+ *
+ * lv_zef_init() registers an image decoder that draws the images of a .zef
+ * archive straight from where the archive is, line by line:
+ *
+ *   - an archive in memory or memory-mapped flash: `zef embed --lvgl` (or
+ *     zef_add_assets(... LVGL)) writes one lv_image_dsc_t per image under
+ *     its generated name, so that lv_image_set_src(img, &ui_home) works;
+ *   - an archive on LVGL's file system (SD card, SPI flash driver): name it
+ *     by its lv_fs path with LV_ZEF_ARCHIVE_FILE and make a descriptor per
+ *     image with lv_zef_image_init. The file is opened once, on first use,
+ *     and shared by every image of it.
+ *
+ * Images decode into ARGB8888, which LVGL's software renderer blends onto
+ * any display format, and which keeps a version 4 image's 8-bit colour and
+ * alpha. Without the image cache, LVGL asks for the lines it draws, band
+ * by band; each request is decoded into a buffer of at most
+ * LV_ZEF_AREA_BYTES (at least one line), and a band that goes on with an
+ * image the previous band left part-way resumes where that band stopped
+ * (LV_ZEF_RESUME_SLOTS such places are kept), so no line above it is
+ * decoded again. With the image cache on, an image is decoded whole once
+ * and cached as LVGL caches its own.
+ *
+ * image_opa and image_recolor are LVGL's own, applied to the decoded
+ * pixels. Rotation and zoom are LVGL's too, and LVGL transforms only an
+ * image it holds whole: transformed images need the image cache on. A
+ * damaged archive or a failed read gives LVGL's
+ * path for an image that cannot be decoded (nothing is drawn, a warning is
+ * logged), never a read outside the archive.
+ *
+ * Not thread-safe beyond what LVGL itself guarantees: call from LVGL's
+ * thread, as LVGL's own decoders are called.
+ */
+#ifndef LV_ZEF_H
+#define LV_ZEF_H
+
+#ifdef LV_LVGL_H_INCLUDE_SIMPLE
+#include "lvgl.h"
+#else
+#include "lvgl/lvgl.h"
+#endif
+
+#include "zefdec.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Bytes of decoded pixels per request of LVGL (a line is always decoded
+ * whole, whatever its width). */
+#ifndef LV_ZEF_AREA_BYTES
+#define LV_ZEF_AREA_BYTES 1024
+#endif
+
+/* Images whose decoding a band may resume: as many as cross one band's
+ * lower edge on a screen. */
+#ifndef LV_ZEF_RESUME_SLOTS
+#define LV_ZEF_RESUME_SLOTS 8
+#endif
+
+/* Tells an lv_zef_source_t from any other data an image may point at. */
+#define LV_ZEF_SOURCE_MAGIC 0x3146455Au
+
+/* One archive, shared by all of its images. Set data and size (in memory)
+ * or path (on lv_fs) with the macros below; the other fields are the
+ * decoder's. Keep it for as long as its images are shown. */
+typedef struct lv_zef_archive_t {
+    const uint8_t * data;
+    uint32_t size;
+    const char * path;
+    unsigned flags;               /* ZEFDEC_TRUSTED: check header and tables only */
+    uint32_t generation;          /* 0 until opened */
+    zefdec_archive archive;
+    zefdec_reader * reader;       /* on lv_fs: allocated when opened */
+    lv_fs_file_t file;
+} lv_zef_archive_t;
+
+#define LV_ZEF_ARCHIVE_MEMORY(bytes, byte_count) {.data = (bytes), .size = (byte_count)}
+#define LV_ZEF_ARCHIVE_FILE(lv_fs_path) {.path = (lv_fs_path)}
+
+/* What an image's lv_image_dsc_t points at. */
+typedef struct lv_zef_source_t {
+    uint32_t magic;
+    lv_zef_archive_t * archive;
+    uint32_t position;            /* 0 for the archive's first image */
+} lv_zef_source_t;
+
+/* The lv_image_dsc_t of the image at `position`, as `zef embed --lvgl`
+ * writes it: `source` is the address of its lv_zef_source_t, width and
+ * height the image's (LVGL asks the archive for them again). */
+#define LV_ZEF_IMAGE_DSC(source, width, height)                                              \
+    {.header = {.magic = LV_IMAGE_HEADER_MAGIC, .cf = LV_COLOR_FORMAT_RAW_ALPHA,              \
+                .w = (width), .h = (height)},                                                  \
+     .data_size = sizeof(lv_zef_source_t), .data = (const uint8_t *)(source)}
+
+/* An image descriptor made at run time, for an archive on lv_fs. */
+typedef struct lv_zef_image_t {
+    lv_image_dsc_t dsc;
+    lv_zef_source_t source;
+} lv_zef_image_t;
+
+/* Registers the decoder; call once after lv_init(). Returns it, or NULL
+ * when LVGL could not allocate it. */
+lv_image_decoder_t * lv_zef_init(void);
+
+/* Removes the decoder that lv_zef_init registered. */
+void lv_zef_deinit(void);
+
+/* Fills *image for the image at `position` of `archive` (its position
+ * macro from `zef pack --header`) and returns the descriptor to give
+ * lv_image_set_src. The archive is opened here if it can be, for the
+ * width and height; if it cannot, LVGL's later calls try again. */
+const lv_image_dsc_t * lv_zef_image_init(lv_zef_image_t * image, lv_zef_archive_t * archive,
+                                         uint32_t position);
+
+/* Opens the archive now (a file archive is otherwise opened on first use)
+ * and returns ZEFDEC_OK or the decoder's error. */
+int lv_zef_archive_open(lv_zef_archive_t * archive);
+
+/* Closes a file archive's file and frees its reader; the archive may be
+ * opened again. Its images must not be drawn in between. */
+void lv_zef_archive_close(lv_zef_archive_t * archive);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LV_ZEF_H */
