@@ -94,7 +94,7 @@ std::string SymbolFault(const std::string& symbol) {
     return "must be a C identifier: letters, digits and '_', not starting with a digit";
   }
   if (IsReservedName(symbol)) {
-    return "must not be a C or C++ keyword, main, or a name reserved by C or its <stddef.h> and <stdint.h>";
+    return "must not be a C or C++ keyword, main, or a name that C reserves or its standard headers define";
   }
   return {};
 }
@@ -181,18 +181,20 @@ int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) 
   PendingFiles outputs;
   if ((!options.outputFile.empty() && !Prepare(options.outputFile, data, size, outputs, &error)) ||
       (!options.headerFile.empty() &&
-       !Prepare(options.headerFile, headerText.data(), headerText.size(), outputs, &error)) ||
-      !outputs.CommitAll(&error)) {
+       !Prepare(options.headerFile, headerText.data(), headerText.size(), outputs, &error))) {
     err << kProgram << error << "\n";
     return kExitFailed;
   }
+  // Standard output is one more output: written before any file takes its
+  // name, so that a failed write leaves every file as it was (main says why).
   if (options.outputFile.empty()) {
     out.write(data, std::streamsize(size));
     out.flush();
-    if (!out) {
-      err << kProgram << "standard output: cannot write it\n";
-      return kExitFailed;
-    }
+    if (!out) return kExitFailed;
+  }
+  if (!outputs.CommitAll(&error)) {
+    err << kProgram << error << "\n";
+    return kExitFailed;
   }
   return kExitDone;
 }
