@@ -161,9 +161,9 @@ int RunExtract(const std::string& archive, const std::string& folder, uint64_t m
   std::vector<std::filesystem::path> made;
   std::filesystem::path outermost = std::filesystem::absolute(folder, failed).lexically_normal();
   if (!outermost.has_filename()) outermost = outermost.parent_path();
-  for (std::filesystem::path at = outermost; !failed && !at.empty() && !std::filesystem::exists(at, failed) && !failed; at = at.parent_path()) {
+  for (std::filesystem::path at = outermost; !at.empty(); at = at.parent_path()) {
+    if (std::filesystem::exists(at, failed) || failed || at == at.parent_path()) break;
     made.push_back(at);
-    if (at == at.parent_path()) break;
   }
   failed.clear();
   std::filesystem::create_directories(folder, failed);

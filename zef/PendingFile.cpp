@@ -131,7 +131,9 @@ std::optional<PendingFile> PendingFile::Create(const std::string& destination, s
   const std::filesystem::path target(*resolved);
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
   const std::string stem = (folder / ("." + target.filename().string() + ".")).string();
-  // The name is known to the signal clean-up before the file can exist.
+  // The name is known to the signal clean-up before the file can exist
+  // (mkstemp would make it first). A name that is taken after all is
+  // let go and another tried, as mkstemp does.
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string temporary = stem + RandomLetters();
     SignalEntry* entry = ClaimEntry(temporary);
