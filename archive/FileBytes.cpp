@@ -80,7 +80,7 @@ bool SignatureOrVersionFails(const uint8_t* bytes, size_t size) {
   }
   if (size < kVersionEnd) return false;
   const int version = bytes[kSignatureSize] | bytes[kSignatureSize + 1] << 8;
-  return version != kVersion1 && version != kVersion2 && version != kVersion3;
+  return version != kVersion1 && version != kVersion2 && version != kVersion3 && version != kVersion4;
 }
 
 }  // namespace

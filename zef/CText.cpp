@@ -27,13 +27,6 @@ constexpr std::string_view kKeywords[] = {
     "typeof_unqual", "union", "unsigned", "using", "virtual", "void", "volatile", "wchar_t",
     "while", "xor", "xor_eq", "main"};
 
-// What the generated files include: <stddef.h> and <stdint.h>, besides the
-// int... and INT... families below.
-constexpr std::string_view kLibraryNames[] = {
-    "NULL", "offsetof", "size_t", "ptrdiff_t", "max_align_t", "SIZE_MAX", "PTRDIFF_MIN",
-    "PTRDIFF_MAX", "SIG_ATOMIC_MIN", "SIG_ATOMIC_MAX", "WCHAR_MIN", "WCHAR_MAX", "WINT_MIN",
-    "WINT_MAX"};
-
 bool StartsWith(std::string_view text, std::string_view start) {
   return text.size() >= start.size() && text.substr(0, start.size()) == start;
 }
@@ -50,8 +43,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsListed(const std::string& name) {
   const auto is = [&name](std::string_view listed) { return listed == name; };
-  return std::any_of(std::begin(kKeywords), std::end(kKeywords), is) ||
-         std::any_of(std::begin(kLibraryNames), std::end(kLibraryNames), is);
+  return std::any_of(std::begin(kKeywords), std::end(kKeywords), is) || IsStandardHeaderName(name);
 }
 
 bool ReservedByUnderscores(const std::string& name) {
@@ -70,8 +62,10 @@ std::string Identifier(const std::string& text) {
 
 bool IsReservedName(const std::string& name) {
   if (IsListed(name) || ReservedByUnderscores(name)) return true;
-  // The families <stdint.h> holds and C keeps for its later versions.
+  // The families <stdint.h> and <stdatomic.h> hold and C keeps for its
+  // later versions.
   if ((StartsWith(name, "int") || StartsWith(name, "uint")) && EndsWith(name, "_t")) return true;
+  if (StartsWith(name, "atomic_") || StartsWith(name, "memory_order_") || StartsWith(name, "ATOMIC_")) return true;
   return (StartsWith(name, "INT") || StartsWith(name, "UINT")) &&
          (EndsWith(name, "_MAX") || EndsWith(name, "_MIN") || EndsWith(name, "_C") ||
           EndsWith(name, "_WIDTH"));
@@ -112,13 +106,18 @@ std::string CommentText(const std::string& text) {
 }
 
 std::string UniqueName(const std::string& name, const std::set<std::string>& suffixes,
-                       std::set<std::string>& taken) {
+                       std::set<std::string>& taken, std::map<std::string, int>& next) {
   const auto free = [&](const std::string& candidate) {
     return std::none_of(suffixes.begin(), suffixes.end(),
                         [&](const std::string& suffix) { return taken.count(candidate + suffix) != 0; });
   };
   std::string unique = name;
-  for (int n = 2; !free(unique); ++n) unique = name + "_" + std::to_string(n);
+  if (!free(unique)) {
+    // Every number below next[name] was found taken before.
+    int& n = next.try_emplace(name, 2).first->second;
+    while (!free(unique = name + "_" + std::to_string(n))) ++n;
+    ++n;
+  }
   for (const std::string& suffix : suffixes) taken.insert(unique + suffix);
   return unique;
 }

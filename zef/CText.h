@@ -5,15 +5,24 @@
 // is one that C, its library headers or another name of the file takes.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
+#include <string_view>
 
 namespace zef::tool {
 
-// True for a name that C or C++ reserve, or that <stddef.h> or <stdint.h>
-// define: keywords, `main`, names starting with "__" or '_' and a capital,
-// and the standard type and limit names (size_t, uint8_t, SIZE_MAX, ...).
+// True for a name that C or C++ reserve, or that a C standard header
+// defines: keywords, `main`, names starting with "__" or '_' and a capital,
+// and every macro and type of the C99 headers (and of C11's) as the
+// common C libraries define them (size_t, uint8_t, SIZE_MAX, EOF, FILE,
+// NAN, CHAR_BIT, SIGINT, errno, ...), with the families C keeps for its
+// later versions (int..._t, INT..._MAX, atomic_..., ATOMIC_...).
 bool IsReservedName(const std::string& name);
+
+// One of the macros and types that the C standard headers define
+// (StandardNames.cpp).
+bool IsStandardHeaderName(std::string_view name);
 
 // The text as a name that may stand in C as it is: every character but
 // ASCII letters, digits and '_' as '_', '_' in front of a leading digit (or
@@ -37,8 +46,9 @@ std::string CommentText(const std::string& text);
 
 // `name` as is, or with "_2", "_3", ... appended, whichever comes first
 // with every one of `name + suffix` for `suffixes` free of `taken`; the
-// names it gives are added to `taken`.
+// names it gives are added to `taken`. `next` keeps per name the number
+// to try first the next time, so that n equal names take linear time.
 std::string UniqueName(const std::string& name, const std::set<std::string>& suffixes,
-                       std::set<std::string>& taken);
+                       std::set<std::string>& taken, std::map<std::string, int>& next);
 
 }  // namespace zef::tool

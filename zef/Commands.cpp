@@ -86,45 +86,48 @@ bool WritePng(const std::string& path, const std::string& name, const DecodedIma
 
 }  // namespace
 
+// Standard output is one more output of a run: written before any file
+// takes its name, so that a failed write leaves every file as it was.
+// False when it failed; main says why.
+static bool WriteStandardOutput(std::ostream& out, const char* data, size_t size) {
+  out.write(data, std::streamsize(size));
+  out.flush();
+  return bool(out);
+}
+
 int RunPack(const PackOptions& options, PackReport report, std::ostream& out, std::ostream& err) {
   std::string error;
   PackOptions settings = options;
-  std::string page;
-  std::string json;
+  bool outputFailed = false;
+  const auto print = [&out, &outputFailed](const std::string& text) {
+    outputFailed = !WriteStandardOutput(out, text.data(), text.size());
+    return !outputFailed;
+  };
   if (report == PackReport::kJson) {
-    // Made before the archive takes its name, so that nothing fails after.
-    settings.beforeCommit = [&json](const WrittenArchive& written, std::string*) {
-      json = ReportJson(written.result).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-      return true;
+    // Made and printed before the archive takes its name.
+    settings.beforeCommit = [&print](const WrittenArchive& written, std::string*) {
+      return print(ReportJson(written.result).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+                   "\n");
     };
   }
   if (report == PackReport::kHtml) {
     // The page is made from the written archive, decoded as `extract`
     // decodes it, before the archive takes its name: a page that cannot
-    // be made fails the pack.
+    // be made or printed fails the pack.
     settings.checkDecoded = true;
-    settings.beforeCommit = [&page, jobs = options.jobs](const WrittenArchive& written,
-                                                         std::string* error) {
+    settings.beforeCommit = [&print, jobs = options.jobs](const WrittenArchive& written, std::string* error) {
       std::optional<std::string> html =
           HtmlPage(written.result, written.sources, *written.content, jobs, error);
-      if (!html) return false;
-      page = std::move(*html);
-      return true;
+      return html && print(*html);
     };
   }
   const std::optional<PackResult> result = Pack(settings, &error);
   if (!result) {
-    err << kProgram << error << "\n";
+    if (!outputFailed) err << kProgram << error << "\n";
     return kExitFailed;
   }
   for (const std::string& note : result->notes) err << kProgram << note << "\n";
-  if (report == PackReport::kJson) {
-    out << json;
-  } else if (report == PackReport::kHtml) {
-    out << page;
-  } else {
-    err << SummaryLine(*result) << "\n";
-  }
+  if (report == PackReport::kSummary) err << SummaryLine(*result) << "\n";
   return kExitDone;
 }
 
@@ -154,7 +157,16 @@ int RunExtract(const std::string& archive, const std::string& folder, uint64_t m
     return kExitFailed;
   }
   std::error_code failed;
-  const bool created = std::filesystem::create_directories(folder, failed);
+  // Every folder the run makes, innermost first, to take away on failure.
+  std::vector<std::filesystem::path> made;
+  std::filesystem::path outermost = std::filesystem::absolute(folder, failed).lexically_normal();
+  if (!outermost.has_filename()) outermost = outermost.parent_path();
+  for (std::filesystem::path at = outermost; !at.empty(); at = at.parent_path()) {
+    if (std::filesystem::exists(at, failed) || failed || at == at.parent_path()) break;
+    made.push_back(at);
+  }
+  failed.clear();
+  std::filesystem::create_directories(folder, failed);
   if (failed) {
     err << kProgram << folder << ": cannot create the folder (" << failed.message() << ")\n";
     return kExitFailed;
@@ -191,7 +203,7 @@ int RunExtract(const std::string& archive, const std::string& folder, uint64_t m
     return outputs.CommitAll(&error);
   };
   if (!extract()) {
-    if (created) std::filesystem::remove(folder, failed);
+    for (const std::filesystem::path& path : made) std::filesystem::remove(path, failed);
     err << kProgram << error << "\n";
     return kExitFailed;
   }

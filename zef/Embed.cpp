@@ -186,7 +186,7 @@ std::string SymbolFault(const std::string& symbol) {
     return "must be a C identifier: letters, digits and '_', not starting with a digit";
   }
   if (IsReservedName(symbol)) {
-    return "must not be a C or C++ keyword, main, or a name reserved by C or its <stddef.h> and <stdint.h>";
+    return "must not be a C or C++ keyword, main, or a name that C reserves or its standard headers define";
   }
   return {};
 }
@@ -239,11 +239,14 @@ std::string EmbedHeader(uint64_t size, uint32_t archiveId, const EmbedOptions& o
   text += "#ifndef " + guard + "\n#define " + guard + "\n\n#include <stddef.h>\n#include <stdint.h>\n";
   if (options.lvgl) text += "#include \"lv_zef.h\"\n";
   text += "\n";
-  text += "#define " + sizeMacro + " " + std::to_string(size) + "\n";
+  // With the image descriptors the header is included by the GUI's code,
+  // so it names the size by the constant beside the array: new pixels then
+  // change no header that code includes.
+  text += "#define " + sizeMacro + " " + (options.lvgl ? symbol + "_size" : std::to_string(size)) + "\n";
   // As `zef pack --header` writes it, so that both headers may be included.
   text += "#define " + idMacro + " " + ArchiveIdText(archiveId) + "\n\n";
   text += "#ifdef __cplusplus\nextern \"C\" {\n#endif\n\n";
-  text += "extern const uint8_t " + symbol + "[" + sizeMacro + "];\n";
+  text += "extern const uint8_t " + symbol + "[" + (options.lvgl ? std::string() : sizeMacro) + "];\n";
   if (!binary) text += "extern const size_t " + symbol + "_size;\n";
   for (const LvglImage& image : images) text += "extern const lv_image_dsc_t " + image.name + ";\n";
   text += "\n#ifdef __cplusplus\n}\n#endif\n\n#endif /* " + guard + " */\n";
@@ -306,18 +309,20 @@ int RunEmbed(const EmbedOptions& options, std::ostream& out, std::ostream& err) 
   PendingFiles outputs;
   if ((!options.outputFile.empty() && !Prepare(options.outputFile, data, size, outputs, &error)) ||
       (!options.headerFile.empty() &&
-       !Prepare(options.headerFile, headerText.data(), headerText.size(), outputs, &error)) ||
-      !outputs.CommitAll(&error)) {
+       !Prepare(options.headerFile, headerText.data(), headerText.size(), outputs, &error))) {
     err << kProgram << error << "\n";
     return kExitFailed;
   }
+  // Standard output is one more output: written before any file takes its
+  // name, so that a failed write leaves every file as it was (main says why).
   if (options.outputFile.empty()) {
     out.write(data, std::streamsize(size));
     out.flush();
-    if (!out) {
-      err << kProgram << "standard output: cannot write it\n";
-      return kExitFailed;
-    }
+    if (!out) return kExitFailed;
+  }
+  if (!outputs.CommitAll(&error)) {
+    err << kProgram << error << "\n";
+    return kExitFailed;
   }
   return kExitDone;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -72,18 +73,50 @@ std::string Base64(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
+// The length of the valid UTF-8 sequence at `at` (a character, not a
+// surrogate, up to U+10FFFF, in its shortest form); 0 when there is none.
+size_t Utf8Length(const std::string& text, size_t at) {
+  const auto byte = [&text](size_t n) { return n < text.size() ? uint8_t(text[n]) : 0; };
+  const uint8_t lead = byte(at);
+  const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                         : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  for (size_t n = 1; n < length; ++n) {
+    if ((byte(at + n) & 0xC0) != 0x80) return 0;
+  }
+  const uint8_t second = byte(at + 1);
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+      (lead == 0xF4 && second > 0x8F)) {
+    return 0;
+  }
+  return length;
+}
+
+// Text for the page, which is declared UTF-8: markup characters as
+// references, and, as the JSON report does, every byte that is not UTF-8
+// as U+FFFD; control characters (C0, DEL and C1) too, which a page must
+// not hold.
 std::string EscapeHtml(const std::string& text) {
+  static const std::string kReplacement = "\xEF\xBF\xBD";
   std::string escaped;
   escaped.reserve(text.size());
-  for (const char c : text) {
+  for (size_t at = 0; at < text.size();) {
+    const size_t length = Utf8Length(text, at);
+    const uint8_t c = uint8_t(text[at]);
+    const bool control = c < 0x20 || c == 0x7F || (c == 0xC2 && length == 2 && uint8_t(text[at + 1]) < 0xA0);
+    if (length == 0 || control) {
+      escaped += kReplacement;
+      at += length == 0 ? 1 : length;
+      continue;
+    }
     switch (c) {
       case '&': escaped += "&amp;"; break;
       case '<': escaped += "&lt;"; break;
       case '>': escaped += "&gt;"; break;
       case '"': escaped += "&quot;"; break;
       case '\'': escaped += "&#39;"; break;
-      default: escaped += c;
+      default: escaped.append(text, at, length);
     }
+    at += length;
   }
   return escaped;
 }

@@ -13,6 +13,7 @@
 #include "quantize/Quantize.h"
 #include "quantize/ReduceGrey.h"
 #include "quantize/ReduceRgba.h"
+#include "writer/MatChecks.h"
 #include "writer/ZefEncode.h"
 #include "writer/ZefImgWriter.h"
 #include "zef/Archive.h"
@@ -404,6 +405,15 @@ std::optional<PackResult> Pack(const PackOptions& options, std::string* error) {
     if (auto failure = FirstError(works)) {
       *error = *failure;
       return std::nullopt;
+    }
+    // What no archive version can hold is refused before any reducing,
+    // naming the file, as the version 3 writer names it.
+    for (size_t n = 0; n < works.size(); ++n) {
+      const std::string fault = CheckMatImage(works[n].picture.bgr, cv::Mat(), int(n), 3);
+      if (!fault.empty()) {
+        *error = works[n].item.image + ": " + fault;
+        return std::nullopt;
+      }
     }
 
     PackResult result;

@@ -1,5 +1,6 @@
 #include "zef/PendingFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace zef::tool {
@@ -31,6 +33,7 @@ constexpr mode_t kNewFileMode = 0666;
 
 std::atomic<SignalEntry*> signalEntries{nullptr};
 
+// The entry is filled at once: the handler removes the name from then on.
 SignalEntry* ClaimEntry(const std::string& path) {
   for (SignalEntry* entry = signalEntries.load(); entry != nullptr; entry = entry->next) {
     bool expected = false;
@@ -63,6 +66,29 @@ extern "C" void RemoveAndEnd(int signalNumber) {
   }
   std::signal(signalNumber, SIG_DFL);
   std::raise(signalNumber);
+}
+
+// Six characters as mkstemp makes them.
+std::string RandomLetters() {
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static thread_local std::mt19937_64 random{std::random_device{}() ^ uint64_t(getpid()) << 32};
+  std::string letters(6, 'X');
+  for (char& c : letters) c = kLetters[random() % (sizeof kLetters - 1)];
+  return letters;
+}
+
+// The old file's owner and group where the process may set them, and its
+// permission bits; group bits that would go to another group than the
+// old file's are cut to those everyone has.
+void TakeModeOf(int fd, const struct stat& old) {
+  if (fchown(fd, old.st_uid, old.st_gid) != 0) (void)!fchown(fd, uid_t(-1), old.st_gid);
+  mode_t mode = old.st_mode & 07777;
+  struct stat now {};
+  if (fstat(fd, &now) == 0 && now.st_gid != old.st_gid) {
+    mode = (mode & ~mode_t(S_ISGID | 070)) | (mode & 070 & (mode & 07) << 3);
+  }
+  if (fstat(fd, &now) == 0 && now.st_uid != old.st_uid) mode &= ~mode_t(S_ISUID);
+  fchmod(fd, mode);
 }
 
 mode_t CurrentUmask() {
@@ -104,18 +130,27 @@ std::optional<PendingFile> PendingFile::Create(const std::string& destination, s
   if (!resolved) return std::nullopt;
   const std::filesystem::path target(*resolved);
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
-    *error = destination + ": cannot create a file in " + folder.string() + " (" +
-             std::strerror(errno) + ")";
-    return std::nullopt;
+  const std::string stem = (folder / ("." + target.filename().string() + ".")).string();
+  // The name is known to the signal clean-up before the file can exist
+  // (mkstemp would make it first). A name that is taken after all is
+  // let go and another tried, as mkstemp does.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temporary = stem + RandomLetters();
+    SignalEntry* entry = ClaimEntry(temporary);
+    const int fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      close(fd);
+      return PendingFile(destination, *resolved, temporary, entry);
+    }
+    const int cause = errno;
+    ReleaseEntry(entry);
+    if (cause != EEXIST) {
+      *error = destination + ": cannot create a file in " + folder.string() + " (" + std::strerror(cause) + ")";
+      return std::nullopt;
+    }
   }
-  close(fd);
-  const std::string temporary(name.data());
-  return PendingFile(destination, *resolved, temporary, ClaimEntry(temporary));
+  *error = destination + ": cannot create a file in " + folder.string() + " (no free temporary name)";
+  return std::nullopt;
 }
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
@@ -141,7 +176,16 @@ bool PendingFile::StillReplaceable(std::string* error) const {
 
 bool PendingFile::Commit(std::string* error) {
   if (!StillReplaceable(error)) return false;
-  chmod(temporary_.c_str(), kNewFileMode & ~CurrentUmask());
+  // A replaced file keeps its mode, owner and group; a new one gets what
+  // a new file gets.
+  struct stat replaced {};
+  const int fd = open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0 && stat(destination_.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+    TakeModeOf(fd, replaced);
+  } else if (fd >= 0) {
+    fchmod(fd, kNewFileMode & ~CurrentUmask());
+  }
+  if (fd >= 0) close(fd);
   if (std::rename(temporary_.c_str(), destination_.c_str()) != 0) {
     *error = name_ + ": cannot write it (" + std::strerror(errno) + ")";
     return false;

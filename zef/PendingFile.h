@@ -40,7 +40,8 @@ struct SignalEntry;
 class PendingFile {
  public:
   // Creates the temporary file beside the file that `destination` names
-  // (see OutputTarget); no value, with the cause in *error, when it may not
+  // (see OutputTarget), under a name the signal clean-up knows before the
+  // file exists; no value, with the cause in *error, when it may not
   // be replaced or its folder does not take the file.
   static std::optional<PendingFile> Create(const std::string& destination, std::string* error);
 
@@ -53,8 +54,9 @@ class PendingFile {
   // False, with the cause in *error, when something other than a regular
   // file has come to stand at the destination since Create.
   bool StillReplaceable(std::string* error) const;
-  // Gives the file the permissions a new file gets and renames it to the
-  // destination, replacing what stood there.
+  // Gives the file the mode, owner and group of the file it replaces (where
+  // the process may; else the permissions a new file gets) and renames it
+  // to the destination, replacing what stood there.
   bool Commit(std::string* error);
 
  private:

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "archive/ArchiveId.h"
@@ -121,12 +122,13 @@ std::string HeaderText(const PackResult& result, const std::string& headerFile,
   const std::string idName = MacroName(lead + "ARCHIVE_ID");
   std::set<std::string> taken = {idName};
   std::string defines = "#define " + idName + " " + ArchiveIdText(PackedArchiveId(result)) + "\n\n";
+  std::map<std::string, int> next;
   for (size_t position = 0; position < result.images.size(); ++position) {
     const PackedImage& image = result.images[position];
     std::string wanted = MacroName(lead + std::filesystem::path(image.file).stem().string());
     const auto reserved = [&wanted](const std::string& suffix) { return IsReservedName(wanted + suffix); };
     if (std::any_of(suffixes.begin(), suffixes.end(), reserved)) wanted = "ZEF_" + wanted;
-    const std::string name = UniqueName(wanted, suffixes, taken);
+    const std::string name = UniqueName(wanted, suffixes, taken, next);
     if (name != wanted && renamed) {
       renamed->push_back(image.file + ": named " + name + " in the header, " + wanted + " is taken");
     }

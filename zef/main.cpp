@@ -5,6 +5,7 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -67,6 +68,9 @@ int main(int argc, char** argv) {
   // The image library's own warnings would mix into the program's messages.
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
   zef::tool::RemovePendingFilesOnSignals();
+  // A closed pipe is a failed write like any other (exit 1, every file as
+  // it was), not an end by signal.
+  std::signal(SIGPIPE, SIG_IGN);
   StandardOutput standardOutput;
   std::ostream out(&standardOutput);
   int exitCode = zef::tool::kExitFailed;

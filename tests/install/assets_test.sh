@@ -4,10 +4,13 @@
 # matches one composed from the library's decode (zef_screen_check), by
 # name, with start index 0 and 100 and as archive version 4; the decoder
 # is built once, for size; a folder of icons is repacked when an icon is added, changed or removed, and only
-# then, the program's archive keeps the id of its header, and a new picture recompiles no file that
-# includes the header; conflicting options are refused; the C and assembly snippets of the
-# README and the firmware guide build; and the same assets cross-compile
-# for a Cortex-M4 with the host's zef doing the packing, through a toolchain file that finds packages only
+# then, the program's archive keeps the id of its header, and new pixels
+# recompile no file that includes the header, also when the archive's size
+# changes; odd folder and file names are tracked and give names that
+# compile; target names C or the decoder take and conflicting options are
+# refused; the C and assembly snippets of the README and the firmware guide
+# build; and the same assets cross-compile for a Cortex-M4 with the host's
+# zef doing the packing, through a toolchain file that finds packages only
 # in its root.
 #   assets_test.sh BUILD_DIR SCREEN_CHECK EXAMPLES_DIR
 set -euo pipefail
@@ -101,6 +104,43 @@ packed || fail "a recoloured icon was not packed"
 cmp -s "$archive" "$work/before.zef" && fail "the archive did not change with its pixels"
 recompiled && fail "a recoloured icon recompiled a file that includes the header"
 expect "flat recoloured" 3
+# New alpha: the archive's size changes, the names and sizes do not.
+size=$(stat -c %s "$archive")
+rm "$icons"/coin_mask.png
+build "mask removed"
+[ "$(stat -c %s "$archive")" != "$size" ] || fail "a removed mask did not change the archive's size"
+recompiled && fail "a new archive size recompiled a file that includes the header"
+
+# Odd names: a folder named with glob characters, an icon with ';' in its
+# name and one whose name is the data header's in upper case, under
+# -Werror; an edit repacks. Target names that C or the decoder take are
+# refused when configuring, in the step's own words.
+odd=$work/odd
+mkdir -p "$odd/ic[1]*?"
+cp "$examples"/coin.png "$odd/ic[1]*?/we;ird.png"
+cp "$examples"/star.png "$odd/ic[1]*?/data_h.png"
+cat > "$odd/CMakeLists.txt" <<'PROJECT'
+cmake_minimum_required(VERSION 3.25)
+project(OddNames LANGUAGES C)
+find_package(ZefiConvert CONFIG REQUIRED COMPONENTS zefdec zef)
+zef_add_assets(${ASSETS} "${CMAKE_CURRENT_SOURCE_DIR}/ic[1]*?")
+add_executable(odd main.c)
+target_link_libraries(odd PRIVATE ${ASSETS})
+target_compile_options(odd PRIVATE -std=c99 -Wall -Wextra -Werror -pedantic)
+PROJECT
+printf '#include "ui.h"\n#include <stdio.h>\nint main(void) { return UI_DATA_H == 0 && UI_SIZE > 0 ? 0 : 1; }\n' > "$odd/main.c"
+cmake -S "$odd" -B "$odd/build" -DCMAKE_PREFIX_PATH="$prefix" -DASSETS=ui > /dev/null
+cmake --build "$odd/build" > "$work/odd.log" 2>&1 && "$odd/build/odd" || { cat "$work/odd.log"; fail "odd names: build failed"; }
+cp "$examples"/gem.png "$odd/ic[1]*?/we;ird.png"
+cmake --build "$odd/build" > "$work/odd.log" 2>&1 || { cat "$work/odd.log"; fail "odd names: rebuild failed"; }
+grep -q "Packing the images of ui" "$work/odd.log" || fail "odd names: a changed icon was not packed"
+for name in int main size_t _Foo EOF zefdec; do
+  if cmake -S "$odd" -B "$work/name-$name" -DCMAKE_PREFIX_PATH="$prefix" -DASSETS=$name > "$work/name.log" 2>&1; then
+    fail "zef_add_assets($name) was accepted"
+  fi
+  grep -q "zef_add_assets($name): the name" "$work/name.log" || { cat "$work/name.log"; fail "$name: refused without a message"; }
+  grep -q -- "--symbol" "$work/name.log" && fail "zef_add_assets($name) is refused in terms of --symbol"
+done
 
 # Options that would break the step are refused with their names.
 if cmake -S "$here/assets" -B "$work/refused" -DCMAKE_PREFIX_PATH="$prefix" -DICONS_DIR="$icons" \

@@ -610,6 +610,7 @@ struct ExitCase {
   std::vector<std::string> arguments;
   int exitCode;
   std::string message;  // part of standard error
+  const char* standardOutput = nullptr;  // as RunProgram takes it
 };
 // Named in test lists by its name, not by its bytes.
 void PrintTo(const ExitCase& c, std::ostream* out) { *out << c.name; }
@@ -626,30 +627,46 @@ class ExitCodeTest : public ZefCliTest, public ::testing::WithParamInterface<Exi
     WriteText("long.txt", "startindex 0\n" + std::string(70000, 'a') + "\n");
     WriteText("script.txt", "startindex 0\noutputfilename s.zef\nmask no\nstartimages\na.png\n");
     WriteText("old.zef", "kept");
+    // Files a run may replace, private to their owner or group.
+    std::filesystem::permissions(dir_ / "old.zef", std::filesystem::perms(0600));
+    std::filesystem::permissions(dir_ / "bad.txt", std::filesystem::perms(0640));
     std::filesystem::create_directory(dir_ / "dir");
     ASSERT_EQ(Zef({"pack", "a.png", "-o", "good.zef"}).exitCode, 0);
     std::filesystem::copy_file(dir_ / "good.zef", dir_ / "0.png");
+    // 1000 x 500 pixels: more than 1 MiB decoded.
+    const std::vector<uint8_t> row(1000 * 3, 0x40);
+    const zef::EncodeResult big = zef::Encode({{row.data(), 1000, 500, 0}}, {}, {});
+    ASSERT_TRUE(big.Ok()) << big.message;
+    WriteFile(dir_ / "big.zef", big.bytes);
+    Save("wide.png", cv::Mat(1, 65535, CV_8UC3, cv::Scalar::all(0)));
+  }
+  // Each file's contents and permission bits (a folder's contents as none).
+  std::vector<std::pair<Bytes, int>> Files() const {
+    std::vector<std::pair<Bytes, int>> files;
+    for (const std::string& name : Listing()) {
+      struct stat status {};
+      stat((dir_ / name).c_str(), &status);
+      files.emplace_back(name == "dir" ? Bytes{} : FileBytes(name), int(status.st_mode & 07777));
+    }
+    return files;
   }
 };
 
 TEST_P(ExitCodeTest, ExitCodeAndMessage) {
   const ExitCase& c = GetParam();
-  std::vector<Bytes> before;
-  for (const std::string& name : Listing()) before.push_back(name == "dir" ? Bytes{} : FileBytes(name));
-  const ZefResult run = Zef(c.arguments);
+  const std::vector<std::pair<Bytes, int>> before = Files();
+  const ZefResult run = RunProgram(ZEF_PATH, c.arguments, dir_.path(), 0, c.standardOutput);
   EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
   EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   if (c.exitCode == 2) EXPECT_NE(run.err.find("Usage:"), std::string::npos) << run.err;
   EXPECT_EQ(run.out, "");
   // No failed run leaves a file of its own behind.
-  EXPECT_EQ(Listing(), (std::vector<std::string>{"0.png", "a.png", "b.png", "b_mask.png", "bad.txt", "broken.zef",
-                                                "dir", "good.zef", "long.txt", "notes.png", "old.zef",
-                                                "script.txt"}));
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"0.png", "a.png", "b.png", "b_mask.png", "bad.txt", "big.zef",
+                                                "broken.zef", "dir", "good.zef", "long.txt", "notes.png",
+                                                "old.zef", "script.txt", "wide.png"}));
   EXPECT_EQ(Listing("dir"), std::vector<std::string>{});
-  // Nor does it change one.
-  std::vector<Bytes> after;
-  for (const std::string& name : Listing()) after.push_back(name == "dir" ? Bytes{} : FileBytes(name));
-  EXPECT_EQ(after, before);
+  // Nor does it change one, in its contents or its mode.
+  EXPECT_EQ(Files(), before);
 }
 
 const ExitCase kExitCases[] = {
@@ -757,6 +774,19 @@ const ExitCase kExitCases[] = {
     {"EmbedOverItsArchive", {"embed", "-o", "./broken.zef", "broken.zef"}, 1,
      "broken.zef: the output would replace the archive"},
     {"EmbedMissingArchive", {"embed", "gone.zef"}, 1, "gone.zef: cannot open"},
+    // Standard output is one more output: written before any file is replaced.
+    {"PackReportToAFullOutput", {"pack", "a.png", "-o", "old.zef", "--header", "bad.txt", "--report", "json"}, 1,
+     "zef: standard output: cannot write it (", "/dev/full"},
+    {"PackPageToAFullOutput", {"pack", "a.png", "-o", "old.zef", "--header", "bad.txt", "--report", "html"}, 1,
+     "zef: standard output: cannot write it (", "/dev/full"},
+    {"EmbedToAFullOutput", {"embed", "good.zef", "--header", "old.zef"}, 1, "zef: standard output: cannot write it (",
+     "/dev/full"},
+    {"EmbedToAClosedOutput", {"embed", "good.zef", "--header", "bad.txt"}, 1, "zef: standard output: cannot write it (",
+     ""},
+    {"ExtractIntoNewNestedFolders", {"extract", "--decode-limit", "1", "-o", "k1/k2/k3", "big.zef"}, 1,
+     "image too large"},
+    {"TooWideForVersion4", {"pack", "wide.png", "-o", "old.zef", "--format", "v4"}, 1,
+     "zef: wide.png: img 0: maximum width of an image is 65534\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Runs, ExitCodeTest, ::testing::ValuesIn(kExitCases),
@@ -863,6 +893,66 @@ TEST_F(ZefCliTest, StandardOutputThatCannotBeWrittenFailsTheRun) {
       EXPECT_EQ(run.exitCode, 1);
       EXPECT_NE(run.err.find("zef: standard output: cannot write it ("), std::string::npos) << run.err;
     }
+  }
+}
+
+int Mode(const std::filesystem::path& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+}
+
+// Through a link too; a new file gets what new files get.
+TEST_F(ZefCliTest, ReplacedFilesKeepTheirMode) {
+  Save("a.png", LevelImage(4, 4, 0));
+  for (const auto& [name, mode] : {std::pair<std::string, int>{"priv.zef", 0600}, {"priv.h", 0640}, {"t.zef", 0604}}) {
+    WriteText(name, "old");
+    std::filesystem::permissions(dir_ / name, std::filesystem::perms(mode));
+  }
+  std::filesystem::create_symlink("t.zef", dir_ / "link.zef");
+  ASSERT_EQ(Zef({"pack", "a.png", "-o", "priv.zef", "--header", "priv.h"}).exitCode, 0);
+  ASSERT_EQ(Zef({"embed", "priv.zef", "-o", "new.c", "--header", "link.zef"}).exitCode, 0);
+  EXPECT_EQ(std::vector<int>({Mode(dir_ / "priv.zef"), Mode(dir_ / "priv.h"), Mode(dir_ / "t.zef")}),
+            std::vector<int>({0600, 0640, 0604}));
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(Mode(dir_ / "new.c"), int(0666 & ~mask));
+}
+
+// Each of many pictures has a temporary file: a SIGINT at any moment
+// leaves none of them.
+TEST_F(ZefCliTest, InterruptedExtractLeavesNoTemporaryFile) {
+  const uint8_t pixel[3] = {1, 2, 3};
+  const zef::EncodeResult archive = zef::Encode(std::vector<zef::ImageView>(20000, {pixel, 1, 1, 3}), {}, {});
+  WriteFile(dir_ / "many.zef", archive.bytes);
+  int interrupted = 0;
+  for (const int millis : {50, 100, 200, 300, 500, 800, 1200, 2000}) {
+    const pid_t child = fork();
+    if (child == 0 && chdir(dir_.path().c_str()) == 0 && dup2(open("/dev/null", O_WRONLY), STDERR_FILENO) >= 0) {
+      execl(ZEF_PATH, ZEF_PATH, "extract", "-o", std::to_string(millis).c_str(), "many.zef", nullptr);
+    }
+    if (child == 0) _exit(127);
+    usleep(useconds_t(millis) * 1000);
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    interrupted += WIFSIGNALED(status) ? 1 : 0;
+    if (!Exists(std::to_string(millis))) continue;
+    for (const std::string& name : Listing(std::to_string(millis))) EXPECT_NE(name[0], '.') << millis << " ms";
+  }
+  EXPECT_GT(interrupted, 0);
+}
+
+// From a pipe, whole or in pieces, as from a file.
+TEST_F(ZefCliTest, Version4ArchivesAreReadFromPipes) {
+  Save("a.png", WithAlpha(ManyColours(30, 10, 200, 0), AlphaRamp(30, 10)));
+  ASSERT_EQ(Zef({"pack", "a.png", "-o", "v4.zef", "--format", "v4"}).exitCode, 0);
+  for (const char* source : {"cat v4.zef", "(head -c 100 v4.zef; sleep .3; tail -c +101 v4.zef)"}) {
+    const auto piped = [&](const std::string& command) {
+      return RunProgram("/bin/sh", {"-c", source + (" | \"$0\" " + command), ZEF_PATH}, dir_.path());
+    };
+    EXPECT_NE(piped("info /dev/stdin").out.find("images:      1\n"), std::string::npos) << source;
+    EXPECT_EQ(piped("extract -o pictures /dev/stdin").exitCode, 0) << source;
+    EXPECT_EQ(piped("embed --format bin /dev/stdin").out, Text(FileBytes("v4.zef"))) << source;
   }
 }
 
@@ -1207,6 +1297,41 @@ TEST_F(ZefCliTest, ArchiveIdOfTheHeadersFollowsTheNamesNotThePixels) {
   const std::string header = Text(FileBytes("clash.h"));
   EXPECT_EQ(DefineValue(header, "CLASH_ARCHIVE_ID").substr(0, 2), "0x") << header;
   EXPECT_EQ(DefineValue(header, "CLASH_ARCHIVE_ID_2"), "0") << header;
+// Names that the standard headers define, bare or made of prefix and stem,
+// are changed, so that the header compiles before any of them.
+TEST_F(ZefCliTest, HeaderNamesAvoidEveryStandardHeaderName) {
+  const std::vector<std::string> names = {"EOF", "FILE", "NAN", "CHAR_BIT", "SIGINT", "NDEBUG", "ERANGE", "I"};
+  for (size_t n = 0; n < names.size(); ++n) Save("bare/" + names[n] + ".png", LevelImage(2, 2, int(n)));
+  Save("max.png", LevelImage(2, 2, 0));
+  ASSERT_EQ(Zef({"pack", "bare", "-o", "bare.zef", "--header", "bare.h", "--prefix", ""}).exitCode, 0);
+  ASSERT_EQ(Zef({"pack", "max.png", "-o", "long.zef", "--header", "long.h"}).exitCode, 0);
+  const std::vector<std::string> defined = DefinedNames(Text(FileBytes("bare.h")) + Text(FileBytes("long.h")));
+  for (const std::string& name : names) {
+    EXPECT_NE(std::find(defined.begin(), defined.end(), "ZEF_" + name), defined.end()) << name;
+  }
+  EXPECT_NE(std::find(defined.begin(), defined.end(), "ZEF_LONG_MAX"), defined.end());
+  WriteText("all.c", "#include \"bare.h\"\n#include \"long.h\"\n#include <assert.h>\n#include <complex.h>\n"
+                     "#include <errno.h>\n#include <limits.h>\n#include <signal.h>\n#include <stdio.h>\n"
+                     "#include <tgmath.h>\nint main(void) { return ZEF_EOF + EOF; }\n");
+  const ZefResult compiled = RunProgram(
+      "/bin/sh", {"-c", "! command -v cc > /dev/null || cc -std=c99 -Wall -Werror -fsyntax-only all.c"}, dir_.path());
+  EXPECT_EQ(compiled.exitCode, 0) << compiled.err;
+}
+
+// 2^14 names that all come out as one take the next free number at once,
+// where trying from _2 every time took minutes.
+TEST_F(ZefCliTest, EqualNamesAreNumberedInLinearTime) {
+  Bytes png;
+  ASSERT_TRUE(cv::imencode(".png", LevelImage(1, 1, 0), png));
+  for (int n = 0; n < 1 << 14; ++n) {
+    std::string name = "i";
+    for (int bit = 13; bit >= 0; --bit) name += (n >> bit & 1) ? '+' : '-';
+    WriteFile(dir_ / (name + ".png"), png);
+  }
+  const ZefResult run = RunProgram(
+      ZEF_PATH, {"pack", ".", "-o", "all.zef", "--header", "all.h", "--prefix", "", "--jobs", "1"}, dir_.path(), 15);
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_NE(Text(FileBytes("all.h")).find("#define I" + std::string(14, '_') + "_16384 16383\n"), std::string::npos);
 }
 
 // --- the page of every image ------------------------------------------------
@@ -1411,6 +1536,36 @@ TEST_F(ZefCliTest, PageOfAGreyTargetShowsGreyPictures) {
   ASSERT_EQ(result.type(), CV_8UC4);
   EXPECT_EQ(cv::norm(source, Luma(Load("icon.png")), cv::NORM_INF), 0);
   EXPECT_EQ(cv::norm(result, shown[0], cv::NORM_INF), 0);
+// The page is UTF-8: bytes that are not, and control characters, become
+// U+FFFD, as in the JSON report.
+TEST_F(ZefCliTest, PageEscapesFileNamesThatAreNotUtf8) {
+  const std::string name = "e\x1b[31m\xff\xc3\xa9\xc2\x9b.png";
+  Save(name, LevelImage(4, 4, 0));
+  const ZefResult run = Zef({"pack", name, "-o", "x.zef", "--report", "html"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(run.out.find('\xff'), std::string::npos);
+  EXPECT_NE(run.out.find(">e\xef\xbf\xbd[31m\xef\xbf\xbd\xc3\xa9\xef\xbf\xbd.png<"), std::string::npos);
+}
+
+// An entry FF FF FF 00 decodes as stored, and docs/format.md says so.
+TEST_F(ZefCliTest, Version4AlphaZeroKeepsItsStoredColourAsTheFormatSays) {
+  zef::Options options;
+  options.version = zef::kVersion4;
+  zef::EncodeResult archive = zef::EncodeIndexed({{2, 1, {{10, 20, 30, 255}, {0, 0, 0, 0}}, {0, 1}}}, options);
+  const Bytes entries = {10, 20, 30, 255, 0, 0, 0, 0};
+  const auto at = std::search(archive.bytes.begin(), archive.bytes.end(), entries.begin(), entries.end());
+  ASSERT_NE(at, archive.bytes.end());
+  std::fill(at + 4, at + 7, uint8_t(0xFF));
+  WriteFile(dir_ / "white.zef", archive.bytes);
+  ASSERT_EQ(Zef({"extract", "-o", "out", "white.zef"}).exitCode, 0);
+  EXPECT_EQ(Load("out/0.png").at<cv::Vec4b>(0, 1), cv::Vec4b(255, 255, 255, 0));
+  std::ifstream format(ZEF_FORMAT_DOC);
+  const std::string doc((std::istreambuf_iterator<char>(format)), std::istreambuf_iterator<char>());
+  const size_t decoding = doc.find("### Decoding");
+  const std::string section = doc.substr(decoding, doc.find("\n### ", decoding + 1) - decoding);
+  EXPECT_EQ(section.find("decode black"), std::string::npos) << section;
+  EXPECT_NE(section.find("`FF FF FF 00` decodes as blue,\ngreen and red 255 with alpha 0"), std::string::npos);
 }
 
 }  // namespace
