@@ -204,12 +204,12 @@ static void blend_plane(const uint8_t *plane, uint32_t width, uint32_t height, i
         for (column = 0; column < columns; column++) {
             const uint32_t a = coverage[column];
             uint32_t s, d, sr, sg, sb, dr, dg, db;
-            if (a == 0) continue;
-            s = source[column];
             if (a == 255) {
-                out[column] = (uint16_t)s;
+                out[column] = source[column];
                 continue;
             }
+            if (a == 0) continue;
+            s = source[column];
             d = out[column];
             sr = s >> 11, sg = (s >> 5) & 63, sb = s & 31;
             dr = d >> 11, dg = (d >> 5) & 63, db = d & 31;

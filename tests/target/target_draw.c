@@ -5,11 +5,14 @@
  * every canvas format, from memory and through the read callback (64-byte
  * window), at positions that clip it at every edge and corner or put it
  * wholly outside, and in horizontal bands of several heights (one
- * zefdec_draw per band, the band as canvas). It writes
+ * zefdec_draw per band, the band as canvas; top to bottom, and bottom to
+ * top). It also decodes every image line by line in every line format and
+ * as spans. It writes
  *   draw.txt  one line per draw: what was drawn, the result and a hash
  *             of the whole framebuffer storage after it;
  *   draw.bin  the whole framebuffer storage (padding and guard rows
- *             included) after each sequence of draws;
+ *             included) after each sequence of draws, and every decoded
+ *             line with its alpha;
  * and the test compares both files of the two builds byte for byte; and
  *   reads.txt the calls and bytes of the read callback, which differ
  *             between builds of the decoder and are not compared.
@@ -222,16 +225,82 @@ static void draw_at_edges(uint32_t a, struct source *sources, uint32_t image, co
     }
 }
 
+/* The image decoded line by line in each line format (pixels and alpha),
+ * and as spans, into the bytes file and the text file. */
+static uint8_t line_pixels[3 * 128], line_alpha[128];
+
+static void decode_lines(uint32_t a, struct source *source, uint32_t image, const zefdec_image_info *info)
+{
+    static const char *const line_formats[] = {"RGB565", "ARGB4444", "BGR888"};
+    zefdec_image decoder;
+    zefdec_span span;
+    uint32_t y, h, spans;
+    int format, result;
+    if (info->width > sizeof line_alpha) {
+        fail("an image wider than the line buffer");
+        return;
+    }
+    for (format = 0; format < 3; format++) {
+        const size_t bytes = info->width * (format == ZEFDEC_BGR888 ? 3u : 2u);
+        h = 2166136261u;
+        result = zefdec_begin(&decoder, &source->archive, image, (zefdec_format)format);
+        for (y = 0; result == ZEFDEC_OK && y < info->height; y++) {
+            size_t n;
+            result = zefdec_line(&decoder, line_pixels, line_alpha, sizeof line_alpha);
+            if (board_write(bytes_file, line_pixels, bytes) != 0 ||
+                board_write(bytes_file, line_alpha, info->width) != 0)
+                failures++;
+            for (n = 0; n < bytes; n++) h = (h ^ line_pixels[n]) * 16777619u;
+            for (n = 0; n < info->width; n++) h = (h ^ line_alpha[n]) * 16777619u;
+        }
+        put("archive ");
+        put_number((int32_t)a);
+        put(" image ");
+        put_number((int32_t)image);
+        put(" ");
+        put(source->name);
+        put(" lines ");
+        put(line_formats[format]);
+        put(": ");
+        put_number(result);
+        put(" ");
+        put_hex(h);
+        end_line();
+        if (result != ZEFDEC_OK) fail("zefdec_line");
+
+        h = 2166136261u;
+        spans = 0;
+        result = zefdec_begin(&decoder, &source->archive, image, (zefdec_format)format);
+        while (result == ZEFDEC_OK && (result = zefdec_next_span(&decoder, &span)) == ZEFDEC_OK) {
+            const uint32_t fields[5] = {span.x, span.y, span.length, span.pixel,
+                                        (uint32_t)span.colour | (uint32_t)span.alpha << 16};
+            size_t n;
+            for (n = 0; n < 5; n++) h = (h ^ fields[n]) * 16777619u;
+            spans++;
+        }
+        put("  spans: ");
+        put_number(result);
+        put(", ");
+        put_number((int32_t)spans);
+        put(" ");
+        put_hex(h);
+        end_line();
+        if (result != ZEFDEC_END) fail("zefdec_next_span");
+    }
+}
+
 /* Draws at (x, y) in bands of `band` rows, and once whole, and compares. */
 static void draw_in_bands(uint32_t a, struct source *source, uint32_t image, zefdec_canvas_format format,
-                          uint32_t seed, int32_t x, int32_t y, uint32_t band)
+                          uint32_t seed, int32_t x, int32_t y, uint32_t band, int upwards)
 {
     zefdec_canvas whole = canvas_of(storage[2], format, 0, CANVAS_HEIGHT);
-    uint32_t top;
+    const uint32_t bands = (CANVAS_HEIGHT + band - 1) / band;
+    uint32_t n;
     int result;
     fill(storage[0], seed);
     fill(storage[2], seed);
-    for (top = 0; top < CANVAS_HEIGHT; top += band) {
+    for (n = 0; n < bands; n++) {
+        const uint32_t top = (upwards ? bands - 1 - n : n) * band;
         const uint32_t height = CANVAS_HEIGHT - top < band ? CANVAS_HEIGHT - top : band;
         zefdec_canvas part = canvas_of(storage[0], format, top, height);
         result = zefdec_draw(&source->archive, image, &part, x, y - (int32_t)top);
@@ -255,7 +324,7 @@ static void draw_in_bands(uint32_t a, struct source *source, uint32_t image, zef
     result = zefdec_draw(&source->archive, image, &whole, x, y);
     if (result != ZEFDEC_OK || memcmp(storage[0], storage[2], sizeof storage[0]) != 0) {
         label(a, image, format, source->name);
-        put(" bands of ");
+        put(upwards ? " bands upwards of " : " bands of ");
         put_number((int32_t)band);
         fail(" differ from one draw of the whole canvas");
     }
@@ -332,6 +401,7 @@ static void draw_archive(uint32_t a)
             fail("zefdec_info");
             continue;
         }
+        for (s = 0; s < 2; s++) decode_lines(a, &sources[s], image, &info);
         for (format = 0; format < 3; format++) {
             const uint32_t seed = a * 1000 + image * 10 + (uint32_t)format;
             const int32_t w = (int32_t)info.width, h = (int32_t)info.height;
@@ -341,10 +411,13 @@ static void draw_archive(uint32_t a)
                 for (b = 0; b < sizeof bands / sizeof bands[0]; b++) {
                     /* over the top and left edges, and over the bottom and right */
                     draw_in_bands(a, &sources[s], image, (zefdec_canvas_format)format, seed, -w / 3, -h / 3,
-                                  bands[b]);
+                                  bands[b], 0);
                     draw_in_bands(a, &sources[s], image, (zefdec_canvas_format)format, seed,
-                                  CANVAS_WIDTH - 2 * w / 3, CANVAS_HEIGHT - 2 * h / 3, bands[b]);
+                                  CANVAS_WIDTH - 2 * w / 3, CANVAS_HEIGHT - 2 * h / 3, bands[b], 0);
                 }
+                /* out of order: the bottom band first */
+                draw_in_bands(a, &sources[s], image, (zefdec_canvas_format)format, seed, w / 4 - w / 2,
+                              CANVAS_HEIGHT / 2 - h / 2, 5, 1);
             }
         }
     }
