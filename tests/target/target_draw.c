@@ -227,7 +227,9 @@ static void draw_at_edges(uint32_t a, struct source *sources, uint32_t image, co
 
 /* The image decoded line by line in each line format (pixels and alpha),
  * and as spans, into the bytes file and the text file. */
-static uint8_t line_pixels[3 * 128], line_alpha[128];
+static uint32_t line_words[3 * 128 / 4]; /* aligned for 16-bit pixels */
+static uint8_t line_alpha[128];
+#define line_pixels ((uint8_t *)line_words)
 
 static void decode_lines(uint32_t a, struct source *source, uint32_t image, const zefdec_image_info *info)
 {
@@ -246,7 +248,7 @@ static void decode_lines(uint32_t a, struct source *source, uint32_t image, cons
         result = zefdec_begin(&decoder, &source->archive, image, (zefdec_format)format);
         for (y = 0; result == ZEFDEC_OK && y < info->height; y++) {
             size_t n;
-            result = zefdec_line(&decoder, line_pixels, line_alpha, sizeof line_alpha);
+            result = zefdec_line(&decoder, line_words, line_alpha, sizeof line_alpha);
             if (board_write(bytes_file, line_pixels, bytes) != 0 ||
                 board_write(bytes_file, line_alpha, info->width) != 0)
                 failures++;
