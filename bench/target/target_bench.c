@@ -19,8 +19,13 @@
  * (one zefdec_draw per band, the band as canvas), from memory and through
  * the callback, with the bytes the callback read.
  *
+ * And the deepest stack of zefdec_draw and zefdec_open in these cases
+ * (the stack painted below the caller, then searched for the deepest word
+ * written; it includes open_archive's frame and the read callback's).
+ *
  * Output, one result a line, for the run script:
  *   result SET CASE INSTRUCTIONS PIXELS BYTES
+ *   stack SET CASE BYTES
  * BYTES: what the callback read (0 for the cases without one).
  */
 #include <stddef.h>
@@ -74,6 +79,47 @@ static void report(const char *set, const char *name, uint64_t instructions, uin
     board_print_fixed(pixels, 0);
     board_print(" ");
     board_print_fixed(bytes, 0);
+    board_print("\n");
+}
+
+/* --- the stack: painted below the caller, then searched for the deepest word
+ * written (nothing else runs: no interrupts) ------------------------------ */
+
+#define STACK_PROBE 8192u
+#define STACK_PAINT 0xDEADBEEFu
+
+static uintptr_t stack_top;
+
+#define READ_SP(sp) __asm__ volatile("mov %0, sp" : "=r"(sp))
+
+/* Paints the STACK_PROBE bytes below `top` (the caller's stack pointer)
+ * down from just below this function's own frame. */
+__attribute__((noinline)) static void stack_paint(uintptr_t top)
+{
+    uintptr_t sp;
+    volatile uint32_t *word;
+    READ_SP(sp);
+    stack_top = top;
+    for (word = (volatile uint32_t *)(top - STACK_PROBE); word < (volatile uint32_t *)(sp - 16); word++)
+        *word = STACK_PAINT;
+}
+
+/* Bytes below the caller's stack pointer written since stack_paint. */
+static uint32_t stack_used(void)
+{
+    const volatile uint32_t *word = (const volatile uint32_t *)(stack_top - STACK_PROBE);
+    while ((uintptr_t)word < stack_top && *word == STACK_PAINT) word++;
+    return (uint32_t)(stack_top - (uintptr_t)word);
+}
+
+static void report_stack(const char *set, const char *name, uint32_t bytes)
+{
+    board_print("stack ");
+    board_print(set);
+    board_print(" ");
+    board_print(name);
+    board_print(" ");
+    board_print_number(bytes);
     board_print("\n");
 }
 
@@ -260,6 +306,18 @@ static void draw_grid(const struct bench_set *set, const char *name, uint32_t of
     }
     instructions = board_instructions() - start;
     report(set->name, name, instructions, grid_pixels(set, &grid), flash.read);
+    /* the deepest stack of zefdec_draw over the set (not timed) */
+    {
+        uintptr_t sp;
+        READ_SP(sp);
+        stack_paint(sp);
+        for (n = 0; n < set->count; n++) {
+            int32_t x, y;
+            place(&grid, n, &x, &y);
+            zefdec_draw(&archive, n, &canvas, x, y);
+        }
+        report_stack(set->name, name, stack_used());
+    }
 }
 
 static void draw_planes(const struct bench_set *set, int lz4)
@@ -313,6 +371,14 @@ static void open_against_draw(const struct bench_set *set, const char *version, 
         strcat(name, "-");
         strcat(name, kinds[kind]);
         report(set->name, name, instructions, size, flash.read);
+        {
+            uintptr_t sp;
+            READ_SP(sp);
+            stack_paint(sp);
+            open_archive(&archive, &reader, &flash, offset, size, kind == 2 ? CALLBACK : MEMORY,
+                         kind == 1 ? ZEFDEC_TRUSTED : 0);
+            report_stack(set->name, name, stack_used());
+        }
     }
     open_archive(&archive, &reader, &flash, offset, size, MEMORY, ZEFDEC_TRUSTED);
     clear();
