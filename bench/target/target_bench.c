@@ -362,11 +362,17 @@ static void open_against_draw(const struct bench_set *set, const char *version, 
     static const char *const kinds[] = {"open-untrusted", "open-trusted", "open-callback-untrusted"};
     int kind;
     for (kind = 0; kind < 3; kind++) {
+        /* a trusted open is short: 100 of them, so that the timer's tick of
+         * 40 instructions blurs less than one */
+        const uint32_t repeats = kind == 1 ? 100 : 1;
+        uint32_t r;
         start = board_instructions();
-        if (open_archive(&archive, &reader, &flash, offset, size, kind == 2 ? CALLBACK : MEMORY,
-                         kind == 1 ? ZEFDEC_TRUSTED : 0) != ZEFDEC_OK)
-            fail("an archive was refused");
-        instructions = board_instructions() - start;
+        for (r = 0; r < repeats; r++) {
+            if (open_archive(&archive, &reader, &flash, offset, size, kind == 2 ? CALLBACK : MEMORY,
+                             kind == 1 ? ZEFDEC_TRUSTED : 0) != ZEFDEC_OK)
+                fail("an archive was refused");
+        }
+        instructions = (board_instructions() - start + repeats / 2) / repeats;
         strcpy(name, version);
         strcat(name, "-");
         strcat(name, kinds[kind]);
