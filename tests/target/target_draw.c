@@ -9,15 +9,15 @@
  * top). It also decodes every image line by line in every line format and
  * as spans. It writes
  *   draw.txt  one line per draw: what was drawn, the result and a hash
- *             of the whole framebuffer storage after it;
+ *             of the whole framebuffer storage after it; one per image
+ *             decoded in lines or spans, with a hash of what came out;
  *   draw.bin  the whole framebuffer storage (padding and guard rows
  *             included) after each sequence of draws, and every decoded
  *             line with its alpha;
  * and the test compares both files of the two builds byte for byte; and
  *   reads.txt the calls and bytes of the read callback, which differ
  *             between builds of the decoder and are not compared.
- * On
- * each build it also checks that a draw through the callback leaves the
+ * On each build it also checks that a draw through the callback leaves the
  * framebuffer as the same draw from memory, and that bands leave it as one
  * draw of the whole canvas; the exit status counts what differed or
  * failed (0: nothing).
@@ -122,7 +122,9 @@ static int flash_read(void *user, uint32_t offset, void *buffer, uint32_t length
 
 /* --- canvases ------------------------------------------------------------ */
 
-static const char *const format_names[] = {"RGB565", "RGB565_SWAPPED", "XRGB8888"};
+/* Every zefdec_canvas_format of zefdec.h: a new format is added here. */
+#define CANVAS_FORMATS 3
+static const char *const format_names[CANVAS_FORMATS] = {"RGB565", "RGB565_SWAPPED", "XRGB8888"};
 
 static uint32_t bytes_per_pixel(zefdec_canvas_format format)
 {
@@ -404,7 +406,7 @@ static void draw_archive(uint32_t a)
             continue;
         }
         for (s = 0; s < 2; s++) decode_lines(a, &sources[s], image, &info);
-        for (format = 0; format < 3; format++) {
+        for (format = 0; format < CANVAS_FORMATS; format++) {
             const uint32_t seed = a * 1000 + image * 10 + (uint32_t)format;
             const int32_t w = (int32_t)info.width, h = (int32_t)info.height;
             size_t b;

@@ -57,4 +57,4 @@ for file in draw.txt draw.bin; do
     exit 1
   fi
 done
-echo "target_draw: $(grep -c ': 0 [0-9a-f]*$' "$work/host/draw.txt") draws, $(wc -c < "$work/host/draw.bin") framebuffer bytes: the target's are the host's"
+echo "target_draw: $(grep -c ": 0 [0-9a-f]*$" "$work/host/draw.txt") draws and decodes, $(wc -c < "$work/host/draw.bin") framebuffer bytes: the target's are the host's"
