@@ -177,6 +177,12 @@ typedef struct zefdec_archive {
     uint8_t alpha_bits;           /* version 3: of the alpha codes, 0, 1 or 2 */
     uint8_t alpha_position;
     uint8_t compressed;
+    /* where the last zefdec_draw stopped, so that the next band of the
+     * same image resumes there; drawn_line 0: nowhere */
+    uint32_t drawn_position;
+    uint32_t drawn_line;
+    uint32_t drawn_runs_left;
+    size_t drawn_next;
 } zefdec_archive;
 
 typedef struct zefdec_image_info {
