@@ -1170,19 +1170,81 @@ static uint32_t rgb_565_swapped(uint32_t pixel) { return rgb_565(swap_bytes(pixe
 
 static uint32_t rgb_8888(uint32_t pixel) { return pixel & 0xFFFFFFu; }
 
-/* All the draw code knows of a canvas format. */
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
+/* BGR565 is RGB565 with red and blue traded, which is its own inverse. */
+static uint32_t trade_red_blue(uint32_t pixel)
+{
+    return (pixel >> 11 & 0x1F) | (pixel & 0x07E0) | (pixel & 0x1F) << 11;
+}
+
+static uint32_t pixel_bgr565(uint32_t rgb) { return trade_red_blue(pixel_565(rgb)); }
+static uint32_t pixel_bgr565_swapped(uint32_t rgb) { return swap_bytes(pixel_bgr565(rgb)); }
+static uint32_t rgb_bgr565(uint32_t pixel) { return rgb_565(trade_red_blue(pixel)); }
+static uint32_t rgb_bgr565_swapped(uint32_t pixel) { return rgb_bgr565(swap_bytes(pixel)); }
+#endif
+
+struct paint;
+
+/* All the draw code knows of a canvas format. Formats that the word-wise
+ * path does not store are put pixel by pixel. */
 typedef struct canvas_kind {
-    uint8_t bytes;                    /* per pixel */
+    uint8_t bytes;                    /* per pixel; 0: packed, `bits` a pixel */
     uint32_t keep;                    /* bits of a stored pixel that a draw leaves as they were */
     uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, the kept bits 0 */
     uint32_t (*rgb)(uint32_t stored); /* a stored pixel's channels, for blending */
+    void (*put)(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+    uint8_t bits;                     /* grey: bits a pixel; 888: where red is */
+    uint8_t pages;                    /* columns of 8 rows a byte */
 } canvas_kind;
 
-/* In the order of zefdec_canvas_format. */
+#define PUT_CANVASES (ZEFDEC_CANVASES & (ZEFDEC_WITH_RGB888 | ZEFDEC_WITH_ARGB8888 | ZEFDEC_WITH_L8 | \
+                                         ZEFDEC_WITH_L4 | ZEFDEC_WITH_L2 | ZEFDEC_WITH_L1 |         \
+                                         ZEFDEC_WITH_L1_PAGES))
+#define GREY_CANVASES (ZEFDEC_CANVASES & (ZEFDEC_WITH_L8 | ZEFDEC_WITH_L4 | ZEFDEC_WITH_L2 | \
+                                          ZEFDEC_WITH_L1 | ZEFDEC_WITH_L1_PAGES))
+
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
+static void put_888(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
+static void put_argb(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+#endif
+#if GREY_CANVASES
+static void put_grey(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+#endif
+
+/* In the order of zefdec_canvas_format; a format not compiled in has no
+ * entry, and the table ends with the last one that is. */
 static const canvas_kind canvas_kinds[] = {
-    {2, 0, pixel_565, rgb_565},
-    {2, 0, pixel_565_swapped, rgb_565_swapped},
-    {4, 0xFF000000u, pixel_8888, rgb_8888},
+    {2, 0, pixel_565, rgb_565, 0, 0, 0},
+    {2, 0, pixel_565_swapped, rgb_565_swapped, 0, 0, 0},
+    {4, 0xFF000000u, pixel_8888, rgb_8888, 0, 0, 0},
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
+    [ZEFDEC_CANVAS_BGR565] = {2, 0, pixel_bgr565, rgb_bgr565, 0, 0, 0},
+    [ZEFDEC_CANVAS_BGR565_SWAPPED] = {2, 0, pixel_bgr565_swapped, rgb_bgr565_swapped, 0, 0, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
+    [ZEFDEC_CANVAS_RGB888] = {3, 0, 0, 0, put_888, 0, 0},
+    [ZEFDEC_CANVAS_BGR888] = {3, 0, 0, 0, put_888, 2, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
+    [ZEFDEC_CANVAS_ARGB8888] = {4, 0, 0, 0, put_argb, 0, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L8
+    [ZEFDEC_CANVAS_L8] = {1, 0, 0, 0, put_grey, 8, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L4
+    [ZEFDEC_CANVAS_L4] = {0, 0, 0, 0, put_grey, 4, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L2
+    [ZEFDEC_CANVAS_L2] = {0, 0, 0, 0, put_grey, 2, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L1
+    [ZEFDEC_CANVAS_L1] = {0, 0, 0, 0, put_grey, 1, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L1_PAGES
+    [ZEFDEC_CANVAS_L1_PAGES] = {0, 0, 0, 0, put_grey, 1, 1},
+#endif
 };
 
 /* Canvas words may be the caller's uint16_t pixels. */
@@ -1254,17 +1316,50 @@ static void blend_pixels(const canvas_kind *kind, uint8_t *at, uint32_t count, u
  * turned into the canvas's pixel once per draw, not once per pixel. */
 typedef struct paint {
     const canvas_kind *kind;
+    uint32_t opacity;
+    uint32_t colour;                  /* recolouring: 0xRRGGBB */
+    uint8_t shaded;                   /* opacity below 255 or recolouring */
+    uint8_t recolour;
+    uint8_t dither;
+    uint8_t *pixels;                  /* pixel by pixel: the canvas */
+    uint32_t stride;
     uint32_t stored[ZEF_V4_MAX_ENTRIES]; /* version 4: each entry as the canvas stores it */
+    uint8_t alpha[ZEF_V4_MAX_ENTRIES];   /* and its alpha, times the opacity */
 } paint;
+
+/* Opacity is multiplied in, rounded to the nearest. */
+static uint32_t faded(const paint *paint, uint32_t alpha)
+{
+    return (alpha * paint->opacity + 127) / 255;
+}
+
+static void shade(const paint *paint, uint32_t *rgb, uint32_t *alpha)
+{
+    *alpha = faded(paint, *alpha);
+    if (paint->recolour)
+        *rgb = paint->colour;
+}
+
+static uint32_t entry_rgb(const uint8_t *entry)
+{
+    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
+}
+
+/* The colour a version 4 entry is blended with. */
+static uint32_t source_rgb(const paint *paint, const uint8_t *entry)
+{
+    return paint->recolour ? paint->colour : entry_rgb(entry);
+}
 
 static void paint_entries(paint *paint, const zefdec_layout *layout)
 {
     const uint8_t *entry = layout->palette;
     uint32_t i;
 
-    for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE)
-        paint->stored[i] =
-            paint->kind->pixel((uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2]);
+    for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE) {
+        paint->stored[i] = paint->kind->pixel(source_rgb(paint, entry));
+        paint->alpha[i] = (uint8_t)(paint->shaded ? faded(paint, entry[3]) : entry[3]);
+    }
 }
 
 /* `count` pixels from `at` take a colour of any alpha. */
@@ -1275,11 +1370,6 @@ static void draw_span(const canvas_kind *kind, uint8_t *at, uint32_t count, uint
         fill_pixels(kind, at, stored, count);
     else if (alpha)
         blend_pixels(kind, at, count, rgb, alpha);
-}
-
-static uint32_t entry_rgb(const uint8_t *entry)
-{
-    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
 }
 
 /* Draws the open line's image columns [first, first + count) to `row`,
@@ -1298,6 +1388,8 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
     while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
         const uint32_t from = r.x > first ? r.x : first;
         const uint32_t to = c.x < last ? c.x : last;
+        if (paint->shaded)
+            shade(paint, &r.rgb, &r.alpha);
         if (from < to && r.alpha)
             draw_span(kind, row + (size_t)(from - first) * kind->bytes, to - from,
                       kind->pixel(r.rgb), r.rgb, r.alpha);
@@ -1367,11 +1459,11 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
                 if (column >= count)
                     continue;
                 entry = palette + index * ZEF_V4_ENTRY_SIZE;
-                alpha = entry[3];
+                alpha = paint->alpha[index];
                 if (alpha == OPAQUE)
                     store_pixel(kind, row + (size_t)column * kind->bytes, paint->stored[index]);
                 else if (alpha)
-                    blend_pixels(kind, row + (size_t)column * kind->bytes, 1, entry_rgb(entry), alpha);
+                    blend_pixels(kind, row + (size_t)column * kind->bytes, 1, source_rgb(paint, entry), alpha);
             }
             continue;
         }
@@ -1388,12 +1480,110 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
         entry = palette + index * ZEF_V4_ENTRY_SIZE;
         if (from < to)
             draw_span(kind, row + (size_t)(from - first) * kind->bytes, to - from,
-                      paint->stored[index], entry_rgb(entry), entry[3]);
+                      paint->stored[index], source_rgb(paint, entry), paint->alpha[index]);
     }
 stop:
     c.bytes.p = q;
     return cursor_stop(image, &c, rc);
 }
+
+#if PUT_CANVASES
+/* Channels of 8 bits blended as zefdec.h states, one pixel at a time. */
+static uint32_t mix(uint32_t rgb, uint32_t canvas, uint32_t alpha)
+{
+    uint32_t out = 0, shift;
+
+    for (shift = 0; shift < 24; shift += 8)
+        out |= ((rgb >> shift & 0xFF) * alpha + (canvas >> shift & 0xFF) * (OPAQUE - alpha) + 127) /
+                   255 << shift;
+    return out;
+}
+#endif
+
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
+/* Three bytes, red at byte `bits` and blue at the other end. */
+static void put_888(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
+{
+    uint8_t *at = paint->pixels + (size_t)y * paint->stride + (size_t)x * 3;
+    const unsigned red = paint->kind->bits, blue = 2 - red;
+
+    if (alpha != OPAQUE)
+        rgb = mix(rgb, (uint32_t)at[red] << 16 | (uint32_t)at[1] << 8 | at[blue], alpha);
+    at[red] = (uint8_t)(rgb >> 16);
+    at[1] = (uint8_t)(rgb >> 8);
+    at[blue] = (uint8_t)rgb;
+}
+#endif
+
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
+/* Porter-Duff over a canvas pixel that has alpha of its own. */
+static void put_argb(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
+{
+    canvas_word *at = (canvas_word *)(void *)(paint->pixels + (size_t)y * paint->stride + (size_t)x * 4);
+    const uint32_t canvas = *at;
+    const uint32_t under = ((canvas >> 24) * (OPAQUE - alpha) + 127) / 255, total = alpha + under;
+    uint32_t out = total << 24, shift;
+
+    for (shift = 0; shift < 24; shift += 8)
+        out |= ((rgb >> shift & 0xFF) * alpha + (canvas >> shift & 0xFF) * under + total / 2) / total
+               << shift;
+    *at = out;
+}
+#endif
+
+#if GREY_CANVASES
+static uint32_t luma(uint32_t rgb)
+{
+    return ((rgb >> 16) * 77 + (rgb >> 8 & 0xFF) * 150 + (rgb & 0xFF) * 29 + 128) >> 8;
+}
+
+/* Grey of 8, 4, 2 or 1 bits, in rows or in pages. */
+static void put_grey(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
+{
+    static const uint8_t bayer[16] = {0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 7, 13, 5};
+    const unsigned bits = paint->kind->bits, top = (1u << bits) - 1;
+    uint8_t *at;
+    unsigned shift;
+    uint32_t grey = luma(rgb), threshold = 127;
+
+    if (paint->kind->pages) {
+        at = paint->pixels + (size_t)(y >> 3) * paint->stride + x;
+        shift = y & 7;
+    } else {
+        at = paint->pixels + (size_t)y * paint->stride + (size_t)x * bits / 8;
+        shift = 8 - bits - (x * bits & 7);
+    }
+    if (alpha != OPAQUE)
+        grey = (grey * alpha + (*at >> shift & top) * (255 / top) * (OPAQUE - alpha) + 127) / 255;
+    if (paint->dither == ZEFDEC_DITHER_BAYER)
+        threshold = bayer[(y & 3) << 2 | (x & 3)] * 16u + 8;
+    *at = (uint8_t)((*at & ~(top << shift)) | (grey * top + threshold) / 255 << shift);
+}
+#endif
+
+#if PUT_CANVASES
+/* Puts the open line's image columns [first, first + count) at canvas
+ * columns from `left` of canvas row `y`, pixel by pixel; the runs outside
+ * are read and checked as zefdec_line would. */
+static int put_runs(zefdec_image *image, uint32_t left, uint32_t y, uint32_t first,
+                    uint32_t count, const paint *paint)
+{
+    const uint32_t last = first + count;
+    line_cursor c;
+    run r;
+    int rc;
+
+    rc = cursor_start(&c, image, image->layout.form);
+    while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
+        uint32_t from = r.x > first ? r.x : first;
+        const uint32_t to = c.x < last ? c.x : last;
+        shade(paint, &r.rgb, &r.alpha);
+        for (; r.alpha && from < to; from++)
+            paint->kind->put(paint, left + from - first, y, r.rgb, r.alpha);
+    }
+    return cursor_stop(image, &c, rc);
+}
+#endif
 
 /* Where `size` pixels placed at `at` meet `room` pixels: the first visible
  * pixel, the canvas position it lands on and how many are visible (0 for
@@ -1431,24 +1621,48 @@ static int pass_lines(zefdec_image *image, const zefdec_archive *archive, uint32
     return rc;
 }
 
-int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
-                int32_t x, int32_t y)
+/* Whether the canvas's rows hold its width and its pixels are aligned. */
+static int canvas_fits(const canvas_kind *kind, const zefdec_canvas *canvas)
 {
+    uint32_t per_byte;
+
+    if (kind->bytes == 3 || kind->bytes == 1)
+        return canvas->width <= canvas->stride / kind->bytes;
+    if (kind->bytes)
+        return canvas->width <= canvas->stride / kind->bytes &&
+               !(((uintptr_t)canvas->pixels | canvas->stride) & (kind->bytes - 1u));
+    per_byte = kind->pages ? 1 : 8u / kind->bits;
+    return canvas->width / per_byte + (canvas->width % per_byte != 0) <= canvas->stride;
+}
+
+int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
+                     int32_t x, int32_t y, const zefdec_draw_options *options)
+{
+    static const zefdec_draw_options plain = ZEFDEC_DRAW_OPTIONS_DEFAULT;
     zefdec_image image;
     paint paint;
     uint32_t first_column, first_line, left, top, columns, lines;
-    uint8_t *row;
+    uint8_t *row = 0;
     zefdec_archive *kept;
     int rc;
 
-    if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
+    if (!options)
+        options = &plain;
+    if (!canvas || (unsigned)canvas->format >= sizeof canvas_kinds / sizeof canvas_kinds[0] ||
+        !(canvas_kinds[canvas->format].pixel || canvas_kinds[canvas->format].put))
         return ZEFDEC_E_ARGUMENT;
     paint.kind = &canvas_kinds[canvas->format];
+    paint.opacity = options->opacity;
+    paint.recolour = options->recolour;
+    paint.colour = options->colour & 0xFFFFFFu;
+    paint.dither = options->dither;
+    paint.shaded = options->opacity != OPAQUE || options->recolour;
+    paint.pixels = (uint8_t *)canvas->pixels;
+    paint.stride = canvas->stride;
     if (canvas->width && canvas->height) {
         if (!canvas->pixels)
             return ZEFDEC_E_ARGUMENT;
-        if (canvas->width > canvas->stride / paint.kind->bytes ||
-            ((uintptr_t)canvas->pixels | canvas->stride) & (paint.kind->bytes - 1u))
+        if (!canvas_fits(paint.kind, canvas))
             return ZEFDEC_E_CANVAS;
     }
     rc = zefdec_begin(&image, archive, position, ZEFDEC_RGB565);
@@ -1456,24 +1670,32 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
         return rc;
     columns = visible(x, image.width, canvas->width, &first_column, &left);
     lines = visible(y, image.height, canvas->height, &first_line, &top);
-    if (!columns || !lines)
+    if (!columns || !lines || !options->opacity)
         return ZEFDEC_OK;
     rc = pass_lines(&image, archive, position, first_line);
     if (rc == ZEFDEC_OK && image.layout.form == FORM_OPS) {
         if (archive->reader)
             rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader));
-        if (rc == ZEFDEC_OK)
+        if (rc == ZEFDEC_OK && !paint.kind->put)
             paint_entries(&paint, &image.layout);
     }
-    row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
-    for (; rc == ZEFDEC_OK && lines; lines--, row += canvas->stride) {
+    if (!paint.kind->put)
+        row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
+    for (; rc == ZEFDEC_OK && lines; lines--, top++) {
         rc = open_line(&image);
+#if PUT_CANVASES
+        if (rc == ZEFDEC_OK && paint.kind->put)
+            rc = put_runs(&image, left, top, first_column, columns, &paint);
+        else
+#endif
         if (rc == ZEFDEC_OK)
             rc = image.layout.form == FORM_OPS
                      ? draw_ops(&image, row, first_column, columns, &paint)
                      : draw_runs(&image, row, first_column, columns, &paint);
         if (rc == ZEFDEC_OK)
             rc = close_line(&image);
+        if (row)
+            row += canvas->stride;
     }
     /* the draw keeps no more than where it stopped, for the next band */
     kept = (zefdec_archive *)archive;
@@ -1482,6 +1704,12 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
     kept->drawn_next = image.next;
     kept->drawn_runs_left = image.runs_left;
     return rc;
+}
+
+int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
+                int32_t x, int32_t y)
+{
+    return zefdec_draw_with(archive, position, canvas, x, y, 0);
 }
 
 const char *zefdec_strerror(int result)

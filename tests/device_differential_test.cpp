@@ -545,13 +545,35 @@ std::vector<int32_t> EdgePositions(int32_t size, int32_t room) {
           room - 1, room, INT32_MAX};
 }
 
+// Every canvas format, and the options that change what a draw blends:
+// opacity at its ends and between, recolouring with and without it, and
+// the Bayer dither (which changes only canvases of fewer than 8 bits).
+const zefdec_canvas_format kCanvasFormats[] = {
+    ZEFDEC_CANVAS_RGB565, ZEFDEC_CANVAS_RGB565_SWAPPED, ZEFDEC_CANVAS_XRGB8888, ZEFDEC_CANVAS_BGR565,
+    ZEFDEC_CANVAS_BGR565_SWAPPED, ZEFDEC_CANVAS_RGB888, ZEFDEC_CANVAS_BGR888, ZEFDEC_CANVAS_ARGB8888,
+    ZEFDEC_CANVAS_L8, ZEFDEC_CANVAS_L4, ZEFDEC_CANVAS_L2, ZEFDEC_CANVAS_L1, ZEFDEC_CANVAS_L1_PAGES};
+
+struct DrawOptionCase {
+  const char* name;
+  zefdec_draw_options options;
+};
+const DrawOptionCase kDrawOptions[] = {
+    {"zefdec_draw", ZEFDEC_DRAW_OPTIONS_DEFAULT},
+    {"defaults", ZEFDEC_DRAW_OPTIONS_DEFAULT},
+    {"opacity 128", {128, 0, ZEFDEC_DITHER_THRESHOLD, 0}},
+    {"opacity 1", {1, 0, ZEFDEC_DITHER_THRESHOLD, 0}},
+    {"opacity 0", {0, 0, ZEFDEC_DITHER_THRESHOLD, 0}},
+    {"recolour", {255, 1, ZEFDEC_DITHER_THRESHOLD, 0x3399CC}},
+    {"recolour, opacity 200", {200, 1, ZEFDEC_DITHER_THRESHOLD, 0xFFFFFF}},
+    {"bayer", {255, 0, ZEFDEC_DITHER_BAYER, 0}},
+    {"bayer, recolour, opacity 90", {90, 1, ZEFDEC_DITHER_BAYER, 0x808080}},
+};
+
 TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
   struct Shape {
-    uint32_t width, height, padding;  // padding: pixels beyond a row, up to the stride
+    uint32_t width, height, padding;  // padding: pixels (packed grey: bytes) beyond a row
   };
   const Shape shapes[] = {{1, 1, 0}, {1, 1, 3}, {7, 5, 0}, {40, 12, 5}};
-  const zefdec_canvas_format formats[] = {ZEFDEC_CANVAS_RGB565, ZEFDEC_CANVAS_RGB565_SWAPPED,
-                                          ZEFDEC_CANVAS_XRGB8888};
   uint32_t seed = 0;
   for (const DrawCase& c : DrawCases()) {
     SCOPED_TRACE(c.name);
@@ -567,24 +589,37 @@ TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
       if (!expected->alpha.empty()) {
         ASSERT_EQ(cv::norm(expected->alpha[i], c.alpha[i], cv::NORM_INF), 0);
       }
-      for (const zefdec_canvas_format format : formats) {
-        for (const Shape& shape : shapes) {
-          const uint32_t bytesPerPixel = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-          const uint32_t stride = (shape.width + shape.padding) * bytesPerPixel;
-          for (const int32_t x : EdgePositions(image.cols, int32_t(shape.width))) {
-            for (const int32_t y : EdgePositions(image.rows, int32_t(shape.height))) {
-              Canvas canvas(format, shape.width, shape.height, stride, ++seed);
-              Canvas reference = canvas;
-              const zefdec_canvas view = canvas.View();
-              ASSERT_EQ(zefdec_draw(&archive, i, &view, x, y), ZEFDEC_OK);
-              DrawReference(reference, image, c.alpha[i], x, y);
-              Canvas fromFlash(format, shape.width, shape.height, stride, seed);
-              const zefdec_canvas flashView = fromFlash.View();
-              ASSERT_EQ(zefdec_draw(&flashArchive, i, &flashView, x, y), ZEFDEC_OK);
-              ASSERT_EQ(fromFlash.storage, canvas.storage);
-              ASSERT_EQ(canvas.storage, reference.storage)
-                  << "image " << i << ", format " << format << ", canvas " << shape.width << "x"
-                  << shape.height << " stride " << stride << ", at " << x << "," << y;
+      for (const zefdec_canvas_format format : kCanvasFormats) {
+        for (const DrawOptionCase& o : kDrawOptions) {
+          const bool plain = &o == &kDrawOptions[0];
+          const auto draw = [&](const zefdec_archive& from, const zefdec_canvas& view, int32_t x, int32_t y) {
+            return plain ? zefdec_draw(&from, i, &view, x, y) : zefdec_draw_with(&from, i, &view, x, y, &o.options);
+          };
+          for (const Shape& shape : shapes) {
+            const uint32_t stride =
+                RowBytes(format, shape.width) + shape.padding * std::max(LayoutOf(format).bytes, 1u);
+            // every edge with the plain draw; with options, a few places that clip
+            const std::vector<int32_t> columns =
+                plain ? EdgePositions(image.cols, int32_t(shape.width))
+                      : std::vector<int32_t>{-1, 0, 3, int32_t(shape.width) - image.cols + 1};
+            const std::vector<int32_t> rows =
+                plain ? EdgePositions(image.rows, int32_t(shape.height))
+                      : std::vector<int32_t>{-1, 0, 2, int32_t(shape.height) - image.rows + 1};
+            for (const int32_t x : columns) {
+              for (const int32_t y : rows) {
+                Canvas canvas(format, shape.width, shape.height, stride, ++seed);
+                Canvas reference = canvas;
+                const zefdec_canvas view = canvas.View();
+                ASSERT_EQ(draw(archive, view, x, y), ZEFDEC_OK);
+                DrawReference(reference, image, c.alpha[i], x, y, &o.options);
+                Canvas fromFlash(format, shape.width, shape.height, stride, seed);
+                const zefdec_canvas flashView = fromFlash.View();
+                ASSERT_EQ(draw(flashArchive, flashView, x, y), ZEFDEC_OK);
+                ASSERT_EQ(fromFlash.storage, canvas.storage);
+                ASSERT_EQ(canvas.storage, reference.storage)
+                    << "image " << i << ", format " << format << ", " << o.name << ", canvas "
+                    << shape.width << "x" << shape.height << " stride " << stride << ", at " << x << "," << y;
+              }
             }
           }
         }
