@@ -1305,16 +1305,16 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
     return cursor_stop(image, &c, rc);
 }
 
-/* The next byte of the cursor at q, refilling the reader's window when it
- * runs out; the archive in memory ends there. */
-#define NEXT_BYTE(c, q, end, rc, byte)                                                   \
+/* The next byte at q, refilling the reader's window when it runs out; the
+ * archive in memory ends there. */
+#define NEXT_BYTE(bytes, q, end, rc, byte)                                               \
     do {                                                                                 \
         if ((q) == (end)) {                                                              \
-            (c).bytes.p = (q);                                                           \
-            if (((rc) = bytes_refill(&(c).bytes, 1)) != ZEFDEC_OK)                       \
+            (bytes).p = (q);                                                             \
+            if (((rc) = bytes_refill(&(bytes), 1)) != ZEFDEC_OK)                         \
                 goto stop;                                                               \
-            (q) = (c).bytes.p;                                                           \
-            (end) = (c).bytes.end;                                                       \
+            (q) = (bytes).p;                                                             \
+            (end) = (bytes).end;                                                         \
         }                                                                                \
         (byte) = *(q)++;                                                                 \
     } while (0)
@@ -1322,39 +1322,43 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
 /* Version 4, a whole op at a time: runs of a transparent entry are passed
  * over, opaque runs are filled, only partly transparent pixels are
  * blended. Bytes are taken one at a time, so that a literal longer than
- * the reader's window streams through it. */
+ * the reader's window streams through it. The line is drawn whole, so
+ * nothing of a literal is left between calls; the palette was made ready
+ * when the draw began. */
 static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
                     const paint *paint)
 {
     const canvas_kind *kind = paint->kind;
     const uint32_t bits = image->layout.index_shift, mask = (1u << bits) - 1;
-    const uint32_t entries = image->layout.palette_size, last = first + count;
+    const uint32_t entries = image->layout.palette_size, width = image->width;
     const uint8_t *const palette = image->layout.palette;
     const uint8_t *q, *end, *entry;
-    line_cursor c;
-    int rc;
+    byte_cursor bytes;
+    uint32_t x = 0;
+    int rc = ZEFDEC_OK;
 
-    rc = cursor_start(&c, image, FORM_OPS);
-    q = c.bytes.p;
-    end = c.bytes.end;
-    while (rc == ZEFDEC_OK && c.x < c.width) {
-        uint32_t op, n, index = 0, from, to;
+    bytes_start(&bytes, image->archive, image->next);
+    q = bytes.p;
+    end = bytes.end;
+    while (x < width) {
+        uint32_t op, n, index = 0, column;
 
-        NEXT_BYTE(c, q, end, rc, op);
+        NEXT_BYTE(bytes, q, end, rc, op);
         n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
-        if (n > c.width - c.x) {
+        if (n > width - x) {
             rc = ZEFDEC_E_RUN;
             break;
         }
+        column = x - first;
+        x += n;
         if (op < ZEF_V4_OP_RUN) {
             /* a literal's indices, a byte of them at a time */
-            uint32_t column = c.x - first, pending = 0, have = 0;
-            c.x += n;
+            uint32_t pending = 0, have = 0;
             for (; n; n--, column++) {
                 uint32_t alpha;
                 if (have < bits) {
                     uint32_t byte;
-                    NEXT_BYTE(c, q, end, rc, byte);
+                    NEXT_BYTE(bytes, q, end, rc, byte);
                     pending = pending << 8 | byte;
                     have += 8;
                 }
@@ -1362,7 +1366,7 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
                 index = pending >> have & mask;
                 if (index >= entries) {
                     rc = ZEFDEC_E_COLOUR;
-                    break;
+                    goto stop;
                 }
                 if (column >= count)
                     continue;
@@ -1376,23 +1380,32 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
             continue;
         }
         if (op < ZEF_V4_OP_RUN_ZERO) {
-            NEXT_BYTE(c, q, end, rc, index);
+            NEXT_BYTE(bytes, q, end, rc, index);
             if (index >= entries) {
                 rc = ZEFDEC_E_COLOUR;
                 break;
             }
         }
-        from = c.x > first ? c.x : first;
-        c.x += n;
-        to = c.x < last ? c.x : last;
         entry = palette + index * ZEF_V4_ENTRY_SIZE;
-        if (from < to)
-            draw_span(kind, row + (size_t)(from - first) * kind->bytes, to - from,
-                      paint->stored[index], entry_rgb(entry), entry[3]);
+        if (!entry[3])
+            continue;
+        /* the run's columns within [0, count), unsigned as they wrap */
+        if (column >= count) {
+            if (column + n > column || column + n == 0)
+                continue;
+            n += column;
+            column = 0;
+        }
+        if (n > count - column)
+            n = count - column;
+        draw_span(kind, row + (size_t)column * kind->bytes, n, paint->stored[index],
+                  entry_rgb(entry), entry[3]);
     }
 stop:
-    c.bytes.p = q;
-    return cursor_stop(image, &c, rc);
+    bytes.p = q;
+    image->next = bytes_position(&bytes);
+    image->x = x;
+    return rc;
 }
 
 /* Where `size` pixels placed at `at` meet `room` pixels: the first visible
