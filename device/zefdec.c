@@ -332,13 +332,10 @@ static int check_images(zefdec_archive *archive, size_t pos)
         rc = zefdec_begin(&image, archive, i, ZEFDEC_RGB565);
         if (rc != ZEFDEC_OK)
             break;
-#ifndef __OPTIMIZE_SIZE__
-        /* begin has checked that the whole raw image is there; built for
-         * size, its lines are passed over as any others are */
+        /* begin has checked that the whole raw image is there */
         if (image.layout.form == FORM_RAW)
             image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
         else
-#endif
             while (rc == ZEFDEC_OK && image.y < image.height)
                 rc = zefdec_line(&image, 0, 0, 0);
         pos = image.next;
@@ -706,8 +703,8 @@ static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader)
 static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsigned form)
 {
     c->layout = image->layout;
-#ifdef __OPTIMIZE_SIZE__
-    /* built for size, every caller runs the image's own form */
+#if !ZEFDEC_LINE_LOOPS
+    /* with one loop, every caller runs the image's own form */
     (void)form;
 #else
     c->layout.form = (uint8_t)form;
@@ -814,16 +811,6 @@ static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
     return rc == ZEFDEC_END ? ZEFDEC_OK : rc;
 }
 
-/* Not a format of zefdec_line: RGB565 with its bytes swapped, in which a
- * build for speed draws whole lines of images without alpha. A build for
- * size never asks for it, and takes it as plain RGB565 so that no code is
- * spent on it. */
-#ifdef __OPTIMIZE_SIZE__
-#define RGB565_SWAPPED_LINE ZEFDEC_RGB565
-#else
-#define RGB565_SWAPPED_LINE 4u
-#endif
-
 /* The stored nibbles of a colour: the top four bits of each channel. */
 static inline uint32_t nibbles_of(uint32_t rgb)
 {
@@ -833,16 +820,14 @@ static inline uint32_t nibbles_of(uint32_t rgb)
 /* Formats keep the top bits of each 8-bit channel. */
 static inline uint32_t pixel_of(unsigned format, uint32_t rgb, uint32_t alpha)
 {
-    if (format == ZEFDEC_RGB565 || format == RGB565_SWAPPED_LINE) {
-        uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
-        return format == ZEFDEC_RGB565 ? pixel : (pixel >> 8 | pixel << 8) & 0xFFFFu;
-    }
+    if (format == ZEFDEC_RGB565)
+        return (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
     if (format == ZEFDEC_ARGB4444)
         return (alpha >> 4) << 12 | nibbles_of(rgb);
     return rgb;
 }
 
-#ifdef __OPTIMIZE_SIZE__
+#if !ZEFDEC_LINE_LOOPS
 static void fill_bgr888(uint8_t *out, uint32_t pixel, uint32_t count, const uint8_t *line_end)
 {
     (void)line_end;
@@ -924,7 +909,7 @@ static inline void fill_16(uint16_t *out, uint32_t pixel, uint32_t count, const 
 /* The run loops are written once and specialised by the constants they are
  * called with, which a build for speed gets only where they are inlined:
  * GCC and Clang are told to, whatever their estimate of the loop's size. */
-#if defined(__GNUC__) && !defined(__OPTIMIZE_SIZE__)
+#if defined(__GNUC__) && ZEFDEC_LINE_LOOPS
 #define RUN_LOOP static inline __attribute__((always_inline))
 #else
 #define RUN_LOOP static inline
@@ -958,15 +943,15 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
     return cursor_stop(image, &c, rc);
 }
 
-#ifdef __OPTIMIZE_SIZE__
-/* Built for size: one loop for everything. */
+#if !ZEFDEC_LINE_LOOPS
+/* One loop for everything. */
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
                        image->layout.form);
 }
 #else
-/* Built for speed: a loop per format, and version 3 lines in loops whose
+/* A loop per format, and version 3 lines in loops whose
  * form is fixed too. */
 #define DECODE_RUNS(image, line, alpha, format)                                      \
     ((image)->layout.form == FORM_CODES                                             \
