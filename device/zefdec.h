@@ -139,13 +139,14 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * zefdec_image 60, a zefdec_reader 1116 with the default window (only for
  * archives behind a callback). zefdec_draw keeps a version 4 image's
  * entries as canvas pixels on its stack, 256 words (1 KB), in every
- * build: its deepest call keeps at most 1470 bytes on the stack (measured
- * on the emulated Cortex-M4, -Os, through the callback; 1430 from
- * memory), its zefdec_image included, plus what the read callback uses;
+ * build: its deepest call keeps at most 1510 bytes on the stack (measured
+ * on the emulated Cortex-M4, -Os, through the callback, the callback
+ * included; 1470 from memory; 1530 at -O2), its zefdec_image included;
  * zefdec_open at most 300. No heap, and nothing grows with the image.
  *
- * Code (Cortex-M4, -Os, device/size.sh): 4957 bytes for the whole library,
- * 4207 for opening an archive in memory and drawing onto RGB565. */
+ * Code (Cortex-M4, -Os, device/size.sh): 5525 bytes for the whole library,
+ * 4775 for opening an archive in memory and drawing onto RGB565, 5259
+ * through a callback, 2597 for opening and decoding lines. */
 typedef struct zefdec_reader {
     zefdec_read_fn read;
     void *user;
@@ -321,8 +322,8 @@ typedef struct zefdec_canvas {
  * Bands: an image drawn in horizontal bands of any height, one call per
  * band with the band as canvas or clip area, top to bottom, costs about
  * one draw of it (on the emulated Cortex-M4 at -Os, 10 bands of a
- * 320 x 480 picture: 1.00 to 1.03 x the instructions of one draw, and
- * 1.00 to 1.03 x its callback bytes; 40 bands: 1.00 to 1.14 x), as each
+ * 320 x 480 picture: 1.00 to 1.04 x the instructions of one draw, and
+ * 1.00 to 1.03 x its callback bytes; 40 bands: 1.01 to 1.15 x), as each
  * call resumes at the line where the archive's last draw of that image
  * stopped. Only the image's record and markers are read again per band.
  * A band above the last one drawn, or after another image was drawn from
