@@ -332,13 +332,10 @@ static int check_images(zefdec_archive *archive, size_t pos)
         rc = zefdec_begin(&image, archive, i, ZEFDEC_RGB565);
         if (rc != ZEFDEC_OK)
             break;
-#ifndef __OPTIMIZE_SIZE__
-        /* begin has checked that the whole raw image is there; built for
-         * size, its lines are passed over as any others are */
+        /* begin has checked that the whole raw image is there */
         if (image.layout.form == FORM_RAW)
             image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
         else
-#endif
             while (rc == ZEFDEC_OK && image.y < image.height)
                 rc = zefdec_line(&image, 0, 0, 0);
         pos = image.next;
@@ -706,8 +703,8 @@ static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader)
 static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsigned form)
 {
     c->layout = image->layout;
-#ifdef __OPTIMIZE_SIZE__
-    /* built for size, every caller runs the image's own form */
+#if !ZEFDEC_LINE_LOOPS
+    /* with one loop, every caller runs the image's own form */
     (void)form;
 #else
     c->layout.form = (uint8_t)form;
@@ -814,16 +811,6 @@ static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
     return rc == ZEFDEC_END ? ZEFDEC_OK : rc;
 }
 
-/* Not a format of zefdec_line: RGB565 with its bytes swapped, in which a
- * build for speed draws whole lines of images without alpha. A build for
- * size never asks for it, and takes it as plain RGB565 so that no code is
- * spent on it. */
-#ifdef __OPTIMIZE_SIZE__
-#define RGB565_SWAPPED_LINE ZEFDEC_RGB565
-#else
-#define RGB565_SWAPPED_LINE 4u
-#endif
-
 /* The stored nibbles of a colour: the top four bits of each channel. */
 static inline uint32_t nibbles_of(uint32_t rgb)
 {
@@ -833,16 +820,14 @@ static inline uint32_t nibbles_of(uint32_t rgb)
 /* Formats keep the top bits of each 8-bit channel. */
 static inline uint32_t pixel_of(unsigned format, uint32_t rgb, uint32_t alpha)
 {
-    if (format == ZEFDEC_RGB565 || format == RGB565_SWAPPED_LINE) {
-        uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
-        return format == ZEFDEC_RGB565 ? pixel : (pixel >> 8 | pixel << 8) & 0xFFFFu;
-    }
+    if (format == ZEFDEC_RGB565)
+        return (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
     if (format == ZEFDEC_ARGB4444)
         return (alpha >> 4) << 12 | nibbles_of(rgb);
     return rgb;
 }
 
-#ifdef __OPTIMIZE_SIZE__
+#if !ZEFDEC_LINE_LOOPS
 static void fill_bgr888(uint8_t *out, uint32_t pixel, uint32_t count, const uint8_t *line_end)
 {
     (void)line_end;
@@ -924,7 +909,7 @@ static inline void fill_16(uint16_t *out, uint32_t pixel, uint32_t count, const 
 /* The run loops are written once and specialised by the constants they are
  * called with, which a build for speed gets only where they are inlined:
  * GCC and Clang are told to, whatever their estimate of the loop's size. */
-#if defined(__GNUC__) && !defined(__OPTIMIZE_SIZE__)
+#if defined(__GNUC__) && ZEFDEC_LINE_LOOPS
 #define RUN_LOOP static inline __attribute__((always_inline))
 #else
 #define RUN_LOOP static inline
@@ -958,15 +943,15 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
     return cursor_stop(image, &c, rc);
 }
 
-#ifdef __OPTIMIZE_SIZE__
-/* Built for size: one loop for everything. */
+#if !ZEFDEC_LINE_LOOPS
+/* One loop for everything. */
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
                        image->layout.form);
 }
 #else
-/* Built for speed: a loop per format, and version 3 lines in loops whose
+/* A loop per format, and version 3 lines in loops whose
  * form is fixed too. */
 #define DECODE_RUNS(image, line, alpha, format)                                      \
     ((image)->layout.form == FORM_CODES                                             \
@@ -1146,41 +1131,126 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
 
 /* ---- Drawing onto a canvas. Colours travel as 8-bit channels, 0xRRGGBB. ---- */
 
-static uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
+/* Pixel conversions are inlined into each format's blend loop, where a
+ * call per pixel would cost as much as the conversion. */
+#if defined(__GNUC__)
+#define PIXEL_HELPER static inline __attribute__((always_inline))
+#else
+#define PIXEL_HELPER static inline
+#endif
 
-static uint32_t pixel_565(uint32_t rgb)
+/* Canvas words may be the caller's uint16_t pixels. */
+#if defined(__GNUC__)
+typedef uint32_t __attribute__((__may_alias__)) canvas_word;
+typedef uint16_t __attribute__((__may_alias__)) canvas_half;
+#else
+typedef uint32_t canvas_word;
+typedef uint16_t canvas_half;
+#endif
+
+PIXEL_HELPER uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
+
+PIXEL_HELPER uint32_t rgb565_of(uint32_t rgb)
 {
     return (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
 }
 
-static uint32_t pixel_565_swapped(uint32_t rgb) { return swap_bytes(pixel_565(rgb)); }
-
-static uint32_t pixel_8888(uint32_t rgb) { return rgb; }
-
 /* 5 and 6 bits are widened by repeating their top bits, so that full
  * intensity stays full. */
-static uint32_t rgb_565(uint32_t pixel)
+PIXEL_HELPER uint32_t rgb_of_565(uint32_t pixel)
 {
     const uint32_t r = pixel >> 11, g = pixel >> 5 & 0x3F, b = pixel & 0x1F;
 
     return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
 }
 
-static uint32_t rgb_565_swapped(uint32_t pixel) { return rgb_565(swap_bytes(pixel)); }
+/* The source's part of the blend, source * A + 127 per channel: red and
+ * blue as two 16-bit lanes of one word, green apart. */
+typedef struct blend_source {
+    uint32_t red_blue, green, inverse;
+} blend_source;
 
-static uint32_t rgb_8888(uint32_t pixel) { return pixel & 0xFFFFFFu; }
+PIXEL_HELPER blend_source blend_source_of(uint32_t rgb, uint32_t alpha)
+{
+    blend_source s;
+
+    s.red_blue = (rgb & 0xFF00FFu) * alpha + 0x007F007Fu;
+    s.green = (rgb >> 8 & 0xFF) * alpha + 127;
+    s.inverse = OPAQUE - alpha;
+    return s;
+}
+
+/* The blend as zefdec.h states it, of a canvas colour 0xRRGGBB. No lane
+ * passes 255 * 255 + 127, so none carries into the other, and x / 255 is
+ * (x + 1 + (x >> 8)) >> 8 for every x below 65535. */
+PIXEL_HELPER uint32_t blended(const blend_source *s, uint32_t canvas)
+{
+    uint32_t rb = s->red_blue + (canvas & 0xFF00FFu) * s->inverse;
+    uint32_t g = s->green + (canvas >> 8 & 0xFF) * s->inverse;
+
+    rb = (rb + 0x00010001u + (rb >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
+    g = (g + 1 + (g >> 8)) >> 8;
+    return rb | g << 8;
+}
+
+/* Each format: how a colour is stored, and how `count` stored pixels
+ * from `at` take a colour of alpha 1 to 254, read back by its own rule. */
+static uint32_t pixel_565(uint32_t rgb) { return rgb565_of(rgb); }
+
+static void blend_565(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_half *p = (canvas_half *)(void *)at;
+
+    for (; count; count--, p++)
+        *p = (uint16_t)rgb565_of(blended(&s, rgb_of_565(*p)));
+}
+
+static uint32_t pixel_565_swapped(uint32_t rgb) { return swap_bytes(rgb565_of(rgb)); }
+
+static void blend_565_swapped(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_half *p = (canvas_half *)(void *)at;
+
+    for (; count; count--, p++)
+        *p = (uint16_t)swap_bytes(rgb565_of(blended(&s, rgb_of_565(swap_bytes(*p)))));
+}
+
+static uint32_t pixel_8888(uint32_t rgb) { return rgb; }
+
+/* the top byte is left as it was */
+static void blend_8888(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_word *p = (canvas_word *)(void *)at;
+
+    for (; count; count--, p++)
+        *p = (*p & 0xFF000000u) | blended(&s, *p & 0xFFFFFFu);
+}
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
 /* BGR565 is RGB565 with red and blue traded, which is its own inverse. */
-static uint32_t trade_red_blue(uint32_t pixel)
+PIXEL_HELPER uint32_t trade_red_blue(uint32_t pixel)
 {
     return (pixel >> 11 & 0x1F) | (pixel & 0x07E0) | (pixel & 0x1F) << 11;
 }
 
-static uint32_t pixel_bgr565(uint32_t rgb) { return trade_red_blue(pixel_565(rgb)); }
+static uint32_t pixel_bgr565(uint32_t rgb) { return trade_red_blue(rgb565_of(rgb)); }
+
+static void blend_bgr565(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_half *p = (canvas_half *)(void *)at;
+    for (; count; count--, p++)
+        *p = (uint16_t)trade_red_blue(rgb565_of(blended(&s, rgb_of_565(trade_red_blue(*p)))));
+}
+
 static uint32_t pixel_bgr565_swapped(uint32_t rgb) { return swap_bytes(pixel_bgr565(rgb)); }
-static uint32_t rgb_bgr565(uint32_t pixel) { return rgb_565(trade_red_blue(pixel)); }
-static uint32_t rgb_bgr565_swapped(uint32_t pixel) { return rgb_bgr565(swap_bytes(pixel)); }
+
+static void blend_bgr565_swapped(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_half *p = (canvas_half *)(void *)at;
+    for (; count; count--, p++)
+        *p = (uint16_t)swap_bytes(
+            trade_red_blue(rgb565_of(blended(&s, rgb_of_565(trade_red_blue(swap_bytes(*p)))))));
+}
 #endif
 
 struct paint;
@@ -1189,9 +1259,10 @@ struct paint;
  * path does not store are put pixel by pixel. */
 typedef struct canvas_kind {
     uint8_t bytes;                    /* per pixel; 0: packed, `bits` a pixel */
+    uint8_t line;                     /* the zefdec_format whose lines are its rows, or NO_LINE */
     uint32_t keep;                    /* bits of a stored pixel that a draw leaves as they were */
     uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, the kept bits 0 */
-    uint32_t (*rgb)(uint32_t stored); /* a stored pixel's channels, for blending */
+    void (*blend)(uint8_t *at, uint32_t count, blend_source s);
     void (*put)(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
     uint8_t bits;                     /* grey: bits a pixel; 888: where red is */
     uint8_t pages;                    /* columns of 8 rows a byte */
@@ -1213,54 +1284,41 @@ static void put_argb(const struct paint *paint, uint32_t x, uint32_t y, uint32_t
 static void put_grey(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
 #endif
 
+#define NO_LINE 0xFF
+
 /* In the order of zefdec_canvas_format; a format not compiled in has no
  * entry, and the table ends with the last one that is. */
 static const canvas_kind canvas_kinds[] = {
-    {2, 0, pixel_565, rgb_565, 0, 0, 0},
-    {2, 0, pixel_565_swapped, rgb_565_swapped, 0, 0, 0},
-    {4, 0xFF000000u, pixel_8888, rgb_8888, 0, 0, 0},
+    {2, ZEFDEC_RGB565, 0, pixel_565, blend_565, 0, 0, 0},
+    {2, NO_LINE, 0, pixel_565_swapped, blend_565_swapped, 0, 0, 0},
+    {4, NO_LINE, 0xFF000000u, pixel_8888, blend_8888, 0, 0, 0},
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
-    [ZEFDEC_CANVAS_BGR565] = {2, 0, pixel_bgr565, rgb_bgr565, 0, 0, 0},
-    [ZEFDEC_CANVAS_BGR565_SWAPPED] = {2, 0, pixel_bgr565_swapped, rgb_bgr565_swapped, 0, 0, 0},
+    [ZEFDEC_CANVAS_BGR565] = {2, NO_LINE, 0, pixel_bgr565, blend_bgr565, 0, 0, 0},
+    [ZEFDEC_CANVAS_BGR565_SWAPPED] = {2, NO_LINE, 0, pixel_bgr565_swapped, blend_bgr565_swapped, 0, 0, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
-    [ZEFDEC_CANVAS_RGB888] = {3, 0, 0, 0, put_888, 0, 0},
-    [ZEFDEC_CANVAS_BGR888] = {3, 0, 0, 0, put_888, 2, 0},
+    [ZEFDEC_CANVAS_RGB888] = {3, NO_LINE, 0, 0, 0, put_888, 0, 0},
+    [ZEFDEC_CANVAS_BGR888] = {3, NO_LINE, 0, 0, 0, put_888, 2, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
-    [ZEFDEC_CANVAS_ARGB8888] = {4, 0, 0, 0, put_argb, 0, 0},
+    [ZEFDEC_CANVAS_ARGB8888] = {4, NO_LINE, 0, 0, 0, put_argb, 0, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L8
-    [ZEFDEC_CANVAS_L8] = {1, 0, 0, 0, put_grey, 8, 0},
+    [ZEFDEC_CANVAS_L8] = {1, NO_LINE, 0, 0, 0, put_grey, 8, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L4
-    [ZEFDEC_CANVAS_L4] = {0, 0, 0, 0, put_grey, 4, 0},
+    [ZEFDEC_CANVAS_L4] = {0, NO_LINE, 0, 0, 0, put_grey, 4, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L2
-    [ZEFDEC_CANVAS_L2] = {0, 0, 0, 0, put_grey, 2, 0},
+    [ZEFDEC_CANVAS_L2] = {0, NO_LINE, 0, 0, 0, put_grey, 2, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L1
-    [ZEFDEC_CANVAS_L1] = {0, 0, 0, 0, put_grey, 1, 0},
+    [ZEFDEC_CANVAS_L1] = {0, NO_LINE, 0, 0, 0, put_grey, 1, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L1_PAGES
-    [ZEFDEC_CANVAS_L1_PAGES] = {0, 0, 0, 0, put_grey, 1, 1},
+    [ZEFDEC_CANVAS_L1_PAGES] = {0, NO_LINE, 0, 0, 0, put_grey, 1, 1},
 #endif
 };
-
-/* Canvas words may be the caller's uint16_t pixels. */
-#if defined(__GNUC__)
-typedef uint32_t __attribute__((__may_alias__)) canvas_word;
-typedef uint16_t __attribute__((__may_alias__)) canvas_half;
-#else
-typedef uint32_t canvas_word;
-typedef uint16_t canvas_half;
-#endif
-
-static uint32_t load_pixel(const canvas_kind *kind, const uint8_t *at)
-{
-    return kind->bytes == 2 ? *(const canvas_half *)(const void *)at
-                            : *(const canvas_word *)(const void *)at;
-}
 
 static void store_pixel(const canvas_kind *kind, uint8_t *at, uint32_t stored)
 {
@@ -1289,27 +1347,6 @@ static void fill_pixels(const canvas_kind *kind, uint8_t *at, uint32_t stored, u
     }
     for (; count; count--, at += kind->bytes)
         store_pixel(kind, at, stored);
-}
-
-/* `count` pixels from `at` blended with a colour of alpha 1 to 254 as
- * zefdec.h states: red and blue in two 16-bit lanes of one word, green
- * apart. No lane passes 255 * 255 + 127, so none carries into the other,
- * and x / 255 is (x + 1 + (x >> 8)) >> 8 for every x below 65535. */
-static void blend_pixels(const canvas_kind *kind, uint8_t *at, uint32_t count, uint32_t rgb,
-                         uint32_t alpha)
-{
-    const uint32_t inverse = OPAQUE - alpha;
-    const uint32_t red_blue = (rgb & 0xFF00FFu) * alpha + 0x007F007Fu;
-    const uint32_t green = (rgb >> 8 & 0xFF) * alpha + 127;
-
-    for (; count; count--, at += kind->bytes) {
-        const uint32_t canvas = kind->rgb(load_pixel(kind, at));
-        uint32_t rb = red_blue + (canvas & 0xFF00FFu) * inverse;
-        uint32_t g = green + (canvas >> 8 & 0xFF) * inverse;
-        rb = (rb + 0x00010001u + (rb >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
-        g = (g + 1 + (g >> 8)) >> 8;
-        store_pixel(kind, at, kind->pixel(rb | g << 8));
-    }
 }
 
 /* What stays the same for every line of one draw. A palette colour is
@@ -1369,7 +1406,7 @@ static void draw_span(const canvas_kind *kind, uint8_t *at, uint32_t count, uint
     if (alpha == OPAQUE)
         fill_pixels(kind, at, stored, count);
     else if (alpha)
-        blend_pixels(kind, at, count, rgb, alpha);
+        kind->blend(at, count, blend_source_of(rgb, alpha));
 }
 
 /* Draws the open line's image columns [first, first + count) to `row`,
@@ -1397,16 +1434,16 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
     return cursor_stop(image, &c, rc);
 }
 
-/* The next byte of the cursor at q, refilling the reader's window when it
- * runs out; the archive in memory ends there. */
-#define NEXT_BYTE(c, q, end, rc, byte)                                                   \
+/* The next byte at q, refilling the reader's window when it runs out; the
+ * archive in memory ends there. */
+#define NEXT_BYTE(bytes, q, end, rc, byte)                                               \
     do {                                                                                 \
         if ((q) == (end)) {                                                              \
-            (c).bytes.p = (q);                                                           \
-            if (((rc) = bytes_refill(&(c).bytes, 1)) != ZEFDEC_OK)                       \
+            (bytes).p = (q);                                                             \
+            if (((rc) = bytes_refill(&(bytes), 1)) != ZEFDEC_OK)                         \
                 goto stop;                                                               \
-            (q) = (c).bytes.p;                                                           \
-            (end) = (c).bytes.end;                                                       \
+            (q) = (bytes).p;                                                             \
+            (end) = (bytes).end;                                                         \
         }                                                                                \
         (byte) = *(q)++;                                                                 \
     } while (0)
@@ -1414,39 +1451,67 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
 /* Version 4, a whole op at a time: runs of a transparent entry are passed
  * over, opaque runs are filled, only partly transparent pixels are
  * blended. Bytes are taken one at a time, so that a literal longer than
- * the reader's window streams through it. */
+ * the reader's window streams through it. The line is drawn whole, so
+ * nothing of a literal is left between calls; the palette was made ready
+ * when the draw began. */
 static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
                     const paint *paint)
 {
     const canvas_kind *kind = paint->kind;
     const uint32_t bits = image->layout.index_shift, mask = (1u << bits) - 1;
-    const uint32_t entries = image->layout.palette_size, last = first + count;
+    const uint32_t entries = image->layout.palette_size, width = image->width;
     const uint8_t *const palette = image->layout.palette;
     const uint8_t *q, *end, *entry;
-    line_cursor c;
-    int rc;
+    byte_cursor bytes;
+    uint32_t x = 0;
+    int rc = ZEFDEC_OK;
 
-    rc = cursor_start(&c, image, FORM_OPS);
-    q = c.bytes.p;
-    end = c.bytes.end;
-    while (rc == ZEFDEC_OK && c.x < c.width) {
-        uint32_t op, n, index = 0, from, to;
+    bytes_start(&bytes, image->archive, image->next);
+    q = bytes.p;
+    end = bytes.end;
+    while (x < width) {
+        uint32_t op, n, index = 0, column;
 
-        NEXT_BYTE(c, q, end, rc, op);
+        NEXT_BYTE(bytes, q, end, rc, op);
         n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
-        if (n > c.width - c.x) {
+        if (n > width - x) {
             rc = ZEFDEC_E_RUN;
             break;
         }
+        column = x - first;
+        x += n;
         if (op < ZEF_V4_OP_RUN) {
             /* a literal's indices, a byte of them at a time */
-            uint32_t column = c.x - first, pending = 0, have = 0;
-            c.x += n;
+            uint32_t pending = 0, have = 0;
+            if (column < count && count - column >= n && (size_t)(end - q) >= (n * bits + 7) >> 3) {
+                /* all of it visible and at hand: no clip or refill per pixel */
+                uint8_t *at = row + (size_t)column * kind->bytes;
+                for (; n; n--, at += kind->bytes) {
+                    uint32_t alpha;
+                    if (have < bits) {
+                        pending = pending << 8 | *q++;
+                        have += 8;
+                    }
+                    have -= bits;
+                    index = pending >> have & mask;
+                    if (index >= entries) {
+                        rc = ZEFDEC_E_COLOUR;
+                        goto stop;
+                    }
+                    entry = palette + index * ZEF_V4_ENTRY_SIZE;
+                    alpha = paint->alpha[index];
+                    if (alpha == OPAQUE)
+                        store_pixel(kind, at, paint->stored[index]);
+                    else if (alpha)
+                        kind->blend(at, 1, blend_source_of(source_rgb(paint, entry), alpha));
+                }
+                continue;
+            }
             for (; n; n--, column++) {
                 uint32_t alpha;
                 if (have < bits) {
                     uint32_t byte;
-                    NEXT_BYTE(c, q, end, rc, byte);
+                    NEXT_BYTE(bytes, q, end, rc, byte);
                     pending = pending << 8 | byte;
                     have += 8;
                 }
@@ -1454,7 +1519,7 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
                 index = pending >> have & mask;
                 if (index >= entries) {
                     rc = ZEFDEC_E_COLOUR;
-                    break;
+                    goto stop;
                 }
                 if (column >= count)
                     continue;
@@ -1463,40 +1528,47 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
                 if (alpha == OPAQUE)
                     store_pixel(kind, row + (size_t)column * kind->bytes, paint->stored[index]);
                 else if (alpha)
-                    blend_pixels(kind, row + (size_t)column * kind->bytes, 1, source_rgb(paint, entry), alpha);
+                    kind->blend(row + (size_t)column * kind->bytes, 1,
+                                blend_source_of(source_rgb(paint, entry), alpha));
             }
             continue;
         }
         if (op < ZEF_V4_OP_RUN_ZERO) {
-            NEXT_BYTE(c, q, end, rc, index);
+            NEXT_BYTE(bytes, q, end, rc, index);
             if (index >= entries) {
                 rc = ZEFDEC_E_COLOUR;
                 break;
             }
         }
-        from = c.x > first ? c.x : first;
-        c.x += n;
-        to = c.x < last ? c.x : last;
         entry = palette + index * ZEF_V4_ENTRY_SIZE;
-        if (from < to)
-            draw_span(kind, row + (size_t)(from - first) * kind->bytes, to - from,
-                      paint->stored[index], source_rgb(paint, entry), paint->alpha[index]);
+        if (!paint->alpha[index])
+            continue;
+        /* the run's columns within [0, count), unsigned as they wrap */
+        if (column >= count) {
+            if (column + n > column || column + n == 0)
+                continue;
+            n += column;
+            column = 0;
+        }
+        if (n > count - column)
+            n = count - column;
+        draw_span(kind, row + (size_t)column * kind->bytes, n, paint->stored[index],
+                  source_rgb(paint, entry), paint->alpha[index]);
     }
 stop:
-    c.bytes.p = q;
-    return cursor_stop(image, &c, rc);
+    bytes.p = q;
+    image->next = bytes_position(&bytes);
+    image->x = x;
+    return rc;
 }
 
 #if PUT_CANVASES
-/* Channels of 8 bits blended as zefdec.h states, one pixel at a time. */
+/* One pixel's channels blended as zefdec.h states. */
 static uint32_t mix(uint32_t rgb, uint32_t canvas, uint32_t alpha)
 {
-    uint32_t out = 0, shift;
+    const blend_source source = blend_source_of(rgb, alpha);
 
-    for (shift = 0; shift < 24; shift += 8)
-        out |= ((rgb >> shift & 0xFF) * alpha + (canvas >> shift & 0xFF) * (OPAQUE - alpha) + 127) /
-                   255 << shift;
-    return out;
+    return blended(&source, canvas);
 }
 #endif
 
@@ -1644,7 +1716,7 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
     uint32_t first_column, first_line, left, top, columns, lines;
     uint8_t *row = 0;
     zefdec_archive *kept;
-    int rc;
+    int rc, whole_lines;
 
     if (!options)
         options = &plain;
@@ -1679,9 +1751,20 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
         if (rc == ZEFDEC_OK && !paint.kind->put)
             paint_entries(&paint, &image.layout);
     }
+    /* whole lines without alpha onto a canvas whose rows are lines are
+     * decoded as zefdec_line decodes them */
+    whole_lines = first_column == 0 && columns == image.width && !image.layout.alpha_mask &&
+                  paint.kind->line != NO_LINE && !paint.shaded;
+    if (whole_lines)
+        image.format = paint.kind->line;
     if (!paint.kind->put)
         row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
     for (; rc == ZEFDEC_OK && lines; lines--, top++) {
+        if (whole_lines) {
+            rc = zefdec_line(&image, row, 0, columns);
+            row += canvas->stride;
+            continue;
+        }
         rc = open_line(&image);
 #if PUT_CANVASES
         if (rc == ZEFDEC_OK && paint.kind->put)

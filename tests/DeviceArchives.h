@@ -291,7 +291,7 @@ inline DeviceImage DecodeWithSpans(const zefdec_archive& archive, uint32_t index
 struct FlashArchive {
   Bytes bytes;
   zefdec_reader reader{};
-  size_t calls = 0, failAt = 0;
+  size_t calls = 0, failAt = 0, bytesRead = 0;
   bool outside = false;
 
   explicit FlashArchive(Bytes b) : bytes(std::move(b)) {}
@@ -300,6 +300,7 @@ struct FlashArchive {
   static int Read(void* user, uint32_t offset, void* buffer, uint32_t length) {
     auto* flash = static_cast<FlashArchive*>(user);
     ++flash->calls;
+    flash->bytesRead += length;
     if (offset > flash->bytes.size() || length > flash->bytes.size() - offset) {
       flash->outside = true;
       return -1;
