@@ -3,14 +3,17 @@
 # archive and decodes lines to RGB565, and when it opens an archive and
 # draws images onto an RGB565 framebuffer, from memory and through a read
 # callback: zefdec built with -Os and section garbage collection, linked
-# into a minimal caller. Fails when the drawing firmware's text (from
-# memory) or the whole library passes its budget.
+# into a minimal caller; then what each canvas that ZEFDEC_CANVASES adds
+# costs over that draw when it is compiled in. Fails when the drawing
+# firmware's text (from memory), the whole library or a canvas passes its
+# budget.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 # the format's C header, which an installed decoder has beside it
 format="$here/../archive"
 draw_budget=3584    # 3.5 KB: open + draw RGB565, versions 1 to 4
 library_budget=4608 # 4.5 KB: every function
+canvas_budget=400   # each canvas that ZEFDEC_CANVASES adds
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 
@@ -125,6 +128,24 @@ for cpu in cortex-m0plus cortex-m4; do
   printf '%-14s %6s %6s\n' $row
 done
 
+# Each added canvas: zefdec built with it (and the default ones), drawn
+# onto by the same caller with options, against the default draw.
+default_text=$(arm-none-eabi-size "$work/draw.elf" | awk 'NR == 2 { print $1 }')
+over=""
+echo "each canvas compiled in (ZEFDEC_CANVASES), text bytes added to open + draw:"
+for canvas in BGR565 RGB888 ARGB8888 L8 L4 L2 L1 L1_PAGES; do
+  sed "s/ZEFDEC_CANVAS_RGB565}/ZEFDEC_CANVAS_$canvas}/; s/zefdec_draw(&archive, i, &screen, sprite_x, sprite_y)/zefdec_draw_with(\&archive, i, \&screen, sprite_x, sprite_y, \&options)/; s/^void use(void)/zefdec_draw_options options = ZEFDEC_DRAW_OPTIONS_DEFAULT;\n&/" \
+      "$work/draw.c" > "$work/canvas.c"
+  arm-none-eabi-gcc $flags -DZEFDEC_CANVASES="(ZEFDEC_WITH_RGB565|ZEFDEC_WITH_$canvas)" -I"$here" -I"$format" \
+      -c "$here/zefdec.c" -o "$work/canvas_zefdec.o"
+  arm-none-eabi-gcc $flags -I"$here" -c "$work/canvas.c" -o "$work/canvas.o"
+  arm-none-eabi-gcc -mcpu=cortex-m4 -mthumb -nostartfiles --specs=nano.specs -Wl,--gc-sections -Wl,-e,use \
+      "$work/canvas.o" "$work/canvas_zefdec.o" -o "$work/canvas.elf"
+  added=$(( $(arm-none-eabi-size "$work/canvas.elf" | awk 'NR == 2 { print $1 }') - default_text ))
+  printf '%-10s %6s\n' "$canvas" "$added"
+  [ "$added" -le "$canvas_budget" ] || over="$over $canvas"
+done
+
 draw_text=$(arm-none-eabi-size "$work/draw.elf" | awk 'NR == 2 { print $1 }')
 if [ "$draw_text" -gt "$draw_budget" ]; then
   echo "open + draw is $draw_text bytes of text, more than $draw_budget" >&2
@@ -133,5 +154,9 @@ fi
 library_text=$(arm-none-eabi-size "$work/zefdec.o" | awk 'NR == 2 { print $1 }')
 if [ "$library_text" -gt "$library_budget" ]; then
   echo "the whole library is $library_text bytes of text, more than $library_budget" >&2
+  exit 1
+fi
+if [ -n "$over" ]; then
+  echo "these canvases add more than $canvas_budget bytes:$over" >&2
   exit 1
 fi

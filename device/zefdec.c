@@ -1227,29 +1227,26 @@ static void blend_8888(uint8_t *at, uint32_t count, blend_source s)
 }
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
-/* BGR565 is RGB565 with red and blue traded, which is its own inverse. */
-PIXEL_HELPER uint32_t trade_red_blue(uint32_t pixel)
+/* BGR565 is RGB565 with red and blue traded, which is its own inverse;
+ * the blend treats every channel alike, so it is RGB565's with the
+ * source's red and blue lanes traded. */
+static uint32_t trade_red_blue(uint32_t pixel)
 {
     return (pixel >> 11 & 0x1F) | (pixel & 0x07E0) | (pixel & 0x1F) << 11;
 }
 
-static uint32_t pixel_bgr565(uint32_t rgb) { return trade_red_blue(rgb565_of(rgb)); }
-
-static void blend_bgr565(uint8_t *at, uint32_t count, blend_source s)
+static blend_source traded(blend_source s)
 {
-    canvas_half *p = (canvas_half *)(void *)at;
-    for (; count; count--, p++)
-        *p = (uint16_t)trade_red_blue(rgb565_of(blended(&s, rgb_of_565(trade_red_blue(*p)))));
+    s.red_blue = s.red_blue >> 16 | s.red_blue << 16;
+    return s;
 }
 
+static uint32_t pixel_bgr565(uint32_t rgb) { return trade_red_blue(rgb565_of(rgb)); }
+static void blend_bgr565(uint8_t *at, uint32_t count, blend_source s) { blend_565(at, count, traded(s)); }
 static uint32_t pixel_bgr565_swapped(uint32_t rgb) { return swap_bytes(pixel_bgr565(rgb)); }
-
 static void blend_bgr565_swapped(uint8_t *at, uint32_t count, blend_source s)
 {
-    canvas_half *p = (canvas_half *)(void *)at;
-    for (; count; count--, p++)
-        *p = (uint16_t)swap_bytes(
-            trade_red_blue(rgb565_of(blended(&s, rgb_of_565(trade_red_blue(swap_bytes(*p)))))));
+    blend_565_swapped(at, count, traded(s));
 }
 #endif
 
@@ -1260,6 +1257,7 @@ struct paint;
 typedef struct canvas_kind {
     uint8_t bytes;                    /* per pixel; 0: packed, `bits` a pixel */
     uint8_t line;                     /* the zefdec_format whose lines are its rows, or NO_LINE */
+    uint8_t format;                   /* its zefdec_canvas_format */
     uint32_t keep;                    /* bits of a stored pixel that a draw leaves as they were */
     uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, the kept bits 0 */
     void (*blend)(uint8_t *at, uint32_t count, blend_source s);
@@ -1286,37 +1284,37 @@ static void put_grey(const struct paint *paint, uint32_t x, uint32_t y, uint32_t
 
 #define NO_LINE 0xFF
 
-/* In the order of zefdec_canvas_format; a format not compiled in has no
- * entry, and the table ends with the last one that is. */
+/* The formats compiled in, each with its number, so that those left out
+ * leave no gaps. */
 static const canvas_kind canvas_kinds[] = {
-    {2, ZEFDEC_RGB565, 0, pixel_565, blend_565, 0, 0, 0},
-    {2, NO_LINE, 0, pixel_565_swapped, blend_565_swapped, 0, 0, 0},
-    {4, NO_LINE, 0xFF000000u, pixel_8888, blend_8888, 0, 0, 0},
+    {2, ZEFDEC_RGB565, ZEFDEC_CANVAS_RGB565, 0, pixel_565, blend_565, 0, 0, 0},
+    {2, NO_LINE, ZEFDEC_CANVAS_RGB565_SWAPPED, 0, pixel_565_swapped, blend_565_swapped, 0, 0, 0},
+    {4, NO_LINE, ZEFDEC_CANVAS_XRGB8888, 0xFF000000u, pixel_8888, blend_8888, 0, 0, 0},
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
-    [ZEFDEC_CANVAS_BGR565] = {2, NO_LINE, 0, pixel_bgr565, blend_bgr565, 0, 0, 0},
-    [ZEFDEC_CANVAS_BGR565_SWAPPED] = {2, NO_LINE, 0, pixel_bgr565_swapped, blend_bgr565_swapped, 0, 0, 0},
+    {2, NO_LINE, ZEFDEC_CANVAS_BGR565, 0, pixel_bgr565, blend_bgr565, 0, 0, 0},
+    {2, NO_LINE, ZEFDEC_CANVAS_BGR565_SWAPPED, 0, pixel_bgr565_swapped, blend_bgr565_swapped, 0, 0, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
-    [ZEFDEC_CANVAS_RGB888] = {3, NO_LINE, 0, 0, 0, put_888, 0, 0},
-    [ZEFDEC_CANVAS_BGR888] = {3, NO_LINE, 0, 0, 0, put_888, 2, 0},
+    {3, NO_LINE, ZEFDEC_CANVAS_RGB888, 0, 0, 0, put_888, 0, 0},
+    {3, NO_LINE, ZEFDEC_CANVAS_BGR888, 0, 0, 0, put_888, 2, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
-    [ZEFDEC_CANVAS_ARGB8888] = {4, NO_LINE, 0, 0, 0, put_argb, 0, 0},
+    {4, NO_LINE, ZEFDEC_CANVAS_ARGB8888, 0, 0, 0, put_argb, 0, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L8
-    [ZEFDEC_CANVAS_L8] = {1, NO_LINE, 0, 0, 0, put_grey, 8, 0},
+    {1, NO_LINE, ZEFDEC_CANVAS_L8, 0, 0, 0, put_grey, 8, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L4
-    [ZEFDEC_CANVAS_L4] = {0, NO_LINE, 0, 0, 0, put_grey, 4, 0},
+    {0, NO_LINE, ZEFDEC_CANVAS_L4, 0, 0, 0, put_grey, 4, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L2
-    [ZEFDEC_CANVAS_L2] = {0, NO_LINE, 0, 0, 0, put_grey, 2, 0},
+    {0, NO_LINE, ZEFDEC_CANVAS_L2, 0, 0, 0, put_grey, 2, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L1
-    [ZEFDEC_CANVAS_L1] = {0, NO_LINE, 0, 0, 0, put_grey, 1, 0},
+    {0, NO_LINE, ZEFDEC_CANVAS_L1, 0, 0, 0, put_grey, 1, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L1_PAGES
-    [ZEFDEC_CANVAS_L1_PAGES] = {0, NO_LINE, 0, 0, 0, put_grey, 1, 1},
+    {0, NO_LINE, ZEFDEC_CANVAS_L1_PAGES, 0, 0, 0, put_grey, 1, 1},
 #endif
 };
 
@@ -1360,6 +1358,7 @@ typedef struct paint {
     uint8_t dither;
     uint8_t *pixels;                  /* pixel by pixel: the canvas */
     uint32_t stride;
+    uint32_t left, y;                 /* and where the line's first visible pixel goes */
     uint32_t stored[ZEF_V4_MAX_ENTRIES]; /* version 4: each entry as the canvas stores it */
     uint8_t alpha[ZEF_V4_MAX_ENTRIES];   /* and its alpha, times the opacity */
 } paint;
@@ -1427,6 +1426,13 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
         const uint32_t to = c.x < last ? c.x : last;
         if (paint->shaded)
             shade(paint, &r.rgb, &r.alpha);
+#if PUT_CANVASES
+        if (kind->put) {
+            uint32_t x;
+            for (x = from; r.alpha && x < to; x++)
+                kind->put(paint, paint->left + x - first, paint->y, r.rgb, r.alpha);
+        } else
+#endif
         if (from < to && r.alpha)
             draw_span(kind, row + (size_t)(from - first) * kind->bytes, to - from,
                       kind->pixel(r.rgb), r.rgb, r.alpha);
@@ -1562,7 +1568,7 @@ stop:
     return rc;
 }
 
-#if PUT_CANVASES
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
 /* One pixel's channels blended as zefdec.h states. */
 static uint32_t mix(uint32_t rgb, uint32_t canvas, uint32_t alpha)
 {
@@ -1612,7 +1618,8 @@ static uint32_t luma(uint32_t rgb)
 /* Grey of 8, 4, 2 or 1 bits, in rows or in pages. */
 static void put_grey(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
 {
-    static const uint8_t bayer[16] = {0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 7, 13, 5};
+    /* 16 * B + 8 */
+    static const uint8_t bayer[16] = {8, 136, 40, 168, 200, 72, 232, 104, 56, 184, 24, 152, 248, 120, 216, 88};
     const unsigned bits = paint->kind->bits, top = (1u << bits) - 1;
     uint8_t *at;
     unsigned shift;
@@ -1628,34 +1635,11 @@ static void put_grey(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, u
     if (alpha != OPAQUE)
         grey = (grey * alpha + (*at >> shift & top) * (255 / top) * (OPAQUE - alpha) + 127) / 255;
     if (paint->dither == ZEFDEC_DITHER_BAYER)
-        threshold = bayer[(y & 3) << 2 | (x & 3)] * 16u + 8;
+        threshold = bayer[(y & 3) << 2 | (x & 3)];
     *at = (uint8_t)((*at & ~(top << shift)) | (grey * top + threshold) / 255 << shift);
 }
 #endif
 
-#if PUT_CANVASES
-/* Puts the open line's image columns [first, first + count) at canvas
- * columns from `left` of canvas row `y`, pixel by pixel; the runs outside
- * are read and checked as zefdec_line would. */
-static int put_runs(zefdec_image *image, uint32_t left, uint32_t y, uint32_t first,
-                    uint32_t count, const paint *paint)
-{
-    const uint32_t last = first + count;
-    line_cursor c;
-    run r;
-    int rc;
-
-    rc = cursor_start(&c, image, image->layout.form);
-    while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
-        uint32_t from = r.x > first ? r.x : first;
-        const uint32_t to = c.x < last ? c.x : last;
-        shade(paint, &r.rgb, &r.alpha);
-        for (; r.alpha && from < to; from++)
-            paint->kind->put(paint, left + from - first, y, r.rgb, r.alpha);
-    }
-    return cursor_stop(image, &c, rc);
-}
-#endif
 
 /* Where `size` pixels placed at `at` meet `room` pixels: the first visible
  * pixel, the canvas position it lands on and how many are visible (0 for
@@ -1720,10 +1704,11 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
 
     if (!options)
         options = &plain;
-    if (!canvas || (unsigned)canvas->format >= sizeof canvas_kinds / sizeof canvas_kinds[0] ||
-        !(canvas_kinds[canvas->format].pixel || canvas_kinds[canvas->format].put))
+    if (!canvas)
         return ZEFDEC_E_ARGUMENT;
-    paint.kind = &canvas_kinds[canvas->format];
+    for (paint.kind = canvas_kinds; paint.kind->format != canvas->format; paint.kind++)
+        if (paint.kind == &canvas_kinds[sizeof canvas_kinds / sizeof canvas_kinds[0] - 1])
+            return ZEFDEC_E_ARGUMENT;
     paint.opacity = options->opacity;
     paint.recolour = options->recolour;
     paint.colour = options->colour & 0xFFFFFFu;
@@ -1759,20 +1744,18 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
         image.format = paint.kind->line;
     if (!paint.kind->put)
         row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
-    for (; rc == ZEFDEC_OK && lines; lines--, top++) {
+    paint.left = left;
+    paint.y = top;
+    for (; rc == ZEFDEC_OK && lines; lines--, paint.y++) {
         if (whole_lines) {
             rc = zefdec_line(&image, row, 0, columns);
             row += canvas->stride;
             continue;
         }
         rc = open_line(&image);
-#if PUT_CANVASES
-        if (rc == ZEFDEC_OK && paint.kind->put)
-            rc = put_runs(&image, left, top, first_column, columns, &paint);
-        else
-#endif
+        /* canvases put pixel by pixel take version 4 runs as any others */
         if (rc == ZEFDEC_OK)
-            rc = image.layout.form == FORM_OPS
+            rc = image.layout.form == FORM_OPS && !paint.kind->put
                      ? draw_ops(&image, row, first_column, columns, &paint)
                      : draw_runs(&image, row, first_column, columns, &paint);
         if (rc == ZEFDEC_OK)
