@@ -1273,8 +1273,14 @@ static void fill_pixels(const canvas_kind *kind, uint8_t *at, uint32_t stored, u
         store_pixel(kind, at, stored);
 }
 
-/* What stays the same for every line of one draw. A palette colour is
- * turned into the canvas's pixel once per draw, not once per pixel. */
+static uint32_t entry_rgb(const uint8_t *entry)
+{
+    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
+}
+
+/* What stays the same for every line of one draw, handed to each line as
+ * one pointer. A palette colour is turned into the canvas's pixel once per
+ * draw, not once per pixel. */
 typedef struct paint {
     const canvas_kind *kind;
     uint32_t stored[ZEF_V4_MAX_ENTRIES]; /* version 4: each entry as the canvas stores it */
@@ -1286,8 +1292,7 @@ static void paint_entries(paint *paint, const zefdec_layout *layout)
     uint32_t i;
 
     for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE)
-        paint->stored[i] =
-            paint->kind->pixel((uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2]);
+        paint->stored[i] = paint->kind->pixel(entry_rgb(entry));
 }
 
 /* `count` pixels from `at` take a colour of any alpha. */
@@ -1298,11 +1303,6 @@ static void draw_span(const canvas_kind *kind, uint8_t *at, uint32_t count, uint
         fill_pixels(kind, at, stored, count);
     else if (alpha)
         kind->blend(at, count, blend_source_of(rgb, alpha));
-}
-
-static uint32_t entry_rgb(const uint8_t *entry)
-{
-    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
 }
 
 /* Draws the open line's image columns [first, first + count) to `row`,
