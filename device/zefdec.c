@@ -1347,8 +1347,14 @@ static void fill_pixels(const canvas_kind *kind, uint8_t *at, uint32_t stored, u
         store_pixel(kind, at, stored);
 }
 
-/* What stays the same for every line of one draw. A palette colour is
- * turned into the canvas's pixel once per draw, not once per pixel. */
+static uint32_t entry_rgb(const uint8_t *entry)
+{
+    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
+}
+
+/* What stays the same for every line of one draw, handed to each line as
+ * one pointer. A palette colour is turned into the canvas's pixel once per
+ * draw, not once per pixel, and faded by the opacity with it. */
 typedef struct paint {
     const canvas_kind *kind;
     uint32_t opacity;
@@ -1374,11 +1380,6 @@ static void shade(const paint *paint, uint32_t *rgb, uint32_t *alpha)
     *alpha = faded(paint, *alpha);
     if (paint->recolour)
         *rgb = paint->colour;
-}
-
-static uint32_t entry_rgb(const uint8_t *entry)
-{
-    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
 }
 
 /* The colour a version 4 entry is blended with. */
