@@ -1365,9 +1365,17 @@ typedef struct paint {
     uint8_t *pixels;                  /* pixel by pixel: the canvas */
     uint32_t stride;
     uint32_t left, y;                 /* and where the line's first visible pixel goes */
-    uint32_t stored[ZEF_V4_MAX_ENTRIES]; /* version 4: each entry as the canvas stores it */
-    uint8_t alpha[ZEF_V4_MAX_ENTRIES];   /* and its alpha, times the opacity */
+    /* version 4: each entry as the canvas stores it, which takes at most
+     * 24 bits, and above them its alpha times the opacity */
+    uint32_t stored[ZEF_V4_MAX_ENTRIES];
 } paint;
+
+static inline uint32_t entry_alpha(const paint *paint, uint32_t index) { return paint->stored[index] >> 24; }
+
+static inline uint32_t entry_pixel(const paint *paint, uint32_t index)
+{
+    return paint->stored[index] & 0xFFFFFFu;
+}
 
 /* Opacity is multiplied in, rounded to the nearest. */
 static uint32_t faded(const paint *paint, uint32_t alpha)
@@ -1394,8 +1402,8 @@ static void paint_entries(paint *paint, const zefdec_layout *layout)
     uint32_t i;
 
     for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE) {
-        paint->stored[i] = paint->kind->pixel(source_rgb(paint, entry));
-        paint->alpha[i] = (uint8_t)(paint->shaded ? faded(paint, entry[3]) : entry[3]);
+        paint->stored[i] = paint->kind->pixel(source_rgb(paint, entry)) |
+                           (paint->shaded ? faded(paint, entry[3]) : entry[3]) << 24;
     }
 }
 
@@ -1506,9 +1514,9 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
                         goto stop;
                     }
                     entry = palette + index * ZEF_V4_ENTRY_SIZE;
-                    alpha = paint->alpha[index];
+                    alpha = entry_alpha(paint, index);
                     if (alpha == OPAQUE)
-                        store_pixel(kind, at, paint->stored[index]);
+                        store_pixel(kind, at, entry_pixel(paint, index));
                     else if (alpha)
                         kind->blend(at, 1, blend_source_of(source_rgb(paint, entry), alpha));
                 }
@@ -1531,9 +1539,9 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
                 if (column >= count)
                     continue;
                 entry = palette + index * ZEF_V4_ENTRY_SIZE;
-                alpha = paint->alpha[index];
+                alpha = entry_alpha(paint, index);
                 if (alpha == OPAQUE)
-                    store_pixel(kind, row + (size_t)column * kind->bytes, paint->stored[index]);
+                    store_pixel(kind, row + (size_t)column * kind->bytes, entry_pixel(paint, index));
                 else if (alpha)
                     kind->blend(row + (size_t)column * kind->bytes, 1,
                                 blend_source_of(source_rgb(paint, entry), alpha));
@@ -1548,7 +1556,7 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
             }
         }
         entry = palette + index * ZEF_V4_ENTRY_SIZE;
-        if (!paint->alpha[index])
+        if (!entry_alpha(paint, index))
             continue;
         /* the run's columns within [0, count), unsigned as they wrap */
         if (column >= count) {
@@ -1559,8 +1567,8 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
         }
         if (n > count - column)
             n = count - column;
-        draw_span(kind, row + (size_t)column * kind->bytes, n, paint->stored[index],
-                  source_rgb(paint, entry), paint->alpha[index]);
+        draw_span(kind, row + (size_t)column * kind->bytes, n, entry_pixel(paint, index),
+                  source_rgb(paint, entry), entry_alpha(paint, index));
     }
 stop:
     bytes.p = q;
