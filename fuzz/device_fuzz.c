@@ -1,7 +1,7 @@
 /*
  * libFuzzer target for the device decoder (device/zefdec.c).
  *
- *   clang-14 -std=c99 -g -O1 -fsanitize=fuzzer,address,undefined \
+ *   clang-14 -std=c99 -g -O1 -fsanitize=fuzzer,address,undefined -DZEFDEC_CANVASES=ZEFDEC_WITH_ALL \
  *       -fno-sanitize-recover=all -Idevice -Iarchive device/zefdec.c fuzz/device_fuzz.c -o device_fuzz
  *   ./device_fuzz -dict=fuzz/zef.dict fuzz/corpus-device fuzz/seeds/device
  *
