@@ -332,13 +332,10 @@ static int check_images(zefdec_archive *archive, size_t pos)
         rc = zefdec_begin(&image, archive, i, ZEFDEC_RGB565);
         if (rc != ZEFDEC_OK)
             break;
-#ifndef __OPTIMIZE_SIZE__
-        /* begin has checked that the whole raw image is there; built for
-         * size, its lines are passed over as any others are */
+        /* begin has checked that the whole raw image is there */
         if (image.layout.form == FORM_RAW)
             image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
         else
-#endif
             while (rc == ZEFDEC_OK && image.y < image.height)
                 rc = zefdec_line(&image, 0, 0, 0);
         pos = image.next;
@@ -356,6 +353,7 @@ static int open_archive(zefdec_archive *archive, unsigned flags)
     archive->palette_count = 0;
     archive->image_records = 0;
     archive->palette_records = 0;
+    archive->drawn_line = 0;
     rc = open_tables(archive, &pos, flags);
     if (rc == ZEFDEC_OK && !(flags & ZEFDEC_TRUSTED))
         rc = check_images(archive, pos);
@@ -735,8 +733,8 @@ static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader)
 static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsigned form)
 {
     c->layout = image->layout;
-#ifdef __OPTIMIZE_SIZE__
-    /* built for size, every caller runs the image's own form */
+#if !ZEFDEC_LINE_LOOPS
+    /* with one loop, every caller runs the image's own form */
     (void)form;
 #else
     c->layout.form = (uint8_t)form;
@@ -843,16 +841,6 @@ static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
     return rc == ZEFDEC_END ? ZEFDEC_OK : rc;
 }
 
-/* Not a format of zefdec_line: RGB565 with its bytes swapped, in which a
- * build for speed draws whole lines of images without alpha. A build for
- * size never asks for it, and takes it as plain RGB565 so that no code is
- * spent on it. */
-#ifdef __OPTIMIZE_SIZE__
-#define RGB565_SWAPPED_LINE ZEFDEC_RGB565
-#else
-#define RGB565_SWAPPED_LINE 4u
-#endif
-
 /* The stored nibbles of a colour: the top four bits of each channel. */
 static inline uint32_t nibbles_of(uint32_t rgb)
 {
@@ -862,16 +850,14 @@ static inline uint32_t nibbles_of(uint32_t rgb)
 /* Formats keep the top bits of each 8-bit channel. */
 static inline uint32_t pixel_of(unsigned format, uint32_t rgb, uint32_t alpha)
 {
-    if (format == ZEFDEC_RGB565 || format == RGB565_SWAPPED_LINE) {
-        uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
-        return format == ZEFDEC_RGB565 ? pixel : (pixel >> 8 | pixel << 8) & 0xFFFFu;
-    }
+    if (format == ZEFDEC_RGB565)
+        return (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
     if (format == ZEFDEC_ARGB4444)
         return (alpha >> 4) << 12 | nibbles_of(rgb);
     return rgb;
 }
 
-#ifdef __OPTIMIZE_SIZE__
+#if !ZEFDEC_LINE_LOOPS
 static void fill_bgr888(uint8_t *out, uint32_t pixel, uint32_t count, const uint8_t *line_end)
 {
     (void)line_end;
@@ -953,7 +939,7 @@ static inline void fill_16(uint16_t *out, uint32_t pixel, uint32_t count, const 
 /* The run loops are written once and specialised by the constants they are
  * called with, which a build for speed gets only where they are inlined:
  * GCC and Clang are told to, whatever their estimate of the loop's size. */
-#if defined(__GNUC__) && !defined(__OPTIMIZE_SIZE__)
+#if defined(__GNUC__) && ZEFDEC_LINE_LOOPS
 #define RUN_LOOP static inline __attribute__((always_inline))
 #else
 #define RUN_LOOP static inline
@@ -987,15 +973,15 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
     return cursor_stop(image, &c, rc);
 }
 
-#ifdef __OPTIMIZE_SIZE__
-/* Built for size: one loop for everything. */
+#if !ZEFDEC_LINE_LOOPS
+/* One loop for everything. */
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
                        image->layout.form);
 }
 #else
-/* Built for speed: a loop per format, and version 3 lines in loops whose
+/* A loop per format, and version 3 lines in loops whose
  * form is fixed too. */
 #define DECODE_RUNS(image, line, alpha, format)                                      \
     ((image)->layout.form == FORM_CODES                                             \
@@ -1173,341 +1159,526 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
     return rc;
 }
 
-/* Drawing onto a canvas. Colours travel as 8-bit channels, 0xRRGGBB. */
+/* ---- Drawing onto a canvas. Colours travel as 8-bit channels, 0xRRGGBB. ---- */
 
-#define CANVAS_TOP_BYTE 0xFF000000u
+/* Pixel conversions are inlined into each format's blend loop, where a
+ * call per pixel would cost as much as the conversion. */
+#if defined(__GNUC__)
+#define PIXEL_HELPER static inline __attribute__((always_inline))
+#else
+#define PIXEL_HELPER static inline
+#endif
 
-static uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
+/* Canvas words may be the caller's uint16_t pixels. */
+#if defined(__GNUC__)
+typedef uint32_t __attribute__((__may_alias__)) canvas_word;
+typedef uint16_t __attribute__((__may_alias__)) canvas_half;
+#else
+typedef uint32_t canvas_word;
+typedef uint16_t canvas_half;
+#endif
 
-/* An RGB565 canvas pixel, in the canvas's byte order. */
-static inline uint32_t pixel_565(unsigned format, uint32_t rgb)
+PIXEL_HELPER uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
+
+PIXEL_HELPER uint32_t rgb565_of(uint32_t rgb)
 {
-    uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
-    return format == ZEFDEC_CANVAS_RGB565_SWAPPED ? swap_bytes(pixel) : pixel;
+    return (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
 }
 
-/* A canvas pixel's channels; 5 and 6 bits are widened by repeating their
- * top bits, so that full intensity stays full. */
-static uint32_t canvas_rgb(unsigned format, const uint8_t *at)
+/* 5 and 6 bits are widened by repeating their top bits, so that full
+ * intensity stays full. */
+PIXEL_HELPER uint32_t rgb_of_565(uint32_t pixel)
 {
-    uint32_t pixel, r, g, b;
+    const uint32_t r = pixel >> 11, g = pixel >> 5 & 0x3F, b = pixel & 0x1F;
 
-    if (format == ZEFDEC_CANVAS_XRGB8888)
-        return *(const uint32_t *)(const void *)at & ~CANVAS_TOP_BYTE;
-    pixel = *(const uint16_t *)(const void *)at;
-    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
-        pixel = swap_bytes(pixel);
-    r = pixel >> 11;
-    g = pixel >> 5 & 0x3F;
-    b = pixel & 0x1F;
     return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
 }
 
-static void put_rgb(unsigned format, uint8_t *at, uint32_t rgb)
+/* The source's part of the blend, source * A + 127 per channel: red and
+ * blue as two 16-bit lanes of one word, green apart. */
+typedef struct blend_source {
+    uint32_t red_blue, green, inverse;
+} blend_source;
+
+PIXEL_HELPER blend_source blend_source_of(uint32_t rgb, uint32_t alpha)
 {
-    if (format == ZEFDEC_CANVAS_XRGB8888) {
-        uint32_t *pixel = (uint32_t *)(void *)at;
-        *pixel = (*pixel & CANVAS_TOP_BYTE) | rgb;
-    } else
-        *(uint16_t *)(void *)at = (uint16_t)pixel_565(format, rgb);
+    blend_source s;
+
+    s.red_blue = (rgb & 0xFF00FFu) * alpha + 0x007F007Fu;
+    s.green = (rgb >> 8 & 0xFF) * alpha + 127;
+    s.inverse = OPAQUE - alpha;
+    return s;
 }
 
-static uint32_t blend(uint32_t source, uint32_t canvas, uint32_t alpha)
+/* The blend as zefdec.h states it, of a canvas colour 0xRRGGBB. No lane
+ * passes 255 * 255 + 127, so none carries into the other, and x / 255 is
+ * (x + 1 + (x >> 8)) >> 8 for every x below 65535. */
+PIXEL_HELPER uint32_t blended(const blend_source *s, uint32_t canvas)
 {
-    uint32_t out = 0, shift;
+    uint32_t rb = s->red_blue + (canvas & 0xFF00FFu) * s->inverse;
+    uint32_t g = s->green + (canvas >> 8 & 0xFF) * s->inverse;
 
-    for (shift = 0; shift < 24; shift += 8) {
-        uint32_t s = source >> shift & 0xFF, d = canvas >> shift & 0xFF;
-        out |= (s * alpha + d * (OPAQUE - alpha) + 127) / OPAQUE << shift;
-    }
-    return out;
+    rb = (rb + 0x00010001u + (rb >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
+    g = (g + 1 + (g >> 8)) >> 8;
+    return rb | g << 8;
 }
 
-/* `count` canvas pixels from `at` take one run's colour and alpha. */
-static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t rgb,
-                        uint32_t alpha)
-{
-    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+/* Each format: how a colour is stored, and how `count` stored pixels
+ * from `at` take a colour of alpha 1 to 254, read back by its own rule. */
+static uint32_t pixel_565(uint32_t rgb) { return rgb565_of(rgb); }
 
-    if (alpha == 0)
+static void blend_565(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_half *p = (canvas_half *)(void *)at;
+
+    for (; count; count--, p++)
+        *p = (uint16_t)rgb565_of(blended(&s, rgb_of_565(*p)));
+}
+
+static uint32_t pixel_565_swapped(uint32_t rgb) { return swap_bytes(rgb565_of(rgb)); }
+
+static void blend_565_swapped(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_half *p = (canvas_half *)(void *)at;
+
+    for (; count; count--, p++)
+        *p = (uint16_t)swap_bytes(rgb565_of(blended(&s, rgb_of_565(swap_bytes(*p)))));
+}
+
+static uint32_t pixel_8888(uint32_t rgb) { return rgb; }
+
+/* the top byte is left as it was */
+static void blend_8888(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_word *p = (canvas_word *)(void *)at;
+
+    for (; count; count--, p++)
+        *p = (*p & 0xFF000000u) | blended(&s, *p & 0xFFFFFFu);
+}
+
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
+/* BGR565 is RGB565 with red and blue traded, which is its own inverse;
+ * the blend treats every channel alike, so it is RGB565's with the
+ * source's red and blue lanes traded. */
+static uint32_t trade_red_blue(uint32_t pixel)
+{
+    return (pixel >> 11 & 0x1F) | (pixel & 0x07E0) | (pixel & 0x1F) << 11;
+}
+
+static blend_source traded(blend_source s)
+{
+    s.red_blue = s.red_blue >> 16 | s.red_blue << 16;
+    return s;
+}
+
+static uint32_t pixel_bgr565(uint32_t rgb) { return trade_red_blue(rgb565_of(rgb)); }
+static void blend_bgr565(uint8_t *at, uint32_t count, blend_source s) { blend_565(at, count, traded(s)); }
+static uint32_t pixel_bgr565_swapped(uint32_t rgb) { return swap_bytes(pixel_bgr565(rgb)); }
+static void blend_bgr565_swapped(uint8_t *at, uint32_t count, blend_source s)
+{
+    blend_565_swapped(at, count, traded(s));
+}
+#endif
+
+struct paint;
+
+/* All the draw code knows of a canvas format. Formats that the word-wise
+ * path does not store are put pixel by pixel. */
+typedef struct canvas_kind {
+    uint8_t bytes;                    /* per pixel; 0: packed, `bits` a pixel */
+    uint8_t line;                     /* the zefdec_format whose lines are its rows, or NO_LINE */
+    uint8_t format;                   /* its zefdec_canvas_format */
+    uint32_t keep;                    /* bits of a stored pixel that a draw leaves as they were */
+    uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, the kept bits 0 */
+    void (*blend)(uint8_t *at, uint32_t count, blend_source s);
+    void (*put)(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+    uint8_t bits;                     /* grey: bits a pixel; 888: where red is */
+    uint8_t pages;                    /* columns of 8 rows a byte */
+} canvas_kind;
+
+#define PUT_CANVASES (ZEFDEC_CANVASES & (ZEFDEC_WITH_RGB888 | ZEFDEC_WITH_ARGB8888 | ZEFDEC_WITH_L8 | \
+                                         ZEFDEC_WITH_L4 | ZEFDEC_WITH_L2 | ZEFDEC_WITH_L1 |         \
+                                         ZEFDEC_WITH_L1_PAGES))
+#define GREY_CANVASES (ZEFDEC_CANVASES & (ZEFDEC_WITH_L8 | ZEFDEC_WITH_L4 | ZEFDEC_WITH_L2 | \
+                                          ZEFDEC_WITH_L1 | ZEFDEC_WITH_L1_PAGES))
+
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
+static void put_888(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
+static void put_argb(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+#endif
+#if GREY_CANVASES
+static void put_grey(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+#endif
+
+#define NO_LINE 0xFF
+
+/* The formats compiled in, each with its number, so that those left out
+ * leave no gaps. */
+static const canvas_kind canvas_kinds[] = {
+    {2, ZEFDEC_RGB565, ZEFDEC_CANVAS_RGB565, 0, pixel_565, blend_565, 0, 0, 0},
+    {2, NO_LINE, ZEFDEC_CANVAS_RGB565_SWAPPED, 0, pixel_565_swapped, blend_565_swapped, 0, 0, 0},
+    {4, NO_LINE, ZEFDEC_CANVAS_XRGB8888, 0xFF000000u, pixel_8888, blend_8888, 0, 0, 0},
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
+    {2, NO_LINE, ZEFDEC_CANVAS_BGR565, 0, pixel_bgr565, blend_bgr565, 0, 0, 0},
+    {2, NO_LINE, ZEFDEC_CANVAS_BGR565_SWAPPED, 0, pixel_bgr565_swapped, blend_bgr565_swapped, 0, 0, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
+    {3, NO_LINE, ZEFDEC_CANVAS_RGB888, 0, 0, 0, put_888, 0, 0},
+    {3, NO_LINE, ZEFDEC_CANVAS_BGR888, 0, 0, 0, put_888, 2, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
+    {4, NO_LINE, ZEFDEC_CANVAS_ARGB8888, 0, 0, 0, put_argb, 0, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L8
+    {1, NO_LINE, ZEFDEC_CANVAS_L8, 0, 0, 0, put_grey, 8, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L4
+    {0, NO_LINE, ZEFDEC_CANVAS_L4, 0, 0, 0, put_grey, 4, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L2
+    {0, NO_LINE, ZEFDEC_CANVAS_L2, 0, 0, 0, put_grey, 2, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L1
+    {0, NO_LINE, ZEFDEC_CANVAS_L1, 0, 0, 0, put_grey, 1, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_L1_PAGES
+    {0, NO_LINE, ZEFDEC_CANVAS_L1_PAGES, 0, 0, 0, put_grey, 1, 1},
+#endif
+};
+
+static void store_pixel(const canvas_kind *kind, uint8_t *at, uint32_t stored)
+{
+    if (kind->bytes == 2)
+        *(canvas_half *)(void *)at = (uint16_t)stored;
+    else
+        *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | stored;
+}
+
+/* `count` pixels from `at` take the stored pixel; 16-bit pixels go two to
+ * a word. */
+static void fill_pixels(const canvas_kind *kind, uint8_t *at, uint32_t stored, uint32_t count)
+{
+    if (kind->bytes == 2) {
+        const uint32_t word = stored | stored << 16;
+        if (((uintptr_t)at & 2) && count) {
+            *(canvas_half *)(void *)at = (uint16_t)stored;
+            at += 2;
+            count--;
+        }
+        for (; count >= 2; count -= 2, at += 4)
+            *(canvas_word *)(void *)at = word;
+        if (count)
+            *(canvas_half *)(void *)at = (uint16_t)stored;
         return;
-    for (; count; count--, at += step)
-        put_rgb(format, at, alpha == OPAQUE ? rgb : blend(rgb, canvas_rgb(format, at), alpha));
-}
-
-/* Draws the open line's image columns [first, first + count) to `row`,
- * which points at the canvas pixel of column `first`; the runs outside are
- * read and checked as zefdec_line would. Like decode_runs, inline so that
- * a build for speed gets a loop per format. */
-RUN_LOOP int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                      const unsigned format, const unsigned form)
-{
-    const uint32_t last = first + count;
-    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-    /* without alpha every pixel is written, so a fill may run ahead onto
-     * visible pixels that later runs of the line write again */
-    uint16_t *const fill_end = image->layout.alpha_mask ? 0 : (uint16_t *)(void *)row + count;
-    line_cursor c;
-    run r;
-    int rc;
-
-    rc = cursor_start(&c, image, form);
-    while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
-        const uint32_t from = r.x > first ? r.x : first;
-        const uint32_t to = c.x < last ? c.x : last;
-        if (from >= to)
-            continue;
-        if (format != ZEFDEC_CANVAS_XRGB8888 && r.alpha == OPAQUE) {
-            uint16_t *out = (uint16_t *)(void *)(row + (size_t)(from - first) * 2);
-            fill_16(out, pixel_565(format, r.rgb), to - from,
-                    fill_end ? fill_end : out + (to - from));
-        } else
-            draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.rgb, r.alpha);
     }
-    return cursor_stop(image, &c, rc);
+    for (; count; count--, at += kind->bytes)
+        store_pixel(kind, at, stored);
 }
 
-#ifdef __OPTIMIZE_SIZE__
-/* Built for size, version 4 is drawn run by run and pixel by pixel like
- * the others, and keeps no table. */
-typedef uint32_t entry_table[1];
-
-static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                     unsigned format, const uint32_t *table)
+static uint32_t entry_rgb(const uint8_t *entry)
 {
-    (void)table;
-    return draw_runs(image, row, first, count, format, image->layout.form);
+    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
 }
-#else
-/* ---- Version 4 built for speed: each entry once in the canvas's format,
- * in a table on zefdec_draw's stack (ZEF_V4_MAX_ENTRIES words): its alpha
- * in the top byte, below it the canvas pixel (16-bit RGB565 in the
- * canvas's byte order, or 0xRRGGBB). Ops whose bytes are all at hand are
- * drawn whole: runs of a transparent entry are passed over, opaque runs
- * are filled, literals are unpacked by a loop per index width. An op cut
- * by the end of the reader's window goes through op_next. ---- */
-typedef uint32_t entry_table[ZEF_V4_MAX_ENTRIES];
 
-static void fill_entry_table(entry_table table, const zefdec_layout *layout, unsigned format)
+/* What stays the same for every line of one draw, handed to each line as
+ * one pointer. A palette colour is turned into the canvas's pixel once per
+ * draw, not once per pixel, and faded by the opacity with it. */
+typedef struct paint {
+    const canvas_kind *kind;
+    uint32_t opacity;
+    uint32_t colour;                  /* recolouring: 0xRRGGBB */
+    uint8_t shaded;                   /* opacity below 255 or recolouring */
+    uint8_t recolour;
+    uint8_t dither;
+    uint8_t *pixels;                  /* pixel by pixel: the canvas */
+    uint32_t stride;
+    uint32_t left, y;                 /* and where the line's first visible pixel goes */
+    /* version 4: each entry as the canvas stores it, which takes at most
+     * 24 bits, and above them its alpha times the opacity */
+    uint32_t stored[ZEF_V4_MAX_ENTRIES];
+} paint;
+
+static inline uint32_t entry_alpha(const paint *paint, uint32_t index) { return paint->stored[index] >> 24; }
+
+static inline uint32_t entry_pixel(const paint *paint, uint32_t index)
+{
+    return paint->stored[index] & 0xFFFFFFu;
+}
+
+/* Opacity is multiplied in, rounded to the nearest. */
+static uint32_t faded(const paint *paint, uint32_t alpha)
+{
+    return (alpha * paint->opacity + 127) / 255;
+}
+
+static void shade(const paint *paint, uint32_t *rgb, uint32_t *alpha)
+{
+    *alpha = faded(paint, *alpha);
+    if (paint->recolour)
+        *rgb = paint->colour;
+}
+
+/* The colour a version 4 entry is blended with. */
+static uint32_t source_rgb(const paint *paint, const uint8_t *entry)
+{
+    return paint->recolour ? paint->colour : entry_rgb(entry);
+}
+
+static void paint_entries(paint *paint, const zefdec_layout *layout)
 {
     const uint8_t *entry = layout->palette;
     uint32_t i;
 
     for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE) {
-        const uint32_t rgb = (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
-        table[i] = (uint32_t)entry[3] << 24 |
-                   (format == ZEFDEC_CANVAS_XRGB8888 ? rgb : pixel_565(format, rgb));
+        paint->stored[i] = paint->kind->pixel(source_rgb(paint, entry)) |
+                           (paint->shaded ? faded(paint, entry[3]) : entry[3]) << 24;
     }
 }
 
-/* The source's part of the blend, source * A + 127 per channel: red and
- * blue as two 16-bit lanes of one word, green apart. No lane passes
- * 255 * 255 + 127, so none carries into the other. */
-typedef struct blend_source {
-    uint32_t red_blue, green, inverse;
-} blend_source;
-
-static inline blend_source blend_source_of(const uint8_t *entry, uint32_t alpha)
+/* `count` pixels from `at` take a colour of any alpha. */
+static void draw_span(const canvas_kind *kind, uint8_t *at, uint32_t count, uint32_t stored,
+                      uint32_t rgb, uint32_t alpha)
 {
-    blend_source b;
-
-    b.red_blue = ((uint32_t)entry[0] << 16 | entry[2]) * alpha + 0x007F007Fu;
-    b.green = entry[1] * alpha + 127;
-    b.inverse = OPAQUE - alpha;
-    return b;
+    if (alpha == OPAQUE)
+        fill_pixels(kind, at, stored, count);
+    else if (alpha)
+        kind->blend(at, count, blend_source_of(rgb, alpha));
 }
 
-/* blend() by lanes: x / 255 is (x + 1 + (x >> 8)) >> 8 for every x below
- * 65535, which holds all the sums. */
-RUN_LOOP void blend_at(unsigned format, uint8_t *at, blend_source b)
+/* Draws the open line's image columns [first, first + count) to `row`,
+ * which points at the canvas pixel of column `first`; the runs outside are
+ * read and checked as zefdec_line would. */
+static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                     const paint *paint)
 {
-    const uint32_t canvas = canvas_rgb(format, at);
-    uint32_t red_blue = b.red_blue + (canvas & 0xFF00FFu) * b.inverse;
-    uint32_t green = b.green + (canvas >> 8 & 0xFF) * b.inverse;
-
-    red_blue = (red_blue + 0x00010001u + (red_blue >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
-    green = (green + 1 + (green >> 8)) >> 8;
-    put_rgb(format, at, red_blue | green << 8);
-}
-
-/* One canvas pixel takes an entry. */
-RUN_LOOP void put_entry(unsigned format, uint8_t *at, uint32_t entry, const uint8_t *palette,
-                             uint32_t index)
-{
-    const uint32_t alpha = entry >> 24;
-
-    if (alpha == OPAQUE) {
-        if (format == ZEFDEC_CANVAS_XRGB8888)
-            put_rgb(format, at, entry & 0xFFFFFF);
-        else
-            *(uint16_t *)(void *)at = (uint16_t)entry;
-    } else if (alpha)
-        blend_at(format, at, blend_source_of(palette + index * ZEF_V4_ENTRY_SIZE, alpha));
-}
-
-/* A literal of `n` indices of `bits` bits from p, its first pixel at
- * column x; only columns [first, first + count) are drawn. Returns the
- * bytes taken, or 0 for an index outside the palette. */
-RUN_LOOP size_t draw_literal(uint8_t *row, uint32_t first, uint32_t count, uint32_t x,
-                             uint32_t n, const uint8_t *p, const uint32_t *table,
-                             const zefdec_layout *layout, const unsigned format,
-                             const unsigned bits)
-{
-    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-    const uint32_t mask = (1u << bits) - 1, entries = layout->palette_size;
-    const uint8_t *q = p;
-    uint32_t pending = 0, have = 0;
-
-    for (; n; n--, x++) {
-        uint32_t index;
-        if (bits == 8)
-            index = *q++;
-        else {
-            if (have < bits) {
-                pending = pending << 8 | *q++;
-                have += 8;
-            }
-            have -= bits;
-            index = pending >> have & mask;
-        }
-        if (index >= entries)
-            return 0;
-        if (x - first < count)
-            put_entry(format, row + (size_t)(x - first) * step, table[index], layout->palette, index);
-    }
-    return (size_t)(q - p);
-}
-
-/* The open line's ops, drawn as draw_runs draws runs. */
-RUN_LOOP int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                      const uint32_t *table, const unsigned format)
-{
-    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-    const uint32_t bits = image->layout.index_shift, last = first + count;
+    const canvas_kind *kind = paint->kind;
+    const uint32_t last = first + count;
     line_cursor c;
+    run r;
     int rc;
 
-    rc = cursor_start(&c, image, FORM_OPS);
-    while (rc == ZEFDEC_OK && c.x < c.width) {
-        const uint8_t *p = c.bytes.p;
-        const size_t at_hand = (size_t)(c.bytes.end - p);
-        uint32_t op, n, index = 0, from, to;
-        size_t taken = 1;
-        run r;
-
-        if (c.literal_left || at_hand < 2) {
-            /* the reader's window is refilled by op_next, which also finds
-             * the end of the archive in memory */
-            rc = cursor_next(&c, &r, 1);
-            if (rc == ZEFDEC_OK && r.x + r.length > first && r.x < last) {
-                from = r.x > first ? r.x : first;
-                to = c.x < last ? c.x : last;
-                draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.rgb, r.alpha);
-            }
-            continue;
-        }
-        op = p[0];
-        n = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
-        if (n > c.width - c.x) {
-            rc = ZEFDEC_E_RUN;
-            break;
-        }
-        if (op < ZEF_V4_OP_RUN) {
-            const size_t bytes = ((size_t)n * bits + 7) >> 3;
-            if (at_hand - 1 < bytes) {
-                rc = cursor_next(&c, &r, 1);
-                if (rc == ZEFDEC_OK && r.x - first < count)
-                    draw_pixels(format, row + (size_t)(r.x - first) * step, 1, r.rgb, r.alpha);
-                continue;
-            }
-            switch (bits) {
-            case 1: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 1); break;
-            case 2: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 2); break;
-            case 3: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 3); break;
-            case 4: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 4); break;
-            case 5: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 5); break;
-            case 6: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 6); break;
-            case 7: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 7); break;
-            default: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 8); break;
-            }
-            if (!taken) {
-                rc = ZEFDEC_E_COLOUR;
-                break;
-            }
-            c.bytes.p = p + 1 + taken;
-            c.x += n;
-            continue;
-        }
-        if (op < ZEF_V4_OP_RUN_ZERO) {
-            index = p[1];
-            if (index >= c.layout.palette_size) {
-                rc = ZEFDEC_E_COLOUR;
-                break;
-            }
-            taken = 2;
-        }
-        c.bytes.p = p + taken;
-        from = c.x > first ? c.x : first;
-        c.x += n;
-        to = c.x < last ? c.x : last;
-        if (from < to && table[index] >> 24) {
-            uint8_t *at = row + (size_t)(from - first) * step;
-            if (format != ZEFDEC_CANVAS_XRGB8888 && table[index] >> 24 == OPAQUE)
-                fill_16((uint16_t *)(void *)at, table[index], to - from,
-                        (uint16_t *)(void *)at + (to - from));
-            else {
-                const blend_source b =
-                    blend_source_of(c.layout.palette + index * ZEF_V4_ENTRY_SIZE, table[index] >> 24);
-                for (; from < to; from++, at += step)
-                    if (format == ZEFDEC_CANVAS_XRGB8888 && table[index] >> 24 == OPAQUE)
-                        put_rgb(format, at, table[index] & 0xFFFFFF);
-                    else
-                        blend_at(format, at, b);
-            }
-        }
+    rc = cursor_start(&c, image, image->layout.form);
+    while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
+        const uint32_t from = r.x > first ? r.x : first;
+        const uint32_t to = c.x < last ? c.x : last;
+        if (paint->shaded)
+            shade(paint, &r.rgb, &r.alpha);
+#if PUT_CANVASES
+        if (kind->put) {
+            uint32_t x;
+            for (x = from; r.alpha && x < to; x++)
+                kind->put(paint, paint->left + x - first, paint->y, r.rgb, r.alpha);
+        } else
+#endif
+        if (from < to && r.alpha)
+            draw_span(kind, row + (size_t)(from - first) * kind->bytes, to - from,
+                      kind->pixel(r.rgb), r.rgb, r.alpha);
     }
     return cursor_stop(image, &c, rc);
 }
 
-#define DRAW_RUNS(format)                                                                \
-    (image->layout.form == FORM_CODES                                                  \
-         ? draw_runs(image, row, first, count, format, FORM_CODES)                     \
-         : draw_runs(image, row, first, count, format, image->layout.form))
+/* The next byte at q, refilling the reader's window when it runs out; the
+ * archive in memory ends there. */
+#define NEXT_BYTE(bytes, q, end, rc, byte)                                               \
+    do {                                                                                 \
+        if ((q) == (end)) {                                                              \
+            (bytes).p = (q);                                                             \
+            if (((rc) = bytes_refill(&(bytes), 1)) != ZEFDEC_OK)                         \
+                goto stop;                                                               \
+            (q) = (bytes).p;                                                             \
+            (end) = (bytes).end;                                                         \
+        }                                                                                \
+        (byte) = *(q)++;                                                                 \
+    } while (0)
 
-/* Apart from the other versions' loops, so that neither shapes the
- * other's registers. */
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-static int draw_ops_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                         unsigned format, const uint32_t *table)
+/* Version 4, a whole op at a time: runs of a transparent entry are passed
+ * over, opaque runs are filled, only partly transparent pixels are
+ * blended. Bytes are taken one at a time, so that a literal longer than
+ * the reader's window streams through it. The line is drawn whole, so
+ * nothing of a literal is left between calls; the palette was made ready
+ * when the draw began. */
+static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                    const paint *paint)
 {
-    if (format == ZEFDEC_CANVAS_RGB565)
-        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565);
-    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
-        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565_SWAPPED);
-    return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_XRGB8888);
-}
+    const canvas_kind *kind = paint->kind;
+    const uint32_t bits = image->layout.index_shift, mask = (1u << bits) - 1;
+    const uint32_t entries = image->layout.palette_size, width = image->width;
+    const uint8_t *const palette = image->layout.palette;
+    const uint8_t *q, *end, *entry;
+    byte_cursor bytes;
+    uint32_t x = 0;
+    int rc = ZEFDEC_OK;
 
-static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                     unsigned format, const uint32_t *table)
-{
-    if (image->layout.form == FORM_OPS)
-        return draw_ops_line(image, row, first, count, format, table);
-    /* a whole line without alpha is written as zefdec_line writes it */
-    if (first == 0 && count == image->width && !image->layout.alpha_mask) {
-        if (format == ZEFDEC_CANVAS_RGB565)
-            return DECODE_RUNS(image, row, 0, ZEFDEC_RGB565);
-        if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
-            return DECODE_RUNS(image, row, 0, RGB565_SWAPPED_LINE);
+    bytes_start(&bytes, image->archive, image->next);
+    q = bytes.p;
+    end = bytes.end;
+    while (x < width) {
+        uint32_t op, n, index = 0, column;
+
+        NEXT_BYTE(bytes, q, end, rc, op);
+        n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+        if (n > width - x) {
+            rc = ZEFDEC_E_RUN;
+            break;
+        }
+        column = x - first;
+        x += n;
+        if (op < ZEF_V4_OP_RUN) {
+            /* a literal's indices, a byte of them at a time */
+            uint32_t pending = 0, have = 0;
+            if (column < count && count - column >= n && (size_t)(end - q) >= (n * bits + 7) >> 3) {
+                /* all of it visible and at hand: no clip or refill per pixel */
+                uint8_t *at = row + (size_t)column * kind->bytes;
+                for (; n; n--, at += kind->bytes) {
+                    uint32_t alpha;
+                    if (have < bits) {
+                        pending = pending << 8 | *q++;
+                        have += 8;
+                    }
+                    have -= bits;
+                    index = pending >> have & mask;
+                    if (index >= entries) {
+                        rc = ZEFDEC_E_COLOUR;
+                        goto stop;
+                    }
+                    entry = palette + index * ZEF_V4_ENTRY_SIZE;
+                    alpha = entry_alpha(paint, index);
+                    if (alpha == OPAQUE)
+                        store_pixel(kind, at, entry_pixel(paint, index));
+                    else if (alpha)
+                        kind->blend(at, 1, blend_source_of(source_rgb(paint, entry), alpha));
+                }
+                continue;
+            }
+            for (; n; n--, column++) {
+                uint32_t alpha;
+                if (have < bits) {
+                    uint32_t byte;
+                    NEXT_BYTE(bytes, q, end, rc, byte);
+                    pending = pending << 8 | byte;
+                    have += 8;
+                }
+                have -= bits;
+                index = pending >> have & mask;
+                if (index >= entries) {
+                    rc = ZEFDEC_E_COLOUR;
+                    goto stop;
+                }
+                if (column >= count)
+                    continue;
+                entry = palette + index * ZEF_V4_ENTRY_SIZE;
+                alpha = entry_alpha(paint, index);
+                if (alpha == OPAQUE)
+                    store_pixel(kind, row + (size_t)column * kind->bytes, entry_pixel(paint, index));
+                else if (alpha)
+                    kind->blend(row + (size_t)column * kind->bytes, 1,
+                                blend_source_of(source_rgb(paint, entry), alpha));
+            }
+            continue;
+        }
+        if (op < ZEF_V4_OP_RUN_ZERO) {
+            NEXT_BYTE(bytes, q, end, rc, index);
+            if (index >= entries) {
+                rc = ZEFDEC_E_COLOUR;
+                break;
+            }
+        }
+        entry = palette + index * ZEF_V4_ENTRY_SIZE;
+        if (!entry_alpha(paint, index))
+            continue;
+        /* the run's columns within [0, count), unsigned as they wrap */
+        if (column >= count) {
+            if (column + n > column || column + n == 0)
+                continue;
+            n += column;
+            column = 0;
+        }
+        if (n > count - column)
+            n = count - column;
+        draw_span(kind, row + (size_t)column * kind->bytes, n, entry_pixel(paint, index),
+                  source_rgb(paint, entry), entry_alpha(paint, index));
     }
-    if (format == ZEFDEC_CANVAS_RGB565)
-        return DRAW_RUNS(ZEFDEC_CANVAS_RGB565);
-    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
-        return DRAW_RUNS(ZEFDEC_CANVAS_RGB565_SWAPPED);
-    return DRAW_RUNS(ZEFDEC_CANVAS_XRGB8888);
+stop:
+    bytes.p = q;
+    image->next = bytes_position(&bytes);
+    image->x = x;
+    return rc;
+}
+
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
+/* One pixel's channels blended as zefdec.h states. */
+static uint32_t mix(uint32_t rgb, uint32_t canvas, uint32_t alpha)
+{
+    const blend_source source = blend_source_of(rgb, alpha);
+
+    return blended(&source, canvas);
 }
 #endif
+
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
+/* Three bytes, red at byte `bits` and blue at the other end. */
+static void put_888(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
+{
+    uint8_t *at = paint->pixels + (size_t)y * paint->stride + (size_t)x * 3;
+    const unsigned red = paint->kind->bits, blue = 2 - red;
+
+    if (alpha != OPAQUE)
+        rgb = mix(rgb, (uint32_t)at[red] << 16 | (uint32_t)at[1] << 8 | at[blue], alpha);
+    at[red] = (uint8_t)(rgb >> 16);
+    at[1] = (uint8_t)(rgb >> 8);
+    at[blue] = (uint8_t)rgb;
+}
+#endif
+
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
+/* Porter-Duff over a canvas pixel that has alpha of its own. */
+static void put_argb(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
+{
+    canvas_word *at = (canvas_word *)(void *)(paint->pixels + (size_t)y * paint->stride + (size_t)x * 4);
+    const uint32_t canvas = *at;
+    const uint32_t under = ((canvas >> 24) * (OPAQUE - alpha) + 127) / 255, total = alpha + under;
+    uint32_t out = total << 24, shift;
+
+    for (shift = 0; shift < 24; shift += 8)
+        out |= ((rgb >> shift & 0xFF) * alpha + (canvas >> shift & 0xFF) * under + total / 2) / total
+               << shift;
+    *at = out;
+}
+#endif
+
+#if GREY_CANVASES
+static uint32_t luma(uint32_t rgb)
+{
+    return ((rgb >> 16) * 77 + (rgb >> 8 & 0xFF) * 150 + (rgb & 0xFF) * 29 + 128) >> 8;
+}
+
+/* Grey of 8, 4, 2 or 1 bits, in rows or in pages. */
+static void put_grey(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
+{
+    /* 16 * B + 8 */
+    static const uint8_t bayer[16] = {8, 136, 40, 168, 200, 72, 232, 104, 56, 184, 24, 152, 248, 120, 216, 88};
+    const unsigned bits = paint->kind->bits, top = (1u << bits) - 1;
+    uint8_t *at;
+    unsigned shift;
+    uint32_t grey = luma(rgb), threshold = 127;
+
+    if (paint->kind->pages) {
+        at = paint->pixels + (size_t)(y >> 3) * paint->stride + x;
+        shift = y & 7;
+    } else {
+        at = paint->pixels + (size_t)y * paint->stride + (size_t)x * bits / 8;
+        shift = 8 - bits - (x * bits & 7);
+    }
+    if (alpha != OPAQUE)
+        grey = (grey * alpha + (*at >> shift & top) * (255 / top) * (OPAQUE - alpha) + 127) / 255;
+    if (paint->dither == ZEFDEC_DITHER_BAYER)
+        threshold = bayer[(y & 3) << 2 | (x & 3)];
+    *at = (uint8_t)((*at & ~(top << shift)) | (grey * top + threshold) / 255 << shift);
+}
+#endif
+
 
 /* Where `size` pixels placed at `at` meet `room` pixels: the first visible
  * pixel, the canvas position it lands on and how many are visible (0 for
@@ -1522,24 +1693,72 @@ static uint32_t visible(int32_t at, uint32_t size, uint32_t room, uint32_t *firs
     return size - *first < room - *start ? size - *first : room - *start;
 }
 
-int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
-                int32_t x, int32_t y)
+/* The lines before `line`, passed over from where the archive's last draw
+ * of this image stopped, or from the top. */
+static int pass_lines(zefdec_image *image, const zefdec_archive *archive, uint32_t position,
+                      uint32_t line)
 {
-    zefdec_image image;
-    entry_table table;
-    uint32_t first_column, first_line, left, top, columns, lines, shift;
-    uint8_t *row;
-    int rc;
+    int rc = ZEFDEC_OK;
 
-    if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
+    if (archive->drawn_line && archive->drawn_position == position &&
+        archive->drawn_line <= line) {
+        image->y = archive->drawn_line;
+        image->next = archive->drawn_next;
+        image->runs_left = archive->drawn_runs_left;
+    }
+    if (image->layout.form == FORM_RAW && image->y < line) {
+        /* begin has checked that the whole raw image is there */
+        image->next += (size_t)(line - image->y) * image->width * ZEF_COLOUR_WORD_SIZE;
+        image->y = line;
+    }
+    while (rc == ZEFDEC_OK && image->y < line)
+        rc = zefdec_line(image, 0, 0, 0);
+    return rc;
+}
+
+/* Whether the canvas's rows hold its width and its pixels are aligned. */
+static int canvas_fits(const canvas_kind *kind, const zefdec_canvas *canvas)
+{
+    uint32_t per_byte;
+
+    if (kind->bytes == 3 || kind->bytes == 1)
+        return canvas->width <= canvas->stride / kind->bytes;
+    if (kind->bytes)
+        return canvas->width <= canvas->stride / kind->bytes &&
+               !(((uintptr_t)canvas->pixels | canvas->stride) & (kind->bytes - 1u));
+    per_byte = kind->pages ? 1 : 8u / kind->bits;
+    return canvas->width / per_byte + (canvas->width % per_byte != 0) <= canvas->stride;
+}
+
+int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
+                     int32_t x, int32_t y, const zefdec_draw_options *options)
+{
+    static const zefdec_draw_options plain = ZEFDEC_DRAW_OPTIONS_DEFAULT;
+    zefdec_image image;
+    paint paint;
+    uint32_t first_column, first_line, left, top, columns, lines;
+    uint8_t *row = 0;
+    zefdec_archive *kept;
+    int rc, whole_lines;
+
+    if (!options)
+        options = &plain;
+    if (!canvas)
         return ZEFDEC_E_ARGUMENT;
-    /* 2 or 4 bytes a pixel */
-    shift = canvas->format == ZEFDEC_CANVAS_XRGB8888 ? 2 : 1;
+    for (paint.kind = canvas_kinds; paint.kind->format != canvas->format; paint.kind++)
+        if (paint.kind == &canvas_kinds[sizeof canvas_kinds / sizeof canvas_kinds[0] - 1])
+            return ZEFDEC_E_ARGUMENT;
+    paint.opacity = options->opacity;
+    paint.recolour = options->recolour;
+    paint.colour = options->colour & 0xFFFFFFu;
+    paint.dither = options->dither;
+    paint.shaded = options->opacity != OPAQUE || options->recolour;
+    paint.pixels = (uint8_t *)canvas->pixels;
+    paint.stride = canvas->stride;
     if (canvas->width && canvas->height) {
         if (!canvas->pixels)
             return ZEFDEC_E_ARGUMENT;
-        if (canvas->width > canvas->stride >> shift ||
-            ((uintptr_t)canvas->pixels | canvas->stride) & ((1u << shift) - 1))
+        if (!canvas_fits(paint.kind, canvas))
             return ZEFDEC_E_CANVAS;
     }
     rc = zefdec_begin(&image, archive, position, ZEFDEC_RGB565);
@@ -1547,27 +1766,55 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
         return rc;
     columns = visible(x, image.width, canvas->width, &first_column, &left);
     lines = visible(y, image.height, canvas->height, &first_line, &top);
-    if (!columns || !lines)
+    if (!columns || !lines || !options->opacity)
         return ZEFDEC_OK;
-    while (rc == ZEFDEC_OK && image.y < first_line)
-        rc = zefdec_line(&image, 0, 0, 0);
-#ifndef __OPTIMIZE_SIZE__
+    rc = pass_lines(&image, archive, position, first_line);
     if (rc == ZEFDEC_OK && image.layout.form == FORM_OPS) {
         if (archive->reader)
             rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader));
-        if (rc == ZEFDEC_OK)
-            fill_entry_table(table, &image.layout, canvas->format);
+        if (rc == ZEFDEC_OK && !paint.kind->put)
+            paint_entries(&paint, &image.layout);
     }
-#endif
-    row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + ((size_t)left << shift);
-    for (; rc == ZEFDEC_OK && lines; lines--, row += canvas->stride) {
+    /* whole lines without alpha onto a canvas whose rows are lines are
+     * decoded as zefdec_line decodes them */
+    whole_lines = first_column == 0 && columns == image.width && !image.layout.alpha_mask &&
+                  paint.kind->line != NO_LINE && !paint.shaded;
+    if (whole_lines)
+        image.format = paint.kind->line;
+    if (!paint.kind->put)
+        row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
+    paint.left = left;
+    paint.y = top;
+    for (; rc == ZEFDEC_OK && lines; lines--, paint.y++) {
+        if (whole_lines) {
+            rc = zefdec_line(&image, row, 0, columns);
+            row += canvas->stride;
+            continue;
+        }
         rc = open_line(&image);
+        /* canvases put pixel by pixel take version 4 runs as any others */
         if (rc == ZEFDEC_OK)
-            rc = draw_line(&image, row, first_column, columns, canvas->format, table);
+            rc = image.layout.form == FORM_OPS && !paint.kind->put
+                     ? draw_ops(&image, row, first_column, columns, &paint)
+                     : draw_runs(&image, row, first_column, columns, &paint);
         if (rc == ZEFDEC_OK)
             rc = close_line(&image);
+        if (row)
+            row += canvas->stride;
     }
+    /* the draw keeps no more than where it stopped, for the next band */
+    kept = (zefdec_archive *)archive;
+    kept->drawn_line = rc == ZEFDEC_OK ? image.y : 0;
+    kept->drawn_position = position;
+    kept->drawn_next = image.next;
+    kept->drawn_runs_left = image.runs_left;
     return rc;
+}
+
+int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
+                int32_t x, int32_t y)
+{
+    return zefdec_draw_with(archive, position, canvas, x, y, 0);
 }
 
 const char *zefdec_strerror(int result)

@@ -58,7 +58,9 @@
  * State: a zefdec_image holds no more than where it is: the next unread
  * byte, the line and the pixel in it, and for version 4 between two
  * zefdec_next_span calls inside a literal op the pixels left in it and the
- * bit where its next index starts. Nothing grows with the width or height.
+ * bit where its next index starts. An archive remembers where its last
+ * zefdec_draw stopped (see zefdec_draw). Nothing grows with the width or
+ * height.
  *
  * Every call returns ZEFDEC_OK (0), ZEFDEC_END (zefdec_next_span only) or
  * a negative zefdec_error. No input makes the decoder read outside the archive or
@@ -145,14 +147,15 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * are tagged with their file position and read again when another image
  * has replaced them.
  *
- * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 36 bytes, a
+ * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 52 bytes, a
  * zefdec_image 60, a zefdec_reader 1116 with the default window (only for
- * archives behind a callback). The deepest call, zefdec_draw or
- * zefdec_open, keeps at most 400 bytes on the stack, its zefdec_image
- * included, plus what the read callback uses. Built for speed (without
- * -Os), zefdec_draw also keeps a version 4 image's entries converted to
- * the canvas format on its stack, 256 words (1 KB): about 1.5 KB in all
- * at -O2. No heap, and nothing grows with the image.
+ * archives behind a callback). zefdec_draw keeps a version 4 image's
+ * entries as canvas pixels on its stack, 256 words (1 KB), in every
+ * build, each with its faded alpha in the top byte: its deepest call keeps
+ * at most 1564 bytes on the stack (measured on the emulated Cortex-M4,
+ * -Os, through the callback, the callback included; 1548 when called as
+ * zefdec_draw_with), its zefdec_image included;
+ * zefdec_open at most 300. No heap, and nothing grows with the image.
  *
  * Code: docs/firmware.md, as device/size.sh measures it. Built for size,
  * version 4 draws pixel by pixel, two to three times slower than built for
@@ -187,6 +190,19 @@ typedef struct zefdec_archive {
     uint8_t alpha_bits;           /* version 3: of the alpha codes, 0, 1 or 2 */
     uint8_t alpha_position;
     uint8_t compressed;
+    /* Where the last zefdec_draw stopped (the image, the next line, its
+     * file position and, for versions 1 to 3, the image's runs left), so
+     * that the next band of the same image resumes there; drawn_line 0:
+     * nowhere. Kept here rather than in a cursor of the caller's so that
+     * a GUI library that draws each band with plain zefdec_draw calls gets
+     * it without knowing, for 16 bytes per archive; it is one image's
+     * place, as bands come one image at a time. zefdec_draw writes these
+     * fields although it takes the archive as const: draw one archive
+     * from one thread at a time, as its reader's window requires anyway. */
+    uint32_t drawn_position;
+    uint32_t drawn_line;
+    uint32_t drawn_runs_left;
+    size_t drawn_next;
 } zefdec_archive;
 
 typedef struct zefdec_image_info {
@@ -295,20 +311,82 @@ int zefdec_line(zefdec_image *image, void *line, uint8_t *alpha, uint32_t room);
  * one image. */
 int zefdec_next_span(zefdec_image *image, zefdec_span *span);
 
-/* Framebuffer formats for zefdec_draw. Pixels are stored as their C type,
- * so the buffer and the stride must be aligned for it. */
+/* Canvases compiled into the decoder, stb-style: define ZEFDEC_CANVASES
+ * as an OR of these for the decoder (the same value wherever this header
+ * is included, or none but there). RGB565, its swapped form and XRGB8888
+ * are in by default; each other canvas costs its code only when asked
+ * for (device/size.sh lists what each adds). A canvas not compiled in is
+ * refused with ZEFDEC_E_ARGUMENT. */
+#define ZEFDEC_WITH_RGB565 0x001u   /* RGB565, RGB565_SWAPPED, XRGB8888 */
+#define ZEFDEC_WITH_BGR565 0x002u   /* BGR565, BGR565_SWAPPED */
+#define ZEFDEC_WITH_RGB888 0x004u   /* RGB888, BGR888 */
+#define ZEFDEC_WITH_ARGB8888 0x008u
+#define ZEFDEC_WITH_L8 0x010u
+#define ZEFDEC_WITH_L4 0x020u
+#define ZEFDEC_WITH_L2 0x040u
+#define ZEFDEC_WITH_L1 0x080u       /* rows of bits */
+#define ZEFDEC_WITH_L1_PAGES 0x100u /* OLED pages */
+#define ZEFDEC_WITH_ALL 0x1FFu
+#ifndef ZEFDEC_CANVASES
+#define ZEFDEC_CANVASES ZEFDEC_WITH_RGB565
+#endif
+
+/* Framebuffer formats for zefdec_draw. Pixels of 16 and 32 bits are
+ * stored as their C type, so the buffer and the stride must be aligned for
+ * it; the others are bytes and need no alignment.
+ *
+ * Grey canvases hold the luma of a colour, from BT.601 weights:
+ *     Y = (77 * red + 150 * green + 29 * blue + 128) >> 8
+ * and an N-bit level L stands for the 8-bit grey L * 255 / (2^N - 1)
+ * (its bits repeated). Packed rows put the leftmost pixel of a byte in its
+ * most significant bits; a row starts on a byte. */
 typedef enum zefdec_canvas_format {
     ZEFDEC_CANVAS_RGB565 = 0,         /* native-endian uint16_t, red in the top 5 bits */
     ZEFDEC_CANVAS_RGB565_SWAPPED = 1, /* the same with its two bytes swapped, as SPI panels take it */
-    ZEFDEC_CANVAS_XRGB8888 = 2        /* native-endian uint32_t, 0x00RRGGBB; the top byte is left as it is */
+    ZEFDEC_CANVAS_XRGB8888 = 2,       /* native-endian uint32_t, 0x00RRGGBB; the top byte is left as it is */
+    ZEFDEC_CANVAS_BGR565 = 3,         /* native-endian uint16_t, blue in the top 5 bits, red in the low 5 */
+    ZEFDEC_CANVAS_BGR565_SWAPPED = 4, /* the same with its two bytes swapped */
+    ZEFDEC_CANVAS_RGB888 = 5,         /* 3 bytes: red, green, blue */
+    ZEFDEC_CANVAS_BGR888 = 6,         /* 3 bytes: blue, green, red */
+    ZEFDEC_CANVAS_ARGB8888 = 7,       /* native-endian uint32_t, 0xAARRGGBB, a layer with its own alpha */
+    ZEFDEC_CANVAS_L8 = 8,             /* 1 byte of grey per pixel, 255 white */
+    ZEFDEC_CANVAS_L4 = 9,             /* 2 pixels a byte, 4-bit grey, left pixel in bits 7..4 */
+    ZEFDEC_CANVAS_L2 = 10,            /* 4 pixels a byte, 2-bit grey, left pixel in bits 7..6 */
+    ZEFDEC_CANVAS_L1 = 11,            /* 8 pixels a byte, 1 white, left pixel in bit 7 (e-paper rows) */
+    ZEFDEC_CANVAS_L1_PAGES = 12       /* OLED pages: byte (y / 8) * stride + x holds column x of
+                                         rows y & ~7 .. y | 7, row y in bit y % 8 (top row in bit 0),
+                                         1 lit; stride is the bytes of one page, usually the width */
 } zefdec_canvas_format;
 
 typedef struct zefdec_canvas {
-    void *pixels;                     /* top-left pixel */
+    void *pixels;                     /* top-left pixel (L1_PAGES: the first page's first byte) */
     uint32_t width, height;           /* in pixels */
-    uint32_t stride;                  /* bytes from one row to the next */
+    uint32_t stride;                  /* bytes from one row to the next (L1_PAGES: one page to the next) */
     zefdec_canvas_format format;
 } zefdec_canvas;
+
+/* How grey canvases of fewer than 8 bits choose a level. Threshold rounds
+ * to the nearest level; Bayer adds an ordered 4 x 4 pattern taken at the
+ * pixel's canvas position (x & 3, y & 3), so that images drawn next to
+ * each other, and bands drawn through windows that start on a row and a
+ * column that are multiples of 4, line up:
+ *     L = (Y * (2^N - 1) + t) / 255,  t = 127 (threshold) or 16 * B + 8,
+ * B the Bayer matrix 0 8 2 10 / 12 4 14 6 / 3 11 1 9 / 15 7 13 5 (rows by y). */
+typedef enum zefdec_dither {
+    ZEFDEC_DITHER_THRESHOLD = 0,
+    ZEFDEC_DITHER_BAYER = 1
+} zefdec_dither;
+
+/* What zefdec_draw_with changes of a draw. */
+typedef struct zefdec_draw_options {
+    uint8_t opacity;                  /* 255: as zefdec_draw; 0: nothing drawn */
+    uint8_t recolour;                 /* 1: every pixel in `colour`, with its own alpha (a mask) */
+    uint8_t dither;                   /* a zefdec_dither, for L4, L2, L1 and L1_PAGES */
+    uint32_t colour;                  /* 0xRRGGBB */
+} zefdec_draw_options;
+
+/* The options of zefdec_draw: as drawn, rounded to the nearest level. */
+#define ZEFDEC_DRAW_OPTIONS_DEFAULT {255, 0, ZEFDEC_DITHER_THRESHOLD, 0}
 
 /* Draws the image at `position` with its top-left corner at (x, y) of the
  * canvas, clipped to the canvas.
@@ -336,6 +414,19 @@ typedef struct zefdec_canvas {
  * draws the image whose corner is at framebuffer (x, y), clipped to
  * columns 10..109 and rows 20..69.
  *
+ * Bands: an image drawn in horizontal bands of any height, one call per
+ * band with the band as canvas or clip area, top to bottom, costs about
+ * one draw of it (on the emulated Cortex-M4 at -Os, 10 bands of a
+ * 320 x 480 picture: 1.00 to 1.04 x the instructions of one draw, and
+ * 1.00 to 1.03 x its callback bytes; 40 bands: 1.01 to 1.15 x), as each
+ * call resumes at the line where the archive's last draw of that image
+ * stopped. Only the image's record and markers are read again per band.
+ * A band above the last one drawn, or after another image was drawn from
+ * the same archive, starts from the image's top: it costs passing over
+ * every line above the band, checked but not drawn, so that n bands drawn
+ * bottom first pass over about n / 2 times the image's lines in all. No
+ * line index is kept.
+ *
  * ZEFDEC_E_ARGUMENT for a null canvas or pixels or an unknown format,
  * ZEFDEC_E_CANVAS for a stride shorter than a row or pixels or stride not
  * aligned for the format, and what zefdec_begin refuses. A canvas of width or height 0 needs no pixels
@@ -343,6 +434,25 @@ typedef struct zefdec_canvas {
  * changed after opening) stops the drawing at that line with its error. */
 int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y);
+
+/* zefdec_draw with options; NULL options are the defaults, with which it
+ * draws exactly what zefdec_draw does. A pixel of alpha A is drawn with
+ *     A' = (A * opacity + 127) / 255
+ * in place of A, on every canvas, before the blend above (so opacity 255
+ * keeps A, and A' 0 leaves the pixel as it was). With `recolour`, its
+ * colour is `colour` whatever the image holds: a glyph or icon drawn as a
+ * mask of its alpha.
+ *
+ * On ARGB8888 a pixel of alpha A' over a canvas pixel of alpha C is
+ * Porter-Duff "over", each channel of 8 bits:
+ *     W = (C * (255 - A') + 127) / 255,  alpha out = A' + W,
+ *     out = (source * A' + canvas * W + (A' + W) / 2) / (A' + W)
+ * which with C = 255 is the blend above, and with C = 0 is the source.
+ * On grey canvases the source is its luma Y, the canvas pixel its 8-bit
+ * grey, blended as above; the result chooses the level as zefdec_dither
+ * states. */
+int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
+                     int32_t x, int32_t y, const zefdec_draw_options *options);
 
 /* A short lower-case text for any result of the calls above, or
  * "unknown result". */

@@ -1,7 +1,7 @@
 /*
  * libFuzzer target for the device decoder (device/zefdec.c).
  *
- *   clang-14 -std=c99 -g -O1 -fsanitize=fuzzer,address,undefined \
+ *   clang-14 -std=c99 -g -O1 -fsanitize=fuzzer,address,undefined -DZEFDEC_CANVASES=ZEFDEC_WITH_ALL \
  *       -fno-sanitize-recover=all -Idevice -Iarchive device/zefdec.c fuzz/device_fuzz.c -o device_fuzz
  *   ./device_fuzz -dict=fuzz/zef.dict fuzz/corpus-device fuzz/seeds/device
  *
@@ -14,7 +14,8 @@
  * exactly their size, of a shape and at places chosen from a hash of the
  * input: pixels outside the image and the bytes between rows must stay as
  * they were, and on a sound archive the drawn pixels must be those of the
- * lines.
+ * lines. The canvas format (any of them) and the draw options (opacity,
+ * recolouring, dither) come from the same hash.
  *
  * The same bytes are opened through a read callback too, with and without
  * the whole-archive check (a bit of the input's hash picks which), and
@@ -270,6 +271,43 @@ static int decode_565(const zefdec_archive *archive, uint32_t index, const zefde
     return rc;
 }
 
+/* Bytes per pixel of a canvas format, or 0 for packed grey of `*bits`
+ * bits; *pages for columns of 8 rows a byte. */
+static size_t canvas_bytes(zefdec_canvas_format format, unsigned *bits, int *pages)
+{
+    static const uint8_t bytes[] = {2, 2, 4, 2, 2, 3, 3, 4, 1, 0, 0, 0, 0};
+    static const uint8_t packed[] = {4, 2, 1, 1};
+    *pages = format == ZEFDEC_CANVAS_L1_PAGES;
+    *bits = bytes[format] ? bytes[format] * 8u : packed[format - ZEFDEC_CANVAS_L4];
+    return bytes[format];
+}
+
+/* Marks the bits of canvas pixel (x, y) in `mask`. */
+static void mark_pixel(uint8_t *mask, const zefdec_canvas *canvas, uint32_t x, uint32_t y)
+{
+    unsigned bits;
+    int pages;
+    const size_t bytes = canvas_bytes(canvas->format, &bits, &pages);
+
+    if (bytes)
+        memset(mask + (size_t)y * canvas->stride + x * bytes, 0xFF, bytes);
+    else if (pages)
+        mask[(size_t)(y / 8) * canvas->stride + x] |= (uint8_t)(1u << (y % 8));
+    else
+        mask[(size_t)y * canvas->stride + x * bits / 8] |=
+            (uint8_t)(((1u << bits) - 1) << (8 - bits - x * bits % 8));
+}
+
+/* Any options: opacity mostly at its ends, recolouring and either dither. */
+static void random_options(zefdec_draw_options *options, uint32_t *random)
+{
+    const uint32_t pick = next_random(random);
+    options->opacity = (uint8_t)(pick % 4 == 0 ? pick >> 8 : pick % 4 == 1 ? 0 : 255);
+    options->recolour = (uint8_t)(pick >> 16 & 1);
+    options->dither = (uint8_t)(pick >> 17 & 1);
+    options->colour = next_random(random);
+}
+
 static void draw_randomly(const zefdec_archive *archive, uint32_t index, uint32_t *random,
                           int strict)
 {
@@ -285,56 +323,70 @@ static void draw_randomly(const zefdec_archive *archive, uint32_t index, uint32_
         fail();
     for (round = 0; round < 4; round++) {
         zefdec_canvas canvas;
-        uint8_t *before;
-        size_t bytes, size, at;
+        zefdec_draw_options options;
+        uint8_t *before, *mask;
+        size_t bytes, size, at, row_bytes;
+        unsigned bits;
+        int pages;
         int64_t x, y;
-        uint32_t cx, cy;
-        int rc;
+        uint32_t cx, cy, pick = next_random(random);
+        int rc, plain;
 
-        canvas.format = (zefdec_canvas_format)(next_random(random) % 3);
-        bytes = canvas.format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+        canvas.format = (zefdec_canvas_format)(pick % (ZEFDEC_CANVAS_L1_PAGES + 1));
+        bytes = canvas_bytes(canvas.format, &bits, &pages);
+        random_options(&options, random);
+        plain = pick >> 8 & 1;
         canvas.width = 1 + next_random(random) % 40;
         canvas.height = 1 + next_random(random) % 40;
-        canvas.stride = (uint32_t)((canvas.width + next_random(random) % 3) * bytes);
+        row_bytes = pages ? canvas.width : (canvas.width * bits + 7) / 8;
+        canvas.stride = (uint32_t)(row_bytes + next_random(random) % 3 * (bytes ? bytes : 1));
         x = random_place(random, info.width, canvas.width);
         y = random_place(random, info.height, canvas.height);
-        size = (size_t)canvas.stride * canvas.height;
+        size = (size_t)canvas.stride * (pages ? (canvas.height + 7) / 8 : canvas.height);
         canvas.pixels = malloc(size);
         before = malloc(size);
-        if (!canvas.pixels || !before)
+        mask = calloc(size, 1);
+        if (!canvas.pixels || !before || !mask)
             fail();
         for (at = 0; at < size; at++)
             before[at] = (uint8_t)next_random(random);
         memcpy(canvas.pixels, before, size);
-        rc = zefdec_draw(archive, index, &canvas, (int32_t)x, (int32_t)y);
+        rc = plain ? zefdec_draw(archive, index, &canvas, (int32_t)x, (int32_t)y)
+                   : zefdec_draw_with(archive, index, &canvas, (int32_t)x, (int32_t)y, &options);
         if (strict && rc != ZEFDEC_OK)
             fail();
-        for (cy = 0; cy < canvas.height; cy++) {
+        /* only the pixels under the image may change, and none at opacity 0 */
+        for (cy = 0; cy < canvas.height; cy++)
+            for (cx = 0; cx < canvas.width; cx++)
+                if (cy >= y && cy < y + info.height && cx >= x && cx < x + info.width &&
+                    (plain || options.opacity))
+                    mark_pixel(mask, &canvas, cx, cy);
+        for (at = 0; at < size; at++)
+            if ((((const uint8_t *)canvas.pixels)[at] ^ before[at]) & ~mask[at])
+                fail();
+        /* on a sound archive, opaque pixels drawn onto RGB565 are the lines' */
+        for (cy = 0; lines && canvas.format == ZEFDEC_CANVAS_RGB565 && cy < canvas.height; cy++) {
             const uint8_t *row = (const uint8_t *)canvas.pixels + (size_t)cy * canvas.stride;
             const uint8_t *old = before + (size_t)cy * canvas.stride;
-            int inside_y = cy >= y && cy < y + info.height;
-            if (memcmp(row + canvas.width * bytes, old + canvas.width * bytes,
-                       canvas.stride - canvas.width * bytes) != 0)
-                fail();
-            for (cx = 0; cx < canvas.width; cx++) {
-                int same = memcmp(row + cx * bytes, old + cx * bytes, bytes) == 0;
+            for (cx = 0; cy >= y && cy < y + info.height && cx < canvas.width; cx++) {
+                const uint32_t c = options.colour;
+                const uint16_t tint = (uint16_t)((c >> 8 & 0xF800) | (c >> 5 & 0x07E0) | (c >> 3 & 0x1F));
                 size_t pixel;
                 uint16_t drawn;
-                if (!inside_y || cx < x || cx >= x + info.width) {
-                    if (!same)
-                        fail();
-                    continue;
-                }
-                if (!lines || canvas.format != ZEFDEC_CANVAS_RGB565)
+                if (cx < x || cx >= x + info.width)
                     continue;
                 pixel = (size_t)(cy - y) * info.width + (size_t)(cx - x);
                 memcpy(&drawn, row + cx * 2, 2);
-                if ((alpha[pixel] == 0 && !same) || (alpha[pixel] == 255 && drawn != lines[pixel]))
+                if (alpha[pixel] == 0 && memcmp(row + cx * 2, old + cx * 2, 2) != 0)
+                    fail();
+                if (alpha[pixel] == 255 && (plain || options.opacity == 255) &&
+                    drawn != (plain || !options.recolour ? lines[pixel] : tint))
                     fail();
             }
         }
         free(canvas.pixels);
         free(before);
+        free(mask);
     }
     free(lines);
     free(alpha);

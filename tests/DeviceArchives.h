@@ -295,7 +295,7 @@ inline DeviceImage DecodeWithSpans(const zefdec_archive& archive, uint32_t index
 struct FlashArchive {
   Bytes bytes;
   zefdec_reader reader{};
-  size_t calls = 0, failAt = 0;
+  size_t calls = 0, failAt = 0, bytesRead = 0;
   bool outside = false;
 
   explicit FlashArchive(Bytes b) : bytes(std::move(b)) {}
@@ -304,6 +304,7 @@ struct FlashArchive {
   static int Read(void* user, uint32_t offset, void* buffer, uint32_t length) {
     auto* flash = static_cast<FlashArchive*>(user);
     ++flash->calls;
+    flash->bytesRead += length;
     if (offset > flash->bytes.size() || length > flash->bytes.size() - offset) {
       flash->outside = true;
       return -1;
@@ -334,75 +335,156 @@ inline void ExpectArchiveIdsAgree(const Bytes& bytes) {
   }
 }
 
-// A framebuffer for zefdec_draw: `height` rows of `stride` bytes, then a
-// guard row, all filled with bytes from `seed` so that every pixel that the
-// draw leaves alone can be told from one it writes.
+// How a canvas format lays out its pixels: bytes per pixel, or for packed
+// grey the bits per pixel; pages hold columns of 8 rows a byte.
+struct CanvasLayout {
+  uint32_t bytes, bits;
+  bool pages;
+};
+
+inline CanvasLayout LayoutOf(zefdec_canvas_format format) {
+  switch (format) {
+    case ZEFDEC_CANVAS_XRGB8888:
+    case ZEFDEC_CANVAS_ARGB8888: return {4, 32, false};
+    case ZEFDEC_CANVAS_RGB888:
+    case ZEFDEC_CANVAS_BGR888: return {3, 24, false};
+    case ZEFDEC_CANVAS_L8: return {1, 8, false};
+    case ZEFDEC_CANVAS_L4: return {0, 4, false};
+    case ZEFDEC_CANVAS_L2: return {0, 2, false};
+    case ZEFDEC_CANVAS_L1: return {0, 1, false};
+    case ZEFDEC_CANVAS_L1_PAGES: return {0, 1, true};
+    default: return {2, 16, false};
+  }
+}
+
+// The shortest stride of a canvas `width` pixels wide.
+inline uint32_t RowBytes(zefdec_canvas_format format, uint32_t width) {
+  const CanvasLayout layout = LayoutOf(format);
+  return layout.pages ? width : (width * layout.bits + 7) / 8;
+}
+
+// A framebuffer for zefdec_draw: `height` rows (or pages of 8 rows) of
+// `stride` bytes, then a guard row, all filled with bytes from `seed` so
+// that every pixel that the draw leaves alone can be told from one it writes.
 struct Canvas {
   zefdec_canvas_format format;
   uint32_t width, height, stride;
   std::vector<uint32_t> storage;  // aligned for every pixel type
 
   Canvas(zefdec_canvas_format f, uint32_t w, uint32_t h, uint32_t s, uint32_t seed)
-      : format(f), width(w), height(h), stride(s), storage((size_t(s) * (h + 1) + 3) / 4) {
+      : format(f), width(w), height(h), stride(s),
+        storage((size_t(s) * ((LayoutOf(f).pages ? (h + 7) / 8 : h) + 1) + 3) / 4) {
     std::mt19937 random(seed);
     for (uint32_t& word : storage) word = uint32_t(random());
   }
   uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(storage.data()); }
   zefdec_canvas View() { return {storage.data(), width, height, stride, format}; }
-  uint32_t BytesPerPixel() const { return format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2; }
-  // Pixels as their native-endian type.
+  uint32_t BytesPerPixel() const { return LayoutOf(format).bytes; }
+  // Grey pixels: the byte holding (x, y) and where its level sits.
+  std::pair<uint8_t*, uint32_t> Packed(uint32_t x, uint32_t y) {
+    const CanvasLayout layout = LayoutOf(format);
+    if (layout.pages) return {Bytes() + size_t(y / 8) * stride + x, y % 8};
+    return {Bytes() + size_t(y) * stride + x * layout.bits / 8, 8 - layout.bits - x * layout.bits % 8};
+  }
+  // Pixels as their native-endian type; 3 bytes as the first | second << 8
+  // | third << 16; grey as its level.
   uint32_t Get(uint32_t x, uint32_t y) {
-    uint8_t* at = Bytes() + size_t(y) * stride + x * BytesPerPixel();
-    if (format == ZEFDEC_CANVAS_XRGB8888) return *reinterpret_cast<uint32_t*>(at);
+    const CanvasLayout layout = LayoutOf(format);
+    if (layout.bytes == 0) {
+      const auto [at, shift] = Packed(x, y);
+      return *at >> shift & ((1u << layout.bits) - 1);
+    }
+    uint8_t* at = Bytes() + size_t(y) * stride + x * layout.bytes;
+    if (layout.bytes == 4) return *reinterpret_cast<uint32_t*>(at);
+    if (layout.bytes == 3) return at[0] | at[1] << 8 | at[2] << 16;
+    if (layout.bytes == 1) return *at;
     return *reinterpret_cast<uint16_t*>(at);
   }
   void Set(uint32_t x, uint32_t y, uint32_t pixel) {
-    uint8_t* at = Bytes() + size_t(y) * stride + x * BytesPerPixel();
-    if (format == ZEFDEC_CANVAS_XRGB8888) {
+    const CanvasLayout layout = LayoutOf(format);
+    if (layout.bytes == 0) {
+      const auto [at, shift] = Packed(x, y);
+      const uint32_t top = (1u << layout.bits) - 1;
+      *at = uint8_t((*at & ~(top << shift)) | (pixel & top) << shift);
+      return;
+    }
+    uint8_t* at = Bytes() + size_t(y) * stride + x * layout.bytes;
+    if (layout.bytes == 4) {
       *reinterpret_cast<uint32_t*>(at) = pixel;
+    } else if (layout.bytes == 3) {
+      at[0] = uint8_t(pixel), at[1] = uint8_t(pixel >> 8), at[2] = uint8_t(pixel >> 16);
+    } else if (layout.bytes == 1) {
+      *at = uint8_t(pixel);
     } else {
       *reinterpret_cast<uint16_t*>(at) = uint16_t(pixel);
     }
   }
 };
 
-// One canvas pixel with a BGR source pixel of alpha `alpha` put over it, by
-// the documented formula: canvas channels widened by repeating their top
-// bits, out = (source * A + canvas * (255 - A) + 127) / 255, top bits kept.
+inline uint32_t Swapped16(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFF; }
+
+// One canvas pixel at (x, y) with a BGR source pixel of alpha `alpha` put
+// over it, by the documented formulas: canvas channels widened by
+// repeating their top bits, out = (source * A + canvas * (255 - A) + 127)
+// / 255, top bits kept; "over" on ARGB8888; on grey, the BT.601 luma
+// blended with the level's grey, then the level by threshold or Bayer.
 inline uint32_t BlendedPixel(zefdec_canvas_format format, uint32_t pixel, cv::Vec3b source,
-                             uint32_t alpha) {
+                             uint32_t alpha, uint32_t x = 0, uint32_t y = 0,
+                             uint8_t dither = ZEFDEC_DITHER_THRESHOLD) {
+  const uint32_t s[3] = {source[2], source[1], source[0]};  // r, g, b
+  const CanvasLayout layout = LayoutOf(format);
+  if (layout.bits <= 8) {
+    static const uint32_t bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+    const uint32_t top = (1u << layout.bits) - 1;
+    const uint32_t luma = (77 * s[0] + 150 * s[1] + 29 * s[2] + 128) >> 8;
+    const uint32_t grey = (luma * alpha + pixel * 255 / top * (255 - alpha) + 127) / 255;
+    const uint32_t t = dither == ZEFDEC_DITHER_BAYER ? 16 * bayer[y % 4][x % 4] + 8 : 127;
+    return (grey * top + t) / 255;
+  }
   uint32_t canvas[3];  // r, g, b
-  if (format == ZEFDEC_CANVAS_XRGB8888) {
-    for (int c = 0; c < 3; ++c) canvas[c] = (pixel >> (16 - 8 * c)) & 255;
+  const bool blueFirst = format == ZEFDEC_CANVAS_BGR565 || format == ZEFDEC_CANVAS_BGR565_SWAPPED;
+  if (layout.bytes >= 3) {
+    const bool redLast = format == ZEFDEC_CANVAS_BGR888;
+    for (int c = 0; c < 3; ++c) canvas[c] = (pixel >> (layout.bytes == 3 && !redLast ? 8 * c : 16 - 8 * c)) & 255;
   } else {
-    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED) pixel = (pixel >> 8 | pixel << 8) & 0xFFFF;
-    const uint32_t r = pixel >> 11, g = (pixel >> 5) & 63, b = pixel & 31;
+    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED || format == ZEFDEC_CANVAS_BGR565_SWAPPED) pixel = Swapped16(pixel);
+    const uint32_t r = blueFirst ? pixel & 31 : pixel >> 11, g = (pixel >> 5) & 63, b = blueFirst ? pixel >> 11 : pixel & 31;
     canvas[0] = r << 3 | r >> 2;
     canvas[1] = g << 2 | g >> 4;
     canvas[2] = b << 3 | b >> 2;
   }
   uint32_t out[3];
-  for (int c = 0; c < 3; ++c) {
-    out[c] = (source[2 - c] * alpha + canvas[c] * (255 - alpha) + 127) / 255;
+  if (format == ZEFDEC_CANVAS_ARGB8888) {
+    const uint32_t under = ((pixel >> 24) * (255 - alpha) + 127) / 255, total = alpha + under;
+    for (int c = 0; c < 3; ++c) out[c] = (s[c] * alpha + canvas[c] * under + total / 2) / total;
+    return total << 24 | out[0] << 16 | out[1] << 8 | out[2];
   }
-  if (format == ZEFDEC_CANVAS_XRGB8888) {
-    return (pixel & 0xFF000000u) | out[0] << 16 | out[1] << 8 | out[2];
-  }
-  const uint32_t packed = (out[0] >> 3) << 11 | (out[1] >> 2) << 5 | out[2] >> 3;
-  return format == ZEFDEC_CANVAS_RGB565 ? packed : (packed >> 8 | packed << 8) & 0xFFFF;
+  for (int c = 0; c < 3; ++c) out[c] = (s[c] * alpha + canvas[c] * (255 - alpha) + 127) / 255;
+  if (format == ZEFDEC_CANVAS_XRGB8888) return (pixel & 0xFF000000u) | out[0] << 16 | out[1] << 8 | out[2];
+  if (format == ZEFDEC_CANVAS_RGB888) return out[0] | out[1] << 8 | out[2] << 16;
+  if (format == ZEFDEC_CANVAS_BGR888) return out[2] | out[1] << 8 | out[0] << 16;
+  const uint32_t r = out[0] >> 3, g = out[1] >> 2, b = out[2] >> 3;
+  const uint32_t packed = blueFirst ? b << 11 | g << 5 | r : r << 11 | g << 5 | b;
+  return format == ZEFDEC_CANVAS_RGB565 || format == ZEFDEC_CANVAS_BGR565 ? packed : Swapped16(packed);
 }
 
-// What drawing `image` (BGR) with its per-pixel `alpha` at (x, y) must make
-// of the canvas.
+// What drawing `image` (BGR) with its per-pixel `alpha` at (x, y) with
+// `options` (nullptr: the defaults) must make of the canvas.
 inline void DrawReference(Canvas& canvas, const cv::Mat& image, const cv::Mat& alpha, int64_t x,
-                          int64_t y) {
+                          int64_t y, const zefdec_draw_options* options = nullptr) {
+  const zefdec_draw_options plain = ZEFDEC_DRAW_OPTIONS_DEFAULT;
+  const zefdec_draw_options& o = options ? *options : plain;
+  const cv::Vec3b colour(uint8_t(o.colour), uint8_t(o.colour >> 8), uint8_t(o.colour >> 16));
   for (int row = 0; row < image.rows; ++row) {
     for (int column = 0; column < image.cols; ++column) {
       const int64_t cx = x + column, cy = y + row;
       if (cx < 0 || cy < 0 || cx >= canvas.width || cy >= canvas.height) continue;
+      const uint32_t a = (alpha.at<uint8_t>(row, column) * uint32_t(o.opacity) + 127) / 255;
+      if (a == 0) continue;
       canvas.Set(uint32_t(cx), uint32_t(cy),
                  BlendedPixel(canvas.format, canvas.Get(uint32_t(cx), uint32_t(cy)),
-                              image.at<cv::Vec3b>(row, column), alpha.at<uint8_t>(row, column)));
+                              o.recolour ? colour : image.at<cv::Vec3b>(row, column), a, uint32_t(cx),
+                              uint32_t(cy), o.dither));
     }
   }
 }

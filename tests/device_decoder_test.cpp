@@ -304,7 +304,7 @@ TEST(DeviceDecoder, DrawRefusesCanvasesItCannotUse) {
   };
 
   EXPECT_EQ(zefdec_draw(&archive, 0, nullptr, 0, 0), ZEFDEC_E_ARGUMENT);
-  EXPECT_EQ(with([](zefdec_canvas& v) { v.format = zefdec_canvas_format(3); }), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(with([](zefdec_canvas& v) { v.format = zefdec_canvas_format(13); }), ZEFDEC_E_ARGUMENT);
   EXPECT_EQ(with([](zefdec_canvas& v) { v.pixels = nullptr; }), ZEFDEC_E_ARGUMENT);
   EXPECT_EQ(with([](zefdec_canvas& v) { v.stride = 6; }), ZEFDEC_E_CANVAS);   // shorter than a row
   EXPECT_EQ(with([](zefdec_canvas& v) { v.stride = 9; }), ZEFDEC_E_CANVAS);   // rows not aligned
@@ -372,3 +372,96 @@ TEST(DeviceDecoder, CanvasOnAWindowClipsToIt) {
 }
 
 }  // namespace
+
+// A version 4 image whose pixels are the given entries, one each, row by row.
+Bytes EntryImage(uint32_t width, uint32_t height, const std::vector<V4Entry>& pixels) {
+  Bytes data = {8, uint8_t(pixels.size() - 1)};
+  for (const V4Entry& e : pixels) PutBytes(data, {e.red, e.green, e.blue, e.alpha});
+  for (uint32_t y = 0; y < height; ++y) {
+    data.push_back(uint8_t(width - 1));
+    for (uint32_t x = 0; x < width; ++x) data.push_back(uint8_t(y * width + x));
+  }
+  return ArchiveV4(0, {{width, height, data}});
+}
+
+TEST(DeviceDecoder, DrawWithOptionsByTheFormula) {
+  struct Case {
+    const char* rule;
+    zefdec_canvas_format format;
+    uint32_t width, height, stride;
+    uint8_t fill;  // every canvas byte before the draw
+    uint32_t imageWidth;
+    std::vector<V4Entry> pixels;
+    zefdec_draw_options options;
+    int32_t x, y;
+    Bytes expected;  // the canvas's first bytes after it
+  };
+  const V4Entry white{255, 255, 255, 255}, grey128{128, 128, 128, 255};
+  const Case cases[] = {
+      {"(127 * 1 + 127) / 255 is 0: nothing drawn", ZEFDEC_CANVAS_XRGB8888, 1, 1, 4, 0, 1,
+       {{255, 255, 255, 127}}, {1, 0, 0, 0}, 0, 0, {0, 0, 0, 0}},
+      {"(127 * 2 + 127) / 255 is 1", ZEFDEC_CANVAS_XRGB8888, 1, 1, 4, 0, 1,
+       {{255, 255, 255, 127}}, {2, 0, 0, 0}, 0, 0, {1, 1, 1, 0}},
+      {"recolour replaces the colour", ZEFDEC_CANVAS_RGB565, 1, 1, 2, 0x55, 1, {{0, 0, 0, 255}},
+       {255, 1, 0, 0xFF0000}, 0, 0, {0x00, 0xF8}},
+      {"recolour keeps the alpha", ZEFDEC_CANVAS_XRGB8888, 1, 1, 4, 0, 1, {{9, 9, 9, 170}},
+       {255, 1, 0, 0x0000FF}, 0, 0, {0xAA, 0, 0, 0}},
+      {"over: W 64, alpha 192, (255 * 128 + 128 * 64 + 96) / 192", ZEFDEC_CANVAS_ARGB8888, 1, 1, 4, 0x80, 1,
+       {{255, 255, 255, 128}}, ZEFDEC_DRAW_OPTIONS_DEFAULT, 0, 0, {0xD5, 0xD5, 0xD5, 0xC0}},
+      {"over a transparent pixel gives the source", ZEFDEC_CANVAS_ARGB8888, 1, 1, 4, 0, 1,
+       {{0x10, 0x20, 0x30, 50}}, ZEFDEC_DRAW_OPTIONS_DEFAULT, 0, 0, {0x30, 0x20, 0x10, 50}},
+      {"RGB888 is red first", ZEFDEC_CANVAS_RGB888, 1, 1, 3, 0, 1, {{0x11, 0x22, 0x33, 255}},
+       ZEFDEC_DRAW_OPTIONS_DEFAULT, 0, 0, {0x11, 0x22, 0x33}},
+      {"BGR888 is blue first", ZEFDEC_CANVAS_BGR888, 1, 1, 3, 0, 1, {{0x11, 0x22, 0x33, 255}},
+       ZEFDEC_DRAW_OPTIONS_DEFAULT, 0, 0, {0x33, 0x22, 0x11}},
+      {"BGR565 has red in the low bits", ZEFDEC_CANVAS_BGR565, 1, 1, 2, 0, 1, {{255, 0, 0, 255}},
+       ZEFDEC_DRAW_OPTIONS_DEFAULT, 0, 0, {0x1F, 0x00}},
+      {"luma (770 + 30000 + 870 + 128) >> 8", ZEFDEC_CANVAS_L8, 1, 1, 1, 0, 1, {{10, 200, 30, 255}},
+       ZEFDEC_DRAW_OPTIONS_DEFAULT, 0, 0, {124}},
+      {"L4: the left pixel in the high nibble", ZEFDEC_CANVAS_L4, 2, 1, 1, 0, 1, {white},
+       ZEFDEC_DRAW_OPTIONS_DEFAULT, 0, 0, {0xF0}},
+      {"L2: the second pixel in bits 5..4", ZEFDEC_CANVAS_L2, 4, 1, 1, 0, 1, {{85, 85, 85, 255}},
+       ZEFDEC_DRAW_OPTIONS_DEFAULT, 1, 0, {0x10}},
+      {"threshold: 128 lights, 127 does not", ZEFDEC_CANVAS_L1, 8, 1, 1, 0, 2,
+       {grey128, {127, 127, 127, 255}}, ZEFDEC_DRAW_OPTIONS_DEFAULT, 0, 0, {0x80}},
+      {"Bayer: 128 + 8 stays dark, 128 + 136 lights", ZEFDEC_CANVAS_L1, 8, 1, 1, 0, 2, {grey128, grey128},
+       {255, 0, ZEFDEC_DITHER_BAYER, 0}, 0, 0, {0x40}},
+      {"Bayer is taken at the canvas position", ZEFDEC_CANVAS_L1, 8, 1, 1, 0, 1, {grey128},
+       {255, 0, ZEFDEC_DITHER_BAYER, 0}, 1, 0, {0x40}},
+      {"pages: row 9 is bit 1 of the second page", ZEFDEC_CANVAS_L1_PAGES, 1, 16, 1, 0, 1, {white},
+       ZEFDEC_DRAW_OPTIONS_DEFAULT, 0, 9, {0x00, 0x02}},
+  };
+  for (const Case& c : cases) {
+    const Bytes bytes = EntryImage(c.imageWidth, uint32_t(c.pixels.size()) / c.imageWidth, c.pixels);
+    const zefdec_archive archive = Open(bytes);
+    Canvas canvas(c.format, c.width, c.height, c.stride, 1);
+    std::fill(canvas.storage.begin(), canvas.storage.end(), c.fill * 0x01010101u);
+    const zefdec_canvas view = canvas.View();
+    ASSERT_EQ(zefdec_draw_with(&archive, 0, &view, c.x, c.y, &c.options), ZEFDEC_OK) << c.rule;
+    EXPECT_EQ(Bytes(canvas.Bytes(), canvas.Bytes() + c.expected.size()), c.expected) << c.rule;
+  }
+}
+
+TEST(DeviceDecoder, DrawRefusesRowsShorterThanThePackedWidth) {
+  const Bytes bytes = Smallest();
+  const zefdec_archive archive = Open(bytes);
+  struct Case {
+    zefdec_canvas_format format;
+    uint32_t width, stride;
+    int result;
+  };
+  const Case cases[] = {
+      {ZEFDEC_CANVAS_RGB888, 3, 8, ZEFDEC_E_CANVAS}, {ZEFDEC_CANVAS_RGB888, 3, 9, ZEFDEC_OK},
+      {ZEFDEC_CANVAS_BGR888, 3, 11, ZEFDEC_OK},  // 3-byte pixels need no alignment
+      {ZEFDEC_CANVAS_ARGB8888, 2, 10, ZEFDEC_E_CANVAS}, {ZEFDEC_CANVAS_L8, 5, 4, ZEFDEC_E_CANVAS},
+      {ZEFDEC_CANVAS_L4, 3, 1, ZEFDEC_E_CANVAS},     {ZEFDEC_CANVAS_L4, 3, 2, ZEFDEC_OK},
+      {ZEFDEC_CANVAS_L2, 5, 1, ZEFDEC_E_CANVAS},     {ZEFDEC_CANVAS_L2, 5, 2, ZEFDEC_OK},
+      {ZEFDEC_CANVAS_L1, 9, 1, ZEFDEC_E_CANVAS},     {ZEFDEC_CANVAS_L1, 9, 2, ZEFDEC_OK},
+      {ZEFDEC_CANVAS_L1_PAGES, 5, 4, ZEFDEC_E_CANVAS}, {ZEFDEC_CANVAS_L1_PAGES, 5, 5, ZEFDEC_OK},
+  };
+  for (const Case& c : cases) {
+    Canvas canvas(c.format, c.width, 2, c.stride, 1);
+    const zefdec_canvas view = canvas.View();
+    EXPECT_EQ(zefdec_draw(&archive, 0, &view, 0, 0), c.result) << "format " << c.format << " width " << c.width;
+  }
+}

@@ -395,8 +395,8 @@ struct DrawCase {
 
 uint8_t Widened(int code, int bits) { return bits == 0 ? 255 : uint8_t(code * 255 / ((1 << bits) - 1)); }
 
-// Sizes that clip on every canvas below, and one with runs cut at 255.
-const cv::Size kDrawSizes[] = {{1, 1}, {9, 4}, {300, 2}};
+// Sizes that clip on every canvas below, and one with runs cut at 255, and one tall enough for bands.
+const cv::Size kDrawSizes[] = {{1, 1}, {9, 4}, {300, 2}, {6, 23}};
 
 // Random runs across `width`, with an empty run now and then.
 template <typename ValueOf>
@@ -547,13 +547,35 @@ std::vector<int32_t> EdgePositions(int32_t size, int32_t room) {
           room - 1, room, INT32_MAX};
 }
 
+// Every canvas format, and the options that change what a draw blends:
+// opacity at its ends and between, recolouring with and without it, and
+// the Bayer dither (which changes only canvases of fewer than 8 bits).
+const zefdec_canvas_format kCanvasFormats[] = {
+    ZEFDEC_CANVAS_RGB565, ZEFDEC_CANVAS_RGB565_SWAPPED, ZEFDEC_CANVAS_XRGB8888, ZEFDEC_CANVAS_BGR565,
+    ZEFDEC_CANVAS_BGR565_SWAPPED, ZEFDEC_CANVAS_RGB888, ZEFDEC_CANVAS_BGR888, ZEFDEC_CANVAS_ARGB8888,
+    ZEFDEC_CANVAS_L8, ZEFDEC_CANVAS_L4, ZEFDEC_CANVAS_L2, ZEFDEC_CANVAS_L1, ZEFDEC_CANVAS_L1_PAGES};
+
+struct DrawOptionCase {
+  const char* name;
+  zefdec_draw_options options;
+};
+const DrawOptionCase kDrawOptions[] = {
+    {"zefdec_draw", ZEFDEC_DRAW_OPTIONS_DEFAULT},
+    {"defaults", ZEFDEC_DRAW_OPTIONS_DEFAULT},
+    {"opacity 128", {128, 0, ZEFDEC_DITHER_THRESHOLD, 0}},
+    {"opacity 1", {1, 0, ZEFDEC_DITHER_THRESHOLD, 0}},
+    {"opacity 0", {0, 0, ZEFDEC_DITHER_THRESHOLD, 0}},
+    {"recolour", {255, 1, ZEFDEC_DITHER_THRESHOLD, 0x3399CC}},
+    {"recolour, opacity 200", {200, 1, ZEFDEC_DITHER_THRESHOLD, 0xFFFFFF}},
+    {"bayer", {255, 0, ZEFDEC_DITHER_BAYER, 0}},
+    {"bayer, recolour, opacity 90", {90, 1, ZEFDEC_DITHER_BAYER, 0x808080}},
+};
+
 TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
   struct Shape {
-    uint32_t width, height, padding;  // padding: pixels beyond a row, up to the stride
+    uint32_t width, height, padding;  // padding: pixels (packed grey: bytes) beyond a row
   };
   const Shape shapes[] = {{1, 1, 0}, {1, 1, 3}, {7, 5, 0}, {40, 12, 5}};
-  const zefdec_canvas_format formats[] = {ZEFDEC_CANVAS_RGB565, ZEFDEC_CANVAS_RGB565_SWAPPED,
-                                          ZEFDEC_CANVAS_XRGB8888};
   uint32_t seed = 0;
   for (const DrawCase& c : DrawCases()) {
     SCOPED_TRACE(c.name);
@@ -569,24 +591,37 @@ TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
       if (!expected->alpha.empty()) {
         ASSERT_EQ(cv::norm(expected->alpha[i], c.alpha[i], cv::NORM_INF), 0);
       }
-      for (const zefdec_canvas_format format : formats) {
-        for (const Shape& shape : shapes) {
-          const uint32_t bytesPerPixel = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-          const uint32_t stride = (shape.width + shape.padding) * bytesPerPixel;
-          for (const int32_t x : EdgePositions(image.cols, int32_t(shape.width))) {
-            for (const int32_t y : EdgePositions(image.rows, int32_t(shape.height))) {
-              Canvas canvas(format, shape.width, shape.height, stride, ++seed);
-              Canvas reference = canvas;
-              const zefdec_canvas view = canvas.View();
-              ASSERT_EQ(zefdec_draw(&archive, i, &view, x, y), ZEFDEC_OK);
-              DrawReference(reference, image, c.alpha[i], x, y);
-              Canvas fromFlash(format, shape.width, shape.height, stride, seed);
-              const zefdec_canvas flashView = fromFlash.View();
-              ASSERT_EQ(zefdec_draw(&flashArchive, i, &flashView, x, y), ZEFDEC_OK);
-              ASSERT_EQ(fromFlash.storage, canvas.storage);
-              ASSERT_EQ(canvas.storage, reference.storage)
-                  << "image " << i << ", format " << format << ", canvas " << shape.width << "x"
-                  << shape.height << " stride " << stride << ", at " << x << "," << y;
+      for (const zefdec_canvas_format format : kCanvasFormats) {
+        for (const DrawOptionCase& o : kDrawOptions) {
+          const bool plain = &o == &kDrawOptions[0];
+          const auto draw = [&](const zefdec_archive& from, const zefdec_canvas& view, int32_t x, int32_t y) {
+            return plain ? zefdec_draw(&from, i, &view, x, y) : zefdec_draw_with(&from, i, &view, x, y, &o.options);
+          };
+          for (const Shape& shape : shapes) {
+            const uint32_t stride =
+                RowBytes(format, shape.width) + shape.padding * std::max(LayoutOf(format).bytes, 1u);
+            // every edge with the plain draw; with options, a few places that clip
+            const std::vector<int32_t> columns =
+                plain ? EdgePositions(image.cols, int32_t(shape.width))
+                      : std::vector<int32_t>{-1, 0, 3, int32_t(shape.width) - image.cols + 1};
+            const std::vector<int32_t> rows =
+                plain ? EdgePositions(image.rows, int32_t(shape.height))
+                      : std::vector<int32_t>{-1, 0, 2, int32_t(shape.height) - image.rows + 1};
+            for (const int32_t x : columns) {
+              for (const int32_t y : rows) {
+                Canvas canvas(format, shape.width, shape.height, stride, ++seed);
+                Canvas reference = canvas;
+                const zefdec_canvas view = canvas.View();
+                ASSERT_EQ(draw(archive, view, x, y), ZEFDEC_OK);
+                DrawReference(reference, image, c.alpha[i], x, y, &o.options);
+                Canvas fromFlash(format, shape.width, shape.height, stride, seed);
+                const zefdec_canvas flashView = fromFlash.View();
+                ASSERT_EQ(draw(flashArchive, flashView, x, y), ZEFDEC_OK);
+                ASSERT_EQ(fromFlash.storage, canvas.storage);
+                ASSERT_EQ(canvas.storage, reference.storage)
+                    << "image " << i << ", format " << format << ", " << o.name << ", canvas "
+                    << shape.width << "x" << shape.height << " stride " << stride << ", at " << x << "," << y;
+              }
             }
           }
         }
@@ -596,3 +631,114 @@ TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
 }
 
 }  // namespace
+
+// Draws image `i` onto `canvas` at (x, y) through windows of the rows in
+// `bands` (top row, height), in the order given.
+void DrawInBands(const zefdec_archive& archive, uint32_t i, Canvas& canvas, int32_t x, int32_t y,
+                 const std::vector<std::pair<uint32_t, uint32_t>>& bands) {
+  for (const auto& [top, height] : bands) {
+    const zefdec_canvas window = {canvas.Bytes() + size_t(top) * canvas.stride, canvas.width, height,
+                                  canvas.stride, canvas.format};
+    ASSERT_EQ(zefdec_draw(&archive, i, &window, x, y - int32_t(top)), ZEFDEC_OK) << "band at " << top;
+  }
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> Bands(uint32_t rows, uint32_t height) {
+  std::vector<std::pair<uint32_t, uint32_t>> bands;
+  for (uint32_t top = 0; top < rows; top += height) bands.push_back({top, std::min(height, rows - top)});
+  return bands;
+}
+
+TEST(DeviceDifferential, BandsOfAnyHeightInAnyOrderDrawWhatOneDrawDoes) {
+  uint32_t seed = 0;
+  for (const DrawCase& c : DrawCases()) {
+    SCOPED_TRACE(c.name);
+    zefdec_archive archive;
+    ASSERT_EQ(zefdec_open(&archive, c.bytes.data(), c.bytes.size()), ZEFDEC_OK);
+    FlashArchive flash(c.bytes);
+    zefdec_archive flashArchive;
+    ASSERT_EQ(flash.Open(flashArchive, ZEFDEC_TRUSTED), ZEFDEC_OK);
+    for (uint32_t i = 0; i < zefdec_count(&archive); ++i) {
+      zefdec_image_info info;
+      ASSERT_EQ(zefdec_info(&archive, i, &info), ZEFDEC_OK);
+      for (const zefdec_canvas_format format : {ZEFDEC_CANVAS_RGB565, ZEFDEC_CANVAS_XRGB8888}) {
+        // the image's first and last lines outside the canvas, and inside it
+        for (const int32_t y : {-1, 0, 2}) {
+          const uint32_t rows = info.height + 3, width = 40;
+          Canvas whole(format, width, rows, width * 4, ++seed);
+          const Canvas before = whole;
+          const zefdec_canvas view = whole.View();
+          ASSERT_EQ(zefdec_draw(&archive, i, &view, -1, y), ZEFDEC_OK);
+          for (const uint32_t height : {1u, 2u, 3u, 7u, rows}) {
+            auto bands = Bands(rows, height);
+            for (const bool reversed : {false, true}) {
+              if (reversed) std::reverse(bands.begin(), bands.end());
+              for (const zefdec_archive* from : {&archive, &flashArchive}) {
+                Canvas banded = before;
+                DrawInBands(*from, i, banded, -1, y, bands);
+                ASSERT_EQ(banded.storage, whole.storage)
+                    << "image " << i << " at " << y << ", bands of " << height << (reversed ? " reversed" : "")
+                    << (from == &flashArchive ? " through the callback" : "");
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Another image drawn between two bands, or the same band asked twice,
+// starts that image again from the top.
+TEST(DeviceDifferential, BandsOfTwoImagesInTurnDrawWhatOneDrawEachDoes) {
+  std::mt19937 random(5);
+  const DrawCase c = WrittenOps(random, 7);
+  zefdec_archive archive;
+  ASSERT_EQ(zefdec_open(&archive, c.bytes.data(), c.bytes.size()), ZEFDEC_OK);
+  const uint32_t tall = 3, other = 1;  // 6 x 23 and 9 x 4
+  Canvas wholeTall(ZEFDEC_CANVAS_RGB565, 8, 24, 16, 1), wholeOther(ZEFDEC_CANVAS_RGB565, 8, 24, 16, 2);
+  Canvas bandedTall = wholeTall, bandedOther = wholeOther, twice = wholeTall;
+  const zefdec_canvas tallView = wholeTall.View(), otherView = wholeOther.View();
+  ASSERT_EQ(zefdec_draw(&archive, tall, &tallView, 0, 0), ZEFDEC_OK);
+  ASSERT_EQ(zefdec_draw(&archive, other, &otherView, 0, 1), ZEFDEC_OK);
+  for (const auto& band : Bands(24, 5)) {
+    DrawInBands(archive, tall, bandedTall, 0, 0, {band});
+    DrawInBands(archive, other, bandedOther, 0, 1, {band});
+  }
+  EXPECT_EQ(bandedTall.storage, wholeTall.storage);
+  EXPECT_EQ(bandedOther.storage, wholeOther.storage);
+  // a band drawn twice blends twice onto the same rows, and the next band
+  // must still find its own lines
+  for (const auto& band : Bands(24, 5)) {
+    DrawInBands(archive, tall, twice, 0, 0, {band});
+    if (band.first == 5) DrawInBands(archive, tall, twice, 0, 0, {band});
+  }
+  Canvas reference(ZEFDEC_CANVAS_RGB565, 8, 24, 16, 1);
+  DrawInBands(archive, tall, reference, 0, 0, Bands(24, 24));
+  DrawInBands(archive, tall, reference, 0, 0, {{5, 5}});
+  EXPECT_EQ(twice.storage, reference.storage);
+}
+
+// Ten bands of a tall image read about what one draw of it reads through
+// the callback: each band begins where the last one stopped.
+TEST(DeviceDifferential, TenBandsReadNoMoreThanOneDrawAndAFifth) {
+  std::mt19937 random(9);
+  std::vector<zef::PaletteEntry> palette = {{0, 0, 0, 0}};
+  for (int n = 1; n < 40; ++n) palette.push_back({uint8_t(random()), uint8_t(n), 9, uint8_t(n % 3 ? 255 : 128)});
+  const int width = 48, height = 480;
+  std::vector<uint8_t> indices(width * height);
+  for (uint8_t& index : indices) index = random() % 4 ? uint8_t(random() % 40) : 0;
+  const Bytes bytes = zef::EncodeIndexed({{width, height, palette, indices}}, {}).bytes;
+  Canvas screen(ZEFDEC_CANVAS_RGB565, width, height, width * 2, 3);
+  FlashArchive whole(bytes), banded(bytes);
+  zefdec_archive wholeArchive, bandedArchive;
+  ASSERT_EQ(whole.Open(wholeArchive, ZEFDEC_TRUSTED), ZEFDEC_OK);
+  ASSERT_EQ(banded.Open(bandedArchive, ZEFDEC_TRUSTED), ZEFDEC_OK);
+  const size_t opened = whole.bytesRead;
+  const zefdec_canvas view = screen.View();
+  ASSERT_EQ(zefdec_draw(&wholeArchive, 0, &view, 0, 0), ZEFDEC_OK);
+  DrawInBands(bandedArchive, 0, screen, 0, 0, Bands(height, height / 10));
+  const size_t one = whole.bytesRead - opened, ten = banded.bytesRead - opened;
+  EXPECT_GT(one, bytes.size() / 2);
+  EXPECT_LE(ten * 5, one * 6) << "one draw read " << one << " bytes, ten bands " << ten;
+}
