@@ -56,25 +56,42 @@ FIELD_READER uint32_t bytes_at(const uint8_t *p, unsigned count)
 /* The longest field fetched at once: a header. */
 #define FETCH_MAX 24
 
+/* Where a field read through the callback lands: the read starts at the
+ * word holding its first byte and ends on a word boundary, up to 3 bytes
+ * either side of it. */
+typedef uint32_t field_room[(FETCH_MAX + 6 + 3) / 4];
+
+#define WORD_MASK ((size_t)3)
+
+static uint8_t *window_of(zefdec_reader *reader) { return (uint8_t *)reader->window; }
+
 /* A refill keeps up to 3 unread bytes of a run and must add the rest. */
 typedef char window_holds_runs[ZEFDEC_WINDOW_SIZE >= 16 ? 1 : -1];
 
 /* `count` bytes at `at`, or NULL when they do not all lie in the archive
- * (`at` comes from the file and may be anything) or cannot be read. */
+ * (`at` comes from the file and may be anything) or cannot be read.
+ * Bytes the window holds cost no call. */
 static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,
-                            uint8_t *room)
+                            field_room room)
 {
     zefdec_reader *reader = archive->reader;
+    size_t from, length;
 
     if (at > archive->size || archive->size - at < count)
         return 0;
     if (!reader)
         return archive->data + at;
-    if (reader->read(reader->user, (uint32_t)at, room, (uint32_t)count) != 0) {
+    if (at >= reader->window_at && at - reader->window_at + count <= reader->window_length)
+        return window_of(reader) + (at - reader->window_at);
+    from = at & ~WORD_MASK;
+    length = (at - from + count + WORD_MASK) & ~WORD_MASK;
+    if (length > archive->size - from)
+        length = archive->size - from;
+    if (reader->read(reader->user, (uint32_t)from, room, (uint32_t)length) != 0) {
         reader->failed = 1;
         return 0;
     }
-    return room;
+    return (const uint8_t *)room + (at - from);
 }
 
 /* A refused field that could not be read is a read failure, whichever
@@ -92,7 +109,7 @@ static int reading(const zefdec_archive *archive, int rc)
 
 static int marker_at(const zefdec_archive *archive, size_t pos, uint32_t marker)
 {
-    uint8_t room[ZEF_MARKER_SIZE];
+    field_room room;
     const uint8_t *p = fetch(archive, pos, ZEF_MARKER_SIZE, room);
 
     return p && bytes_at(p, ZEF_MARKER_SIZE) == marker;
@@ -119,13 +136,15 @@ static void bytes_start(byte_cursor *b, const zefdec_archive *archive, size_t po
         b->end = archive->data + archive->size;
     } else {
         /* the window holds bytes of a file position, whoever read them */
-        if (pos < reader->window_at || pos - reader->window_at > reader->window_length) {
-            reader->window_at = pos;
-            reader->window_length = 0;
-        }
-        b->base = reader->window;
+        b->base = window_of(reader);
         b->base_at = reader->window_at;
-        b->end = reader->window + reader->window_length;
+        if (pos < reader->window_at || pos - reader->window_at > reader->window_length) {
+            /* nothing at hand: the refill reads from the word that holds pos */
+            reader->window_at = pos & ~WORD_MASK;
+            reader->window_length = 0;
+            b->base_at = pos;
+        }
+        b->end = b->base + reader->window_length;
     }
     b->p = b->base + (pos - b->base_at);
 }
@@ -139,28 +158,33 @@ static size_t bytes_position(const byte_cursor *b)
  * reader, so that firmware reading from memory links none of it. */
 struct zefdec_reading {
     int (*refill)(byte_cursor *b, size_t needed);
-    int (*palette_ready)(const zefdec_layout *layout, zefdec_reader *reader);
+    int (*palette_ready)(const zefdec_layout *layout, zefdec_reader *reader, size_t size);
 };
 
-/* Keeps the unread bytes, moved to the window's front, and reads as many
- * as fit behind them. */
+/* Keeps the words that hold the unread bytes, moved to the window's
+ * front, and reads as many words as fit behind them. The window's data
+ * ends on a word boundary but at the archive's end, so reads start on one. */
 static int window_refill(byte_cursor *b, size_t needed)
 {
     zefdec_reader *reader = b->reader;
-    const size_t kept = (size_t)(b->end - b->p), at = bytes_position(b);
-    size_t count = b->size - at - kept;
+    uint8_t *const window = window_of(reader);
+    const size_t at = bytes_position(b), held_end = at + (size_t)(b->end - b->p);
+    const size_t start = at & ~WORD_MASK, read_from = held_end & ~WORD_MASK;
+    const size_t kept = read_from - start;
+    size_t count = b->size - read_from;
 
     if (count > ZEFDEC_WINDOW_SIZE - kept)
         count = ZEFDEC_WINDOW_SIZE - kept;
-    if (kept + count < needed)
+    if (held_end == b->size || read_from + count - at < needed)
         return ZEFDEC_E_SHORT;
-    memmove(reader->window, b->p, kept);
-    reader->window_at = at;
+    memmove(window, window + (start - reader->window_at), kept);
+    reader->window_at = start;
     reader->window_length = kept;
-    b->base = b->p = reader->window;
-    b->base_at = at;
-    b->end = reader->window + kept;
-    if (reader->read(reader->user, (uint32_t)(at + kept), reader->window + kept, (uint32_t)count))
+    b->base = window;
+    b->base_at = start;
+    b->p = window + (at - start);
+    b->end = window + kept;
+    if (reader->read(reader->user, (uint32_t)read_from, window + kept, (uint32_t)count))
         return ZEFDEC_E_READ;
     reader->window_length = kept + count;
     b->end += count;
@@ -191,7 +215,7 @@ static size_t image_record_size(const zefdec_archive *archive)
  * the same spacing as a record does, so it is read as if a record started
  * there. */
 static const uint8_t *image_record(const zefdec_archive *archive, uint32_t position,
-                                   uint8_t *room)
+                                   field_room room)
 {
     size_t at = archive->version == 1 ? ZEF_IMAGE_COUNT_AT - ZEF_RECORD_WIDTH_AT
                                       : archive->image_records +
@@ -209,7 +233,7 @@ FIELD_READER uint32_t image_data_offset(const zefdec_archive *archive, const uin
  * do not lie in the archive. Checked on every use, not only when opening. */
 static size_t palette_colours(const zefdec_archive *archive, uint32_t index, uint32_t *entries)
 {
-    uint8_t room[ZEF_PALETTE_RECORD_SIZE];
+    field_room room;
     const uint8_t *record = fetch(archive,
                                   archive->palette_records + (size_t)index * ZEF_PALETTE_RECORD_SIZE,
                                   ZEF_PALETTE_RECORD_SIZE, room);
@@ -229,7 +253,7 @@ static size_t palette_colours(const zefdec_archive *archive, uint32_t index, uin
  * A trusted archive's palettes are checked when an image uses them. */
 static int open_palettes(zefdec_archive *archive, size_t *pos, unsigned flags)
 {
-    uint8_t room[ZEF_PALETTE_SPECIFICATIONS_HEAD];
+    field_room room;
     const uint8_t *head;
     size_t size = archive->size;
     uint32_t i;
@@ -256,7 +280,7 @@ static int open_palettes(zefdec_archive *archive, size_t *pos, unsigned flags)
 /* Header and tables; leaves *pos where the first image must begin. */
 static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
 {
-    uint8_t room[FETCH_MAX];
+    field_room room;
     const uint8_t *data;
     const uint8_t *header_bytes;
     uint32_t version, count;
@@ -315,7 +339,7 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
 /* Walks every image in file order, as the desktop reader does. */
 static int check_images(zefdec_archive *archive, size_t pos)
 {
-    uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
+    field_room room;
     uint32_t i;
     int rc = ZEFDEC_OK;
 
@@ -380,14 +404,17 @@ int zefdec_open(zefdec_archive *archive, const void *data, size_t size)
     return zefdec_open_with(archive, data, size, 0);
 }
 
-static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader);
+static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader, size_t size);
 
-int zefdec_open_reader(zefdec_archive *archive, zefdec_reader *reader, zefdec_read_fn read,
-                       void *user, size_t size, unsigned flags)
+int zefdec_open_reader_window(zefdec_archive *archive, zefdec_reader *reader, zefdec_read_fn read,
+                              void *user, size_t size, unsigned flags, size_t window_size)
 {
     static const struct zefdec_reading reading = {window_refill, palette_ready};
 
-    if (!archive || !reader || !read)
+    /* a reader of another window has another size: nothing of it is touched */
+    if (archive)
+        archive->count = 0;
+    if (!archive || !reader || !read || window_size != ZEFDEC_WINDOW_SIZE)
         return ZEFDEC_E_ARGUMENT;
     /* offsets in the archive are 32-bit: larger files cannot be archives */
     if (size > 0xFFFFFFFFu)
@@ -422,7 +449,7 @@ static int image_at(const zefdec_archive *archive, uint32_t position)
 
 int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_info *info)
 {
-    uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
+    field_room room;
     const uint8_t *record;
     int rc = image_at(archive, position);
 
@@ -475,7 +502,7 @@ static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive
  * entries, then the lines' ops. */
 static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, size_t at)
 {
-    uint8_t room[ZEF_V4_IMAGE_HEAD];
+    field_room room;
     const uint8_t *head = fetch(archive, at, ZEF_V4_IMAGE_HEAD, room);
     zefdec_layout *layout = &image->layout;
     uint32_t bits, entries;
@@ -504,9 +531,25 @@ static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, 
     return ZEFDEC_OK;
 }
 
+/* Behind a callback an image's marker is read into the window, which then
+ * holds the image's first bytes too. */
+static int image_marker_at(const zefdec_archive *archive, size_t pos)
+{
+    byte_cursor bytes;
+    int rc;
+
+    if (!archive->reader || pos > archive->size)
+        return marker_at(archive, pos, ZEF_IMAGE_MARKER);
+    bytes_start(&bytes, archive, pos);
+    rc = bytes_need(&bytes, ZEF_MARKER_SIZE);
+    if (rc == ZEFDEC_E_READ)
+        archive->reader->failed = 1;
+    return rc == ZEFDEC_OK && bytes_at(bytes.p, ZEF_MARKER_SIZE) == ZEF_IMAGE_MARKER;
+}
+
 static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t position)
 {
-    uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
+    field_room room;
     const uint8_t *record = image_record(archive, position, room);
     zefdec_layout *layout = &image->layout;
     size_t at = ZEF_HEADER_SIZE_V1;
@@ -525,7 +568,7 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     if (archive->version != 1) {
         uint32_t palette = u16_at(record + ZEF_RECORD_PALETTE_INDEX_AT_V3);
         at = image_data_offset(archive, record);
-        if (!marker_at(archive, at, ZEF_IMAGE_MARKER))
+        if (!image_marker_at(archive, at))
             return ZEFDEC_E_MARKER;
         at += ZEF_MARKER_SIZE;
         if (archive->version == 3) {
@@ -583,7 +626,8 @@ int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t po
     image->layout.palette_at = 0;
     rc = reading(archive, begin_image(image, archive, position));
     /* a palette is read in place, or into the reader when a line needs it */
-    image->layout.palette = archive->reader ? archive->reader->palette
+    image->layout.palette = archive->reader ? (const uint8_t *)archive->reader->palette +
+                                                  (image->layout.palette_at & WORD_MASK)
                                             : archive->data + image->layout.palette_at;
     image->error = (int8_t)rc;
     return rc;
@@ -683,20 +727,26 @@ typedef struct line_cursor {
     uint32_t literal_left, literal_phase; /* version 4: as in zefdec_image */
 } line_cursor;
 
-/* A reader holds one palette, which another image may have replaced. */
-static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader)
+/* A reader holds one palette, which another image may have replaced. It
+ * is read in whole words, from the one that holds its first byte, as the
+ * layout's palette pointer expects. */
+static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader, size_t size)
 {
-    uint32_t entries = layout->palette_size;
+    const uint32_t from = layout->palette_at & ~(uint32_t)WORD_MASK;
+    uint32_t entries = layout->palette_size, length;
 
     if (reader->palette_at == layout->palette_at)
         return ZEFDEC_OK;
     /* indices above the mask cannot occur */
     if (entries > (uint32_t)layout->index_mask + 1)
         entries = (uint32_t)layout->index_mask + 1;
+    length = (layout->palette_at - from +
+              entries * (layout->form == FORM_OPS ? ZEF_V4_ENTRY_SIZE : ZEF_PALETTE_COLOUR_SIZE) +
+              (uint32_t)WORD_MASK) & ~(uint32_t)WORD_MASK;
+    if (length > size - from)
+        length = (uint32_t)(size - from);
     reader->palette_at = 0;
-    if (entries && reader->read(reader->user, layout->palette_at, reader->palette,
-                                entries * (layout->form == FORM_OPS ? ZEF_V4_ENTRY_SIZE
-                                                                    : ZEF_PALETTE_COLOUR_SIZE)))
+    if (entries && reader->read(reader->user, from, reader->palette, length))
         return ZEFDEC_E_READ;
     reader->palette_at = layout->palette_at;
     return ZEFDEC_OK;
@@ -718,7 +768,7 @@ static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsign
     c->literal_left = image->literal_left;
     c->literal_phase = image->literal_phase;
     if ((c->layout.form == FORM_CODES || c->layout.form == FORM_OPS) && c->bytes.reader)
-        return c->bytes.reader->reading->palette_ready(&c->layout, c->bytes.reader);
+        return c->bytes.reader->reading->palette_ready(&c->layout, c->bytes.reader, c->bytes.size);
     return ZEFDEC_OK;
 }
 
@@ -1524,7 +1574,8 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
 #ifndef __OPTIMIZE_SIZE__
     if (rc == ZEFDEC_OK && image.layout.form == FORM_OPS) {
         if (archive->reader)
-            rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader));
+            rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader,
+                                                                          archive->size));
         if (rc == ZEFDEC_OK)
             fill_entry_table(table, &image.layout, canvas->format);
     }
