@@ -7,7 +7,7 @@
 # and per image (`zef pack --header`) <NAME>_<IMAGE>, the position that
 # zefdec_draw takes, <NAME>_<IMAGE>_NUMBER, _WIDTH and _HEIGHT. Linking the
 # library links the device decoder too, which the package builds once per
-# project (ZefiConvert::zefdec).
+# project (ZefiConvert::zefdec), and its read window ZEFDEC_WINDOW_SIZE.
 #
 # PACK_OPTIONS go to `zef pack` (say --alpha 4 or --colors 64), EMBED_OPTIONS
 # to `zef embed` (say --align 32 --section .rodata.assets); the step names

@@ -332,7 +332,13 @@ typedef struct zefdec_canvas {
  * ZEFDEC_E_CANVAS for a stride shorter than a row or pixels or stride not
  * aligned for the format, and what zefdec_begin refuses. A canvas of width or height 0 needs no pixels
  * and gets none. An image whose data fails the decoder's checks (bytes
- * changed after opening) stops the drawing at that line with its error. */
+ * changed after opening) stops the drawing at that line with its error.
+ *
+ * Behind a callback, a read that fails part-way through ends the draw with
+ * ZEFDEC_E_READ at the line it was reading: the image's lines above it are
+ * drawn, that line may be drawn in part, and its lines below and every
+ * pixel beside the image are left as they were. The archive stays open,
+ * and a later draw reads afresh. */
 int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y);
 
