@@ -68,31 +68,14 @@ static uint8_t *window_of(zefdec_reader *reader) { return (uint8_t *)reader->win
 /* A refill keeps up to 3 unread bytes of a run and must add the rest. */
 typedef char window_holds_runs[ZEFDEC_WINDOW_SIZE >= 16 ? 1 : -1];
 
+struct zefdec_reading;
+
 /* `count` bytes at `at`, or NULL when they do not all lie in the archive
  * (`at` comes from the file and may be anything) or cannot be read.
- * Bytes the window holds cost no call. */
+ * Behind a callback they are read into `room`, or without one into the
+ * window, which then holds what follows them too. */
 static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,
-                            field_room room)
-{
-    zefdec_reader *reader = archive->reader;
-    size_t from, length;
-
-    if (at > archive->size || archive->size - at < count)
-        return 0;
-    if (!reader)
-        return archive->data + at;
-    if (at >= reader->window_at && at - reader->window_at + count <= reader->window_length)
-        return window_of(reader) + (at - reader->window_at);
-    from = at & ~WORD_MASK;
-    length = (at - from + count + WORD_MASK) & ~WORD_MASK;
-    if (length > archive->size - from)
-        length = archive->size - from;
-    if (reader->read(reader->user, (uint32_t)from, room, (uint32_t)length) != 0) {
-        reader->failed = 1;
-        return 0;
-    }
-    return (const uint8_t *)room + (at - from);
-}
+                            uint32_t *room);
 
 /* A refused field that could not be read is a read failure, whichever
  * check asked for it. */
@@ -107,9 +90,9 @@ static int reading(const zefdec_archive *archive, int rc)
     return rc;
 }
 
-static int marker_at(const zefdec_archive *archive, size_t pos, uint32_t marker)
+static int marker_at(const zefdec_archive *archive, size_t pos, uint32_t marker,
+                     uint32_t *room)
 {
-    field_room room;
     const uint8_t *p = fetch(archive, pos, ZEF_MARKER_SIZE, room);
 
     return p && bytes_at(p, ZEF_MARKER_SIZE) == marker;
@@ -157,6 +140,7 @@ static size_t bytes_position(const byte_cursor *b)
 /* What only an archive behind a callback needs, reached through the
  * reader, so that firmware reading from memory links none of it. */
 struct zefdec_reading {
+    const uint8_t *(*fetch)(const zefdec_archive *archive, size_t at, size_t count, uint32_t *room);
     int (*refill)(byte_cursor *b, size_t needed);
     int (*palette_ready)(const zefdec_layout *layout, zefdec_reader *reader, size_t size);
 };
@@ -189,6 +173,44 @@ static int window_refill(byte_cursor *b, size_t needed)
     reader->window_length = kept + count;
     b->end += count;
     return ZEFDEC_OK;
+}
+
+/* Bytes the window holds cost no call. */
+static const uint8_t *window_fetch(const zefdec_archive *archive, size_t at, size_t count,
+                                   uint32_t *room)
+{
+    zefdec_reader *reader = archive->reader;
+    byte_cursor b;
+    size_t from, length;
+
+    if (at >= reader->window_at && at - reader->window_at + count <= reader->window_length)
+        return window_of(reader) + (at - reader->window_at);
+    if (!room) {
+        bytes_start(&b, archive, at);
+        if (window_refill(&b, count) == ZEFDEC_OK)
+            return b.p;
+        reader->failed = 1;
+        return 0;
+    }
+    from = at & ~WORD_MASK;
+    length = (at - from + count + WORD_MASK) & ~WORD_MASK;
+    if (length > archive->size - from)
+        length = archive->size - from;
+    if (reader->read(reader->user, (uint32_t)from, room, (uint32_t)length) != 0) {
+        reader->failed = 1;
+        return 0;
+    }
+    return (const uint8_t *)room + (at - from);
+}
+
+static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,
+                            uint32_t *room)
+{
+    if (at > archive->size || archive->size - at < count)
+        return 0;
+    if (!archive->reader)
+        return archive->data + at;
+    return archive->reader->reading->fetch(archive, at, count, room);
 }
 
 /* Past the bytes at hand: the end of the archive in memory. */
@@ -243,7 +265,7 @@ static size_t palette_colours(const zefdec_archive *archive, uint32_t index, uin
         return 0;
     at = u32_at(record + ZEF_PALETTE_RECORD_DATA_OFFSET_AT);
     *entries = u32_at(record + ZEF_PALETTE_RECORD_ENTRY_COUNT_AT);
-    if (!marker_at(archive, at, ZEF_PALETTE_DATA_MARKER) ||
+    if (!marker_at(archive, at, ZEF_PALETTE_DATA_MARKER, room) ||
         *entries > (archive->size - at - ZEF_MARKER_SIZE) / ZEF_PALETTE_COLOUR_SIZE)
         return 0;
     return at + ZEF_MARKER_SIZE;
@@ -325,7 +347,7 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     }
     if (version >= ZEF_VERSION_3)
         archive->start_index = u32_at(data + ZEF_START_INDEX_AT);
-    if (!marker_at(archive, head, ZEF_IMAGE_SPECIFICATIONS_MARKER))
+    if (!marker_at(archive, head, ZEF_IMAGE_SPECIFICATIONS_MARKER, room))
         return ZEFDEC_E_TABLE;
     *pos += ZEF_MARKER_SIZE;
     if (count > (archive->size - *pos) / image_record_size(archive))
@@ -409,7 +431,7 @@ static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader, siz
 int zefdec_open_reader_window(zefdec_archive *archive, zefdec_reader *reader, zefdec_read_fn read,
                               void *user, size_t size, unsigned flags, size_t window_size)
 {
-    static const struct zefdec_reading reading = {window_refill, palette_ready};
+    static const struct zefdec_reading reading = {window_fetch, window_refill, palette_ready};
 
     /* a reader of another window has another size: nothing of it is touched */
     if (archive)
@@ -531,22 +553,6 @@ static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, 
     return ZEFDEC_OK;
 }
 
-/* Behind a callback an image's marker is read into the window, which then
- * holds the image's first bytes too. */
-static int image_marker_at(const zefdec_archive *archive, size_t pos)
-{
-    byte_cursor bytes;
-    int rc;
-
-    if (!archive->reader || pos > archive->size)
-        return marker_at(archive, pos, ZEF_IMAGE_MARKER);
-    bytes_start(&bytes, archive, pos);
-    rc = bytes_need(&bytes, ZEF_MARKER_SIZE);
-    if (rc == ZEFDEC_E_READ)
-        archive->reader->failed = 1;
-    return rc == ZEFDEC_OK && bytes_at(bytes.p, ZEF_MARKER_SIZE) == ZEF_IMAGE_MARKER;
-}
-
 static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t position)
 {
     field_room room;
@@ -568,7 +574,8 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     if (archive->version != 1) {
         uint32_t palette = u16_at(record + ZEF_RECORD_PALETTE_INDEX_AT_V3);
         at = image_data_offset(archive, record);
-        if (!image_marker_at(archive, at))
+        /* into the window, with the image's first bytes */
+        if (!marker_at(archive, at, ZEF_IMAGE_MARKER, 0))
             return ZEFDEC_E_MARKER;
         at += ZEF_MARKER_SIZE;
         if (archive->version == 3) {
