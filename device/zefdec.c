@@ -1014,23 +1014,7 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
     return cursor_stop(image, &c, rc);
 }
 
-#ifdef __OPTIMIZE_SIZE__
-/* Built for size: one loop for everything. */
-RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
-{
-    return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
-                       image->layout.form);
-}
-#else
-/* Built for speed: a loop per format, and version 3 lines in loops whose
- * form is fixed too. */
-#define DECODE_RUNS(image, line, alpha, format)                                      \
-    ((image)->layout.form == FORM_CODES                                             \
-         ? decode_runs(image, line, alpha, format, FORM_CODES)                      \
-     : (image)->layout.form == FORM_OPS                                             \
-         ? decode_runs(image, line, alpha, format, FORM_OPS)                        \
-         : decode_runs(image, line, alpha, format, (image)->layout.form))
-
+#ifndef __OPTIMIZE_SIZE__
 /* A line whose counted runs end exactly at its width, the last one not
  * empty and every palette index inside the palette, is what the run by run
  * checks would accept, and taking all its runs at once lets the compiler
@@ -1069,64 +1053,100 @@ static int line_checks_at_once(zefdec_image *image)
     image->runs_left -= runs;
     return 1;
 }
+#endif
 
-/* The same for a version 4 line: its ops end exactly at its width and
- * every index is inside the entries (always so when the index bits address
- * no more than the entries). */
-static int ops_check_at_once(zefdec_image *image)
+/* Passes over the open version 4 line, checking every op as op_next does,
+ * with its results, in one loop that takes a byte at a time and only
+ * compares: an op, a run's index, or a byte of a literal's indices, which
+ * are compared only when the entries do not fill their bits (else the
+ * literal is passed over whole where its bytes are at hand). The bytes at
+ * hand are kept in locals, and the cursor only for a refill. */
+static int skip_ops(zefdec_image *image)
 {
     const uint32_t bits = image->layout.index_shift, entries = image->layout.palette_size;
     const uint32_t width = image->width, mask = (1u << bits) - 1;
-    const int any_index = entries > mask;
-    byte_cursor bytes;
+    byte_cursor b;
     const uint8_t *p, *end;
-    uint32_t x = 0;
+    uint32_t x = 0, n = 0, op = 0, pending = 0, have = 0;
+    int rc = ZEFDEC_OK;
 
-    bytes_start(&bytes, image->archive, image->next);
-    p = bytes.p;
-    end = bytes.end;
-    while (x < width) {
-        uint32_t op, n;
-        if (p == end)
-            return 0;
-        op = *p++;
-        n = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
-        if (n > width - x)
-            return 0;
-        if (op < ZEF_V4_OP_RUN) {
-            const size_t length = ((size_t)n * bits + 7) >> 3;
-            if ((size_t)(end - p) < length)
-                return 0;
-            if (!any_index) {
-                uint32_t pending = 0, have = 0, i;
-                const uint8_t *q = p;
-                for (i = 0; i < n; i++) {
-                    if (have < bits) {
-                        pending = pending << 8 | *q++;
-                        have += 8;
-                    }
-                    have -= bits;
-                    if ((pending >> have & mask) >= entries)
-                        return 0;
-                }
-            }
-            p += length;
-        } else if (op < ZEF_V4_OP_RUN_ZERO) {
-            if (p == end || *p >= entries)
-                return 0;
-            p++;
+    bytes_start(&b, image->archive, image->next);
+    p = b.p;
+    end = b.end;
+    while (x < width || n) {
+        uint32_t byte;
+        if (p == end) {
+            b.p = p;
+            if ((rc = bytes_refill(&b, 1)) != ZEFDEC_OK)
+                break;
+            p = b.p;
+            end = b.end;
         }
-        x += n;
+        byte = *p++;
+        if (!n) {
+            size_t bytes;
+            op = byte;
+            n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+            if (n > width - x) {
+                rc = ZEFDEC_E_RUN;
+                break;
+            }
+            x += n;
+            bytes = ((size_t)n * bits + 7) >> 3;
+            if (op >= ZEF_V4_OP_RUN)
+                n = op < ZEF_V4_OP_RUN_ZERO;
+            else if (entries > mask && (size_t)(end - p) >= bytes) {
+                p += bytes;
+                n = 0;
+            }
+            have = 0;
+        } else if (op >= ZEF_V4_OP_RUN) {
+            n = 0;
+            if (byte >= entries)
+                goto bad_index;
+        } else {
+            /* padding bits after the last index are passed over */
+            pending = pending << 8 | byte;
+            for (have += 8; n && have >= bits; n--) {
+                have -= bits;
+                if ((pending >> have & mask) >= entries)
+                    goto bad_index;
+            }
+        }
+        continue;
+    bad_index:
+        rc = ZEFDEC_E_COLOUR;
+        break;
     }
-    image->next += (size_t)(p - bytes.p);
-    image->x = width;
-    return 1;
+    b.p = p;
+    image->next = bytes_position(&b);
+    image->x = x;
+    return rc;
 }
+
+#ifdef __OPTIMIZE_SIZE__
+/* Built for size: one loop for everything but passing over lines. */
+RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
+{
+    if (!line && !alpha && image->layout.form == FORM_OPS)
+        return skip_ops(image);
+    return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
+                       image->layout.form);
+}
+#else
+/* Built for speed: a loop per format, and version 3 lines in loops whose
+ * form is fixed too. */
+#define DECODE_RUNS(image, line, alpha, format)                                      \
+    ((image)->layout.form == FORM_CODES                                             \
+         ? decode_runs(image, line, alpha, format, FORM_CODES)                      \
+     : (image)->layout.form == FORM_OPS                                             \
+         ? decode_runs(image, line, alpha, format, FORM_OPS)                        \
+         : decode_runs(image, line, alpha, format, (image)->layout.form))
 
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     if (!line && !alpha && image->layout.form == FORM_OPS)
-        return ops_check_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
+        return skip_ops(image);
     if (!line && !alpha)
         return line_checks_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
     if (image->format == ZEFDEC_BGR888 && line)
