@@ -189,18 +189,16 @@ static const uint8_t *window_fetch(const zefdec_archive *archive, size_t at, siz
         bytes_start(&b, archive, at);
         if (window_refill(&b, count) == ZEFDEC_OK)
             return b.p;
-        reader->failed = 1;
-        return 0;
+    } else {
+        from = at & ~WORD_MASK;
+        length = (at - from + count + WORD_MASK) & ~WORD_MASK;
+        if (length > archive->size - from)
+            length = archive->size - from;
+        if (reader->read(reader->user, (uint32_t)from, room, (uint32_t)length) == 0)
+            return (const uint8_t *)room + (at - from);
     }
-    from = at & ~WORD_MASK;
-    length = (at - from + count + WORD_MASK) & ~WORD_MASK;
-    if (length > archive->size - from)
-        length = archive->size - from;
-    if (reader->read(reader->user, (uint32_t)from, room, (uint32_t)length) != 0) {
-        reader->failed = 1;
-        return 0;
-    }
-    return (const uint8_t *)room + (at - from);
+    reader->failed = 1;
+    return 0;
 }
 
 static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,
@@ -358,6 +356,8 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     return version == 3 ? open_palettes(archive, pos, flags) : ZEFDEC_OK;
 }
 
+static int skip_ops(zefdec_image *image, uint32_t lines);
+
 /* Walks every image in file order, as the desktop reader does. */
 static int check_images(zefdec_archive *archive, size_t pos)
 {
@@ -378,13 +378,15 @@ static int check_images(zefdec_archive *archive, size_t pos)
         rc = zefdec_begin(&image, archive, i, ZEFDEC_RGB565);
         if (rc != ZEFDEC_OK)
             break;
+        if (image.layout.form == FORM_OPS)
+            rc = skip_ops(&image, image.height);
 #ifndef __OPTIMIZE_SIZE__
         /* begin has checked that the whole raw image is there; built for
          * size, its lines are passed over as any others are */
-        if (image.layout.form == FORM_RAW)
+        else if (image.layout.form == FORM_RAW)
             image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
-        else
 #endif
+        else
             while (rc == ZEFDEC_OK && image.y < image.height)
                 rc = zefdec_line(&image, 0, 0, 0);
         pos = image.next;
@@ -1055,13 +1057,14 @@ static int line_checks_at_once(zefdec_image *image)
 }
 #endif
 
-/* Passes over the open version 4 line, checking every op as op_next does,
- * with its results, in one loop that takes a byte at a time and only
- * compares: an op, a run's index, or a byte of a literal's indices, which
- * are compared only when the entries do not fill their bits (else the
- * literal is passed over whole where its bytes are at hand). The bytes at
- * hand are kept in locals, and the cursor only for a refill. */
-static int skip_ops(zefdec_image *image)
+/* Passes over `lines` version 4 lines from the open one, checking every op
+ * as op_next does, with its results, in one loop that takes a byte at a
+ * time and only compares: an op, a run's index, or a byte of a literal's
+ * indices. Passing over literals whose entries fill their bits without
+ * comparing was tried: working out each op's bytes cost more than it
+ * saved. The bytes at hand are kept in locals, the cursor only for a
+ * refill, and opening passes over a whole image in one call. */
+static int skip_ops(zefdec_image *image, uint32_t lines)
 {
     const uint32_t bits = image->layout.index_shift, entries = image->layout.palette_size;
     const uint32_t width = image->width, mask = (1u << bits) - 1;
@@ -1073,8 +1076,13 @@ static int skip_ops(zefdec_image *image)
     bytes_start(&b, image->archive, image->next);
     p = b.p;
     end = b.end;
-    while (x < width || n) {
+    for (;;) {
         uint32_t byte;
+        if (x == width && !n) {
+            if (!--lines)
+                break;
+            x = 0;
+        }
         if (p == end) {
             b.p = p;
             if ((rc = bytes_refill(&b, 1)) != ZEFDEC_OK)
@@ -1084,7 +1092,6 @@ static int skip_ops(zefdec_image *image)
         }
         byte = *p++;
         if (!n) {
-            size_t bytes;
             op = byte;
             n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
             if (n > width - x) {
@@ -1092,13 +1099,8 @@ static int skip_ops(zefdec_image *image)
                 break;
             }
             x += n;
-            bytes = ((size_t)n * bits + 7) >> 3;
             if (op >= ZEF_V4_OP_RUN)
                 n = op < ZEF_V4_OP_RUN_ZERO;
-            else if (entries > mask && (size_t)(end - p) >= bytes) {
-                p += bytes;
-                n = 0;
-            }
             have = 0;
         } else if (op >= ZEF_V4_OP_RUN) {
             n = 0;
@@ -1129,7 +1131,7 @@ static int skip_ops(zefdec_image *image)
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     if (!line && !alpha && image->layout.form == FORM_OPS)
-        return skip_ops(image);
+        return skip_ops(image, 1);
     return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
                        image->layout.form);
 }
@@ -1146,7 +1148,7 @@ RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     if (!line && !alpha && image->layout.form == FORM_OPS)
-        return skip_ops(image);
+        return skip_ops(image, 1);
     if (!line && !alpha)
         return line_checks_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
     if (image->format == ZEFDEC_BGR888 && line)
