@@ -380,12 +380,9 @@ static int check_images(zefdec_archive *archive, size_t pos)
             break;
         if (image.layout.form == FORM_OPS)
             rc = skip_ops(&image, image.height);
-#ifndef __OPTIMIZE_SIZE__
-        /* begin has checked that the whole raw image is there; built for
-         * size, its lines are passed over as any others are */
+        /* begin has checked that the whole raw image is there */
         else if (image.layout.form == FORM_RAW)
             image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
-#endif
         else
             while (rc == ZEFDEC_OK && image.y < image.height)
                 rc = zefdec_line(&image, 0, 0, 0);
@@ -404,6 +401,7 @@ static int open_archive(zefdec_archive *archive, unsigned flags)
     archive->palette_count = 0;
     archive->image_records = 0;
     archive->palette_records = 0;
+    archive->drawn_line = 0;
     rc = open_tables(archive, &pos, flags);
     if (rc == ZEFDEC_OK && !(flags & ZEFDEC_TRUSTED))
         rc = check_images(archive, pos);
@@ -764,8 +762,8 @@ static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader, siz
 static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsigned form)
 {
     c->layout = image->layout;
-#ifdef __OPTIMIZE_SIZE__
-    /* built for size, every caller runs the image's own form */
+#if !ZEFDEC_LINE_LOOPS
+    /* with one loop, every caller runs the image's own form */
     (void)form;
 #else
     c->layout.form = (uint8_t)form;
@@ -872,16 +870,6 @@ static inline int cursor_stop(zefdec_image *image, const line_cursor *c, int rc)
     return rc == ZEFDEC_END ? ZEFDEC_OK : rc;
 }
 
-/* Not a format of zefdec_line: RGB565 with its bytes swapped, in which a
- * build for speed draws whole lines of images without alpha. A build for
- * size never asks for it, and takes it as plain RGB565 so that no code is
- * spent on it. */
-#ifdef __OPTIMIZE_SIZE__
-#define RGB565_SWAPPED_LINE ZEFDEC_RGB565
-#else
-#define RGB565_SWAPPED_LINE 4u
-#endif
-
 /* The stored nibbles of a colour: the top four bits of each channel. */
 static inline uint32_t nibbles_of(uint32_t rgb)
 {
@@ -891,16 +879,14 @@ static inline uint32_t nibbles_of(uint32_t rgb)
 /* Formats keep the top bits of each 8-bit channel. */
 static inline uint32_t pixel_of(unsigned format, uint32_t rgb, uint32_t alpha)
 {
-    if (format == ZEFDEC_RGB565 || format == RGB565_SWAPPED_LINE) {
-        uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
-        return format == ZEFDEC_RGB565 ? pixel : (pixel >> 8 | pixel << 8) & 0xFFFFu;
-    }
+    if (format == ZEFDEC_RGB565)
+        return (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
     if (format == ZEFDEC_ARGB4444)
         return (alpha >> 4) << 12 | nibbles_of(rgb);
     return rgb;
 }
 
-#ifdef __OPTIMIZE_SIZE__
+#if !ZEFDEC_LINE_LOOPS
 static void fill_bgr888(uint8_t *out, uint32_t pixel, uint32_t count, const uint8_t *line_end)
 {
     (void)line_end;
@@ -982,7 +968,7 @@ static inline void fill_16(uint16_t *out, uint32_t pixel, uint32_t count, const 
 /* The run loops are written once and specialised by the constants they are
  * called with, which a build for speed gets only where they are inlined:
  * GCC and Clang are told to, whatever their estimate of the loop's size. */
-#if defined(__GNUC__) && !defined(__OPTIMIZE_SIZE__)
+#if defined(__GNUC__) && ZEFDEC_LINE_LOOPS
 #define RUN_LOOP static inline __attribute__((always_inline))
 #else
 #define RUN_LOOP static inline
@@ -1016,7 +1002,7 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
     return cursor_stop(image, &c, rc);
 }
 
-#ifndef __OPTIMIZE_SIZE__
+#if ZEFDEC_LINE_LOOPS
 /* A line whose counted runs end exactly at its width, the last one not
  * empty and every palette index inside the palette, is what the run by run
  * checks would accept, and taking all its runs at once lets the compiler
@@ -1126,8 +1112,8 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
     return rc;
 }
 
-#ifdef __OPTIMIZE_SIZE__
-/* Built for size: one loop for everything but passing over lines. */
+#if !ZEFDEC_LINE_LOOPS
+/* One loop for everything but passing over lines. */
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     if (!line && !alpha && image->layout.form == FORM_OPS)
@@ -1136,8 +1122,8 @@ RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
                        image->layout.form);
 }
 #else
-/* Built for speed: a loop per format, and version 3 lines in loops whose
- * form is fixed too. */
+/* A loop per format, and version 3 lines in loops whose form is fixed
+ * too. */
 #define DECODE_RUNS(image, line, alpha, format)                                      \
     ((image)->layout.form == FORM_CODES                                             \
          ? decode_runs(image, line, alpha, format, FORM_CODES)                      \
@@ -1222,341 +1208,269 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
     return rc;
 }
 
-/* Drawing onto a canvas. Colours travel as 8-bit channels, 0xRRGGBB. */
-
-#define CANVAS_TOP_BYTE 0xFF000000u
+/* ---- Drawing onto a canvas. Colours travel as 8-bit channels, 0xRRGGBB. ---- */
 
 static uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
 
-/* An RGB565 canvas pixel, in the canvas's byte order. */
-static inline uint32_t pixel_565(unsigned format, uint32_t rgb)
+static uint32_t pixel_565(uint32_t rgb)
 {
-    uint32_t pixel = (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
-    return format == ZEFDEC_CANVAS_RGB565_SWAPPED ? swap_bytes(pixel) : pixel;
+    return (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
 }
 
-/* A canvas pixel's channels; 5 and 6 bits are widened by repeating their
- * top bits, so that full intensity stays full. */
-static uint32_t canvas_rgb(unsigned format, const uint8_t *at)
-{
-    uint32_t pixel, r, g, b;
+static uint32_t pixel_565_swapped(uint32_t rgb) { return swap_bytes(pixel_565(rgb)); }
 
-    if (format == ZEFDEC_CANVAS_XRGB8888)
-        return *(const uint32_t *)(const void *)at & ~CANVAS_TOP_BYTE;
-    pixel = *(const uint16_t *)(const void *)at;
-    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
-        pixel = swap_bytes(pixel);
-    r = pixel >> 11;
-    g = pixel >> 5 & 0x3F;
-    b = pixel & 0x1F;
+static uint32_t pixel_8888(uint32_t rgb) { return rgb; }
+
+/* 5 and 6 bits are widened by repeating their top bits, so that full
+ * intensity stays full. */
+static uint32_t rgb_565(uint32_t pixel)
+{
+    const uint32_t r = pixel >> 11, g = pixel >> 5 & 0x3F, b = pixel & 0x1F;
+
     return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
 }
 
-static void put_rgb(unsigned format, uint8_t *at, uint32_t rgb)
-{
-    if (format == ZEFDEC_CANVAS_XRGB8888) {
-        uint32_t *pixel = (uint32_t *)(void *)at;
-        *pixel = (*pixel & CANVAS_TOP_BYTE) | rgb;
-    } else
-        *(uint16_t *)(void *)at = (uint16_t)pixel_565(format, rgb);
-}
+static uint32_t rgb_565_swapped(uint32_t pixel) { return rgb_565(swap_bytes(pixel)); }
 
-static uint32_t blend(uint32_t source, uint32_t canvas, uint32_t alpha)
-{
-    uint32_t out = 0, shift;
+static uint32_t rgb_8888(uint32_t pixel) { return pixel & 0xFFFFFFu; }
 
-    for (shift = 0; shift < 24; shift += 8) {
-        uint32_t s = source >> shift & 0xFF, d = canvas >> shift & 0xFF;
-        out |= (s * alpha + d * (OPAQUE - alpha) + 127) / OPAQUE << shift;
-    }
-    return out;
-}
+/* All the draw code knows of a canvas format. */
+typedef struct canvas_kind {
+    uint8_t bytes;                    /* per pixel */
+    uint32_t keep;                    /* bits of a stored pixel that a draw leaves as they were */
+    uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, the kept bits 0 */
+    uint32_t (*rgb)(uint32_t stored); /* a stored pixel's channels, for blending */
+} canvas_kind;
 
-/* `count` canvas pixels from `at` take one run's colour and alpha. */
-static void draw_pixels(unsigned format, uint8_t *at, uint32_t count, uint32_t rgb,
-                        uint32_t alpha)
-{
-    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+/* In the order of zefdec_canvas_format. */
+static const canvas_kind canvas_kinds[] = {
+    {2, 0, pixel_565, rgb_565},
+    {2, 0, pixel_565_swapped, rgb_565_swapped},
+    {4, 0xFF000000u, pixel_8888, rgb_8888},
+};
 
-    if (alpha == 0)
-        return;
-    for (; count; count--, at += step)
-        put_rgb(format, at, alpha == OPAQUE ? rgb : blend(rgb, canvas_rgb(format, at), alpha));
-}
-
-/* Draws the open line's image columns [first, first + count) to `row`,
- * which points at the canvas pixel of column `first`; the runs outside are
- * read and checked as zefdec_line would. Like decode_runs, inline so that
- * a build for speed gets a loop per format. */
-RUN_LOOP int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                      const unsigned format, const unsigned form)
-{
-    const uint32_t last = first + count;
-    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-    /* without alpha every pixel is written, so a fill may run ahead onto
-     * visible pixels that later runs of the line write again */
-    uint16_t *const fill_end = image->layout.alpha_mask ? 0 : (uint16_t *)(void *)row + count;
-    line_cursor c;
-    run r;
-    int rc;
-
-    rc = cursor_start(&c, image, form);
-    while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
-        const uint32_t from = r.x > first ? r.x : first;
-        const uint32_t to = c.x < last ? c.x : last;
-        if (from >= to)
-            continue;
-        if (format != ZEFDEC_CANVAS_XRGB8888 && r.alpha == OPAQUE) {
-            uint16_t *out = (uint16_t *)(void *)(row + (size_t)(from - first) * 2);
-            fill_16(out, pixel_565(format, r.rgb), to - from,
-                    fill_end ? fill_end : out + (to - from));
-        } else
-            draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.rgb, r.alpha);
-    }
-    return cursor_stop(image, &c, rc);
-}
-
-#ifdef __OPTIMIZE_SIZE__
-/* Built for size, version 4 is drawn run by run and pixel by pixel like
- * the others, and keeps no table. */
-typedef uint32_t entry_table[1];
-
-static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                     unsigned format, const uint32_t *table)
-{
-    (void)table;
-    return draw_runs(image, row, first, count, format, image->layout.form);
-}
+/* Canvas words may be the caller's uint16_t pixels. */
+#if defined(__GNUC__)
+typedef uint32_t __attribute__((__may_alias__)) canvas_word;
+typedef uint16_t __attribute__((__may_alias__)) canvas_half;
 #else
-/* ---- Version 4 built for speed: each entry once in the canvas's format,
- * in a table on zefdec_draw's stack (ZEF_V4_MAX_ENTRIES words): its alpha
- * in the top byte, below it the canvas pixel (16-bit RGB565 in the
- * canvas's byte order, or 0xRRGGBB). Ops whose bytes are all at hand are
- * drawn whole: runs of a transparent entry are passed over, opaque runs
- * are filled, literals are unpacked by a loop per index width. An op cut
- * by the end of the reader's window goes through op_next. ---- */
-typedef uint32_t entry_table[ZEF_V4_MAX_ENTRIES];
+typedef uint32_t canvas_word;
+typedef uint16_t canvas_half;
+#endif
 
-static void fill_entry_table(entry_table table, const zefdec_layout *layout, unsigned format)
+static uint32_t load_pixel(const canvas_kind *kind, const uint8_t *at)
+{
+    return kind->bytes == 2 ? *(const canvas_half *)(const void *)at
+                            : *(const canvas_word *)(const void *)at;
+}
+
+static void store_pixel(const canvas_kind *kind, uint8_t *at, uint32_t stored)
+{
+    if (kind->bytes == 2)
+        *(canvas_half *)(void *)at = (uint16_t)stored;
+    else
+        *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | stored;
+}
+
+/* `count` pixels from `at` take the stored pixel; 16-bit pixels go two to
+ * a word. */
+static void fill_pixels(const canvas_kind *kind, uint8_t *at, uint32_t stored, uint32_t count)
+{
+    if (kind->bytes == 2) {
+        const uint32_t word = stored | stored << 16;
+        if (((uintptr_t)at & 2) && count) {
+            *(canvas_half *)(void *)at = (uint16_t)stored;
+            at += 2;
+            count--;
+        }
+        for (; count >= 2; count -= 2, at += 4)
+            *(canvas_word *)(void *)at = word;
+        if (count)
+            *(canvas_half *)(void *)at = (uint16_t)stored;
+        return;
+    }
+    for (; count; count--, at += kind->bytes)
+        store_pixel(kind, at, stored);
+}
+
+/* `count` pixels from `at` blended with a colour of alpha 1 to 254 as
+ * zefdec.h states: red and blue in two 16-bit lanes of one word, green
+ * apart. No lane passes 255 * 255 + 127, so none carries into the other,
+ * and x / 255 is (x + 1 + (x >> 8)) >> 8 for every x below 65535. */
+static void blend_pixels(const canvas_kind *kind, uint8_t *at, uint32_t count, uint32_t rgb,
+                         uint32_t alpha)
+{
+    const uint32_t inverse = OPAQUE - alpha;
+    const uint32_t red_blue = (rgb & 0xFF00FFu) * alpha + 0x007F007Fu;
+    const uint32_t green = (rgb >> 8 & 0xFF) * alpha + 127;
+
+    for (; count; count--, at += kind->bytes) {
+        const uint32_t canvas = kind->rgb(load_pixel(kind, at));
+        uint32_t rb = red_blue + (canvas & 0xFF00FFu) * inverse;
+        uint32_t g = green + (canvas >> 8 & 0xFF) * inverse;
+        rb = (rb + 0x00010001u + (rb >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
+        g = (g + 1 + (g >> 8)) >> 8;
+        store_pixel(kind, at, kind->pixel(rb | g << 8));
+    }
+}
+
+/* What stays the same for every line of one draw. A palette colour is
+ * turned into the canvas's pixel once per draw, not once per pixel. */
+typedef struct paint {
+    const canvas_kind *kind;
+    uint32_t stored[ZEF_V4_MAX_ENTRIES]; /* version 4: each entry as the canvas stores it */
+} paint;
+
+static void paint_entries(paint *paint, const zefdec_layout *layout)
 {
     const uint8_t *entry = layout->palette;
     uint32_t i;
 
-    for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE) {
-        const uint32_t rgb = (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
-        table[i] = (uint32_t)entry[3] << 24 |
-                   (format == ZEFDEC_CANVAS_XRGB8888 ? rgb : pixel_565(format, rgb));
-    }
+    for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE)
+        paint->stored[i] =
+            paint->kind->pixel((uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2]);
 }
 
-/* The source's part of the blend, source * A + 127 per channel: red and
- * blue as two 16-bit lanes of one word, green apart. No lane passes
- * 255 * 255 + 127, so none carries into the other. */
-typedef struct blend_source {
-    uint32_t red_blue, green, inverse;
-} blend_source;
-
-static inline blend_source blend_source_of(const uint8_t *entry, uint32_t alpha)
+/* `count` pixels from `at` take a colour of any alpha. */
+static void draw_span(const canvas_kind *kind, uint8_t *at, uint32_t count, uint32_t stored,
+                      uint32_t rgb, uint32_t alpha)
 {
-    blend_source b;
-
-    b.red_blue = ((uint32_t)entry[0] << 16 | entry[2]) * alpha + 0x007F007Fu;
-    b.green = entry[1] * alpha + 127;
-    b.inverse = OPAQUE - alpha;
-    return b;
+    if (alpha == OPAQUE)
+        fill_pixels(kind, at, stored, count);
+    else if (alpha)
+        blend_pixels(kind, at, count, rgb, alpha);
 }
 
-/* blend() by lanes: x / 255 is (x + 1 + (x >> 8)) >> 8 for every x below
- * 65535, which holds all the sums. */
-RUN_LOOP void blend_at(unsigned format, uint8_t *at, blend_source b)
+static uint32_t entry_rgb(const uint8_t *entry)
 {
-    const uint32_t canvas = canvas_rgb(format, at);
-    uint32_t red_blue = b.red_blue + (canvas & 0xFF00FFu) * b.inverse;
-    uint32_t green = b.green + (canvas >> 8 & 0xFF) * b.inverse;
-
-    red_blue = (red_blue + 0x00010001u + (red_blue >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
-    green = (green + 1 + (green >> 8)) >> 8;
-    put_rgb(format, at, red_blue | green << 8);
+    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
 }
 
-/* One canvas pixel takes an entry. */
-RUN_LOOP void put_entry(unsigned format, uint8_t *at, uint32_t entry, const uint8_t *palette,
-                             uint32_t index)
+/* Draws the open line's image columns [first, first + count) to `row`,
+ * which points at the canvas pixel of column `first`; the runs outside are
+ * read and checked as zefdec_line would. */
+static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                     const paint *paint)
 {
-    const uint32_t alpha = entry >> 24;
-
-    if (alpha == OPAQUE) {
-        if (format == ZEFDEC_CANVAS_XRGB8888)
-            put_rgb(format, at, entry & 0xFFFFFF);
-        else
-            *(uint16_t *)(void *)at = (uint16_t)entry;
-    } else if (alpha)
-        blend_at(format, at, blend_source_of(palette + index * ZEF_V4_ENTRY_SIZE, alpha));
-}
-
-/* A literal of `n` indices of `bits` bits from p, its first pixel at
- * column x; only columns [first, first + count) are drawn. Returns the
- * bytes taken, or 0 for an index outside the palette. */
-RUN_LOOP size_t draw_literal(uint8_t *row, uint32_t first, uint32_t count, uint32_t x,
-                             uint32_t n, const uint8_t *p, const uint32_t *table,
-                             const zefdec_layout *layout, const unsigned format,
-                             const unsigned bits)
-{
-    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-    const uint32_t mask = (1u << bits) - 1, entries = layout->palette_size;
-    const uint8_t *q = p;
-    uint32_t pending = 0, have = 0;
-
-    for (; n; n--, x++) {
-        uint32_t index;
-        if (bits == 8)
-            index = *q++;
-        else {
-            if (have < bits) {
-                pending = pending << 8 | *q++;
-                have += 8;
-            }
-            have -= bits;
-            index = pending >> have & mask;
-        }
-        if (index >= entries)
-            return 0;
-        if (x - first < count)
-            put_entry(format, row + (size_t)(x - first) * step, table[index], layout->palette, index);
-    }
-    return (size_t)(q - p);
-}
-
-/* The open line's ops, drawn as draw_runs draws runs. */
-RUN_LOOP int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                      const uint32_t *table, const unsigned format)
-{
-    const unsigned step = format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
-    const uint32_t bits = image->layout.index_shift, last = first + count;
+    const canvas_kind *kind = paint->kind;
+    const uint32_t last = first + count;
     line_cursor c;
+    run r;
     int rc;
 
-    rc = cursor_start(&c, image, FORM_OPS);
-    while (rc == ZEFDEC_OK && c.x < c.width) {
-        const uint8_t *p = c.bytes.p;
-        const size_t at_hand = (size_t)(c.bytes.end - p);
-        uint32_t op, n, index = 0, from, to;
-        size_t taken = 1;
-        run r;
-
-        if (c.literal_left || at_hand < 2) {
-            /* the reader's window is refilled by op_next, which also finds
-             * the end of the archive in memory */
-            rc = cursor_next(&c, &r, 1);
-            if (rc == ZEFDEC_OK && r.x + r.length > first && r.x < last) {
-                from = r.x > first ? r.x : first;
-                to = c.x < last ? c.x : last;
-                draw_pixels(format, row + (size_t)(from - first) * step, to - from, r.rgb, r.alpha);
-            }
-            continue;
-        }
-        op = p[0];
-        n = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
-        if (n > c.width - c.x) {
-            rc = ZEFDEC_E_RUN;
-            break;
-        }
-        if (op < ZEF_V4_OP_RUN) {
-            const size_t bytes = ((size_t)n * bits + 7) >> 3;
-            if (at_hand - 1 < bytes) {
-                rc = cursor_next(&c, &r, 1);
-                if (rc == ZEFDEC_OK && r.x - first < count)
-                    draw_pixels(format, row + (size_t)(r.x - first) * step, 1, r.rgb, r.alpha);
-                continue;
-            }
-            switch (bits) {
-            case 1: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 1); break;
-            case 2: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 2); break;
-            case 3: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 3); break;
-            case 4: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 4); break;
-            case 5: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 5); break;
-            case 6: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 6); break;
-            case 7: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 7); break;
-            default: taken = draw_literal(row, first, count, c.x, n, p + 1, table, &c.layout, format, 8); break;
-            }
-            if (!taken) {
-                rc = ZEFDEC_E_COLOUR;
-                break;
-            }
-            c.bytes.p = p + 1 + taken;
-            c.x += n;
-            continue;
-        }
-        if (op < ZEF_V4_OP_RUN_ZERO) {
-            index = p[1];
-            if (index >= c.layout.palette_size) {
-                rc = ZEFDEC_E_COLOUR;
-                break;
-            }
-            taken = 2;
-        }
-        c.bytes.p = p + taken;
-        from = c.x > first ? c.x : first;
-        c.x += n;
-        to = c.x < last ? c.x : last;
-        if (from < to && table[index] >> 24) {
-            uint8_t *at = row + (size_t)(from - first) * step;
-            if (format != ZEFDEC_CANVAS_XRGB8888 && table[index] >> 24 == OPAQUE)
-                fill_16((uint16_t *)(void *)at, table[index], to - from,
-                        (uint16_t *)(void *)at + (to - from));
-            else {
-                const blend_source b =
-                    blend_source_of(c.layout.palette + index * ZEF_V4_ENTRY_SIZE, table[index] >> 24);
-                for (; from < to; from++, at += step)
-                    if (format == ZEFDEC_CANVAS_XRGB8888 && table[index] >> 24 == OPAQUE)
-                        put_rgb(format, at, table[index] & 0xFFFFFF);
-                    else
-                        blend_at(format, at, b);
-            }
-        }
+    rc = cursor_start(&c, image, image->layout.form);
+    while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 1)) == ZEFDEC_OK) {
+        const uint32_t from = r.x > first ? r.x : first;
+        const uint32_t to = c.x < last ? c.x : last;
+        if (from < to && r.alpha)
+            draw_span(kind, row + (size_t)(from - first) * kind->bytes, to - from,
+                      kind->pixel(r.rgb), r.rgb, r.alpha);
     }
     return cursor_stop(image, &c, rc);
 }
 
-#define DRAW_RUNS(format)                                                                \
-    (image->layout.form == FORM_CODES                                                  \
-         ? draw_runs(image, row, first, count, format, FORM_CODES)                     \
-         : draw_runs(image, row, first, count, format, image->layout.form))
+/* The next byte at q, refilling the reader's window when it runs out; the
+ * archive in memory ends there. */
+#define NEXT_BYTE(bytes, q, end, rc, byte)                                               \
+    do {                                                                                 \
+        if ((q) == (end)) {                                                              \
+            (bytes).p = (q);                                                             \
+            if (((rc) = bytes_refill(&(bytes), 1)) != ZEFDEC_OK)                         \
+                goto stop;                                                               \
+            (q) = (bytes).p;                                                             \
+            (end) = (bytes).end;                                                         \
+        }                                                                                \
+        (byte) = *(q)++;                                                                 \
+    } while (0)
 
-/* Apart from the other versions' loops, so that neither shapes the
- * other's registers. */
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-static int draw_ops_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                         unsigned format, const uint32_t *table)
+/* Version 4, a whole op at a time: runs of a transparent entry are passed
+ * over, opaque runs are filled, only partly transparent pixels are
+ * blended. Bytes are taken one at a time, so that a literal longer than
+ * the reader's window streams through it. The line is drawn whole, so
+ * nothing of a literal is left between calls; the palette was made ready
+ * when the draw began. */
+static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                    const paint *paint)
 {
-    if (format == ZEFDEC_CANVAS_RGB565)
-        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565);
-    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
-        return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_RGB565_SWAPPED);
-    return draw_ops(image, row, first, count, table, ZEFDEC_CANVAS_XRGB8888);
-}
+    const canvas_kind *kind = paint->kind;
+    const uint32_t bits = image->layout.index_shift, mask = (1u << bits) - 1;
+    const uint32_t entries = image->layout.palette_size, width = image->width;
+    const uint8_t *const palette = image->layout.palette;
+    const uint8_t *q, *end, *entry;
+    byte_cursor bytes;
+    uint32_t x = 0;
+    int rc = ZEFDEC_OK;
 
-static int draw_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                     unsigned format, const uint32_t *table)
-{
-    if (image->layout.form == FORM_OPS)
-        return draw_ops_line(image, row, first, count, format, table);
-    /* a whole line without alpha is written as zefdec_line writes it */
-    if (first == 0 && count == image->width && !image->layout.alpha_mask) {
-        if (format == ZEFDEC_CANVAS_RGB565)
-            return DECODE_RUNS(image, row, 0, ZEFDEC_RGB565);
-        if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
-            return DECODE_RUNS(image, row, 0, RGB565_SWAPPED_LINE);
+    bytes_start(&bytes, image->archive, image->next);
+    q = bytes.p;
+    end = bytes.end;
+    while (x < width) {
+        uint32_t op, n, index = 0, column;
+
+        NEXT_BYTE(bytes, q, end, rc, op);
+        n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+        if (n > width - x) {
+            rc = ZEFDEC_E_RUN;
+            break;
+        }
+        column = x - first;
+        x += n;
+        if (op < ZEF_V4_OP_RUN) {
+            /* a literal's indices, a byte of them at a time */
+            uint32_t pending = 0, have = 0;
+            for (; n; n--, column++) {
+                uint32_t alpha;
+                if (have < bits) {
+                    uint32_t byte;
+                    NEXT_BYTE(bytes, q, end, rc, byte);
+                    pending = pending << 8 | byte;
+                    have += 8;
+                }
+                have -= bits;
+                index = pending >> have & mask;
+                if (index >= entries) {
+                    rc = ZEFDEC_E_COLOUR;
+                    goto stop;
+                }
+                if (column >= count)
+                    continue;
+                entry = palette + index * ZEF_V4_ENTRY_SIZE;
+                alpha = entry[3];
+                if (alpha == OPAQUE)
+                    store_pixel(kind, row + (size_t)column * kind->bytes, paint->stored[index]);
+                else if (alpha)
+                    blend_pixels(kind, row + (size_t)column * kind->bytes, 1, entry_rgb(entry), alpha);
+            }
+            continue;
+        }
+        if (op < ZEF_V4_OP_RUN_ZERO) {
+            NEXT_BYTE(bytes, q, end, rc, index);
+            if (index >= entries) {
+                rc = ZEFDEC_E_COLOUR;
+                break;
+            }
+        }
+        entry = palette + index * ZEF_V4_ENTRY_SIZE;
+        if (!entry[3])
+            continue;
+        /* the run's columns within [0, count), unsigned as they wrap */
+        if (column >= count) {
+            if (column + n > column || column + n == 0)
+                continue;
+            n += column;
+            column = 0;
+        }
+        if (n > count - column)
+            n = count - column;
+        draw_span(kind, row + (size_t)column * kind->bytes, n, paint->stored[index],
+                  entry_rgb(entry), entry[3]);
     }
-    if (format == ZEFDEC_CANVAS_RGB565)
-        return DRAW_RUNS(ZEFDEC_CANVAS_RGB565);
-    if (format == ZEFDEC_CANVAS_RGB565_SWAPPED)
-        return DRAW_RUNS(ZEFDEC_CANVAS_RGB565_SWAPPED);
-    return DRAW_RUNS(ZEFDEC_CANVAS_XRGB8888);
+stop:
+    bytes.p = q;
+    image->next = bytes_position(&bytes);
+    image->x = x;
+    return rc;
 }
-#endif
 
 /* Where `size` pixels placed at `at` meet `room` pixels: the first visible
  * pixel, the canvas position it lands on and how many are visible (0 for
@@ -1571,24 +1485,47 @@ static uint32_t visible(int32_t at, uint32_t size, uint32_t room, uint32_t *firs
     return size - *first < room - *start ? size - *first : room - *start;
 }
 
+/* The lines before `line`, passed over from where the archive's last draw
+ * of this image stopped, or from the top. */
+static int pass_lines(zefdec_image *image, const zefdec_archive *archive, uint32_t position,
+                      uint32_t line)
+{
+    int rc = ZEFDEC_OK;
+
+    if (archive->drawn_line && archive->drawn_position == position &&
+        archive->drawn_line <= line) {
+        image->y = archive->drawn_line;
+        image->next = archive->drawn_next;
+        image->runs_left = archive->drawn_runs_left;
+    }
+    if (image->layout.form == FORM_RAW && image->y < line) {
+        /* begin has checked that the whole raw image is there */
+        image->next += (size_t)(line - image->y) * image->width * ZEF_COLOUR_WORD_SIZE;
+        image->y = line;
+    }
+    while (rc == ZEFDEC_OK && image->y < line)
+        rc = zefdec_line(image, 0, 0, 0);
+    return rc;
+}
+
 int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y)
 {
     zefdec_image image;
-    entry_table table;
-    uint32_t first_column, first_line, left, top, columns, lines, shift;
+    paint paint;
+    uint32_t first_column, first_line, left, top, columns, lines;
     uint8_t *row;
+    zefdec_archive *kept;
     int rc;
 
     if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
         return ZEFDEC_E_ARGUMENT;
-    /* 2 or 4 bytes a pixel */
-    shift = canvas->format == ZEFDEC_CANVAS_XRGB8888 ? 2 : 1;
+    paint.kind = &canvas_kinds[canvas->format];
     if (canvas->width && canvas->height) {
         if (!canvas->pixels)
             return ZEFDEC_E_ARGUMENT;
-        if (canvas->width > canvas->stride >> shift ||
-            ((uintptr_t)canvas->pixels | canvas->stride) & ((1u << shift) - 1))
+        if (canvas->width > canvas->stride / paint.kind->bytes ||
+            ((uintptr_t)canvas->pixels | canvas->stride) & (paint.kind->bytes - 1u))
             return ZEFDEC_E_CANVAS;
     }
     rc = zefdec_begin(&image, archive, position, ZEFDEC_RGB565);
@@ -1598,25 +1535,30 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
     lines = visible(y, image.height, canvas->height, &first_line, &top);
     if (!columns || !lines)
         return ZEFDEC_OK;
-    while (rc == ZEFDEC_OK && image.y < first_line)
-        rc = zefdec_line(&image, 0, 0, 0);
-#ifndef __OPTIMIZE_SIZE__
+    rc = pass_lines(&image, archive, position, first_line);
     if (rc == ZEFDEC_OK && image.layout.form == FORM_OPS) {
         if (archive->reader)
             rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader,
                                                                           archive->size));
         if (rc == ZEFDEC_OK)
-            fill_entry_table(table, &image.layout, canvas->format);
+            paint_entries(&paint, &image.layout);
     }
-#endif
-    row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + ((size_t)left << shift);
+    row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
     for (; rc == ZEFDEC_OK && lines; lines--, row += canvas->stride) {
         rc = open_line(&image);
         if (rc == ZEFDEC_OK)
-            rc = draw_line(&image, row, first_column, columns, canvas->format, table);
+            rc = image.layout.form == FORM_OPS
+                     ? draw_ops(&image, row, first_column, columns, &paint)
+                     : draw_runs(&image, row, first_column, columns, &paint);
         if (rc == ZEFDEC_OK)
             rc = close_line(&image);
     }
+    /* the draw keeps no more than where it stopped, for the next band */
+    kept = (zefdec_archive *)archive;
+    kept->drawn_line = rc == ZEFDEC_OK ? image.y : 0;
+    kept->drawn_position = position;
+    kept->drawn_next = image.next;
+    kept->drawn_runs_left = image.runs_left;
     return rc;
 }
 

@@ -296,7 +296,7 @@ struct FlashArchive {
   };
   Bytes bytes;
   zefdec_reader reader{};
-  size_t calls = 0, failAt = 0;
+  size_t calls = 0, failAt = 0, bytesRead = 0;
   bool outside = false;
   std::vector<Call> reads;
 
@@ -307,6 +307,7 @@ struct FlashArchive {
     auto* flash = static_cast<FlashArchive*>(user);
     ++flash->calls;
     flash->reads.push_back({offset, length, reinterpret_cast<uintptr_t>(buffer)});
+    flash->bytesRead += length;
     if (offset > flash->bytes.size() || length > flash->bytes.size() - offset) {
       flash->outside = true;
       return -1;

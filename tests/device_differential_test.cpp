@@ -394,8 +394,8 @@ struct DrawCase {
 
 uint8_t Widened(int code, int bits) { return bits == 0 ? 255 : uint8_t(code * 255 / ((1 << bits) - 1)); }
 
-// Sizes that clip on every canvas below, and one with runs cut at 255.
-const cv::Size kDrawSizes[] = {{1, 1}, {9, 4}, {300, 2}};
+// Sizes that clip on every canvas below, and one with runs cut at 255, and one tall enough for bands.
+const cv::Size kDrawSizes[] = {{1, 1}, {9, 4}, {300, 2}, {6, 23}};
 
 // Random runs across `width`, with an empty run now and then.
 template <typename ValueOf>
@@ -595,3 +595,114 @@ TEST(DeviceDifferential, DrawsTheReadersPixelsBlendedOntoEveryCanvas) {
 }
 
 }  // namespace
+
+// Draws image `i` onto `canvas` at (x, y) through windows of the rows in
+// `bands` (top row, height), in the order given.
+void DrawInBands(const zefdec_archive& archive, uint32_t i, Canvas& canvas, int32_t x, int32_t y,
+                 const std::vector<std::pair<uint32_t, uint32_t>>& bands) {
+  for (const auto& [top, height] : bands) {
+    const zefdec_canvas window = {canvas.Bytes() + size_t(top) * canvas.stride, canvas.width, height,
+                                  canvas.stride, canvas.format};
+    ASSERT_EQ(zefdec_draw(&archive, i, &window, x, y - int32_t(top)), ZEFDEC_OK) << "band at " << top;
+  }
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> Bands(uint32_t rows, uint32_t height) {
+  std::vector<std::pair<uint32_t, uint32_t>> bands;
+  for (uint32_t top = 0; top < rows; top += height) bands.push_back({top, std::min(height, rows - top)});
+  return bands;
+}
+
+TEST(DeviceDifferential, BandsOfAnyHeightInAnyOrderDrawWhatOneDrawDoes) {
+  uint32_t seed = 0;
+  for (const DrawCase& c : DrawCases()) {
+    SCOPED_TRACE(c.name);
+    zefdec_archive archive;
+    ASSERT_EQ(zefdec_open(&archive, c.bytes.data(), c.bytes.size()), ZEFDEC_OK);
+    FlashArchive flash(c.bytes);
+    zefdec_archive flashArchive;
+    ASSERT_EQ(flash.Open(flashArchive, ZEFDEC_TRUSTED), ZEFDEC_OK);
+    for (uint32_t i = 0; i < zefdec_count(&archive); ++i) {
+      zefdec_image_info info;
+      ASSERT_EQ(zefdec_info(&archive, i, &info), ZEFDEC_OK);
+      for (const zefdec_canvas_format format : {ZEFDEC_CANVAS_RGB565, ZEFDEC_CANVAS_XRGB8888}) {
+        // the image's first and last lines outside the canvas, and inside it
+        for (const int32_t y : {-1, 0, 2}) {
+          const uint32_t rows = info.height + 3, width = 40;
+          Canvas whole(format, width, rows, width * 4, ++seed);
+          const Canvas before = whole;
+          const zefdec_canvas view = whole.View();
+          ASSERT_EQ(zefdec_draw(&archive, i, &view, -1, y), ZEFDEC_OK);
+          for (const uint32_t height : {1u, 2u, 3u, 7u, rows}) {
+            auto bands = Bands(rows, height);
+            for (const bool reversed : {false, true}) {
+              if (reversed) std::reverse(bands.begin(), bands.end());
+              for (const zefdec_archive* from : {&archive, &flashArchive}) {
+                Canvas banded = before;
+                DrawInBands(*from, i, banded, -1, y, bands);
+                ASSERT_EQ(banded.storage, whole.storage)
+                    << "image " << i << " at " << y << ", bands of " << height << (reversed ? " reversed" : "")
+                    << (from == &flashArchive ? " through the callback" : "");
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Another image drawn between two bands, or the same band asked twice,
+// starts that image again from the top.
+TEST(DeviceDifferential, BandsOfTwoImagesInTurnDrawWhatOneDrawEachDoes) {
+  std::mt19937 random(5);
+  const DrawCase c = WrittenOps(random, 7);
+  zefdec_archive archive;
+  ASSERT_EQ(zefdec_open(&archive, c.bytes.data(), c.bytes.size()), ZEFDEC_OK);
+  const uint32_t tall = 3, other = 1;  // 6 x 23 and 9 x 4
+  Canvas wholeTall(ZEFDEC_CANVAS_RGB565, 8, 24, 16, 1), wholeOther(ZEFDEC_CANVAS_RGB565, 8, 24, 16, 2);
+  Canvas bandedTall = wholeTall, bandedOther = wholeOther, twice = wholeTall;
+  const zefdec_canvas tallView = wholeTall.View(), otherView = wholeOther.View();
+  ASSERT_EQ(zefdec_draw(&archive, tall, &tallView, 0, 0), ZEFDEC_OK);
+  ASSERT_EQ(zefdec_draw(&archive, other, &otherView, 0, 1), ZEFDEC_OK);
+  for (const auto& band : Bands(24, 5)) {
+    DrawInBands(archive, tall, bandedTall, 0, 0, {band});
+    DrawInBands(archive, other, bandedOther, 0, 1, {band});
+  }
+  EXPECT_EQ(bandedTall.storage, wholeTall.storage);
+  EXPECT_EQ(bandedOther.storage, wholeOther.storage);
+  // a band drawn twice blends twice onto the same rows, and the next band
+  // must still find its own lines
+  for (const auto& band : Bands(24, 5)) {
+    DrawInBands(archive, tall, twice, 0, 0, {band});
+    if (band.first == 5) DrawInBands(archive, tall, twice, 0, 0, {band});
+  }
+  Canvas reference(ZEFDEC_CANVAS_RGB565, 8, 24, 16, 1);
+  DrawInBands(archive, tall, reference, 0, 0, Bands(24, 24));
+  DrawInBands(archive, tall, reference, 0, 0, {{5, 5}});
+  EXPECT_EQ(twice.storage, reference.storage);
+}
+
+// Ten bands of a tall image read about what one draw of it reads through
+// the callback: each band begins where the last one stopped.
+TEST(DeviceDifferential, TenBandsReadNoMoreThanOneDrawAndAFifth) {
+  std::mt19937 random(9);
+  std::vector<zef::PaletteEntry> palette = {{0, 0, 0, 0}};
+  for (int n = 1; n < 40; ++n) palette.push_back({uint8_t(random()), uint8_t(n), 9, uint8_t(n % 3 ? 255 : 128)});
+  const int width = 48, height = 480;
+  std::vector<uint8_t> indices(width * height);
+  for (uint8_t& index : indices) index = random() % 4 ? uint8_t(random() % 40) : 0;
+  const Bytes bytes = zef::EncodeIndexed({{width, height, palette, indices}}, {}).bytes;
+  Canvas screen(ZEFDEC_CANVAS_RGB565, width, height, width * 2, 3);
+  FlashArchive whole(bytes), banded(bytes);
+  zefdec_archive wholeArchive, bandedArchive;
+  ASSERT_EQ(whole.Open(wholeArchive, ZEFDEC_TRUSTED), ZEFDEC_OK);
+  ASSERT_EQ(banded.Open(bandedArchive, ZEFDEC_TRUSTED), ZEFDEC_OK);
+  const size_t opened = whole.bytesRead;
+  const zefdec_canvas view = screen.View();
+  ASSERT_EQ(zefdec_draw(&wholeArchive, 0, &view, 0, 0), ZEFDEC_OK);
+  DrawInBands(bandedArchive, 0, screen, 0, 0, Bands(height, height / 10));
+  const size_t one = whole.bytesRead - opened, ten = banded.bytesRead - opened;
+  EXPECT_GT(one, bytes.size() / 2);
+  EXPECT_LE(ten * 5, one * 6) << "one draw read " << one << " bytes, ten bands " << ten;
+}
