@@ -1210,44 +1210,13 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
 
 /* ---- Drawing onto a canvas. Colours travel as 8-bit channels, 0xRRGGBB. ---- */
 
-static uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
-
-static uint32_t pixel_565(uint32_t rgb)
-{
-    return (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
-}
-
-static uint32_t pixel_565_swapped(uint32_t rgb) { return swap_bytes(pixel_565(rgb)); }
-
-static uint32_t pixel_8888(uint32_t rgb) { return rgb; }
-
-/* 5 and 6 bits are widened by repeating their top bits, so that full
- * intensity stays full. */
-static uint32_t rgb_565(uint32_t pixel)
-{
-    const uint32_t r = pixel >> 11, g = pixel >> 5 & 0x3F, b = pixel & 0x1F;
-
-    return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
-}
-
-static uint32_t rgb_565_swapped(uint32_t pixel) { return rgb_565(swap_bytes(pixel)); }
-
-static uint32_t rgb_8888(uint32_t pixel) { return pixel & 0xFFFFFFu; }
-
-/* All the draw code knows of a canvas format. */
-typedef struct canvas_kind {
-    uint8_t bytes;                    /* per pixel */
-    uint32_t keep;                    /* bits of a stored pixel that a draw leaves as they were */
-    uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, the kept bits 0 */
-    uint32_t (*rgb)(uint32_t stored); /* a stored pixel's channels, for blending */
-} canvas_kind;
-
-/* In the order of zefdec_canvas_format. */
-static const canvas_kind canvas_kinds[] = {
-    {2, 0, pixel_565, rgb_565},
-    {2, 0, pixel_565_swapped, rgb_565_swapped},
-    {4, 0xFF000000u, pixel_8888, rgb_8888},
-};
+/* Pixel conversions are inlined into each format's blend loop, where a
+ * call per pixel would cost as much as the conversion. */
+#if defined(__GNUC__)
+#define PIXEL_HELPER static inline __attribute__((always_inline))
+#else
+#define PIXEL_HELPER static inline
+#endif
 
 /* Canvas words may be the caller's uint16_t pixels. */
 #if defined(__GNUC__)
@@ -1258,11 +1227,101 @@ typedef uint32_t canvas_word;
 typedef uint16_t canvas_half;
 #endif
 
-static uint32_t load_pixel(const canvas_kind *kind, const uint8_t *at)
+PIXEL_HELPER uint32_t swap_bytes(uint32_t pixel) { return (pixel >> 8 | pixel << 8) & 0xFFFFu; }
+
+PIXEL_HELPER uint32_t rgb565_of(uint32_t rgb)
 {
-    return kind->bytes == 2 ? *(const canvas_half *)(const void *)at
-                            : *(const canvas_word *)(const void *)at;
+    return (rgb >> 8 & 0xF800) | (rgb >> 5 & 0x07E0) | (rgb >> 3 & 0x001F);
 }
+
+/* 5 and 6 bits are widened by repeating their top bits, so that full
+ * intensity stays full. */
+PIXEL_HELPER uint32_t rgb_of_565(uint32_t pixel)
+{
+    const uint32_t r = pixel >> 11, g = pixel >> 5 & 0x3F, b = pixel & 0x1F;
+
+    return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
+}
+
+/* The source's part of the blend, source * A + 127 per channel: red and
+ * blue as two 16-bit lanes of one word, green apart. */
+typedef struct blend_source {
+    uint32_t red_blue, green, inverse;
+} blend_source;
+
+PIXEL_HELPER blend_source blend_source_of(uint32_t rgb, uint32_t alpha)
+{
+    blend_source s;
+
+    s.red_blue = (rgb & 0xFF00FFu) * alpha + 0x007F007Fu;
+    s.green = (rgb >> 8 & 0xFF) * alpha + 127;
+    s.inverse = OPAQUE - alpha;
+    return s;
+}
+
+/* The blend as zefdec.h states it, of a canvas colour 0xRRGGBB. No lane
+ * passes 255 * 255 + 127, so none carries into the other, and x / 255 is
+ * (x + 1 + (x >> 8)) >> 8 for every x below 65535. */
+PIXEL_HELPER uint32_t blended(const blend_source *s, uint32_t canvas)
+{
+    uint32_t rb = s->red_blue + (canvas & 0xFF00FFu) * s->inverse;
+    uint32_t g = s->green + (canvas >> 8 & 0xFF) * s->inverse;
+
+    rb = (rb + 0x00010001u + (rb >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
+    g = (g + 1 + (g >> 8)) >> 8;
+    return rb | g << 8;
+}
+
+/* Each format: how a colour is stored, and how `count` stored pixels
+ * from `at` take a colour of alpha 1 to 254, read back by its own rule. */
+static uint32_t pixel_565(uint32_t rgb) { return rgb565_of(rgb); }
+
+static void blend_565(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_half *p = (canvas_half *)(void *)at;
+
+    for (; count; count--, p++)
+        *p = (uint16_t)rgb565_of(blended(&s, rgb_of_565(*p)));
+}
+
+static uint32_t pixel_565_swapped(uint32_t rgb) { return swap_bytes(rgb565_of(rgb)); }
+
+static void blend_565_swapped(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_half *p = (canvas_half *)(void *)at;
+
+    for (; count; count--, p++)
+        *p = (uint16_t)swap_bytes(rgb565_of(blended(&s, rgb_of_565(swap_bytes(*p)))));
+}
+
+static uint32_t pixel_8888(uint32_t rgb) { return rgb; }
+
+/* the top byte is left as it was */
+static void blend_8888(uint8_t *at, uint32_t count, blend_source s)
+{
+    canvas_word *p = (canvas_word *)(void *)at;
+
+    for (; count; count--, p++)
+        *p = (*p & 0xFF000000u) | blended(&s, *p & 0xFFFFFFu);
+}
+
+/* All the draw code knows of a canvas format. */
+typedef struct canvas_kind {
+    uint8_t bytes;                    /* per pixel */
+    uint8_t line;                     /* the zefdec_format whose lines are its rows, or NO_LINE */
+    uint32_t keep;                    /* bits of a stored pixel that a draw leaves as they were */
+    uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, the kept bits 0 */
+    void (*blend)(uint8_t *at, uint32_t count, blend_source s);
+} canvas_kind;
+
+#define NO_LINE 0xFF
+
+/* In the order of zefdec_canvas_format. */
+static const canvas_kind canvas_kinds[] = {
+    {2, ZEFDEC_RGB565, 0, pixel_565, blend_565},
+    {2, NO_LINE, 0, pixel_565_swapped, blend_565_swapped},
+    {4, NO_LINE, 0xFF000000u, pixel_8888, blend_8888},
+};
 
 static void store_pixel(const canvas_kind *kind, uint8_t *at, uint32_t stored)
 {
@@ -1293,27 +1352,6 @@ static void fill_pixels(const canvas_kind *kind, uint8_t *at, uint32_t stored, u
         store_pixel(kind, at, stored);
 }
 
-/* `count` pixels from `at` blended with a colour of alpha 1 to 254 as
- * zefdec.h states: red and blue in two 16-bit lanes of one word, green
- * apart. No lane passes 255 * 255 + 127, so none carries into the other,
- * and x / 255 is (x + 1 + (x >> 8)) >> 8 for every x below 65535. */
-static void blend_pixels(const canvas_kind *kind, uint8_t *at, uint32_t count, uint32_t rgb,
-                         uint32_t alpha)
-{
-    const uint32_t inverse = OPAQUE - alpha;
-    const uint32_t red_blue = (rgb & 0xFF00FFu) * alpha + 0x007F007Fu;
-    const uint32_t green = (rgb >> 8 & 0xFF) * alpha + 127;
-
-    for (; count; count--, at += kind->bytes) {
-        const uint32_t canvas = kind->rgb(load_pixel(kind, at));
-        uint32_t rb = red_blue + (canvas & 0xFF00FFu) * inverse;
-        uint32_t g = green + (canvas >> 8 & 0xFF) * inverse;
-        rb = (rb + 0x00010001u + (rb >> 8 & 0x00FF00FFu)) >> 8 & 0x00FF00FFu;
-        g = (g + 1 + (g >> 8)) >> 8;
-        store_pixel(kind, at, kind->pixel(rb | g << 8));
-    }
-}
-
 /* What stays the same for every line of one draw. A palette colour is
  * turned into the canvas's pixel once per draw, not once per pixel. */
 typedef struct paint {
@@ -1338,7 +1376,7 @@ static void draw_span(const canvas_kind *kind, uint8_t *at, uint32_t count, uint
     if (alpha == OPAQUE)
         fill_pixels(kind, at, stored, count);
     else if (alpha)
-        blend_pixels(kind, at, count, rgb, alpha);
+        kind->blend(at, count, blend_source_of(rgb, alpha));
 }
 
 static uint32_t entry_rgb(const uint8_t *entry)
@@ -1439,7 +1477,7 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
                 if (alpha == OPAQUE)
                     store_pixel(kind, row + (size_t)column * kind->bytes, paint->stored[index]);
                 else if (alpha)
-                    blend_pixels(kind, row + (size_t)column * kind->bytes, 1, entry_rgb(entry), alpha);
+                    kind->blend(row + (size_t)column * kind->bytes, 1, blend_source_of(entry_rgb(entry), alpha));
             }
             continue;
         }
@@ -1516,7 +1554,7 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
     uint32_t first_column, first_line, left, top, columns, lines;
     uint8_t *row;
     zefdec_archive *kept;
-    int rc;
+    int rc, whole_lines;
 
     if (!canvas || (unsigned)canvas->format > ZEFDEC_CANVAS_XRGB8888)
         return ZEFDEC_E_ARGUMENT;
@@ -1543,8 +1581,18 @@ int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_c
         if (rc == ZEFDEC_OK)
             paint_entries(&paint, &image.layout);
     }
+    /* whole lines without alpha onto a canvas whose rows are lines are
+     * decoded as zefdec_line decodes them */
+    whole_lines = first_column == 0 && columns == image.width && !image.layout.alpha_mask &&
+                  paint.kind->line != NO_LINE;
+    if (whole_lines)
+        image.format = paint.kind->line;
     row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
     for (; rc == ZEFDEC_OK && lines; lines--, row += canvas->stride) {
+        if (whole_lines) {
+            rc = zefdec_line(&image, row, 0, columns);
+            continue;
+        }
         rc = open_line(&image);
         if (rc == ZEFDEC_OK)
             rc = image.layout.form == FORM_OPS
