@@ -56,10 +56,10 @@ FIELD_READER uint32_t bytes_at(const uint8_t *p, unsigned count)
 /* The longest field fetched at once: a header. */
 #define FETCH_MAX 24
 
-/* Where a field read through the callback lands: the read starts at the
- * word holding its first byte and ends on a word boundary, up to 3 bytes
- * either side of it. */
-typedef uint32_t field_room[(FETCH_MAX + 6 + 3) / 4];
+/* Words for a field of `bytes` read through the callback: the read starts
+ * at the word holding its first byte and ends on a word boundary, up to 3
+ * bytes either side of it. */
+#define ROOM_WORDS(bytes) (((bytes) + 6 + 3) / 4)
 
 #define WORD_MASK ((size_t)3)
 
@@ -235,7 +235,7 @@ static size_t image_record_size(const zefdec_archive *archive)
  * the same spacing as a record does, so it is read as if a record started
  * there. */
 static const uint8_t *image_record(const zefdec_archive *archive, uint32_t position,
-                                   field_room room)
+                                   uint32_t *room)
 {
     size_t at = archive->version == 1 ? ZEF_IMAGE_COUNT_AT - ZEF_RECORD_WIDTH_AT
                                       : archive->image_records +
@@ -253,7 +253,7 @@ FIELD_READER uint32_t image_data_offset(const zefdec_archive *archive, const uin
  * do not lie in the archive. Checked on every use, not only when opening. */
 static size_t palette_colours(const zefdec_archive *archive, uint32_t index, uint32_t *entries)
 {
-    field_room room;
+    uint32_t room[ROOM_WORDS(ZEF_PALETTE_RECORD_SIZE)];
     const uint8_t *record = fetch(archive,
                                   archive->palette_records + (size_t)index * ZEF_PALETTE_RECORD_SIZE,
                                   ZEF_PALETTE_RECORD_SIZE, room);
@@ -273,7 +273,7 @@ static size_t palette_colours(const zefdec_archive *archive, uint32_t index, uin
  * A trusted archive's palettes are checked when an image uses them. */
 static int open_palettes(zefdec_archive *archive, size_t *pos, unsigned flags)
 {
-    field_room room;
+    uint32_t room[ROOM_WORDS(ZEF_PALETTE_SPECIFICATIONS_HEAD)];
     const uint8_t *head;
     size_t size = archive->size;
     uint32_t i;
@@ -300,7 +300,7 @@ static int open_palettes(zefdec_archive *archive, size_t *pos, unsigned flags)
 /* Header and tables; leaves *pos where the first image must begin. */
 static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
 {
-    field_room room;
+    uint32_t room[ROOM_WORDS(FETCH_MAX)];
     const uint8_t *data;
     const uint8_t *header_bytes;
     uint32_t version, count;
@@ -361,7 +361,7 @@ static int skip_ops(zefdec_image *image, uint32_t lines);
 /* Walks every image in file order, as the desktop reader does. */
 static int check_images(zefdec_archive *archive, size_t pos)
 {
-    field_room room;
+    uint32_t room[ROOM_WORDS(ZEF_IMAGE_RECORD_SIZE_V3)];
     uint32_t i;
     int rc = ZEFDEC_OK;
 
@@ -471,7 +471,7 @@ static int image_at(const zefdec_archive *archive, uint32_t position)
 
 int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_info *info)
 {
-    field_room room;
+    uint32_t room[ROOM_WORDS(ZEF_IMAGE_RECORD_SIZE_V3)];
     const uint8_t *record;
     int rc = image_at(archive, position);
 
@@ -524,7 +524,7 @@ static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive
  * entries, then the lines' ops. */
 static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, size_t at)
 {
-    field_room room;
+    uint32_t room[ROOM_WORDS(ZEF_V4_IMAGE_HEAD)];
     const uint8_t *head = fetch(archive, at, ZEF_V4_IMAGE_HEAD, room);
     zefdec_layout *layout = &image->layout;
     uint32_t bits, entries;
@@ -555,7 +555,7 @@ static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, 
 
 static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t position)
 {
-    field_room room;
+    uint32_t room[ROOM_WORDS(ZEF_IMAGE_RECORD_SIZE_V3)];
     const uint8_t *record = image_record(archive, position, room);
     zefdec_layout *layout = &image->layout;
     size_t at = ZEF_HEADER_SIZE_V1;
@@ -1113,8 +1113,13 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
 }
 
 #if !ZEFDEC_LINE_LOOPS
-/* One loop for everything but passing over lines. */
-RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
+/* One loop for everything but passing over lines. Apart from zefdec_line,
+ * so that passing over a version 4 line, a tail call, keeps no frame of the
+ * run loop on the stack below the op checker. */
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+static int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     if (!line && !alpha && image->layout.form == FORM_OPS)
         return skip_ops(image, 1);
