@@ -357,6 +357,7 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
 }
 
 static int skip_ops(zefdec_image *image, uint32_t lines);
+static int skip_runs(zefdec_image *image);
 
 /* Walks every image in file order, as the desktop reader does. */
 static int check_images(zefdec_archive *archive, size_t pos)
@@ -384,8 +385,7 @@ static int check_images(zefdec_archive *archive, size_t pos)
         else if (image.layout.form == FORM_RAW)
             image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
         else
-            while (rc == ZEFDEC_OK && image.y < image.height)
-                rc = zefdec_line(&image, 0, 0, 0);
+            rc = skip_runs(&image);
         pos = image.next;
     }
     return rc;
@@ -1042,6 +1042,69 @@ static int line_checks_at_once(zefdec_image *image)
     return 1;
 }
 #endif
+
+/* Passes over a whole run-length image (versions 1 to 3) from its first
+ * line, with the checks and results of zefdec_line line by line, in one
+ * loop over its line counts and runs with the bytes at hand in locals. */
+static int skip_runs(zefdec_image *image)
+{
+    const zefdec_layout *layout = &image->layout;
+    const uint32_t width = image->width, height = image->height, size = layout->run_size;
+    const int codes = layout->form == FORM_CODES;
+    uint32_t x = 0, y = 0, line_runs = 0, runs_left = image->runs_left;
+    int in_line = 0, rc = ZEFDEC_OK;
+    byte_cursor b;
+    const uint8_t *p, *end;
+
+    bytes_start(&b, image->archive, image->next);
+    p = b.p;
+    end = b.end;
+    while (y < height) {
+        const size_t need = in_line ? size : ZEF_LINE_ENTRY_COUNT_SIZE;
+        uint32_t length;
+        if ((size_t)(end - p) < need) {
+            b.p = p;
+            if ((rc = bytes_refill(&b, need)) != ZEFDEC_OK)
+                break;
+            p = b.p;
+            end = b.end;
+        }
+        if (!in_line) {
+            line_runs = u16_at(p);
+            p += ZEF_LINE_ENTRY_COUNT_SIZE;
+            in_line = 1;
+            x = 0;
+            continue;
+        }
+        length = p[size - 1];
+        if (length > width - x) {
+            rc = ZEFDEC_E_RUN;
+            break;
+        }
+        if (codes && ((uint32_t)p[0] >> layout->index_shift & layout->index_mask) >= layout->palette_size) {
+            rc = ZEFDEC_E_COLOUR;
+            break;
+        }
+        p += size;
+        x += length;
+        line_runs--;
+        runs_left--;
+        if (x < width)
+            continue;
+        /* the line's end, where zefdec_line checks its counts */
+        in_line = 0;
+        y++;
+        if ((uint16_t)line_runs != 0) {
+            rc = ZEFDEC_E_LINE_COUNT;
+            break;
+        }
+        if (y == height && runs_left != 0)
+            rc = ZEFDEC_E_IMAGE_COUNT;
+    }
+    b.p = p;
+    image->next = bytes_position(&b);
+    return rc;
+}
 
 /* Passes over `lines` version 4 lines from the open one, checking every op
  * as op_next does, with its results, in one loop that takes a byte at a
