@@ -1524,6 +1524,30 @@ static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t 
         if (op < ZEF_V4_OP_RUN) {
             /* a literal's indices, a byte of them at a time */
             uint32_t pending = 0, have = 0;
+            if (column < count && count - column >= n && (size_t)(end - q) >= (n * bits + 7) >> 3) {
+                /* all of it visible and at hand: no clip or refill per pixel */
+                uint8_t *at = row + (size_t)column * kind->bytes;
+                for (; n; n--, at += kind->bytes) {
+                    uint32_t alpha;
+                    if (have < bits) {
+                        pending = pending << 8 | *q++;
+                        have += 8;
+                    }
+                    have -= bits;
+                    index = pending >> have & mask;
+                    if (index >= entries) {
+                        rc = ZEFDEC_E_COLOUR;
+                        goto stop;
+                    }
+                    entry = palette + index * ZEF_V4_ENTRY_SIZE;
+                    alpha = entry[3];
+                    if (alpha == OPAQUE)
+                        store_pixel(kind, at, paint->stored[index]);
+                    else if (alpha)
+                        kind->blend(at, 1, blend_source_of(entry_rgb(entry), alpha));
+                }
+                continue;
+            }
             for (; n; n--, column++) {
                 uint32_t alpha;
                 if (have < bits) {

@@ -153,13 +153,14 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * zefdec_image 60, a zefdec_reader 1120 with the default window (only for
  * archives behind a callback). zefdec_draw keeps a version 4 image's
  * entries as canvas pixels on its stack, 256 words (1 KB), in every
- * build: its deepest call keeps at most 1476 bytes on the stack (measured
- * on the emulated Cortex-M4, -Os, through the callback; 1464 from
- * memory), its zefdec_image included, plus what the read callback uses;
- * zefdec_open at most 332. No heap, and nothing grows with the image.
+ * build: its deepest call keeps at most 1492 bytes on the stack (measured
+ * on the emulated Cortex-M4, -Os, through the callback, the callback
+ * included; 1480 from memory), its zefdec_image included; zefdec_open at
+ * most 380. No heap, and nothing grows with the image.
  *
- * Code (Cortex-M4, -Os, device/size.sh): 6051 bytes for the whole library,
- * 5079 for opening an archive in memory and drawing onto RGB565. */
+ * Code (Cortex-M4, -Os, device/size.sh): 6267 bytes for the whole library,
+ * 5295 for opening an archive in memory and drawing onto RGB565, 6003
+ * through a callback, 3115 for opening and decoding lines. */
 typedef struct zefdec_reader {
     /* first and in words, so that callback buffers are aligned */
     uint32_t window[ZEFDEC_WINDOW_SIZE / 4];
@@ -257,8 +258,9 @@ typedef struct zefdec_span {
 /* Checks the archive and fills *archive. The data must stay unchanged while
  * the archive is in use. Costs one read pass over the archive: on the
  * emulated Cortex-M4 at -Os, 13 to 14 instructions per archive byte for
- * version 3 and 17 to 21 for version 4, a fifth to two fifths of drawing
- * every image once (through a callback 2 to 4 more per byte). */
+ * version 3 and 17 to 21 for version 4: a fifth (version 3) and a quarter
+ * to a half (version 4) of drawing every image once; through a callback
+ * 2 to 4 more per byte. */
 int zefdec_open(zefdec_archive *archive, const void *data, size_t size);
 
 /* zefdec_open with flags. ZEFDEC_TRUSTED reads only the header and the
@@ -346,8 +348,8 @@ typedef struct zefdec_canvas {
  * Bands: an image drawn in horizontal bands of any height, one call per
  * band with the band as canvas or clip area, top to bottom, costs about
  * one draw of it (on the emulated Cortex-M4 at -Os, 10 bands of a
- * 320 x 480 picture: 1.00 to 1.03 x the instructions of one draw, and
- * 1.00 to 1.03 x its callback bytes; 40 bands: 1.00 to 1.14 x), as each
+ * 320 x 480 picture: 1.00 to 1.04 x the instructions of one draw, and
+ * 1.00 to 1.03 x its callback bytes; 40 bands: 1.01 to 1.15 x), as each
  * call resumes at the line where the archive's last draw of that image
  * stopped. Only the image's record and markers are read again per band.
  * A band above the last one drawn, or after another image was drawn from
