@@ -3,7 +3,7 @@
  * for speed in one benchmark program. */
 #define zefdec_open zefdec_small_open
 #define zefdec_open_with zefdec_small_open_with
-#define zefdec_open_reader zefdec_small_open_reader
+#define zefdec_open_reader_window zefdec_small_open_reader_window
 #define zefdec_count zefdec_small_count
 #define zefdec_info zefdec_small_info
 #define zefdec_begin zefdec_small_begin

@@ -8,7 +8,7 @@
 # and per image (`zef pack --header`) <NAME>_<IMAGE>, the position that
 # zefdec_draw takes, <NAME>_<IMAGE>_NUMBER, _WIDTH and _HEIGHT. Linking the
 # library links the device decoder too, which the package builds once per
-# project (ZefiConvert::zefdec).
+# project (ZefiConvert::zefdec), and its read window ZEFDEC_WINDOW_SIZE.
 #
 # With LVGL, the library also defines one lv_image_dsc_t per image under
 # the lower-case name of its position macro (`ui_home` for UI_HOME, the

@@ -56,26 +56,26 @@ FIELD_READER uint32_t bytes_at(const uint8_t *p, unsigned count)
 /* The longest field fetched at once: a header. */
 #define FETCH_MAX 24
 
+/* Words for a field of `bytes` read through the callback: the read starts
+ * at the word holding its first byte and ends on a word boundary, up to 3
+ * bytes either side of it. */
+#define ROOM_WORDS(bytes) (((bytes) + 6 + 3) / 4)
+
+#define WORD_MASK ((size_t)3)
+
+static uint8_t *window_of(zefdec_reader *reader) { return (uint8_t *)reader->window; }
+
 /* A refill keeps up to 3 unread bytes of a run and must add the rest. */
 typedef char window_holds_runs[ZEFDEC_WINDOW_SIZE >= 16 ? 1 : -1];
 
-/* `count` bytes at `at`, or NULL when they do not all lie in the archive
- * (`at` comes from the file and may be anything) or cannot be read. */
-static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,
-                            uint8_t *room)
-{
-    zefdec_reader *reader = archive->reader;
+struct zefdec_reading;
 
-    if (at > archive->size || archive->size - at < count)
-        return 0;
-    if (!reader)
-        return archive->data + at;
-    if (reader->read(reader->user, (uint32_t)at, room, (uint32_t)count) != 0) {
-        reader->failed = 1;
-        return 0;
-    }
-    return room;
-}
+/* `count` bytes at `at`, or NULL when they do not all lie in the archive
+ * (`at` comes from the file and may be anything) or cannot be read.
+ * Behind a callback they are read into `room`, or without one into the
+ * window, which then holds what follows them too. */
+static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,
+                            uint32_t *room);
 
 /* A refused field that could not be read is a read failure, whichever
  * check asked for it. */
@@ -90,9 +90,9 @@ static int reading(const zefdec_archive *archive, int rc)
     return rc;
 }
 
-static int marker_at(const zefdec_archive *archive, size_t pos, uint32_t marker)
+static int marker_at(const zefdec_archive *archive, size_t pos, uint32_t marker,
+                     uint32_t *room)
 {
-    uint8_t room[ZEF_MARKER_SIZE];
     const uint8_t *p = fetch(archive, pos, ZEF_MARKER_SIZE, room);
 
     return p && bytes_at(p, ZEF_MARKER_SIZE) == marker;
@@ -119,13 +119,15 @@ static void bytes_start(byte_cursor *b, const zefdec_archive *archive, size_t po
         b->end = archive->data + archive->size;
     } else {
         /* the window holds bytes of a file position, whoever read them */
-        if (pos < reader->window_at || pos - reader->window_at > reader->window_length) {
-            reader->window_at = pos;
-            reader->window_length = 0;
-        }
-        b->base = reader->window;
+        b->base = window_of(reader);
         b->base_at = reader->window_at;
-        b->end = reader->window + reader->window_length;
+        if (pos < reader->window_at || pos - reader->window_at > reader->window_length) {
+            /* nothing at hand: the refill reads from the word that holds pos */
+            reader->window_at = pos & ~WORD_MASK;
+            reader->window_length = 0;
+            b->base_at = pos;
+        }
+        b->end = b->base + reader->window_length;
     }
     b->p = b->base + (pos - b->base_at);
 }
@@ -138,33 +140,75 @@ static size_t bytes_position(const byte_cursor *b)
 /* What only an archive behind a callback needs, reached through the
  * reader, so that firmware reading from memory links none of it. */
 struct zefdec_reading {
+    const uint8_t *(*fetch)(const zefdec_archive *archive, size_t at, size_t count, uint32_t *room);
     int (*refill)(byte_cursor *b, size_t needed);
-    int (*palette_ready)(const zefdec_layout *layout, zefdec_reader *reader);
+    int (*palette_ready)(const zefdec_layout *layout, zefdec_reader *reader, size_t size);
 };
 
-/* Keeps the unread bytes, moved to the window's front, and reads as many
- * as fit behind them. */
+/* Keeps the words that hold the unread bytes, moved to the window's
+ * front, and reads as many words as fit behind them. The window's data
+ * ends on a word boundary but at the archive's end, so reads start on one. */
 static int window_refill(byte_cursor *b, size_t needed)
 {
     zefdec_reader *reader = b->reader;
-    const size_t kept = (size_t)(b->end - b->p), at = bytes_position(b);
-    size_t count = b->size - at - kept;
+    uint8_t *const window = window_of(reader);
+    const size_t at = bytes_position(b), held_end = at + (size_t)(b->end - b->p);
+    const size_t start = at & ~WORD_MASK, read_from = held_end & ~WORD_MASK;
+    const size_t kept = read_from - start;
+    size_t count = b->size - read_from;
 
     if (count > ZEFDEC_WINDOW_SIZE - kept)
         count = ZEFDEC_WINDOW_SIZE - kept;
-    if (kept + count < needed)
+    if (held_end == b->size || read_from + count - at < needed)
         return ZEFDEC_E_SHORT;
-    memmove(reader->window, b->p, kept);
-    reader->window_at = at;
+    memmove(window, window + (start - reader->window_at), kept);
+    reader->window_at = start;
     reader->window_length = kept;
-    b->base = b->p = reader->window;
-    b->base_at = at;
-    b->end = reader->window + kept;
-    if (reader->read(reader->user, (uint32_t)(at + kept), reader->window + kept, (uint32_t)count))
+    b->base = window;
+    b->base_at = start;
+    b->p = window + (at - start);
+    b->end = window + kept;
+    if (reader->read(reader->user, (uint32_t)read_from, window + kept, (uint32_t)count))
         return ZEFDEC_E_READ;
     reader->window_length = kept + count;
     b->end += count;
     return ZEFDEC_OK;
+}
+
+/* Bytes the window holds cost no call. */
+static const uint8_t *window_fetch(const zefdec_archive *archive, size_t at, size_t count,
+                                   uint32_t *room)
+{
+    zefdec_reader *reader = archive->reader;
+    byte_cursor b;
+    size_t from, length;
+
+    if (at >= reader->window_at && at - reader->window_at + count <= reader->window_length)
+        return window_of(reader) + (at - reader->window_at);
+    if (!room) {
+        bytes_start(&b, archive, at);
+        if (window_refill(&b, count) == ZEFDEC_OK)
+            return b.p;
+    } else {
+        from = at & ~WORD_MASK;
+        length = (at - from + count + WORD_MASK) & ~WORD_MASK;
+        if (length > archive->size - from)
+            length = archive->size - from;
+        if (reader->read(reader->user, (uint32_t)from, room, (uint32_t)length) == 0)
+            return (const uint8_t *)room + (at - from);
+    }
+    reader->failed = 1;
+    return 0;
+}
+
+static const uint8_t *fetch(const zefdec_archive *archive, size_t at, size_t count,
+                            uint32_t *room)
+{
+    if (at > archive->size || archive->size - at < count)
+        return 0;
+    if (!archive->reader)
+        return archive->data + at;
+    return archive->reader->reading->fetch(archive, at, count, room);
 }
 
 /* Past the bytes at hand: the end of the archive in memory. */
@@ -191,7 +235,7 @@ static size_t image_record_size(const zefdec_archive *archive)
  * the same spacing as a record does, so it is read as if a record started
  * there. */
 static const uint8_t *image_record(const zefdec_archive *archive, uint32_t position,
-                                   uint8_t *room)
+                                   uint32_t *room)
 {
     size_t at = archive->version == 1 ? ZEF_IMAGE_COUNT_AT - ZEF_RECORD_WIDTH_AT
                                       : archive->image_records +
@@ -209,7 +253,7 @@ FIELD_READER uint32_t image_data_offset(const zefdec_archive *archive, const uin
  * do not lie in the archive. Checked on every use, not only when opening. */
 static size_t palette_colours(const zefdec_archive *archive, uint32_t index, uint32_t *entries)
 {
-    uint8_t room[ZEF_PALETTE_RECORD_SIZE];
+    uint32_t room[ROOM_WORDS(ZEF_PALETTE_RECORD_SIZE)];
     const uint8_t *record = fetch(archive,
                                   archive->palette_records + (size_t)index * ZEF_PALETTE_RECORD_SIZE,
                                   ZEF_PALETTE_RECORD_SIZE, room);
@@ -219,7 +263,7 @@ static size_t palette_colours(const zefdec_archive *archive, uint32_t index, uin
         return 0;
     at = u32_at(record + ZEF_PALETTE_RECORD_DATA_OFFSET_AT);
     *entries = u32_at(record + ZEF_PALETTE_RECORD_ENTRY_COUNT_AT);
-    if (!marker_at(archive, at, ZEF_PALETTE_DATA_MARKER) ||
+    if (!marker_at(archive, at, ZEF_PALETTE_DATA_MARKER, room) ||
         *entries > (archive->size - at - ZEF_MARKER_SIZE) / ZEF_PALETTE_COLOUR_SIZE)
         return 0;
     return at + ZEF_MARKER_SIZE;
@@ -229,7 +273,7 @@ static size_t palette_colours(const zefdec_archive *archive, uint32_t index, uin
  * A trusted archive's palettes are checked when an image uses them. */
 static int open_palettes(zefdec_archive *archive, size_t *pos, unsigned flags)
 {
-    uint8_t room[ZEF_PALETTE_SPECIFICATIONS_HEAD];
+    uint32_t room[ROOM_WORDS(ZEF_PALETTE_SPECIFICATIONS_HEAD)];
     const uint8_t *head;
     size_t size = archive->size;
     uint32_t i;
@@ -256,7 +300,7 @@ static int open_palettes(zefdec_archive *archive, size_t *pos, unsigned flags)
 /* Header and tables; leaves *pos where the first image must begin. */
 static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
 {
-    uint8_t room[FETCH_MAX];
+    uint32_t room[ROOM_WORDS(FETCH_MAX)];
     const uint8_t *data;
     const uint8_t *header_bytes;
     uint32_t version, count;
@@ -301,7 +345,7 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     }
     if (version >= ZEF_VERSION_3)
         archive->start_index = u32_at(data + ZEF_START_INDEX_AT);
-    if (!marker_at(archive, head, ZEF_IMAGE_SPECIFICATIONS_MARKER))
+    if (!marker_at(archive, head, ZEF_IMAGE_SPECIFICATIONS_MARKER, room))
         return ZEFDEC_E_TABLE;
     *pos += ZEF_MARKER_SIZE;
     if (count > (archive->size - *pos) / image_record_size(archive))
@@ -312,10 +356,13 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     return version == 3 ? open_palettes(archive, pos, flags) : ZEFDEC_OK;
 }
 
+static int skip_ops(zefdec_image *image, uint32_t lines);
+static int skip_runs(zefdec_image *image);
+
 /* Walks every image in file order, as the desktop reader does. */
 static int check_images(zefdec_archive *archive, size_t pos)
 {
-    uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
+    uint32_t room[ROOM_WORDS(ZEF_IMAGE_RECORD_SIZE_V3)];
     uint32_t i;
     int rc = ZEFDEC_OK;
 
@@ -332,12 +379,13 @@ static int check_images(zefdec_archive *archive, size_t pos)
         rc = zefdec_begin(&image, archive, i, ZEFDEC_RGB565);
         if (rc != ZEFDEC_OK)
             break;
+        if (image.layout.form == FORM_OPS)
+            rc = skip_ops(&image, image.height);
         /* begin has checked that the whole raw image is there */
-        if (image.layout.form == FORM_RAW)
+        else if (image.layout.form == FORM_RAW)
             image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
         else
-            while (rc == ZEFDEC_OK && image.y < image.height)
-                rc = zefdec_line(&image, 0, 0, 0);
+            rc = skip_runs(&image);
         pos = image.next;
     }
     return rc;
@@ -378,14 +426,17 @@ int zefdec_open(zefdec_archive *archive, const void *data, size_t size)
     return zefdec_open_with(archive, data, size, 0);
 }
 
-static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader);
+static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader, size_t size);
 
-int zefdec_open_reader(zefdec_archive *archive, zefdec_reader *reader, zefdec_read_fn read,
-                       void *user, size_t size, unsigned flags)
+int zefdec_open_reader_window(zefdec_archive *archive, zefdec_reader *reader, zefdec_read_fn read,
+                              void *user, size_t size, unsigned flags, size_t window_size)
 {
-    static const struct zefdec_reading reading = {window_refill, palette_ready};
+    static const struct zefdec_reading reading = {window_fetch, window_refill, palette_ready};
 
-    if (!archive || !reader || !read)
+    /* a reader of another window has another size: nothing of it is touched */
+    if (archive)
+        archive->count = 0;
+    if (!archive || !reader || !read || window_size != ZEFDEC_WINDOW_SIZE)
         return ZEFDEC_E_ARGUMENT;
     /* offsets in the archive are 32-bit: larger files cannot be archives */
     if (size > 0xFFFFFFFFu)
@@ -420,7 +471,7 @@ static int image_at(const zefdec_archive *archive, uint32_t position)
 
 int zefdec_info(const zefdec_archive *archive, uint32_t position, zefdec_image_info *info)
 {
-    uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
+    uint32_t room[ROOM_WORDS(ZEF_IMAGE_RECORD_SIZE_V3)];
     const uint8_t *record;
     int rc = image_at(archive, position);
 
@@ -503,7 +554,7 @@ static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive
  * entries, then the lines' ops. */
 static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, size_t at)
 {
-    uint8_t room[ZEF_V4_IMAGE_HEAD];
+    uint32_t room[ROOM_WORDS(ZEF_V4_IMAGE_HEAD)];
     const uint8_t *head = fetch(archive, at, ZEF_V4_IMAGE_HEAD, room);
     zefdec_layout *layout = &image->layout;
     uint32_t bits, entries;
@@ -534,7 +585,7 @@ static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, 
 
 static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint32_t position)
 {
-    uint8_t room[ZEF_IMAGE_RECORD_SIZE_V3];
+    uint32_t room[ROOM_WORDS(ZEF_IMAGE_RECORD_SIZE_V3)];
     const uint8_t *record = image_record(archive, position, room);
     zefdec_layout *layout = &image->layout;
     size_t at = ZEF_HEADER_SIZE_V1;
@@ -553,7 +604,8 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     if (archive->version != 1) {
         uint32_t palette = u16_at(record + ZEF_RECORD_PALETTE_INDEX_AT_V3);
         at = image_data_offset(archive, record);
-        if (!marker_at(archive, at, ZEF_IMAGE_MARKER))
+        /* into the window, with the image's first bytes */
+        if (!marker_at(archive, at, ZEF_IMAGE_MARKER, 0))
             return ZEFDEC_E_MARKER;
         at += ZEF_MARKER_SIZE;
         if (archive->version == 3) {
@@ -611,7 +663,8 @@ int zefdec_begin(zefdec_image *image, const zefdec_archive *archive, uint32_t po
     image->layout.palette_at = 0;
     rc = reading(archive, begin_image(image, archive, position));
     /* a palette is read in place, or into the reader when a line needs it */
-    image->layout.palette = archive->reader ? archive->reader->palette
+    image->layout.palette = archive->reader ? (const uint8_t *)archive->reader->palette +
+                                                  (image->layout.palette_at & WORD_MASK)
                                             : archive->data + image->layout.palette_at;
     image->error = (int8_t)rc;
     return rc;
@@ -711,20 +764,26 @@ typedef struct line_cursor {
     uint32_t literal_left, literal_phase; /* version 4: as in zefdec_image */
 } line_cursor;
 
-/* A reader holds one palette, which another image may have replaced. */
-static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader)
+/* A reader holds one palette, which another image may have replaced. It
+ * is read in whole words, from the one that holds its first byte, as the
+ * layout's palette pointer expects. */
+static int palette_ready(const zefdec_layout *layout, zefdec_reader *reader, size_t size)
 {
-    uint32_t entries = layout->palette_size;
+    const uint32_t from = layout->palette_at & ~(uint32_t)WORD_MASK;
+    uint32_t entries = layout->palette_size, length;
 
     if (reader->palette_at == layout->palette_at)
         return ZEFDEC_OK;
     /* indices above the mask cannot occur */
     if (entries > (uint32_t)layout->index_mask + 1)
         entries = (uint32_t)layout->index_mask + 1;
+    length = (layout->palette_at - from +
+              entries * (layout->form == FORM_OPS ? ZEF_V4_ENTRY_SIZE : ZEF_PALETTE_COLOUR_SIZE) +
+              (uint32_t)WORD_MASK) & ~(uint32_t)WORD_MASK;
+    if (length > size - from)
+        length = (uint32_t)(size - from);
     reader->palette_at = 0;
-    if (entries && reader->read(reader->user, layout->palette_at, reader->palette,
-                                entries * (layout->form == FORM_OPS ? ZEF_V4_ENTRY_SIZE
-                                                                    : ZEF_PALETTE_COLOUR_SIZE)))
+    if (entries && reader->read(reader->user, from, reader->palette, length))
         return ZEFDEC_E_READ;
     reader->palette_at = layout->palette_at;
     return ZEFDEC_OK;
@@ -746,7 +805,7 @@ static inline int cursor_start(line_cursor *c, const zefdec_image *image, unsign
     c->literal_left = image->literal_left;
     c->literal_phase = image->literal_phase;
     if ((c->layout.form == FORM_CODES || c->layout.form == FORM_OPS) && c->bytes.reader)
-        return c->bytes.reader->reading->palette_ready(&c->layout, c->bytes.reader);
+        return c->bytes.reader->reading->palette_ready(&c->layout, c->bytes.reader, c->bytes.size);
     return ZEFDEC_OK;
 }
 
@@ -973,23 +1032,7 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
     return cursor_stop(image, &c, rc);
 }
 
-#if !ZEFDEC_LINE_LOOPS
-/* One loop for everything. */
-RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
-{
-    return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
-                       image->layout.form);
-}
-#else
-/* A loop per format, and version 3 lines in loops whose
- * form is fixed too. */
-#define DECODE_RUNS(image, line, alpha, format)                                      \
-    ((image)->layout.form == FORM_CODES                                             \
-         ? decode_runs(image, line, alpha, format, FORM_CODES)                      \
-     : (image)->layout.form == FORM_OPS                                             \
-         ? decode_runs(image, line, alpha, format, FORM_OPS)                        \
-         : decode_runs(image, line, alpha, format, (image)->layout.form))
-
+#if ZEFDEC_LINE_LOOPS
 /* A line whose counted runs end exactly at its width, the last one not
  * empty and every palette index inside the palette, is what the run by run
  * checks would accept, and taking all its runs at once lets the compiler
@@ -1028,64 +1071,168 @@ static int line_checks_at_once(zefdec_image *image)
     image->runs_left -= runs;
     return 1;
 }
+#endif
 
-/* The same for a version 4 line: its ops end exactly at its width and
- * every index is inside the entries (always so when the index bits address
- * no more than the entries). */
-static int ops_check_at_once(zefdec_image *image)
+/* Passes over a whole run-length image (versions 1 to 3) from its first
+ * line, with the checks and results of zefdec_line line by line, in one
+ * loop over its line counts and runs with the bytes at hand in locals. */
+static int skip_runs(zefdec_image *image)
+{
+    const zefdec_layout *layout = &image->layout;
+    const uint32_t width = image->width, height = image->height, size = layout->run_size;
+    const int codes = layout->form == FORM_CODES;
+    uint32_t x = 0, y = 0, line_runs = 0, runs_left = image->runs_left;
+    int in_line = 0, rc = ZEFDEC_OK;
+    byte_cursor b;
+    const uint8_t *p, *end;
+
+    bytes_start(&b, image->archive, image->next);
+    p = b.p;
+    end = b.end;
+    while (y < height) {
+        const size_t need = in_line ? size : ZEF_LINE_ENTRY_COUNT_SIZE;
+        uint32_t length;
+        if ((size_t)(end - p) < need) {
+            b.p = p;
+            if ((rc = bytes_refill(&b, need)) != ZEFDEC_OK)
+                break;
+            p = b.p;
+            end = b.end;
+        }
+        if (!in_line) {
+            line_runs = u16_at(p);
+            p += ZEF_LINE_ENTRY_COUNT_SIZE;
+            in_line = 1;
+            x = 0;
+            continue;
+        }
+        length = p[size - 1];
+        if (length > width - x) {
+            rc = ZEFDEC_E_RUN;
+            break;
+        }
+        if (codes && ((uint32_t)p[0] >> layout->index_shift & layout->index_mask) >= layout->palette_size) {
+            rc = ZEFDEC_E_COLOUR;
+            break;
+        }
+        p += size;
+        x += length;
+        line_runs--;
+        runs_left--;
+        if (x < width)
+            continue;
+        /* the line's end, where zefdec_line checks its counts */
+        in_line = 0;
+        y++;
+        if ((uint16_t)line_runs != 0) {
+            rc = ZEFDEC_E_LINE_COUNT;
+            break;
+        }
+        if (y == height && runs_left != 0)
+            rc = ZEFDEC_E_IMAGE_COUNT;
+    }
+    b.p = p;
+    image->next = bytes_position(&b);
+    return rc;
+}
+
+/* Passes over `lines` version 4 lines from the open one, checking every op
+ * as op_next does, with its results, in one loop that takes a byte at a
+ * time and only compares: an op, a run's index, or a byte of a literal's
+ * indices. Passing over literals whose entries fill their bits without
+ * comparing was tried: working out each op's bytes cost more than it
+ * saved. The bytes at hand are kept in locals, the cursor only for a
+ * refill, and opening passes over a whole image in one call. */
+static int skip_ops(zefdec_image *image, uint32_t lines)
 {
     const uint32_t bits = image->layout.index_shift, entries = image->layout.palette_size;
     const uint32_t width = image->width, mask = (1u << bits) - 1;
-    const int any_index = entries > mask;
-    byte_cursor bytes;
+    byte_cursor b;
     const uint8_t *p, *end;
-    uint32_t x = 0;
+    uint32_t x = 0, n = 0, op = 0, pending = 0, have = 0;
+    int rc = ZEFDEC_OK;
 
-    bytes_start(&bytes, image->archive, image->next);
-    p = bytes.p;
-    end = bytes.end;
-    while (x < width) {
-        uint32_t op, n;
-        if (p == end)
-            return 0;
-        op = *p++;
-        n = op < ZEF_V4_OP_RUN ? op + 1 : (op & ZEF_V4_RUN_LENGTH_MASK) + 1;
-        if (n > width - x)
-            return 0;
-        if (op < ZEF_V4_OP_RUN) {
-            const size_t length = ((size_t)n * bits + 7) >> 3;
-            if ((size_t)(end - p) < length)
-                return 0;
-            if (!any_index) {
-                uint32_t pending = 0, have = 0, i;
-                const uint8_t *q = p;
-                for (i = 0; i < n; i++) {
-                    if (have < bits) {
-                        pending = pending << 8 | *q++;
-                        have += 8;
-                    }
-                    have -= bits;
-                    if ((pending >> have & mask) >= entries)
-                        return 0;
-                }
-            }
-            p += length;
-        } else if (op < ZEF_V4_OP_RUN_ZERO) {
-            if (p == end || *p >= entries)
-                return 0;
-            p++;
+    bytes_start(&b, image->archive, image->next);
+    p = b.p;
+    end = b.end;
+    for (;;) {
+        uint32_t byte;
+        if (x == width && !n) {
+            if (!--lines)
+                break;
+            x = 0;
         }
-        x += n;
+        if (p == end) {
+            b.p = p;
+            if ((rc = bytes_refill(&b, 1)) != ZEFDEC_OK)
+                break;
+            p = b.p;
+            end = b.end;
+        }
+        byte = *p++;
+        if (!n) {
+            op = byte;
+            n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+            if (n > width - x) {
+                rc = ZEFDEC_E_RUN;
+                break;
+            }
+            x += n;
+            if (op >= ZEF_V4_OP_RUN)
+                n = op < ZEF_V4_OP_RUN_ZERO;
+            have = 0;
+        } else if (op >= ZEF_V4_OP_RUN) {
+            n = 0;
+            if (byte >= entries)
+                goto bad_index;
+        } else {
+            /* padding bits after the last index are passed over */
+            pending = pending << 8 | byte;
+            for (have += 8; n && have >= bits; n--) {
+                have -= bits;
+                if ((pending >> have & mask) >= entries)
+                    goto bad_index;
+            }
+        }
+        continue;
+    bad_index:
+        rc = ZEFDEC_E_COLOUR;
+        break;
     }
-    image->next += (size_t)(p - bytes.p);
-    image->x = width;
-    return 1;
+    b.p = p;
+    image->next = bytes_position(&b);
+    image->x = x;
+    return rc;
 }
+
+#if !ZEFDEC_LINE_LOOPS
+/* One loop for everything but passing over lines. Apart from zefdec_line,
+ * so that passing over a version 4 line, a tail call, keeps no frame of the
+ * run loop on the stack below the op checker. */
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+static int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
+{
+    if (!line && !alpha && image->layout.form == FORM_OPS)
+        return skip_ops(image, 1);
+    return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
+                       image->layout.form);
+}
+#else
+/* A loop per format, and version 3 lines in loops whose form is fixed
+ * too. */
+#define DECODE_RUNS(image, line, alpha, format)                                      \
+    ((image)->layout.form == FORM_CODES                                             \
+         ? decode_runs(image, line, alpha, format, FORM_CODES)                      \
+     : (image)->layout.form == FORM_OPS                                             \
+         ? decode_runs(image, line, alpha, format, FORM_OPS)                        \
+         : decode_runs(image, line, alpha, format, (image)->layout.form))
 
 RUN_LOOP int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
     if (!line && !alpha && image->layout.form == FORM_OPS)
-        return ops_check_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
+        return skip_ops(image, 1);
     if (!line && !alpha)
         return line_checks_at_once(image) ? ZEFDEC_OK : DECODE_RUNS(image, 0, 0, CHECKS_ONLY);
     if (image->format == ZEFDEC_BGR888 && line)
@@ -1771,7 +1918,8 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
     rc = pass_lines(&image, archive, position, first_line);
     if (rc == ZEFDEC_OK && image.layout.form == FORM_OPS) {
         if (archive->reader)
-            rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader));
+            rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader,
+                                                                          archive->size));
         if (rc == ZEFDEC_OK && !paint.kind->put)
             paint_entries(&paint, &image.layout);
     }

@@ -120,7 +120,14 @@ typedef enum zefdec_format {
 /* Reads `length` bytes at `offset` of the archive into `buffer`; returns 0
  * when all of them were read, anything else on failure (the call then
  * fails with ZEFDEC_E_READ). The decoder never asks for bytes outside the
- * size it was opened with, nor for more than ZEFDEC_PALETTE_ROOM at once. */
+ * size it was opened with, nor for more than ZEFDEC_PALETTE_ROOM + 4 at
+ * once.
+ *
+ * Every read suits a driver that moves words by DMA: `buffer` is 4-byte
+ * aligned, `offset` is a multiple of 4, and so is `length` unless the read
+ * ends at the archive's end (an archive whose size is a multiple of 4 is
+ * read in whole words only). A read therefore starts up to 3 bytes before
+ * the bytes the decoder wants and ends up to 3 after them. */
 typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_t length);
 
 /* Bytes of image data fetched per callback call. Lines are read through
@@ -129,12 +136,19 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * ops) costs at most 1 + B / (ZEFDEC_WINDOW_SIZE - 4) calls (integer
  * division), whether it is decoded, drawn or passed over: a version 4
  * literal longer than the window streams through it. Starting an image
- * costs a few calls for its record and markers, and a version 3 or 4 image
- * reads its palette (up to 512 or 1024 bytes) in one call on its first
- * line. At least 16; define the same
- * value for the decoder and for every file that includes this header. */
+ * costs a call for its record and one for its marker, whose read fills
+ * the window with the data behind it, and a version 3 or 4 image reads
+ * its palette (up to 512 or 1024 bytes) in one call on its first line.
+ *
+ * A multiple of 4, at least 16. The decoder and every file that includes
+ * this header must be compiled with the same value: zefdec_open_reader
+ * refuses a reader of another window with ZEFDEC_E_ARGUMENT. The CMake
+ * package sets it for both from its cache variable ZEFDEC_WINDOW_SIZE. */
 #ifndef ZEFDEC_WINDOW_SIZE
 #define ZEFDEC_WINDOW_SIZE 64
+#endif
+#if ZEFDEC_WINDOW_SIZE < 16 || ZEFDEC_WINDOW_SIZE % 4 != 0
+#error "ZEFDEC_WINDOW_SIZE must be a multiple of 4 and at least 16"
 #endif
 
 /* The largest palette a reader holds: 256 version 4 entries of 4 bytes
@@ -148,28 +162,27 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * has replaced them.
  *
  * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 52 bytes, a
- * zefdec_image 60, a zefdec_reader 1116 with the default window (only for
+ * zefdec_image 60, a zefdec_reader 1120 with the default window (only for
  * archives behind a callback). zefdec_draw keeps a version 4 image's
  * entries as canvas pixels on its stack, 256 words (1 KB), in every
  * build, each with its faded alpha in the top byte: its deepest call keeps
- * at most 1564 bytes on the stack (measured on the emulated Cortex-M4,
- * -Os, through the callback, the callback included; 1548 when called as
- * zefdec_draw_with), its zefdec_image included;
- * zefdec_open at most 300. No heap, and nothing grows with the image.
+ * at most STACK_DEEPEST bytes on the stack (measured on the emulated Cortex-M4,
+ * -Os, through the callback, the callback included), its zefdec_image
+ * included; zefdec_open at most STACK_OPEN. No heap, and nothing grows with
+ * the image.
  *
- * Code: docs/firmware.md, as device/size.sh measures it. Built for size,
- * version 4 draws pixel by pixel, two to three times slower than built for
- * speed. */
+ * Code: docs/firmware.md, as device/size.sh measures it. */
 typedef struct zefdec_reader {
+    /* first and in words, so that callback buffers are aligned */
+    uint32_t window[ZEFDEC_WINDOW_SIZE / 4];
+    uint32_t palette[ZEFDEC_PALETTE_ROOM / 4 + 1]; /* from the word that holds its first byte */
     zefdec_read_fn read;
     void *user;
     const struct zefdec_reading *reading; /* the decoder's functions for it */
-    size_t window_at;             /* file position of window[0] */
+    size_t window_at;             /* file position of window[0], a multiple of 4 */
     size_t window_length;         /* bytes of the window that hold data */
     uint32_t palette_at;          /* file position of the palette held, 0: none */
     uint8_t failed;               /* a read failed since the last call reported it */
-    uint8_t window[ZEFDEC_WINDOW_SIZE];
-    uint8_t palette[ZEFDEC_PALETTE_ROOM];
 } zefdec_reader;
 
 /* Flags of zefdec_open_with and zefdec_open_reader. */
@@ -254,7 +267,11 @@ typedef struct zefdec_span {
 } zefdec_span;
 
 /* Checks the archive and fills *archive. The data must stay unchanged while
- * the archive is in use. Costs one read pass over the archive. */
+ * the archive is in use. Costs one read pass over the archive: on the
+ * emulated Cortex-M4 at -Os, 13 to 14 instructions per archive byte for
+ * version 3 and 17 to 21 for version 4: a fifth (version 3) and a quarter
+ * to a half (version 4) of drawing every image once; through a callback
+ * 2 to 4 more per byte. */
 int zefdec_open(zefdec_archive *archive, const void *data, size_t size);
 
 /* zefdec_open with flags. ZEFDEC_TRUSTED reads only the header and the
@@ -267,9 +284,16 @@ int zefdec_open_with(zefdec_archive *archive, const void *data, size_t size, uns
 /* Opens an archive of `size` bytes that `read` fetches, using the RAM of
  * *reader. Every check, call and result is that of the archive in memory;
  * a failed read gives ZEFDEC_E_READ. Opening without ZEFDEC_TRUSTED reads
- * the whole archive once, through the window. */
-int zefdec_open_reader(zefdec_archive *archive, zefdec_reader *reader, zefdec_read_fn read,
-                       void *user, size_t size, unsigned flags);
+ * the whole archive once, through the window.
+ *
+ * zefdec_open_reader passes the ZEFDEC_WINDOW_SIZE that its caller was
+ * compiled with to zefdec_open_reader_window. A window other than the
+ * decoder's is refused with ZEFDEC_E_ARGUMENT before the reader is
+ * touched, as the two would disagree about the reader's size. */
+int zefdec_open_reader_window(zefdec_archive *archive, zefdec_reader *reader, zefdec_read_fn read,
+                              void *user, size_t size, unsigned flags, size_t window_size);
+#define zefdec_open_reader(archive, reader, read, user, size, flags)                        \
+    zefdec_open_reader_window(archive, reader, read, user, size, flags, ZEFDEC_WINDOW_SIZE)
 
 /* Number of images; 0 for an archive that is not open. */
 uint32_t zefdec_count(const zefdec_archive *archive);
@@ -431,7 +455,13 @@ typedef struct zefdec_draw_options {
  * ZEFDEC_E_CANVAS for a stride shorter than a row or pixels or stride not
  * aligned for the format, and what zefdec_begin refuses. A canvas of width or height 0 needs no pixels
  * and gets none. An image whose data fails the decoder's checks (bytes
- * changed after opening) stops the drawing at that line with its error. */
+ * changed after opening) stops the drawing at that line with its error.
+ *
+ * Behind a callback, a read that fails part-way through ends the draw with
+ * ZEFDEC_E_READ at the line it was reading: the image's lines above it are
+ * drawn, that line may be drawn in part, and its lines below and every
+ * pixel beside the image are left as they were. The archive stays open,
+ * and a later draw reads afresh. */
 int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -289,14 +290,19 @@ inline DeviceImage DecodeWithSpans(const zefdec_archive& archive, uint32_t index
   return out;
 }
 
-// An archive behind zefdec_open_reader, as in SPI flash: counts the calls
-// and fails the test on any read outside the archive. `failAt` makes that
-// call (counted from 1) fail.
+// An archive behind zefdec_open_reader, as in SPI flash: counts the calls,
+// keeps each one's offset, length and buffer, and fails the test on any
+// read outside the archive. `failAt` makes that call (counted from 1) fail.
 struct FlashArchive {
+  struct Call {
+    uint32_t offset, length;
+    uintptr_t buffer;
+  };
   Bytes bytes;
   zefdec_reader reader{};
   size_t calls = 0, failAt = 0, bytesRead = 0;
   bool outside = false;
+  std::vector<Call> reads;
 
   explicit FlashArchive(Bytes b) : bytes(std::move(b)) {}
   FlashArchive(const FlashArchive&) = delete;
@@ -304,6 +310,7 @@ struct FlashArchive {
   static int Read(void* user, uint32_t offset, void* buffer, uint32_t length) {
     auto* flash = static_cast<FlashArchive*>(user);
     ++flash->calls;
+    flash->reads.push_back({offset, length, reinterpret_cast<uintptr_t>(buffer)});
     flash->bytesRead += length;
     if (offset > flash->bytes.size() || length > flash->bytes.size() - offset) {
       flash->outside = true;
@@ -314,6 +321,19 @@ struct FlashArchive {
   }
   int Open(zefdec_archive& archive, unsigned flags = 0) {
     return zefdec_open_reader(&archive, &reader, Read, this, bytes.size(), flags);
+  }
+  // The first read that is not whole words at a word offset into a
+  // word-aligned buffer, though the archive's end allowed it; empty if none.
+  std::string MisalignedRead() const {
+    for (const Call& c : reads) {
+      const bool toTheEnd = size_t(c.offset) + c.length == bytes.size();
+      if (c.buffer % 4 || c.offset % 4 || (c.length % 4 && !toTheEnd)) {
+        return "offset " + std::to_string(c.offset) + ", length " + std::to_string(c.length) +
+               ", buffer " + std::to_string(c.buffer % 4) + " bytes past a word, archive of " +
+               std::to_string(bytes.size());
+      }
+    }
+    return {};
   }
 };
 

@@ -315,6 +315,7 @@ void ExpectReaderAgrees(const Bytes& bytes, const std::string& what) {
       }
     }
     ASSERT_FALSE(source.outside) << what;
+    ASSERT_EQ(source.MisalignedRead(), "") << what;
   }
 }
 

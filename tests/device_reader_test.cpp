@@ -1,10 +1,21 @@
 // The device decoder on an archive behind a read callback: bounded calls
-// per line, read failures reported as such, and images decoded in turns
-// through the one window. That its results equal the archive's in memory
+// per line, read failures reported as such, what a failed read leaves of a
+// draw, images decoded in turns through the one window, reads in aligned
+// words, and the refusal of a reader compiled with another window. That its results equal the archive's in memory
 // is proven in the differential tests.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "DeviceArchives.h"
+
+// The callers compiled with other windows (other_window/caller.c).
+extern "C" {
+int open_with_smaller_window(const uint8_t* bytes, size_t size, int* drawResult, size_t* window,
+                             int* called, int* untouched);
+int open_with_larger_window(const uint8_t* bytes, size_t size, int* drawResult, size_t* window,
+                            int* called, int* untouched);
+}
 
 using namespace zeftest;
 
@@ -141,6 +152,149 @@ TEST(DeviceReader, ImagesDecodedInTurnsShareTheWindowAndPalette) {
     ASSERT_EQ(expected.result, ZEFDEC_OK);
     EXPECT_TRUE(std::equal(decoded[i].begin(), decoded[i].end(), expected.pixels.begin<uint16_t>()))
         << "image " << i;
+  }
+}
+
+// A read that fails at each call of a draw in turn: the draw gives
+// ZEFDEC_E_READ, the image's lines above the one being read are drawn,
+// those below and every pixel beside the image are left, and the archive
+// stays open: a draw after it draws the whole image.
+TEST(DeviceReader, AFailedReadLeavesTheLinesAboveDrawn) {
+  std::mt19937 random(12);
+  std::vector<size_t> lineBytes;
+  const std::vector<V4Entry> entries = RandomV4Entries(random, 16);
+  std::vector<V4Entry> shown;
+  const struct {
+    const char* name;
+    Bytes bytes;
+    uint32_t width, height;
+  } cases[] = {{"version 3", WideImage(lineBytes), 240, 24},
+               {"version 4", ArchiveV4(0, {{300, 8, RandomV4Data(random, 300, 8, 4, entries, shown)}}), 300, 8}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // the image at (-3, 2): clipped on the left, canvas rows above, below and columns beside it
+    const uint32_t width = c.width + 4, height = c.height + 5, stride = width * 2;
+    const uint32_t besideFrom = (c.width - 3) * 2;
+    FlashArchive flash(c.bytes);
+    zefdec_archive archive;
+    Canvas original(ZEFDEC_CANVAS_RGB565, width, height, stride, 5);
+    Canvas whole = original;
+    zefdec_canvas view = whole.View();
+    ASSERT_EQ(flash.Open(archive, ZEFDEC_TRUSTED), ZEFDEC_OK);
+    const size_t before = flash.calls;
+    ASSERT_EQ(zefdec_draw(&archive, 0, &view, -3, 2), ZEFDEC_OK);
+    const size_t drawCalls = flash.calls - before;
+    ASSERT_GT(drawCalls, 4u);
+    for (size_t failing = 1; failing <= drawCalls; ++failing) {
+      SCOPED_TRACE("failing call " + std::to_string(failing));
+      Canvas canvas = original;
+      view = canvas.View();
+      ASSERT_EQ(flash.Open(archive, ZEFDEC_TRUSTED), ZEFDEC_OK);
+      flash.failAt = flash.calls + failing;
+      ASSERT_EQ(zefdec_draw(&archive, 0, &view, -3, 2), ZEFDEC_E_READ);
+      flash.failAt = 0;
+      const auto row = [&](Canvas& from, uint32_t y, uint32_t begin = 0) {
+        const uint8_t* at = from.Bytes() + size_t(y) * stride;
+        return std::vector<uint8_t>(at + begin, at + stride);
+      };
+      uint32_t y = 0;
+      while (y < height && row(canvas, y) == row(whole, y)) ++y;
+      ASSERT_LT(y, height) << "the draw failed but its canvas is whole";
+      EXPECT_EQ(row(canvas, y, besideFrom), row(original, y, besideFrom)) << "line " << y;
+      for (++y; y <= height; ++y) ASSERT_EQ(row(canvas, y), row(original, y)) << "line " << y;  // and the guard row
+      Canvas again = original;
+      view = again.View();
+      ASSERT_EQ(zefdec_draw(&archive, 0, &view, -3, 2), ZEFDEC_OK);
+      ASSERT_EQ(again.storage, whole.storage);
+    }
+  }
+}
+
+// Every callback read, at every remainder of the archive's size by 4 and
+// for every version, opened with and without the whole-archive check, for
+// lines, spans and clipped draws: a word-aligned buffer, a word offset and
+// whole words, but where the read ends at the archive's end.
+TEST(DeviceReader, ReadsAreWholeWordsAtWordOffsets) {
+  std::mt19937 random(31);
+  const auto line = [&](uint32_t width, uint32_t values) {
+    Line runs;
+    for (uint32_t x = 0; x < width;) {
+      const uint8_t n = uint8_t(1 + random() % std::min(width - x, 4u));
+      runs.push_back({uint16_t(random() % values), n});
+      x += n;
+    }
+    return runs;
+  };
+  std::vector<Bytes> archives;
+  std::set<size_t> ends;
+  for (uint32_t width = 5; width < 9; ++width) {
+    std::vector<Line> codes, words;
+    Bytes raw;
+    for (uint32_t y = 0; y < 3; ++y) {
+      codes.push_back(line(width, 3));
+      words.push_back(line(width, 0x10000));
+      for (uint32_t x = 0; x < width; ++x) PutU16(raw, uint32_t(random()));
+    }
+    const std::vector<V4Entry> entries = RandomV4Entries(random, 3 + width * 20);
+    std::vector<V4Entry> shown;
+    archives.push_back(ArchiveV1(WordHeader(), {width, 3, RunData(words, true)}));
+    archives.push_back(ArchiveV2(WordHeader(0), {{width, 3, raw}}));
+    archives.push_back(ArchiveV2(WordHeader(), {{width, 3, RunData(words, true)}}));
+    archives.push_back(ArchiveV3(CodeHeader(0, 0), 0, {{width, 3, RunData(codes)}}, {{0x0F00, 0x00F0, 0x000F}}));
+    archives.push_back(ArchiveV4(0, {{width * 40, 5, RandomV4Data(random, width * 40, 5, 8, entries, shown)},
+                                     {width, 2, RandomV4Data(random, width, 2, 8, entries, shown)}}));
+  }
+  for (const Bytes& bytes : archives) ends.insert(bytes.size() % 4);
+  ASSERT_EQ(ends.size(), 4u);
+  for (const Bytes& bytes : archives) {
+    for (const unsigned flags : {0u, ZEFDEC_TRUSTED}) {
+      SCOPED_TRACE("version " + std::to_string(bytes[3]) + ", " + std::to_string(bytes.size()) + " bytes");
+      FlashArchive flash(bytes);
+      zefdec_archive archive;
+      ASSERT_EQ(flash.Open(archive, flags), ZEFDEC_OK);
+      for (uint32_t i = 0; i < zefdec_count(&archive); ++i) {
+        for (const zefdec_format format : {ZEFDEC_RGB565, ZEFDEC_ARGB4444, ZEFDEC_BGR888}) {
+          ASSERT_EQ(DecodeWithDevice(archive, i, format).result, ZEFDEC_OK);
+          ASSERT_EQ(DecodeWithSpans(archive, i, format).result, ZEFDEC_OK);
+        }
+        Canvas canvas(ZEFDEC_CANVAS_XRGB8888, 7, 3, 28, i);
+        const zefdec_canvas view = canvas.View();
+        for (const int32_t at : {-5, -1, 0, 3}) ASSERT_EQ(zefdec_draw(&archive, i, &view, at, at), ZEFDEC_OK);
+      }
+      EXPECT_GT(flash.calls, 2u);
+      EXPECT_EQ(flash.MisalignedRead(), "");
+      EXPECT_FALSE(flash.outside);
+    }
+  }
+}
+
+// A caller compiled with a smaller or larger ZEFDEC_WINDOW_SIZE than the
+// decoder gets ZEFDEC_E_ARGUMENT, its reader and the bytes around it are
+// not written (a 256-entry version 4 image would write past the smaller
+// reader), nothing is read and the archive is not open. The same archive
+// opens through a reader of the decoder's own window.
+TEST(DeviceReader, AReaderOfAnotherWindowIsRefusedUntouched) {
+  std::mt19937 random(26);
+  const std::vector<V4Entry> entries = RandomV4Entries(random, 256);
+  std::vector<V4Entry> shown;
+  const Bytes bytes = ArchiveV4(0, {{16, 16, RandomV4Data(random, 16, 16, 8, entries, shown)}});
+  FlashArchive flash(bytes);
+  zefdec_archive archive;
+  ASSERT_EQ(flash.Open(archive), ZEFDEC_OK);
+  const struct {
+    const char* name;
+    int (*open)(const uint8_t*, size_t, int*, size_t*, int*, int*);
+  } callers[] = {{"smaller", open_with_smaller_window}, {"larger", open_with_larger_window}};
+  for (const auto& caller : callers) {
+    SCOPED_TRACE(caller.name);
+    int drawResult = ZEFDEC_OK, called = 1, untouched = 0;
+    size_t window = ZEFDEC_WINDOW_SIZE;
+    EXPECT_EQ(caller.open(bytes.data(), bytes.size(), &drawResult, &window, &called, &untouched),
+              ZEFDEC_E_ARGUMENT);
+    EXPECT_NE(window, size_t(ZEFDEC_WINDOW_SIZE));
+    EXPECT_EQ(drawResult, ZEFDEC_E_NOT_OPEN);
+    EXPECT_FALSE(called);
+    EXPECT_TRUE(untouched);
   }
 }
 

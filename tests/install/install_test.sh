@@ -58,10 +58,22 @@ awk '/^<!-- output of examples\/library -->$/ { seen = 1; next }
 diff -u "$work/library_shown.txt" "$work/library.txt" >&2 ||
   fail "the library example does not print what docs/library.md shows"
 
-# C: the decoder's sources compiled into a program, which decodes that archive.
+# C: the decoder's sources compiled into a program, which decodes that
+# archive in memory and through a callback: with the default read window,
+# and with one set in the project's cache, which reaches the decoder and the
+# program alike. A window the header cannot take is refused when configuring.
 cmake -S "$here/decoder" -B "$work/decoder" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
 cmake --build "$work/decoder" > /dev/null
-"$work/decoder/decoder" "$work/out.zef"
+"$work/decoder/decoder" "$work/out.zef" 64
+cmake -S "$here/decoder" -B "$work/decoder128" -DCMAKE_PREFIX_PATH="$prefix" -DZEFDEC_WINDOW_SIZE=128 > /dev/null
+cmake --build "$work/decoder128" > /dev/null
+"$work/decoder128/decoder" "$work/out.zef" 128
+if cmake -S "$here/decoder" -B "$work/decoder30" -DCMAKE_PREFIX_PATH="$prefix" -DZEFDEC_WINDOW_SIZE=30 \
+    > "$work/decoder30.log" 2>&1; then
+  fail "a read window of 30 bytes was taken"
+fi
+grep -q "ZEFDEC_WINDOW_SIZE 30: give a multiple of 4, at least 16" "$work/decoder30.log" ||
+  { cat "$work/decoder30.log" >&2; fail "a read window of 30 bytes was refused without saying why"; }
 
 # Firmware: the same sources compiled by a cross compiler into its library.
 if command -v arm-none-eabi-gcc > /dev/null; then

@@ -1,39 +1,68 @@
 /* Decodes the archive the C++ consumer wrote (one 2 x 2 image of blue 0,
- * green 128, red 255) and checks its pixels. */
+ * green 128, red 255) and checks its pixels, in memory and through a read
+ * callback, whose reader this file and the decoder must agree on. A second
+ * argument is the window this file must have been compiled with. */
 #include <zefdec.h>
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
-int main(int argc, char **argv)
+static unsigned char bytes[4096];
+
+static int read_bytes(void *user, uint32_t offset, void *buffer, uint32_t length)
 {
-    static unsigned char bytes[4096];
-    zefdec_archive archive;
+    (void)user;
+    memcpy(buffer, bytes + offset, length);
+    return 0;
+}
+
+static int check_pixels(const zefdec_archive *archive)
+{
     zefdec_image image;
     uint8_t line[2 * 3];
-    size_t size;
-    FILE *file;
     int y, x;
 
-    if (argc < 2 || (file = fopen(argv[1], "rb")) == NULL)
-        return 2;
-    size = fread(bytes, 1, sizeof bytes, file);
-    fclose(file);
-    if (zefdec_open(&archive, bytes, size) != ZEFDEC_OK ||
-        zefdec_begin(&image, &archive, 0, ZEFDEC_BGR888) != ZEFDEC_OK) {
-        puts("the decoder refused the archive");
-        return 1;
-    }
+    if (zefdec_begin(&image, archive, 0, ZEFDEC_BGR888) != ZEFDEC_OK)
+        return 0;
     for (y = 0; y < 2; y++) {
         if (zefdec_line(&image, line, NULL, 2) != ZEFDEC_OK) {
             puts("a line did not decode");
-            return 1;
+            return 0;
         }
         for (x = 0; x < 2; x++)
             if (line[3 * x] != 0x00 || line[3 * x + 1] != 0x80 || line[3 * x + 2] != 0xF0) {
                 printf("pixel %d,%d is %02X %02X %02X\n", x, y, line[3 * x], line[3 * x + 1],
                        line[3 * x + 2]);
-                return 1;
+                return 0;
             }
+    }
+    return 1;
+}
+
+int main(int argc, char **argv)
+{
+    static zefdec_reader reader;
+    zefdec_archive archive;
+    size_t size;
+    FILE *file;
+
+    if (argc < 2 || (file = fopen(argv[1], "rb")) == NULL)
+        return 2;
+    size = fread(bytes, 1, sizeof bytes, file);
+    fclose(file);
+    if (argc > 2 && strtol(argv[2], NULL, 10) != ZEFDEC_WINDOW_SIZE) {
+        printf("compiled with a window of %d bytes, not %s\n", ZEFDEC_WINDOW_SIZE, argv[2]);
+        return 1;
+    }
+    if (zefdec_open(&archive, bytes, size) != ZEFDEC_OK || !check_pixels(&archive)) {
+        puts("the archive in memory did not decode");
+        return 1;
+    }
+    if (zefdec_open_reader(&archive, &reader, read_bytes, NULL, size, 0) != ZEFDEC_OK ||
+        !check_pixels(&archive)) {
+        puts("the archive behind the callback did not decode");
+        return 1;
     }
     return 0;
 }
