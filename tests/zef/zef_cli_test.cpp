@@ -1297,6 +1297,8 @@ TEST_F(ZefCliTest, ArchiveIdOfTheHeadersFollowsTheNamesNotThePixels) {
   const std::string header = Text(FileBytes("clash.h"));
   EXPECT_EQ(DefineValue(header, "CLASH_ARCHIVE_ID").substr(0, 2), "0x") << header;
   EXPECT_EQ(DefineValue(header, "CLASH_ARCHIVE_ID_2"), "0") << header;
+}
+
 // Names that the standard headers define, bare or made of prefix and stem,
 // are changed, so that the header compiles before any of them.
 TEST_F(ZefCliTest, HeaderNamesAvoidEveryStandardHeaderName) {
@@ -1536,6 +1538,8 @@ TEST_F(ZefCliTest, PageOfAGreyTargetShowsGreyPictures) {
   ASSERT_EQ(result.type(), CV_8UC4);
   EXPECT_EQ(cv::norm(source, Luma(Load("icon.png")), cv::NORM_INF), 0);
   EXPECT_EQ(cv::norm(result, shown[0], cv::NORM_INF), 0);
+}
+
 // The page is UTF-8: bytes that are not, and control characters, become
 // U+FFFD, as in the JSON report.
 TEST_F(ZefCliTest, PageEscapesFileNamesThatAreNotUtf8) {
