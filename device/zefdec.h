@@ -11,8 +11,8 @@
  * these (tests/docs/decoder_calls_test.sh holds the objects to this list):
  *   cortex-m4 -Os: memmove
  *   cortex-m4 -O2: memmove memset
- *   cortex-m0plus -Os: __aeabi_idiv __aeabi_uidiv memmove
- *   cortex-m0plus -O2: __aeabi_idiv __aeabi_uidiv memcpy memmove memset
+ *   cortex-m0plus -Os: __aeabi_idiv __aeabi_uidiv __aeabi_uidivmod memmove
+ *   cortex-m0plus -O2: __aeabi_idiv __aeabi_uidiv __aeabi_uidivmod memmove memset
  * memmove, memcpy and memset come from the C library, the division
  * helpers of a core without a divide instruction from libgcc, which
  * arm-none-eabi-gcc links by itself. Other compilers and settings may
@@ -166,9 +166,9 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * archives behind a callback). zefdec_draw keeps a version 4 image's
  * entries as canvas pixels on its stack, 256 words (1 KB), in every
  * build, each with its faded alpha in the top byte: its deepest call keeps
- * at most STACK_DEEPEST bytes on the stack (measured on the emulated Cortex-M4,
+ * at most 1548 bytes on the stack (measured on the emulated Cortex-M4,
  * -Os, through the callback, the callback included), its zefdec_image
- * included; zefdec_open at most STACK_OPEN. No heap, and nothing grows with
+ * included; zefdec_open at most 380. No heap, and nothing grows with
  * the image.
  *
  * Code: docs/firmware.md, as device/size.sh measures it. */

@@ -5,7 +5,8 @@
 #   code_size_test.sh SOURCE_DIR
 set -euo pipefail
 root=$1
-command -v arm-none-eabi-gcc > /dev/null || { echo "no arm-none-eabi-gcc: skipped"; exit 77; }
+command -v arm-none-eabi-gcc > /dev/null ||
+  { echo "arm-none-eabi-gcc is not installed: install the Debian package gcc-arm-none-eabi (tools/install-deps.sh)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$root/docs/firmware.md" "$work/firmware.md"

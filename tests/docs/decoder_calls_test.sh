@@ -6,7 +6,8 @@
 set -euo pipefail
 root=$1
 fail() { echo "$*" >&2; exit 1; }
-command -v arm-none-eabi-gcc > /dev/null || { echo "no arm-none-eabi-gcc: skipped"; exit 77; }
+command -v arm-none-eabi-gcc > /dev/null ||
+  { echo "arm-none-eabi-gcc is not installed: install the Debian package gcc-arm-none-eabi (tools/install-deps.sh)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
