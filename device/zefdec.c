@@ -1371,32 +1371,50 @@ PIXEL_HELPER uint32_t blended(const blend_source *s, uint32_t canvas)
 }
 
 /* Each format: how a colour is stored, and how `count` stored pixels
- * from `at` take a colour of alpha 1 to 254, read back by its own rule. */
+ * from `at` take a colour `word`, alpha 1 to 254 << 24 | 0xRRGGBB, each
+ * pixel read back by its own rule. */
 static uint32_t pixel_565(uint32_t rgb) { return rgb565_of(rgb); }
 
-static void blend_565(uint8_t *at, uint32_t count, blend_source s)
+/* The same blend worked in RGB565's own lanes: red and blue widened
+ * together, as n * 33 >> 2 repeats a 5-bit channel's top bits and
+ * n * 65 >> 4 a 6-bit one's, and narrowed straight into place. */
+PIXEL_HELPER uint32_t blended_565(const blend_source *s, uint32_t pixel)
 {
+    uint32_t rb = (pixel >> 11) << 16 | (pixel & 0x1Fu), g = pixel >> 5 & 0x3Fu;
+
+    rb = ((rb + (rb << 5)) >> 2 & 0x00FF00FFu) * s->inverse + s->red_blue;
+    g = ((g + (g << 6)) >> 4) * s->inverse + s->green;
+    rb = (rb + 0x00010001u + (rb >> 8 & 0x00FF00FFu)) >> 8;
+    g = (g + 1 + (g >> 8)) >> 8;
+    return (rb >> 8 & 0xF800u) | (g << 3 & 0x07E0u) | (rb >> 3 & 0x1Fu);
+}
+
+static void blend_565(uint8_t *at, uint32_t count, uint32_t word)
+{
+    const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
     canvas_half *p = (canvas_half *)(void *)at;
 
     for (; count; count--, p++)
-        *p = (uint16_t)rgb565_of(blended(&s, rgb_of_565(*p)));
+        *p = (uint16_t)blended_565(&s, *p);
 }
 
 static uint32_t pixel_565_swapped(uint32_t rgb) { return swap_bytes(rgb565_of(rgb)); }
 
-static void blend_565_swapped(uint8_t *at, uint32_t count, blend_source s)
+static void blend_565_swapped(uint8_t *at, uint32_t count, uint32_t word)
 {
+    const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
     canvas_half *p = (canvas_half *)(void *)at;
 
     for (; count; count--, p++)
-        *p = (uint16_t)swap_bytes(rgb565_of(blended(&s, rgb_of_565(swap_bytes(*p)))));
+        *p = (uint16_t)swap_bytes(blended_565(&s, swap_bytes(*p)));
 }
 
 static uint32_t pixel_8888(uint32_t rgb) { return rgb; }
 
 /* the top byte is left as it was */
-static void blend_8888(uint8_t *at, uint32_t count, blend_source s)
+static void blend_8888(uint8_t *at, uint32_t count, uint32_t word)
 {
+    const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
     canvas_word *p = (canvas_word *)(void *)at;
 
     for (; count; count--, p++)
@@ -1406,24 +1424,23 @@ static void blend_8888(uint8_t *at, uint32_t count, blend_source s)
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
 /* BGR565 is RGB565 with red and blue traded, which is its own inverse;
  * the blend treats every channel alike, so it is RGB565's with the
- * source's red and blue lanes traded. */
+ * source's red and blue traded. */
 static uint32_t trade_red_blue(uint32_t pixel)
 {
     return (pixel >> 11 & 0x1F) | (pixel & 0x07E0) | (pixel & 0x1F) << 11;
 }
 
-static blend_source traded(blend_source s)
+static uint32_t traded(uint32_t word)
 {
-    s.red_blue = s.red_blue >> 16 | s.red_blue << 16;
-    return s;
+    return (word & 0xFF00FF00u) | (word >> 16 & 0xFF) | (word & 0xFF) << 16;
 }
 
 static uint32_t pixel_bgr565(uint32_t rgb) { return trade_red_blue(rgb565_of(rgb)); }
-static void blend_bgr565(uint8_t *at, uint32_t count, blend_source s) { blend_565(at, count, traded(s)); }
+static void blend_bgr565(uint8_t *at, uint32_t count, uint32_t word) { blend_565(at, count, traded(word)); }
 static uint32_t pixel_bgr565_swapped(uint32_t rgb) { return swap_bytes(pixel_bgr565(rgb)); }
-static void blend_bgr565_swapped(uint8_t *at, uint32_t count, blend_source s)
+static void blend_bgr565_swapped(uint8_t *at, uint32_t count, uint32_t word)
 {
-    blend_565_swapped(at, count, traded(s));
+    blend_565_swapped(at, count, traded(word));
 }
 #endif
 
@@ -1437,7 +1454,7 @@ typedef struct canvas_kind {
     uint8_t format;                   /* its zefdec_canvas_format */
     uint32_t keep;                    /* bits of a stored pixel that a draw leaves as they were */
     uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, the kept bits 0 */
-    void (*blend)(uint8_t *at, uint32_t count, blend_source s);
+    void (*blend)(uint8_t *at, uint32_t count, uint32_t word);
     void (*put)(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
     uint8_t bits;                     /* grey: bits a pixel; 888: where red is */
     uint8_t pages;                    /* columns of 8 rows a byte */
@@ -1495,43 +1512,13 @@ static const canvas_kind canvas_kinds[] = {
 #endif
 };
 
-static void store_pixel(const canvas_kind *kind, uint8_t *at, uint32_t stored)
-{
-    if (kind->bytes == 2)
-        *(canvas_half *)(void *)at = (uint16_t)stored;
-    else
-        *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | stored;
-}
-
-/* `count` pixels from `at` take the stored pixel; 16-bit pixels go two to
- * a word. */
-static void fill_pixels(const canvas_kind *kind, uint8_t *at, uint32_t stored, uint32_t count)
-{
-    if (kind->bytes == 2) {
-        const uint32_t word = stored | stored << 16;
-        if (((uintptr_t)at & 2) && count) {
-            *(canvas_half *)(void *)at = (uint16_t)stored;
-            at += 2;
-            count--;
-        }
-        for (; count >= 2; count -= 2, at += 4)
-            *(canvas_word *)(void *)at = word;
-        if (count)
-            *(canvas_half *)(void *)at = (uint16_t)stored;
-        return;
-    }
-    for (; count; count--, at += kind->bytes)
-        store_pixel(kind, at, stored);
-}
-
 static uint32_t entry_rgb(const uint8_t *entry)
 {
     return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
 }
 
 /* What stays the same for every line of one draw, handed to each line as
- * one pointer. A palette colour is turned into the canvas's pixel once per
- * draw, not once per pixel, and faded by the opacity with it. */
+ * one pointer. */
 typedef struct paint {
     const canvas_kind *kind;
     uint32_t opacity;
@@ -1542,17 +1529,19 @@ typedef struct paint {
     uint8_t *pixels;                  /* pixel by pixel: the canvas */
     uint32_t stride;
     uint32_t left, y;                 /* and where the line's first visible pixel goes */
-    /* version 4: each entry as the canvas stores it, which takes at most
-     * 24 bits, and above them its alpha times the opacity */
-    uint32_t stored[ZEF_V4_MAX_ENTRIES];
+    /* versions 3 and 4 onto canvases of 2 and 4 bytes: how each pixel
+     * code or palette index is drawn, worked out once per draw (table
+     * words, below) */
+    uint32_t words[ZEF_V4_MAX_ENTRIES];
 } paint;
 
-static inline uint32_t entry_alpha(const paint *paint, uint32_t index) { return paint->stored[index] >> 24; }
-
-static inline uint32_t entry_pixel(const paint *paint, uint32_t index)
-{
-    return paint->stored[index] & 0xFFFFFFu;
-}
+/* A table word: 0 for a transparent pixel; WORD_OPAQUE | the pixel as the
+ * canvas stores it (at most 24 bits, the kept bits 0); alpha 1 to 254 << 24
+ * | 0xRRGGBB to blend; or NO_ENTRY for an index past the palette, which is
+ * a fault where it is met. So a pixel's whole treatment is one load and
+ * two compares, whatever the opacity or recolouring. */
+#define WORD_OPAQUE 0xFF000000u
+#define NO_ENTRY 1u
 
 /* Opacity is multiplied in, rounded to the nearest. */
 static uint32_t faded(const paint *paint, uint32_t alpha)
@@ -1567,36 +1556,115 @@ static void shade(const paint *paint, uint32_t *rgb, uint32_t *alpha)
         *rgb = paint->colour;
 }
 
-/* The colour a version 4 entry is blended with. */
-static uint32_t source_rgb(const paint *paint, const uint8_t *entry)
+static uint32_t table_word(const paint *paint, uint32_t rgb, uint32_t alpha)
 {
-    return paint->recolour ? paint->colour : entry_rgb(entry);
+    if (paint->shaded)
+        shade(paint, &rgb, &alpha);
+    if (alpha == OPAQUE)
+        return WORD_OPAQUE | paint->kind->pixel(rgb);
+    return alpha ? alpha << 24 | rgb : 0;
 }
 
-static void paint_entries(paint *paint, const zefdec_layout *layout)
+/* Version 4: a word per palette index up to the index mask, the indices
+ * a literal can hold; a run's index byte is checked against the mask. */
+static void table_of_entries(paint *paint, const zefdec_layout *layout)
 {
     const uint8_t *entry = layout->palette;
     uint32_t i;
 
-    for (i = 0; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE) {
-        paint->stored[i] = paint->kind->pixel(source_rgb(paint, entry)) |
-                           (paint->shaded ? faded(paint, entry[3]) : entry[3]) << 24;
+    for (i = 0; i <= layout->index_mask; i++, entry += ZEF_V4_ENTRY_SIZE)
+        paint->words[i] = i < layout->palette_size ? table_word(paint, entry_rgb(entry), entry[3]) : NO_ENTRY;
+}
+
+/* Version 3: a word per pixel code, colour by colour, the alpha codes'
+ * alphas worked out first, as every colour shares them. */
+static void table_of_codes(paint *paint, const zefdec_layout *layout)
+{
+    const uint32_t levels = (uint32_t)layout->alpha_mask + 1;
+    const uint32_t indices = ((0xFFu >> layout->index_shift) & layout->index_mask) + 1;
+    uint32_t alphas[4], index, level;
+
+    for (level = 0; level < levels; level++) {
+        alphas[level] = level * layout->alpha_scale + layout->alpha_opaque;
+        if (paint->shaded)
+            alphas[level] = faded(paint, alphas[level]);
+    }
+    for (index = 0; index < indices; index++) {
+        uint32_t rgb = paint->colour, pixel;
+        if (index < layout->palette_size && !paint->recolour)
+            rgb = rgb_of((u16_at(layout->palette + index * ZEF_PALETTE_COLOUR_SIZE) >> layout->colour_shift) &
+                         ZEF_COLOUR_MASK);
+        pixel = WORD_OPAQUE | paint->kind->pixel(rgb);
+        for (level = 0; level < levels; level++) {
+            const uint32_t alpha = alphas[level];
+            paint->words[index << layout->index_shift | level << layout->alpha_shift] =
+                index >= layout->palette_size ? NO_ENTRY
+                : alpha == OPAQUE             ? pixel
+                : alpha                       ? alpha << 24 | rgb
+                                              : 0;
+        }
     }
 }
 
-/* `count` pixels from `at` take a colour of any alpha. */
-static void draw_span(const canvas_kind *kind, uint8_t *at, uint32_t count, uint32_t stored,
-                      uint32_t rgb, uint32_t alpha)
+/* One pixel takes a word that is neither transparent nor NO_ENTRY. The
+ * loops are written for 2 and 4 bytes a pixel and inlined with the size
+ * as a constant; RGB565's blend is inlined too, the others are called. */
+PIXEL_HELPER void put_word(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes)
 {
-    if (alpha == OPAQUE)
-        fill_pixels(kind, at, stored, count);
-    else if (alpha)
-        kind->blend(at, count, blend_source_of(rgb, alpha));
+    if (word >= WORD_OPAQUE) {
+        if (bytes == 2)
+            *(canvas_half *)(void *)at = (uint16_t)word;
+        else
+            *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | (word & 0xFFFFFFu);
+    } else if (bytes == 2 && kind == canvas_kinds) {
+        const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
+        *(canvas_half *)(void *)at = (uint16_t)blended_565(&s, *(canvas_half *)(void *)at);
+    } else
+        kind->blend(at, 1, word);
+}
+
+/* `count` pixels from `at` take the same word; 16-bit pixels go two to a
+ * word. */
+PIXEL_HELPER void span_word(const canvas_kind *kind, uint8_t *at, uint32_t count, uint32_t word,
+                            const unsigned bytes)
+{
+    if (word < WORD_OPAQUE)
+        kind->blend(at, count, word);
+    else if (bytes == 2) {
+        const uint32_t pair = (word & 0xFFFFu) * 0x10001u;
+        canvas_half *p = (canvas_half *)(void *)at, *const end = p + count;
+        if ((uintptr_t)p & 2)
+            *p++ = (uint16_t)pair;
+        for (; end - p >= 2; p += 2)
+            *(canvas_word *)(void *)p = pair;
+        if (p < end)
+            *p = (uint16_t)pair;
+    } else
+        for (; count; count--, at += 4)
+            *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | (word & 0xFFFFFFu);
+}
+
+/* A run of `n` pixels from line column `column` (unsigned: left of the
+ * clip it has wrapped) onto the clip's `count` columns at `row`. */
+PIXEL_HELPER void clipped_run(const canvas_kind *kind, uint8_t *row, uint32_t column, uint32_t n,
+                              uint32_t count, uint32_t word, const unsigned bytes)
+{
+    if (column >= count) {
+        /* wholly left or right of the clip, or ending at its left edge */
+        if (column + n > column || column + n == 0)
+            return;
+        n += column;
+        column = 0;
+    }
+    if (n > count - column)
+        n = count - column;
+    span_word(kind, row + (size_t)column * bytes, n, word, bytes);
 }
 
 /* Draws the open line's image columns [first, first + count) to `row`,
- * which points at the canvas pixel of column `first`; the runs outside are
- * read and checked as zefdec_line would. */
+ * which points at the canvas pixel of column `first`, from a generic run
+ * cursor: versions 1 and 2, and canvases put pixel by pixel. The runs
+ * outside are read and checked as zefdec_line would. */
 static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
                      const paint *paint)
 {
@@ -1619,9 +1687,14 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
                 kind->put(paint, paint->left + x - first, paint->y, r.rgb, r.alpha);
         } else
 #endif
-        if (from < to && r.alpha)
-            draw_span(kind, row + (size_t)(from - first) * kind->bytes, to - from,
-                      kind->pixel(r.rgb), r.rgb, r.alpha);
+        if (from < to && r.alpha) {
+            uint8_t *at = row + (size_t)(from - first) * kind->bytes;
+            const uint32_t word = r.alpha == OPAQUE ? WORD_OPAQUE | kind->pixel(r.rgb) : r.alpha << 24 | r.rgb;
+            if (kind->bytes == 2)
+                span_word(kind, at, to - from, word, 2);
+            else
+                span_word(kind, at, to - from, word, 4);
+        }
     }
     return cursor_stop(image, &c, rc);
 }
@@ -1640,118 +1713,205 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
         (byte) = *(q)++;                                                                 \
     } while (0)
 
-/* Version 4, a whole op at a time: runs of a transparent entry are passed
- * over, opaque runs are filled, only partly transparent pixels are
- * blended. Bytes are taken one at a time, so that a literal longer than
- * the reader's window streams through it. The line is drawn whole, so
- * nothing of a literal is left between calls; the palette was made ready
- * when the draw began. */
-static int draw_ops(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                    const paint *paint)
+/* A literal's `n` indices from q, all of them visible and at hand, onto
+ * the pixels from `at`: the loop that busy pictures spend their time in,
+ * apart so that everything it holds stays in registers. Returns where the
+ * literal ends, or NULL for an index past the palette. */
+PIXEL_HELPER const uint8_t *literal(uint8_t *at, const uint8_t *q, uint32_t n, const uint32_t bits,
+                                    const paint *paint, const unsigned bytes)
 {
     const canvas_kind *kind = paint->kind;
-    const uint32_t bits = image->layout.index_shift, mask = (1u << bits) - 1;
-    const uint32_t entries = image->layout.palette_size, width = image->width;
-    const uint8_t *const palette = image->layout.palette;
-    const uint8_t *q, *end, *entry;
-    byte_cursor bytes;
-    uint32_t x = 0;
+    const uint32_t *const words = paint->words;
+    const uint32_t mask = (1u << bits) - 1;
+    uint32_t pending = 0, have = 0;
+
+    for (; n; n--, at += bytes) {
+        uint32_t word;
+        if (have < bits) {
+            pending = pending << 8 | *q++;
+            have += 8;
+        }
+        have -= bits;
+        word = words[pending >> have & mask];
+        if (word > NO_ENTRY)
+            put_word(kind, at, word, bytes);
+        else if (word)
+            return 0;
+    }
+    return q;
+}
+
+#if defined(__GNUC__)
+#define LINE_LOOP static __attribute__((noinline))
+#else
+#define LINE_LOOP static
+#endif
+
+LINE_LOOP const uint8_t *literal_2(uint8_t *at, const uint8_t *q, uint32_t n, uint32_t bits, const paint *paint)
+{
+    return literal(at, q, n, bits, paint, 2);
+}
+
+LINE_LOOP const uint8_t *literal_4(uint8_t *at, const uint8_t *q, uint32_t n, uint32_t bits, const paint *paint)
+{
+    return literal(at, q, n, bits, paint, 4);
+}
+
+/* Version 4, a whole op at a time, through the table: runs of a
+ * transparent entry are passed over, opaque runs are filled, only partly
+ * transparent pixels are blended. Bytes are taken one at a time, so that
+ * a literal longer than the reader's window streams through it. The line
+ * is drawn whole, so nothing of a literal is left between calls.
+ * `column` is the op's column in the clip, wrapped while left of it. */
+PIXEL_HELPER int ops_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                          const paint *paint, const unsigned bytes)
+{
+    const canvas_kind *kind = paint->kind;
+    const uint32_t *const words = paint->words;
+    const uint32_t bits = image->layout.index_shift, mask = image->layout.index_mask;
+    const uint8_t *q, *end;
+    byte_cursor b;
+    uint32_t left = image->width, column = 0u - first;
     int rc = ZEFDEC_OK;
 
-    bytes_start(&bytes, image->archive, image->next);
-    q = bytes.p;
-    end = bytes.end;
-    while (x < width) {
-        uint32_t op, n, index = 0, column;
+    bytes_start(&b, image->archive, image->next);
+    q = b.p;
+    end = b.end;
+    while (left) {
+        uint32_t op, n, word;
 
-        NEXT_BYTE(bytes, q, end, rc, op);
+        NEXT_BYTE(b, q, end, rc, op);
         n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
-        if (n > width - x) {
+        if (n > left) {
             rc = ZEFDEC_E_RUN;
             break;
         }
-        column = x - first;
-        x += n;
+        left -= n;
         if (op < ZEF_V4_OP_RUN) {
             /* a literal's indices, a byte of them at a time */
             uint32_t pending = 0, have = 0;
             if (column < count && count - column >= n && (size_t)(end - q) >= (n * bits + 7) >> 3) {
                 /* all of it visible and at hand: no clip or refill per pixel */
-                uint8_t *at = row + (size_t)column * kind->bytes;
-                for (; n; n--, at += kind->bytes) {
-                    uint32_t alpha;
-                    if (have < bits) {
-                        pending = pending << 8 | *q++;
-                        have += 8;
-                    }
-                    have -= bits;
-                    index = pending >> have & mask;
-                    if (index >= entries) {
-                        rc = ZEFDEC_E_COLOUR;
-                        goto stop;
-                    }
-                    entry = palette + index * ZEF_V4_ENTRY_SIZE;
-                    alpha = entry_alpha(paint, index);
-                    if (alpha == OPAQUE)
-                        store_pixel(kind, at, entry_pixel(paint, index));
-                    else if (alpha)
-                        kind->blend(at, 1, blend_source_of(source_rgb(paint, entry), alpha));
-                }
+                q = (bytes == 2 ? literal_2 : literal_4)(row + (size_t)column * bytes, q, n, bits, paint);
+                if (!q)
+                    goto no_entry;
+                column += n;
                 continue;
             }
             for (; n; n--, column++) {
-                uint32_t alpha;
                 if (have < bits) {
                     uint32_t byte;
-                    NEXT_BYTE(bytes, q, end, rc, byte);
+                    NEXT_BYTE(b, q, end, rc, byte);
                     pending = pending << 8 | byte;
                     have += 8;
                 }
                 have -= bits;
-                index = pending >> have & mask;
-                if (index >= entries) {
-                    rc = ZEFDEC_E_COLOUR;
-                    goto stop;
-                }
-                if (column >= count)
-                    continue;
-                entry = palette + index * ZEF_V4_ENTRY_SIZE;
-                alpha = entry_alpha(paint, index);
-                if (alpha == OPAQUE)
-                    store_pixel(kind, row + (size_t)column * kind->bytes, entry_pixel(paint, index));
-                else if (alpha)
-                    kind->blend(row + (size_t)column * kind->bytes, 1,
-                                blend_source_of(source_rgb(paint, entry), alpha));
+                word = words[pending >> have & mask];
+                if (word == NO_ENTRY)
+                    goto no_entry;
+                if (column < count && word)
+                    put_word(kind, row + (size_t)column * bytes, word, bytes);
             }
             continue;
         }
+        word = words[0];
         if (op < ZEF_V4_OP_RUN_ZERO) {
-            NEXT_BYTE(bytes, q, end, rc, index);
-            if (index >= entries) {
-                rc = ZEFDEC_E_COLOUR;
-                break;
-            }
+            uint32_t index;
+            NEXT_BYTE(b, q, end, rc, index);
+            if (index > mask)
+                goto no_entry;
+            word = words[index];
+            if (word == NO_ENTRY)
+                goto no_entry;
         }
-        entry = palette + index * ZEF_V4_ENTRY_SIZE;
-        if (!entry_alpha(paint, index))
-            continue;
-        /* the run's columns within [0, count), unsigned as they wrap */
-        if (column >= count) {
-            if (column + n > column || column + n == 0)
-                continue;
-            n += column;
-            column = 0;
-        }
-        if (n > count - column)
-            n = count - column;
-        draw_span(kind, row + (size_t)column * kind->bytes, n, entry_pixel(paint, index),
-                  source_rgb(paint, entry), entry_alpha(paint, index));
+        if (word)
+            clipped_run(kind, row, column, n, count, word, bytes);
+        column += n;
     }
 stop:
-    bytes.p = q;
-    image->next = bytes_position(&bytes);
-    image->x = x;
+    b.p = q;
+    image->next = bytes_position(&b);
+    image->x = image->width - left;
     return rc;
+no_entry:
+    rc = ZEFDEC_E_COLOUR;
+    goto stop;
+}
+
+/* Version 3, a run of (pixel code, length) at a time, through the table,
+ * with the checks and counts of zefdec_line. `column` is the run's column
+ * in the clip, wrapped while left of it. */
+PIXEL_HELPER int codes_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
+                            const paint *paint, const unsigned bytes)
+{
+    const canvas_kind *kind = paint->kind;
+    const uint32_t *const words = paint->words;
+    const size_t start = image->next;
+    const uint8_t *q, *end;
+    byte_cursor b;
+    uint32_t left = image->width, column = 0u - first, runs;
+    int rc = ZEFDEC_OK;
+
+    bytes_start(&b, image->archive, start);
+    q = b.p;
+    end = b.end;
+    while (left) {
+        uint32_t n, word;
+        if (end - q < ZEF_PIXEL_CODE_RUN_SIZE) {
+            b.p = q;
+            if ((rc = bytes_refill(&b, ZEF_PIXEL_CODE_RUN_SIZE)) != ZEFDEC_OK)
+                break;
+            q = b.p;
+            end = b.end;
+        }
+        n = q[1];
+        if (n > left) {
+            rc = ZEFDEC_E_RUN;
+            break;
+        }
+        word = words[q[0]];
+        if (word == NO_ENTRY) {
+            rc = ZEFDEC_E_COLOUR;
+            break;
+        }
+        q += ZEF_PIXEL_CODE_RUN_SIZE;
+        left -= n;
+        /* single pixels, the most common run of busy art, take no clip arithmetic */
+        if (n == 1 && word && column < count)
+            put_word(kind, row + (size_t)column * bytes, word, bytes);
+        else if (n > 1 && word)
+            clipped_run(kind, row, column, n, count, word, bytes);
+        column += n;
+    }
+    b.p = q;
+    image->next = bytes_position(&b);
+    image->x = image->width - left;
+    runs = (uint32_t)(image->next - start) / ZEF_PIXEL_CODE_RUN_SIZE;
+    image->line_runs_left = (uint16_t)(image->line_runs_left - runs);
+    image->runs_left -= runs;
+    return rc;
+}
+
+/* The loops above, one function per pixel size, each apart from the draw
+ * so that its locals stay in registers. */
+LINE_LOOP int ops_2(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count, const paint *paint)
+{
+    return ops_line(image, row, first, count, paint, 2);
+}
+
+LINE_LOOP int ops_4(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count, const paint *paint)
+{
+    return ops_line(image, row, first, count, paint, 4);
+}
+
+LINE_LOOP int codes_2(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count, const paint *paint)
+{
+    return codes_line(image, row, first, count, paint, 2);
+}
+
+LINE_LOOP int codes_4(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count, const paint *paint)
+{
+    return codes_line(image, row, first, count, paint, 4);
 }
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
@@ -1886,7 +2046,7 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
     uint32_t first_column, first_line, left, top, columns, lines;
     uint8_t *row = 0;
     zefdec_archive *kept;
-    int rc, whole_lines;
+    int rc, whole_lines, tabled;
 
     if (!options)
         options = &plain;
@@ -1916,19 +2076,24 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
     if (!columns || !lines || !options->opacity)
         return ZEFDEC_OK;
     rc = pass_lines(&image, archive, position, first_line);
-    if (rc == ZEFDEC_OK && image.layout.form == FORM_OPS) {
-        if (archive->reader)
-            rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader,
-                                                                          archive->size));
-        if (rc == ZEFDEC_OK && !paint.kind->put)
-            paint_entries(&paint, &image.layout);
-    }
     /* whole lines without alpha onto a canvas whose rows are lines are
      * decoded as zefdec_line decodes them */
     whole_lines = first_column == 0 && columns == image.width && !image.layout.alpha_mask &&
                   paint.kind->line != NO_LINE && !paint.shaded;
     if (whole_lines)
         image.format = paint.kind->line;
+    /* versions 3 and 4 draw through the table onto canvases of whole words */
+    tabled = !whole_lines && !paint.kind->put &&
+             (image.layout.form == FORM_OPS || image.layout.form == FORM_CODES);
+    if (rc == ZEFDEC_OK && tabled) {
+        if (archive->reader)
+            rc = reading(archive, archive->reader->reading->palette_ready(&image.layout, archive->reader,
+                                                                          archive->size));
+        if (rc == ZEFDEC_OK && image.layout.form == FORM_OPS)
+            table_of_entries(&paint, &image.layout);
+        else if (rc == ZEFDEC_OK)
+            table_of_codes(&paint, &image.layout);
+    }
     if (!paint.kind->put)
         row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
     paint.left = left;
@@ -1942,9 +2107,10 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
         rc = open_line(&image);
         /* canvases put pixel by pixel take version 4 runs as any others */
         if (rc == ZEFDEC_OK)
-            rc = image.layout.form == FORM_OPS && !paint.kind->put
-                     ? draw_ops(&image, row, first_column, columns, &paint)
-                     : draw_runs(&image, row, first_column, columns, &paint);
+            rc = !tabled                        ? draw_runs(&image, row, first_column, columns, &paint)
+                 : image.layout.form == FORM_OPS
+                     ? (paint.kind->bytes == 2 ? ops_2 : ops_4)(&image, row, first_column, columns, &paint)
+                     : (paint.kind->bytes == 2 ? codes_2 : codes_4)(&image, row, first_column, columns, &paint);
         if (rc == ZEFDEC_OK)
             rc = close_line(&image);
         if (row)
