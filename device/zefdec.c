@@ -1178,9 +1178,25 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
                 break;
             }
             x += n;
+            have = 0;
             if (op >= ZEF_V4_OP_RUN)
                 n = op < ZEF_V4_OP_RUN_ZERO;
-            have = 0;
+            else if ((size_t)(end - p) >= (n * bits + 7) >> 3) {
+                /* a literal at hand: its indices in one loop, none at all
+                 * to check when every index names an entry */
+                if (entries > mask)
+                    p += (n * bits + 7) >> 3;
+                for (; n && entries <= mask; n--) {
+                    if (have < bits) {
+                        pending = pending << 8 | *p++;
+                        have += 8;
+                    }
+                    have -= bits;
+                    if ((pending >> have & mask) >= entries)
+                        goto bad_index;
+                }
+                n = 0;
+            }
         } else if (op >= ZEF_V4_OP_RUN) {
             n = 0;
             if (byte >= entries)
@@ -1790,7 +1806,19 @@ PIXEL_HELPER int ops_line(zefdec_image *image, uint8_t *row, uint32_t first, uin
         if (op < ZEF_V4_OP_RUN) {
             /* a literal's indices, a byte of them at a time */
             uint32_t pending = 0, have = 0;
-            if (column < count && count - column >= n && (size_t)(end - q) >= (n * bits + 7) >> 3) {
+            const uint32_t length = (n * bits + 7) >> 3;
+            /* behind a callback, a literal that fits the window is read into it whole */
+            if ((size_t)(end - q) < length && length <= ZEFDEC_WINDOW_SIZE - WORD_MASK && b.reader) {
+                b.p = q;
+                rc = bytes_refill(&b, length);
+                q = b.p;
+                end = b.end;
+                /* a failed read ends the draw; a short archive, where the pixels are read as they come */
+                if (rc == ZEFDEC_E_READ)
+                    goto stop;
+                rc = ZEFDEC_OK;
+            }
+            if (column < count && count - column >= n && (size_t)(end - q) >= length) {
                 /* all of it visible and at hand: no clip or refill per pixel */
                 q = (bytes == 2 ? literal_2 : literal_4)(row + (size_t)column * bytes, q, n, bits, paint);
                 if (!q)
