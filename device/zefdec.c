@@ -1779,8 +1779,8 @@ LINE_LOOP const uint8_t *literal_4(uint8_t *at, const uint8_t *q, uint32_t n, ui
  * a literal longer than the reader's window streams through it. The line
  * is drawn whole, so nothing of a literal is left between calls.
  * `column` is the op's column in the clip, wrapped while left of it. */
-PIXEL_HELPER int ops_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                          const paint *paint, const unsigned bytes)
+PIXEL_HELPER int ops_lines(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
+                           const paint *paint, const unsigned bytes)
 {
     const canvas_kind *kind = paint->kind;
     const uint32_t *const words = paint->words;
@@ -1793,8 +1793,18 @@ PIXEL_HELPER int ops_line(zefdec_image *image, uint8_t *row, uint32_t first, uin
     bytes_start(&b, image->archive, image->next);
     q = b.p;
     end = b.end;
-    while (left) {
+    for (;;) {
         uint32_t op, n, word;
+
+        if (!left) {
+            /* the line is drawn, and the next begins */
+            image->y++;
+            if (!--lines)
+                break;
+            row += paint->stride;
+            left = image->width;
+            column = 0u - first;
+        }
 
         NEXT_BYTE(b, q, end, rc, op);
         n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
@@ -1866,80 +1876,109 @@ no_entry:
     goto stop;
 }
 
-/* Version 3, a run of (pixel code, length) at a time, through the table,
- * with the checks and counts of zefdec_line. `column` is the run's column
- * in the clip, wrapped while left of it. */
-PIXEL_HELPER int codes_line(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count,
-                            const paint *paint, const unsigned bytes)
+/* Version 3, `lines` lines from the image's next, a run of (pixel code,
+ * length) at a time, through the table, with the checks and counts of
+ * zefdec_line. `column` is the run's column in the clip, wrapped while
+ * left of it. */
+PIXEL_HELPER int codes_lines(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
+                             const paint *paint, const unsigned bytes)
 {
     const canvas_kind *kind = paint->kind;
     const uint32_t *const words = paint->words;
-    const size_t start = image->next;
     const uint8_t *q, *end;
     byte_cursor b;
-    uint32_t left = image->width, column = 0u - first, runs;
+    uint32_t left = 0, column, runs = 0;
     int rc = ZEFDEC_OK;
 
-    bytes_start(&b, image->archive, start);
+    bytes_start(&b, image->archive, image->next);
     q = b.p;
     end = b.end;
-    while (left) {
-        uint32_t n, word;
-        if (end - q < ZEF_PIXEL_CODE_RUN_SIZE) {
+    for (;;) {
+        if (end - q < ZEF_LINE_ENTRY_COUNT_SIZE) {
             b.p = q;
-            if ((rc = bytes_refill(&b, ZEF_PIXEL_CODE_RUN_SIZE)) != ZEFDEC_OK)
-                break;
+            if ((rc = bytes_refill(&b, ZEF_LINE_ENTRY_COUNT_SIZE)) != ZEFDEC_OK)
+                goto stop;
             q = b.p;
             end = b.end;
         }
-        n = q[1];
-        if (n > left) {
-            rc = ZEFDEC_E_RUN;
-            break;
+        image->line_runs_left = (uint16_t)u16_at(q);
+        q += ZEF_LINE_ENTRY_COUNT_SIZE;
+        left = image->width;
+        column = 0u - first;
+        while (left) {
+            uint32_t n, word;
+            if (end - q < ZEF_PIXEL_CODE_RUN_SIZE) {
+                b.p = q;
+                if ((rc = bytes_refill(&b, ZEF_PIXEL_CODE_RUN_SIZE)) != ZEFDEC_OK)
+                    goto stop;
+                q = b.p;
+                end = b.end;
+            }
+            n = q[1];
+            if (n > left) {
+                rc = ZEFDEC_E_RUN;
+                goto stop;
+            }
+            word = words[q[0]];
+            if (word == NO_ENTRY) {
+                rc = ZEFDEC_E_COLOUR;
+                goto stop;
+            }
+            q += ZEF_PIXEL_CODE_RUN_SIZE;
+            runs++;
+            left -= n;
+            /* single pixels, the most common run of busy art, take no clip arithmetic */
+            if (n == 1 && word && column < count)
+                put_word(kind, row + (size_t)column * bytes, word, bytes);
+            else if (n > 1 && word)
+                clipped_run(kind, row, column, n, count, word, bytes);
+            column += n;
         }
-        word = words[q[0]];
-        if (word == NO_ENTRY) {
-            rc = ZEFDEC_E_COLOUR;
+        image->line_runs_left = (uint16_t)(image->line_runs_left - runs);
+        image->runs_left -= runs;
+        runs = 0;
+        image->y++;
+        if (image->line_runs_left != 0)
+            rc = ZEFDEC_E_LINE_COUNT;
+        else if (image->y == image->height && image->runs_left != 0)
+            rc = ZEFDEC_E_IMAGE_COUNT;
+        if (rc != ZEFDEC_OK || !--lines)
             break;
-        }
-        q += ZEF_PIXEL_CODE_RUN_SIZE;
-        left -= n;
-        /* single pixels, the most common run of busy art, take no clip arithmetic */
-        if (n == 1 && word && column < count)
-            put_word(kind, row + (size_t)column * bytes, word, bytes);
-        else if (n > 1 && word)
-            clipped_run(kind, row, column, n, count, word, bytes);
-        column += n;
+        row += paint->stride;
     }
+stop:
+    image->line_runs_left = (uint16_t)(image->line_runs_left - runs);
+    image->runs_left -= runs;
     b.p = q;
     image->next = bytes_position(&b);
     image->x = image->width - left;
-    runs = (uint32_t)(image->next - start) / ZEF_PIXEL_CODE_RUN_SIZE;
-    image->line_runs_left = (uint16_t)(image->line_runs_left - runs);
-    image->runs_left -= runs;
     return rc;
 }
 
 /* The loops above, one function per pixel size, each apart from the draw
  * so that its locals stay in registers. */
-LINE_LOOP int ops_2(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count, const paint *paint)
+LINE_LOOP int ops_2(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
+                    const paint *paint)
 {
-    return ops_line(image, row, first, count, paint, 2);
+    return ops_lines(image, row, lines, first, count, paint, 2);
 }
 
-LINE_LOOP int ops_4(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count, const paint *paint)
+LINE_LOOP int ops_4(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
+                    const paint *paint)
 {
-    return ops_line(image, row, first, count, paint, 4);
+    return ops_lines(image, row, lines, first, count, paint, 4);
 }
 
-LINE_LOOP int codes_2(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count, const paint *paint)
+LINE_LOOP int codes_2(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
+                    const paint *paint)
 {
-    return codes_line(image, row, first, count, paint, 2);
+    return codes_lines(image, row, lines, first, count, paint, 2);
 }
 
-LINE_LOOP int codes_4(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t count, const paint *paint)
+LINE_LOOP int codes_4(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
+                    const paint *paint)
 {
-    return codes_line(image, row, first, count, paint, 4);
+    return codes_lines(image, row, lines, first, count, paint, 4);
 }
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
@@ -2126,6 +2165,12 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
         row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
     paint.left = left;
     paint.y = top;
+    if (rc == ZEFDEC_OK && tabled) {
+        rc = (image.layout.form == FORM_OPS ? (paint.kind->bytes == 2 ? ops_2 : ops_4)
+                                            : (paint.kind->bytes == 2 ? codes_2 : codes_4))(
+            &image, row, lines, first_column, columns, &paint);
+        lines = 0;
+    }
     for (; rc == ZEFDEC_OK && lines; lines--, paint.y++) {
         if (whole_lines) {
             rc = zefdec_line(&image, row, 0, columns);
@@ -2135,10 +2180,7 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
         rc = open_line(&image);
         /* canvases put pixel by pixel take version 4 runs as any others */
         if (rc == ZEFDEC_OK)
-            rc = !tabled                        ? draw_runs(&image, row, first_column, columns, &paint)
-                 : image.layout.form == FORM_OPS
-                     ? (paint.kind->bytes == 2 ? ops_2 : ops_4)(&image, row, first_column, columns, &paint)
-                     : (paint.kind->bytes == 2 ? codes_2 : codes_4)(&image, row, first_column, columns, &paint);
+            rc = draw_runs(&image, row, first_column, columns, &paint);
         if (rc == ZEFDEC_OK)
             rc = close_line(&image);
         if (row)
