@@ -1104,6 +1104,25 @@ static int skip_runs(zefdec_image *image)
             p += ZEF_LINE_ENTRY_COUNT_SIZE;
             in_line = 1;
             x = 0;
+            /* A line at hand whose runs end exactly at its width, the last
+             * one not empty and every index inside the palette, is what
+             * the run by run checks below accept: its runs are summed in
+             * one loop. Any other line is left to those checks. */
+            if (line_runs && (size_t)(end - p) / size >= line_runs && p[line_runs * size - 1]) {
+                uint32_t sum = 0, largest = 0, i;
+                for (i = 0; i < line_runs * size; i += size) {
+                    const uint32_t index = codes ? (uint32_t)p[i] >> layout->index_shift & layout->index_mask : 0;
+                    sum += p[i + size - 1];
+                    largest = index > largest ? index : largest;
+                }
+                if (sum == width && (!codes || largest < layout->palette_size)) {
+                    p += line_runs * size;
+                    runs_left -= line_runs;
+                    in_line = 0;
+                    if (++y == height && runs_left != 0)
+                        rc = ZEFDEC_E_IMAGE_COUNT;
+                }
+            }
             continue;
         }
         length = p[size - 1];
@@ -1588,8 +1607,16 @@ static void table_of_entries(paint *paint, const zefdec_layout *layout)
     const uint8_t *entry = layout->palette;
     uint32_t i;
 
-    for (i = 0; i <= layout->index_mask; i++, entry += ZEF_V4_ENTRY_SIZE)
-        paint->words[i] = i < layout->palette_size ? table_word(paint, entry_rgb(entry), entry[3]) : NO_ENTRY;
+    /* RGB565 as it is, every icon's case, without a call per entry */
+    for (i = 0; i < layout->palette_size && paint->kind == canvas_kinds && !paint->shaded;
+         i++, entry += ZEF_V4_ENTRY_SIZE) {
+        const uint32_t alpha = entry[3], rgb = entry_rgb(entry);
+        paint->words[i] = alpha == OPAQUE ? WORD_OPAQUE | rgb565_of(rgb) : alpha ? alpha << 24 | rgb : 0;
+    }
+    for (; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE)
+        paint->words[i] = table_word(paint, entry_rgb(entry), entry[3]);
+    for (; i <= layout->index_mask; i++)
+        paint->words[i] = NO_ENTRY;
 }
 
 /* Version 3: a word per pixel code, colour by colour, the alpha codes'
