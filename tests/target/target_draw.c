@@ -86,8 +86,10 @@ static void end_line(void)
     end_line_in(text_file);
 }
 
+/* Ends the line begun, if any, with what failed. */
 static void fail(const char *what)
 {
+    if (line_length && line[line_length - 1] != ' ') put(" ");
     put("FAILED: ");
     put(what);
     end_line();
@@ -433,7 +435,7 @@ static void draw_in_bands(uint32_t a, struct source *source, uint32_t image, con
         label(a, image, c, source->name);
         put(upwards ? " bands upwards of " : " bands of ");
         put_number((int32_t)band);
-        fail(" differ from one draw of the whole canvas");
+        fail("differ from one draw of the whole canvas");
     }
 }
 
