@@ -31,7 +31,7 @@
 #include "zefdec.h"
 
 #define CANVAS_WIDTH 40
-#define CANVAS_HEIGHT 32
+#define CANVAS_HEIGHT 30 /* not whole pages: the last of L1_PAGES is part of one */
 /* 3 pixels of slack at the end of each row, a guard row above and below */
 #define STRIDE_PIXELS (CANVAS_WIDTH + 3)
 #define STORAGE_WORDS ((STRIDE_PIXELS * 4 * (CANVAS_HEIGHT + 2)) / 4)
@@ -143,7 +143,8 @@ static uint32_t stride_of(zefdec_canvas_format format)
  * what is hashed and written out. */
 static size_t storage_bytes(zefdec_canvas_format format)
 {
-    return stride_of(format) * (CANVAS_HEIGHT / rows_per_stride(format) + 2);
+    const uint32_t rows = rows_per_stride(format);
+    return stride_of(format) * ((CANVAS_HEIGHT + rows - 1) / rows + 2);
 }
 
 /* The storage a canvas of the format uses, word by word: FNV-1a's step
