@@ -245,9 +245,11 @@ static int draw(const zefdec_archive *archive, uint32_t image, const zefdec_canv
  * on a row of the pattern's, so that they line up with one draw. */
 static uint32_t band_rows(const struct draw_case *c, uint32_t band)
 {
-    const uint32_t unit = c->format == ZEFDEC_CANVAS_L1_PAGES                          ? 8
-                          : c->options && c->options->dither == ZEFDEC_DITHER_BAYER ? 4
-                                                                                     : 1;
+    uint32_t unit = 1;
+    if (c->format == ZEFDEC_CANVAS_L1_PAGES)
+        unit = 8;
+    else if (c->options && c->options->dither == ZEFDEC_DITHER_BAYER)
+        unit = 4;
     return (band + unit - 1) / unit * unit;
 }
 
