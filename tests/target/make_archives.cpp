@@ -24,7 +24,7 @@ struct Named {
   Bytes bytes;
 };
 
-// Image sizes: the canvas of target_draw.c is 40 x 32.
+// Image sizes: the canvas of target_draw.c is 40 x 30.
 const cv::Size kSizes[] = {{13, 9}, {1, 1}, {33, 21}, {70, 3}, {5, 45}};
 
 Bytes Written(int version, int alphaValues, zef::AlphaPosition position, const std::vector<cv::Mat>& images,

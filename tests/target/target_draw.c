@@ -2,24 +2,26 @@
  * The drawing program of the target_draw test, built unchanged for the
  * Cortex-M4 (run on QEMU's mps2-an386) and for the host: it draws every
  * image of the archives of target_archives.c onto a small framebuffer in
- * every canvas format, from memory and through the read callback (64-byte
- * window), at positions that clip it at every edge and corner or put it
- * wholly outside, and in horizontal bands of several heights (one
- * zefdec_draw per band, the band as canvas; top to bottom, and bottom to
- * top). It also decodes every image line by line in every line format and
- * as spans. It writes
+ * every canvas format, with zefdec_draw and with zefdec_draw_with and a
+ * set of options (opacity, recolour, ordered dither), from memory and
+ * through the read callback (64-byte window), at positions that clip it
+ * at every edge and corner or put it wholly outside, and in horizontal
+ * bands of several heights (one draw per band, the band as canvas; top to
+ * bottom, and bottom to top). It also decodes every image line by line in
+ * every line format and as spans. It writes
  *   draw.txt  one line per draw: what was drawn, the result and a hash
  *             of the whole framebuffer storage after it; one per image
  *             decoded in lines or spans, with a hash of what came out;
  *   draw.bin  the whole framebuffer storage (padding and guard rows
- *             included) after each sequence of draws, and every decoded
- *             line with its alpha;
+ *             included) after the draws at the edges from memory, for
+ *             each canvas and options, and every decoded line with its
+ *             alpha;
  * and the test compares both files of the two builds byte for byte; and
  *   reads.txt the calls and bytes of the read callback, which differ
  *             between builds of the decoder and are not compared.
- * On each build it also checks that a draw through the callback leaves the
- * framebuffer as the same draw from memory, and that bands leave it as one
- * draw of the whole canvas; the exit status counts what differed or
+ * On each build it also checks that draws through the callback leave the
+ * framebuffer as the same draws from memory, and that bands leave it as
+ * one draw of the whole canvas; the exit status counts what differed or
  * failed (0: nothing).
  */
 #include <string.h>
@@ -29,7 +31,7 @@
 #include "zefdec.h"
 
 #define CANVAS_WIDTH 40
-#define CANVAS_HEIGHT 32
+#define CANVAS_HEIGHT 30 /* not whole pages: the last of L1_PAGES is part of one */
 /* 3 pixels of slack at the end of each row, a guard row above and below */
 #define STRIDE_PIXELS (CANVAS_WIDTH + 3)
 #define STORAGE_WORDS ((STRIDE_PIXELS * 4 * (CANVAS_HEIGHT + 2)) / 4)
@@ -84,22 +86,14 @@ static void end_line(void)
     end_line_in(text_file);
 }
 
+/* Ends the line begun, if any, with what failed. */
 static void fail(const char *what)
 {
+    if (line_length && line[line_length - 1] != ' ') put(" ");
     put("FAILED: ");
     put(what);
     end_line();
     failures++;
-}
-
-/* FNV-1a over the framebuffer storage */
-static uint32_t hash(const uint32_t *words)
-{
-    const uint8_t *bytes = (const uint8_t *)words;
-    uint32_t h = 2166136261u;
-    size_t n;
-    for (n = 0; n < sizeof storage[0]; n++) h = (h ^ bytes[n]) * 16777619u;
-    return h;
 }
 
 /* --- the archive behind a read callback ---------------------------------- */
@@ -122,17 +116,60 @@ static int flash_read(void *user, uint32_t offset, void *buffer, uint32_t length
 
 /* --- canvases ------------------------------------------------------------ */
 
-/* Every zefdec_canvas_format of zefdec.h: a new format is added here. */
-#define CANVAS_FORMATS 3
-static const char *const format_names[CANVAS_FORMATS] = {"RGB565", "RGB565_SWAPPED", "XRGB8888"};
+/* Every zefdec_canvas_format of zefdec.h, in its order, with its bits per
+ * pixel: a new format is added here. */
+static const struct canvas_format {
+    const char *name;
+    uint8_t bits;
+} formats[] = {{"RGB565", 16}, {"RGB565_SWAPPED", 16}, {"XRGB8888", 32}, {"BGR565", 16},
+               {"BGR565_SWAPPED", 16}, {"RGB888", 24}, {"BGR888", 24}, {"ARGB8888", 32},
+               {"L8", 8}, {"L4", 4}, {"L2", 2}, {"L1", 1}, {"L1_PAGES", 1}};
+#define CANVAS_FORMATS (sizeof formats / sizeof formats[0])
 
-static uint32_t bytes_per_pixel(zefdec_canvas_format format)
+/* Rows a stride spans: a page of 8 on L1_PAGES, else one. */
+static uint32_t rows_per_stride(zefdec_canvas_format format)
 {
-    return format == ZEFDEC_CANVAS_XRGB8888 ? 4 : 2;
+    return format == ZEFDEC_CANVAS_L1_PAGES ? 8 : 1;
 }
 
-/* The same pattern for the same seed on every build. */
-static void fill(uint32_t *words, uint32_t seed)
+/* STRIDE_PIXELS pixels, a packed row rounded up to whole bytes; a page
+ * holds a byte per column. */
+static uint32_t stride_of(zefdec_canvas_format format)
+{
+    return format == ZEFDEC_CANVAS_L1_PAGES ? STRIDE_PIXELS : (STRIDE_PIXELS * formats[format].bits + 7) / 8;
+}
+
+/* The storage a canvas of the format uses, its guard rows (pages) included:
+ * what is hashed and written out. */
+static size_t storage_bytes(zefdec_canvas_format format)
+{
+    const uint32_t rows = rows_per_stride(format);
+    return stride_of(format) * ((CANVAS_HEIGHT + rows - 1) / rows + 2);
+}
+
+/* The storage a canvas of the format uses, word by word: FNV-1a's step
+ * and a shift to carry high bits down, each step invertible so that one
+ * changed word always changes the hash. Bytewise it took most of QEMU's
+ * time. */
+static uint32_t hash(const uint32_t *words, zefdec_canvas_format format)
+{
+    uint32_t h = 2166136261u;
+    size_t n;
+    for (n = 0; n < (storage_bytes(format) + 3) / 4; n++) {
+        h = (h ^ words[n]) * 16777619u;
+        h ^= h >> 13;
+    }
+    return h;
+}
+
+static void write_storage(const uint32_t *words, zefdec_canvas_format format)
+{
+    if (board_write(bytes_file, words, storage_bytes(format)) != 0) failures++;
+}
+
+/* The same pattern for the same seed on every build; on ARGB8888 a quarter
+ * of the pixels transparent and a quarter opaque, the ends of its blend. */
+static void fill(uint32_t *words, uint32_t seed, zefdec_canvas_format format)
 {
     uint32_t x = seed * 2654435761u + 1;
     size_t n;
@@ -141,20 +178,79 @@ static void fill(uint32_t *words, uint32_t seed)
         x ^= x >> 17;
         x ^= x << 5;
         words[n] = x;
+        if (format == ZEFDEC_CANVAS_ARGB8888 && n % 4 < 2) words[n] = (x & 0xFFFFFFu) | (n % 4 ? 0xFF000000u : 0);
     }
 }
 
-/* The canvas rows `top` to `top + height` - 1 of the storage. */
+/* The canvas rows `top` to `top + height` - 1 of the storage; on L1_PAGES
+ * `top` is a multiple of 8. */
 static zefdec_canvas canvas_of(uint32_t *words, zefdec_canvas_format format, uint32_t top, uint32_t height)
 {
     zefdec_canvas canvas;
-    const uint32_t stride = STRIDE_PIXELS * bytes_per_pixel(format);
-    canvas.pixels = (uint8_t *)words + stride * (1 + top); /* below the guard row */
+    const uint32_t stride = stride_of(format);
+    canvas.pixels = (uint8_t *)words + stride * (1 + top / rows_per_stride(format)); /* below the guard row */
     canvas.width = CANVAS_WIDTH;
     canvas.height = height;
     canvas.stride = stride;
     canvas.format = format;
     return canvas;
+}
+
+/* --- what is drawn ------------------------------------------------------- */
+
+/* Every canvas is drawn with zefdec_draw, and with zefdec_draw_with and each
+ * of these options; ordered dither only where it applies, on the grey
+ * canvases of fewer than 8 bits. */
+static const zefdec_draw_options option_sets[] = {
+    {0, 0, ZEFDEC_DITHER_THRESHOLD, 0},
+    {1, 0, ZEFDEC_DITHER_THRESHOLD, 0},
+    {128, 0, ZEFDEC_DITHER_THRESHOLD, 0},
+    {254, 1, ZEFDEC_DITHER_THRESHOLD, 0x3C9AE1},
+    {255, 1, ZEFDEC_DITHER_THRESHOLD, 0xF0407F},
+    {255, 0, ZEFDEC_DITHER_BAYER, 0},
+    {128, 0, ZEFDEC_DITHER_BAYER, 0},
+    {254, 1, ZEFDEC_DITHER_BAYER, 0x808080},
+};
+#define OPTION_SETS (sizeof option_sets / sizeof option_sets[0])
+
+struct draw_case {
+    zefdec_canvas_format format;
+    const zefdec_draw_options *options; /* NULL: zefdec_draw */
+};
+static struct draw_case cases[CANVAS_FORMATS * (1 + OPTION_SETS)];
+static uint32_t case_count;
+
+static void make_cases(void)
+{
+    size_t f, o;
+    for (f = 0; f < CANVAS_FORMATS; f++) {
+        cases[case_count].format = (zefdec_canvas_format)f;
+        cases[case_count++].options = 0;
+        for (o = 0; o < OPTION_SETS; o++) {
+            if (option_sets[o].dither != ZEFDEC_DITHER_THRESHOLD && formats[f].bits >= 8) continue;
+            cases[case_count].format = (zefdec_canvas_format)f;
+            cases[case_count++].options = &option_sets[o];
+        }
+    }
+}
+
+static int draw(const zefdec_archive *archive, uint32_t image, const zefdec_canvas *canvas, int32_t x, int32_t y,
+                const struct draw_case *c)
+{
+    return c->options ? zefdec_draw_with(archive, image, canvas, x, y, c->options)
+                      : zefdec_draw(archive, image, canvas, x, y);
+}
+
+/* Bands must start where the canvas can: on a page, and for ordered dither
+ * on a row of the pattern's, so that they line up with one draw. */
+static uint32_t band_rows(const struct draw_case *c, uint32_t band)
+{
+    uint32_t unit = 1;
+    if (c->format == ZEFDEC_CANVAS_L1_PAGES)
+        unit = 8;
+    else if (c->options && c->options->dither == ZEFDEC_DITHER_BAYER)
+        unit = 4;
+    return (band + unit - 1) / unit * unit;
 }
 
 /* --- the draws ----------------------------------------------------------- */
@@ -164,14 +260,23 @@ struct source {
     zefdec_archive archive;
 };
 
-static void label(uint32_t archive, uint32_t image, zefdec_canvas_format format, const char *source)
+static void label(uint32_t archive, uint32_t image, const struct draw_case *c, const char *source)
 {
     put("archive ");
     put_number((int32_t)archive);
     put(" image ");
     put_number((int32_t)image);
     put(" ");
-    put(format_names[format]);
+    put(formats[c->format].name);
+    if (c->options) {
+        put(" opacity ");
+        put_number(c->options->opacity);
+        if (c->options->recolour) {
+            put(" in ");
+            put_hex(c->options->colour);
+        }
+        if (c->options->dither == ZEFDEC_DITHER_BAYER) put(" ordered");
+    }
     put(" ");
     put(source);
 }
@@ -192,8 +297,10 @@ static void offsets(int32_t size, int32_t room, int32_t out[9])
     out[8] = room;
 }
 
+/* Plain draws go to every pair of offsets; draws with options only to the
+ * two diagonals, which still meet every edge and corner. */
 static void draw_at_edges(uint32_t a, struct source *sources, uint32_t image, const zefdec_image_info *info,
-                          zefdec_canvas_format format, uint32_t seed)
+                          const struct draw_case *c, uint32_t seed)
 {
     int32_t xs[9], ys[9];
     int s, i, j;
@@ -201,12 +308,14 @@ static void draw_at_edges(uint32_t a, struct source *sources, uint32_t image, co
     offsets((int32_t)info->height, CANVAS_HEIGHT, ys);
     for (s = 0; s < 2; s++) {
         uint32_t *words = storage[s];
-        zefdec_canvas canvas = canvas_of(words, format, 0, CANVAS_HEIGHT);
-        fill(words, seed);
+        zefdec_canvas canvas = canvas_of(words, c->format, 0, CANVAS_HEIGHT);
+        fill(words, seed, c->format);
         for (j = 0; j < 9; j++) {
             for (i = 0; i < 9; i++) {
-                const int result = zefdec_draw(&sources[s].archive, image, &canvas, xs[i], ys[j]);
-                label(a, image, format, sources[s].name);
+                int result;
+                if (c->options && i != j && i + j != 8) continue;
+                result = draw(&sources[s].archive, image, &canvas, xs[i], ys[j], c);
+                label(a, image, c, sources[s].name);
                 put(" at ");
                 put_number(xs[i]);
                 put(",");
@@ -214,15 +323,15 @@ static void draw_at_edges(uint32_t a, struct source *sources, uint32_t image, co
                 put(": ");
                 put_number(result);
                 put(" ");
-                put_hex(hash(words));
+                put_hex(hash(words, c->format));
                 end_line();
                 if (result != ZEFDEC_OK) fail("zefdec_draw");
             }
         }
-        if (board_write(bytes_file, words, sizeof storage[0]) != 0) failures++;
     }
-    if (memcmp(storage[0], storage[1], sizeof storage[0]) != 0) {
-        label(a, image, format, "");
+    write_storage(storage[0], c->format);
+    if (memcmp(storage[0], storage[1], storage_bytes(c->format)) != 0) {
+        label(a, image, c, "");
         fail("through the callback the framebuffer differs from the draw from memory");
     }
 }
@@ -294,21 +403,21 @@ static void decode_lines(uint32_t a, struct source *source, uint32_t image, cons
 }
 
 /* Draws at (x, y) in bands of `band` rows, and once whole, and compares. */
-static void draw_in_bands(uint32_t a, struct source *source, uint32_t image, zefdec_canvas_format format,
+static void draw_in_bands(uint32_t a, struct source *source, uint32_t image, const struct draw_case *c,
                           uint32_t seed, int32_t x, int32_t y, uint32_t band, int upwards)
 {
-    zefdec_canvas whole = canvas_of(storage[2], format, 0, CANVAS_HEIGHT);
+    zefdec_canvas whole = canvas_of(storage[2], c->format, 0, CANVAS_HEIGHT);
     const uint32_t bands = (CANVAS_HEIGHT + band - 1) / band;
     uint32_t n;
     int result;
-    fill(storage[0], seed);
-    fill(storage[2], seed);
+    fill(storage[0], seed, c->format);
+    fill(storage[2], seed, c->format);
     for (n = 0; n < bands; n++) {
         const uint32_t top = (upwards ? bands - 1 - n : n) * band;
         const uint32_t height = CANVAS_HEIGHT - top < band ? CANVAS_HEIGHT - top : band;
-        zefdec_canvas part = canvas_of(storage[0], format, top, height);
-        result = zefdec_draw(&source->archive, image, &part, x, y - (int32_t)top);
-        label(a, image, format, source->name);
+        zefdec_canvas part = canvas_of(storage[0], c->format, top, height);
+        result = draw(&source->archive, image, &part, x, y - (int32_t)top, c);
+        label(a, image, c, source->name);
         put(" at ");
         put_number(x);
         put(",");
@@ -320,17 +429,16 @@ static void draw_in_bands(uint32_t a, struct source *source, uint32_t image, zef
         put(": ");
         put_number(result);
         put(" ");
-        put_hex(hash(storage[0]));
+        put_hex(hash(storage[0], c->format));
         end_line();
         if (result != ZEFDEC_OK) fail("zefdec_draw of a band");
     }
-    if (board_write(bytes_file, storage[0], sizeof storage[0]) != 0) failures++;
-    result = zefdec_draw(&source->archive, image, &whole, x, y);
-    if (result != ZEFDEC_OK || memcmp(storage[0], storage[2], sizeof storage[0]) != 0) {
-        label(a, image, format, source->name);
+    result = draw(&source->archive, image, &whole, x, y, c);
+    if (result != ZEFDEC_OK || memcmp(storage[0], storage[2], storage_bytes(c->format)) != 0) {
+        label(a, image, c, source->name);
         put(upwards ? " bands upwards of " : " bands of ");
         put_number((int32_t)band);
-        fail(" differ from one draw of the whole canvas");
+        fail("differ from one draw of the whole canvas");
     }
 }
 
@@ -386,7 +494,7 @@ static void draw_archive(uint32_t a)
     count = zefdec_count(&sources[0].archive);
     for (image = 0; image < count; image++) {
         zefdec_image_info info;
-        int format;
+        uint32_t c;
         result = zefdec_info(&sources[0].archive, image, &info);
         put("image ");
         put_number((int32_t)image);
@@ -406,22 +514,25 @@ static void draw_archive(uint32_t a)
             continue;
         }
         for (s = 0; s < 2; s++) decode_lines(a, &sources[s], image, &info);
-        for (format = 0; format < CANVAS_FORMATS; format++) {
-            const uint32_t seed = a * 1000 + image * 10 + (uint32_t)format;
+        for (c = 0; c < case_count; c++) {
+            const struct draw_case *dc = &cases[c];
+            const uint32_t seed = a * 100000 + image * 1000 + c;
             const int32_t w = (int32_t)info.width, h = (int32_t)info.height;
+            /* plain draws in bands of every height, those with options in one */
+            const size_t band_count = dc->options ? 1 : sizeof bands / sizeof bands[0];
             size_t b;
-            draw_at_edges(a, sources, image, &info, (zefdec_canvas_format)format, seed);
+            draw_at_edges(a, sources, image, &info, dc, seed);
             for (s = 0; s < 2; s++) {
-                for (b = 0; b < sizeof bands / sizeof bands[0]; b++) {
+                for (b = 0; b < band_count; b++) {
+                    const uint32_t rows = band_rows(dc, bands[dc->options ? 1 : b]);
                     /* over the top and left edges, and over the bottom and right */
-                    draw_in_bands(a, &sources[s], image, (zefdec_canvas_format)format, seed, -w / 3, -h / 3,
-                                  bands[b], 0);
-                    draw_in_bands(a, &sources[s], image, (zefdec_canvas_format)format, seed,
-                                  CANVAS_WIDTH - 2 * w / 3, CANVAS_HEIGHT - 2 * h / 3, bands[b], 0);
+                    draw_in_bands(a, &sources[s], image, dc, seed, -w / 3, -h / 3, rows, 0);
+                    draw_in_bands(a, &sources[s], image, dc, seed, CANVAS_WIDTH - 2 * w / 3,
+                                  CANVAS_HEIGHT - 2 * h / 3, rows, 0);
                 }
                 /* out of order: the bottom band first */
-                draw_in_bands(a, &sources[s], image, (zefdec_canvas_format)format, seed, w / 4 - w / 2,
-                              CANVAS_HEIGHT / 2 - h / 2, 5, 1);
+                draw_in_bands(a, &sources[s], image, dc, seed, w / 4 - w / 2, CANVAS_HEIGHT / 2 - h / 2,
+                              band_rows(dc, 5), 1);
             }
         }
     }
@@ -445,6 +556,7 @@ int main(void)
         board_print("target_draw: cannot create draw.txt, draw.bin and reads.txt\n");
         return 100;
     }
+    make_cases();
     for (a = 0; a < target_archive_count; a++) draw_archive(a);
     board_close(text_file);
     board_close(bytes_file);

@@ -22,8 +22,9 @@ command -v qemu-system-arm > /dev/null || missing qemu-system-arm qemu-system-ar
 rm -rf "$work"
 mkdir -p "$work/target" "$work/host"
 
-# the firmware build: -Os, as firmware builds the decoder
-flags=(-std=c99 -Wall -Wextra -Werror -pedantic -mcpu=cortex-m4 -mthumb -Os -ffunction-sections -fdata-sections)
+# the firmware build: -Os, as firmware builds the decoder, with every canvas
+flags=(-std=c99 -Wall -Wextra -Werror -pedantic -mcpu=cortex-m4 -mthumb -Os -ffunction-sections -fdata-sections
+       -DZEFDEC_CANVASES=ZEFDEC_WITH_ALL)
 includes=(-I"$source_dir/device" -I"$source_dir/archive" -I"$here")
 arm-none-eabi-gcc "${flags[@]}" "${includes[@]}" -nostartfiles --specs=nano.specs -Wl,--gc-sections \
   -T "$here/mps2-an386.ld" -o "$work/target_draw.elf" \
