@@ -1652,18 +1652,29 @@ static void table_of_codes(paint *paint, const zefdec_layout *layout)
 /* One pixel takes a word that is neither transparent nor NO_ENTRY. The
  * loops are written for 2 and 4 bytes a pixel and inlined with the size
  * as a constant; RGB565's blend is inlined too, the others are called. */
-PIXEL_HELPER void put_word(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes)
+PIXEL_HELPER void opaque_word(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes)
 {
-    if (word >= WORD_OPAQUE) {
-        if (bytes == 2)
-            *(canvas_half *)(void *)at = (uint16_t)word;
-        else
-            *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | (word & 0xFFFFFFu);
-    } else if (bytes == 2 && kind == canvas_kinds) {
+    if (bytes == 2)
+        *(canvas_half *)(void *)at = (uint16_t)word;
+    else
+        *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | (word & 0xFFFFFFu);
+}
+
+PIXEL_HELPER void blend_word(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes)
+{
+    if (bytes == 2 && kind == canvas_kinds) {
         const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
         *(canvas_half *)(void *)at = (uint16_t)blended_565(&s, *(canvas_half *)(void *)at);
     } else
         kind->blend(at, 1, word);
+}
+
+PIXEL_HELPER void put_word(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes)
+{
+    if (word >= WORD_OPAQUE)
+        opaque_word(kind, at, word, bytes);
+    else
+        blend_word(kind, at, word, bytes);
 }
 
 /* `count` pixels from `at` take the same word; 16-bit pixels go two to a
@@ -1776,8 +1787,11 @@ PIXEL_HELPER const uint8_t *literal(uint8_t *at, const uint8_t *q, uint32_t n, c
         }
         have -= bits;
         word = words[pending >> have & mask];
-        if (word > NO_ENTRY)
-            put_word(kind, at, word, bytes);
+        /* opaque first, the most common pixel of busy art: one compare */
+        if (word >= WORD_OPAQUE)
+            opaque_word(kind, at, word, bytes);
+        else if (word > NO_ENTRY)
+            blend_word(kind, at, word, bytes);
         else if (word)
             return 0;
     }
