@@ -163,12 +163,13 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  *
  * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 52 bytes, a
  * zefdec_image 60, a zefdec_reader 1120 with the default window (only for
- * archives behind a callback). zefdec_draw keeps a version 4 image's
- * entries as canvas pixels on its stack, 256 words (1 KB), in every
- * build, each with its faded alpha in the top byte: its deepest call keeps
- * at most 1548 bytes on the stack (measured on the emulated Cortex-M4,
+ * archives behind a callback). zefdec_draw keeps a table of 256 words
+ * (1 KB) on its stack, in every build: how each version 3 pixel code or
+ * version 4 palette index is drawn (the canvas pixel, or its faded alpha
+ * and colour to blend), worked out once per draw. Its deepest call keeps
+ * at most 1476 bytes on the stack (measured on the emulated Cortex-M4,
  * -Os, through the callback, the callback included), its zefdec_image
- * included; zefdec_open at most 380. No heap, and nothing grows with
+ * included; zefdec_open at most 396. No heap, and nothing grows with
  * the image.
  *
  * Code: docs/firmware.md, as device/size.sh measures it. */
@@ -268,10 +269,10 @@ typedef struct zefdec_span {
 
 /* Checks the archive and fills *archive. The data must stay unchanged while
  * the archive is in use. Costs one read pass over the archive: on the
- * emulated Cortex-M4 at -Os, 13 to 14 instructions per archive byte for
- * version 3 and 17 to 21 for version 4: a fifth (version 3) and a quarter
- * to a half (version 4) of drawing every image once; through a callback
- * 2 to 4 more per byte. */
+ * emulated Cortex-M4 at -Os, 9 to 10 instructions per archive byte for
+ * version 3 and 12 to 15 for version 4: a third (version 3) and a third
+ * to two thirds (version 4) of drawing every image once; through a
+ * callback 4 to 6 more per byte. */
 int zefdec_open(zefdec_archive *archive, const void *data, size_t size);
 
 /* zefdec_open with flags. ZEFDEC_TRUSTED reads only the header and the
@@ -441,8 +442,8 @@ typedef struct zefdec_draw_options {
  * Bands: an image drawn in horizontal bands of any height, one call per
  * band with the band as canvas or clip area, top to bottom, costs about
  * one draw of it (on the emulated Cortex-M4 at -Os, 10 bands of a
- * 320 x 480 picture: 1.00 to 1.04 x the instructions of one draw, and
- * 1.00 to 1.03 x its callback bytes; 40 bands: 1.01 to 1.15 x), as each
+ * 320 x 480 picture: 1.00 to 1.06 x the instructions of one draw, and
+ * 1.00 to 1.03 x its callback bytes; 40 bands: 1.01 to 1.25 x), as each
  * call resumes at the line where the archive's last draw of that image
  * stopped. Only the image's record and markers are read again per band.
  * A band above the last one drawn, or after another image was drawn from
@@ -461,7 +462,14 @@ typedef struct zefdec_draw_options {
  * ZEFDEC_E_READ at the line it was reading: the image's lines above it are
  * drawn, that line may be drawn in part, and its lines below and every
  * pixel beside the image are left as they were. The archive stays open,
- * and a later draw reads afresh. */
+ * and a later draw reads afresh.
+ *
+ * Cost onto RGB565 (emulated Cortex-M4, -Os, instructions per drawn pixel,
+ * not cycles: flash wait states are not modelled; docs/performance.md):
+ * version 4 31 on anti-aliased icons and 19 on pixel-art sprites, version
+ * 3 27 and 28, against 46 and 39 for LZ4 decompression plus the same
+ * blend. Transparent runs cost nothing per pixel, opaque runs are word
+ * fills, and only partly transparent pixels are blended. */
 int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y);
 
