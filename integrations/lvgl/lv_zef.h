@@ -59,6 +59,23 @@ extern "C" {
 #define LV_ZEF_RESUME_SLOTS 8
 #endif
 
+/* Images that the direct path draws through a copy of their archive of
+ * their own, so that each goes on where its last band stopped: as many as
+ * one band draws. */
+#ifndef LV_ZEF_DRAW_SLOTS
+#define LV_ZEF_DRAW_SLOTS 8
+#endif
+
+/* The id of lv_zef's draw unit among LVGL's (LVGL's own use 1 to 100,
+ * but not this one), and how much it prefers the tasks it takes (LVGL's
+ * software renderer takes every task at 100; lower wins). */
+#ifndef LV_ZEF_DRAW_UNIT_ID
+#define LV_ZEF_DRAW_UNIT_ID 90
+#endif
+#ifndef LV_ZEF_DRAW_PREFERENCE
+#define LV_ZEF_DRAW_PREFERENCE 50
+#endif
+
 /* Tells an lv_zef_source_t from any other data an image may point at. */
 #define LV_ZEF_SOURCE_MAGIC 0x3146455Au
 
