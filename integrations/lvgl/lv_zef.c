@@ -509,7 +509,8 @@ static void draw_direct(lv_draw_task_t * t)
     canvas.width = (uint32_t)lv_area_get_width(&clip);
     canvas.height = (uint32_t)lv_area_get_height(&clip);
     canvas.stride = layer->draw_buf->header.stride;
-    options.opacity = d->opa;
+    /* LVGL blends an opacity from LV_OPA_MAX up as full. */
+    options.opacity = d->opa >= LV_OPA_MAX ? LV_OPA_COVER : d->opa;
     if(d->recolor_opa == LV_OPA_COVER) {
         options.recolour = 1;
         options.colour = (uint32_t)d->recolor.red << 16 | (uint32_t)d->recolor.green << 8 | d->recolor.blue;

@@ -325,8 +325,9 @@ TEST(LvZefBandTest, BandsGoOnWhereTheBandAboveStopped) {
   EXPECT_LT(double(bytes[1]), double(bytes[0]) * 1.3) << bytes[1] << " against " << bytes[0];
 }
 
-// The direct path: each layer format it draws onto, with image_opa and a
-// full recolour, in bands of any height, equals the device decoder's own
+// The direct path: each layer format it draws onto, with image_opa (full
+// from LV_OPA_MAX, as LVGL blends it) and a full recolour, in bands of any
+// height, equals the device decoder's own
 // draw of the same images onto LVGL's background; what it leaves to LVGL
 // (a partial recolour, a layer format it has no canvas for, the image
 // cache on) equals LVGL's drawing of its own ARGB8888 images.
@@ -335,7 +336,8 @@ struct DirectCase {
   lv_color_format_t format;
   zefdec_canvas_format canvas;  // when drawn directly
   int bandLines;
-  uint8_t opacity;
+  uint8_t opacity;         // image_opa
+  uint8_t drawnOpacity;    // what the decoder draws with
   uint8_t recolourOpacity;
   uint8_t backgroundOpacity;
   bool cache;
@@ -343,18 +345,19 @@ struct DirectCase {
 };
 
 const DirectCase kDirectCases[] = {
-    {"rgb565", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 16, 255, 0, 255, false, true},
-    {"rgb565_lines_of_one", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 1, 255, 0, 255, false, true},
-    {"rgb565_faded_bands_of_7", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 7, 120, 0, 255, false, true},
-    {"rgb565_recoloured_whole_screen", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, kScreenHeight, 200, 255, 255,
+    {"rgb565", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 16, 255, 255, 0, 255, false, true},
+    {"rgb565_lines_of_one", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 1, 255, 255, 0, 255, false, true},
+    {"rgb565_faded_bands_of_7", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 7, 120, 120, 0, 255, false, true},
+    {"rgb565_recoloured_whole_screen", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, kScreenHeight, 200, 200, 255, 255,
      false, true},
-    {"rgb565_swapped", LV_COLOR_FORMAT_RGB565_SWAPPED, ZEFDEC_CANVAS_RGB565_SWAPPED, 16, 180, 0, 255, false, true},
-    {"xrgb8888", LV_COLOR_FORMAT_XRGB8888, ZEFDEC_CANVAS_XRGB8888, 16, 255, 255, 255, false, true},
-    {"rgb888", LV_COLOR_FORMAT_RGB888, ZEFDEC_CANVAS_BGR888, 5, 150, 0, 255, false, true},
-    {"argb8888_over_translucent", LV_COLOR_FORMAT_ARGB8888, ZEFDEC_CANVAS_ARGB8888, 16, 220, 0, 100, false, true},
-    {"partial_recolour_is_lvgls", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 16, 255, 140, 255, false, false},
-    {"l8_is_lvgls", LV_COLOR_FORMAT_L8, ZEFDEC_CANVAS_L8, 16, 200, 0, 255, false, false},
-    {"cache_on_is_lvgls", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 16, 160, 0, 255, true, false},
+    {"rgb565_swapped", LV_COLOR_FORMAT_RGB565_SWAPPED, ZEFDEC_CANVAS_RGB565_SWAPPED, 16, 180, 180, 0, 255, false, true},
+    {"xrgb8888", LV_COLOR_FORMAT_XRGB8888, ZEFDEC_CANVAS_XRGB8888, 16, 255, 255, 255, 255, false, true},
+    {"rgb888", LV_COLOR_FORMAT_RGB888, ZEFDEC_CANVAS_BGR888, 5, 150, 150, 0, 255, false, true},
+    {"argb8888_over_translucent", LV_COLOR_FORMAT_ARGB8888, ZEFDEC_CANVAS_ARGB8888, 16, 220, 220, 0, 100, false, true},
+    {"nearly_opaque_is_opaque", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 16, 254, 255, 0, 255, false, true},
+    {"partial_recolour_is_lvgls", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 16, 255, 255, 140, 255, false, false},
+    {"l8_is_lvgls", LV_COLOR_FORMAT_L8, ZEFDEC_CANVAS_L8, 16, 200, 200, 0, 255, false, false},
+    {"cache_on_is_lvgls", LV_COLOR_FORMAT_RGB565, ZEFDEC_CANVAS_RGB565, 16, 160, 160, 0, 255, true, false},
 };
 
 void PrintTo(const DirectCase& c, std::ostream* out) { *out << c.name; }
@@ -401,8 +404,8 @@ TEST_P(LvZefDirectTest, EqualsTheDecodersOwnDrawOrLvgls) {
       ASSERT_EQ(zefdec_open(&archive, a.bytes, a.size), ZEFDEC_OK);
       const uint32_t bytes = uint32_t(expected.size() / kScreenHeight);
       const zefdec_canvas whole = {expected.data(), kScreenWidth, kScreenHeight, bytes, c.canvas};
-      const zefdec_draw_options options = {c.opacity, uint8_t(c.recolourOpacity == 255), ZEFDEC_DITHER_THRESHOLD,
-                                           kRecolour};
+      const zefdec_draw_options options = {c.drawnOpacity, uint8_t(c.recolourOpacity == 255),
+                                           ZEFDEC_DITHER_THRESHOLD, kRecolour};
       for (const Placement& p : kPlacements) {
         ASSERT_EQ(zefdec_draw_with(&archive, p.position, &whole, p.x, p.y, &options), ZEFDEC_OK);
       }
