@@ -10,5 +10,7 @@
 #define zefdec_line zefdec_small_line
 #define zefdec_next_span zefdec_small_next_span
 #define zefdec_draw zefdec_small_draw
+#define zefdec_draw_with zefdec_small_draw_with
+#define zefdec_archive_id zefdec_small_archive_id
 #define zefdec_strerror zefdec_small_strerror
 #include "zefdec.c"

@@ -1,11 +1,23 @@
 /*
  * lv_zef: the .zef image decoder for LVGL 9 (see lv_zef.h).
  *
+ * Two paths. A draw unit of its own takes LVGL's image tasks that the
+ * device decoder can draw itself (untransformed, plain blend, no mask,
+ * no partial recolour, onto a layer format it has a canvas for, with the
+ * image cache off) and draws them with zefdec_draw_with straight into the
+ * layer's buffer, clipped to the task's clip area: no decoded lines, no
+ * second blend. Every other task is LVGL's software renderer's, which
+ * reaches the image decoder below.
+ *
  * A decoder session keeps one zefdec_image and the line it will decode
  * next, so that LVGL's requests for the following lines of an area go on
  * from there. LVGL opens a new session for every band it draws; the state
  * of an image a band left part-way is kept in a resume slot, so that the
- * next band starts from it instead of decoding the lines above again.
+ * next band starts from it instead of decoding the lines above again. The
+ * direct path gets the same from zefdec_draw, which resumes where the
+ * archive's last draw of an image stopped: it draws each image through a
+ * copy of the archive of its own (a draw slot), so that the images of one
+ * band do not take each other's place.
  */
 #include "lv_zef.h"
 
@@ -15,6 +27,14 @@
 #include "lvgl_private.h"
 #else
 #include "lvgl/lvgl_private.h"
+#endif
+/* lv_draw_sw_image, for a layer buffer the device decoder cannot take. */
+#if LV_USE_DRAW_SW
+#ifdef LV_LVGL_H_INCLUDE_SIMPLE
+#include "src/draw/sw/lv_draw_sw.h"
+#else
+#include "lvgl/src/draw/sw/lv_draw_sw.h"
+#endif
 #endif
 
 #include <string.h>
@@ -41,10 +61,21 @@ typedef struct resume_slot_t {
     zefdec_image image;
 } resume_slot_t;
 
+typedef struct draw_slot_t {
+    const lv_zef_archive_t * archive;
+    uint32_t generation;
+    uint32_t position;
+    int32_t top;                  /* of the image on the layer: two places of one image are two slots */
+    zefdec_archive drawn;         /* remembers where its last draw stopped */
+} draw_slot_t;
+
 static lv_image_decoder_t * registered;
+static lv_draw_unit_t * unit;
 static uint32_t generations;
 static resume_slot_t slots[LV_ZEF_RESUME_SLOTS];
 static uint32_t next_slot;
+static draw_slot_t draw_slots[LV_ZEF_DRAW_SLOTS];
+static uint32_t next_draw_slot;
 
 static int read_file(void * user, uint32_t offset, void * buffer, uint32_t length)
 {
@@ -109,18 +140,23 @@ void lv_zef_archive_close(lv_zef_archive_t * a)
     a->generation = 0;
 }
 
-static const lv_zef_source_t * source_of(const lv_image_decoder_dsc_t * dsc)
+static const lv_zef_source_t * source_at(const void * src)
 {
     const lv_image_dsc_t * image;
     const lv_zef_source_t * source;
-    if(dsc->src_type != LV_IMAGE_SRC_VARIABLE) return NULL;
-    image = dsc->src;
+    if(lv_image_src_get_type(src) != LV_IMAGE_SRC_VARIABLE) return NULL;
+    image = src;
     if(image->header.magic != LV_IMAGE_HEADER_MAGIC || image->header.cf != LV_COLOR_FORMAT_RAW_ALPHA ||
        image->data_size != sizeof(lv_zef_source_t) || image->data == NULL) {
         return NULL;
     }
     source = (const lv_zef_source_t *)image->data;
     return source->magic == LV_ZEF_SOURCE_MAGIC && source->archive != NULL ? source : NULL;
+}
+
+static const lv_zef_source_t * source_of(const lv_image_decoder_dsc_t * dsc)
+{
+    return dsc->src_type == LV_IMAGE_SRC_VARIABLE ? source_at(dsc->src) : NULL;
 }
 
 static int source_info(const lv_zef_source_t * source, zefdec_image_info * info)
@@ -378,6 +414,164 @@ static void close_cb(lv_image_decoder_t * decoder, lv_image_decoder_dsc_t * dsc)
     dsc->user_data = NULL;
 }
 
+/* The canvas of a layer format, where the device decoder has one compiled
+ * in. LVGL's 32-bit pixels are bytes blue, green, red, alpha, which are
+ * the decoder's native 0xAARRGGBB only on a little-endian core. */
+static int canvas_format(lv_color_format_t cf, zefdec_canvas_format * format)
+{
+    switch(cf) {
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB565
+        case LV_COLOR_FORMAT_RGB565:
+            *format = ZEFDEC_CANVAS_RGB565;
+            return 1;
+        case LV_COLOR_FORMAT_RGB565_SWAPPED:
+            *format = ZEFDEC_CANVAS_RGB565_SWAPPED;
+            return 1;
+#if !LV_BIG_ENDIAN_SYSTEM
+        case LV_COLOR_FORMAT_XRGB8888:
+            *format = ZEFDEC_CANVAS_XRGB8888;
+            return 1;
+#endif
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
+        case LV_COLOR_FORMAT_RGB888:
+            *format = ZEFDEC_CANVAS_BGR888;
+            return 1;
+#endif
+#if (ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888) && !LV_BIG_ENDIAN_SYSTEM
+        case LV_COLOR_FORMAT_ARGB8888:
+            *format = ZEFDEC_CANVAS_ARGB8888;
+            return 1;
+#endif
+        default:
+            return 0;
+    }
+}
+
+/* Whether the device decoder draws the task as LVGL would: what it cannot
+ * do (transforms, masks, other blend modes, recolour mixed with the
+ * image's colours) stays LVGL's, and so does everything with the image
+ * cache on, which then holds the decoded image. */
+static int drawn_directly(const lv_draw_task_t * t)
+{
+    const lv_draw_image_dsc_t * d = t->draw_dsc;
+    zefdec_canvas_format format;
+    if(t->type != LV_DRAW_TASK_TYPE_IMAGE || source_at(d->src) == NULL) return 0;
+    if(d->rotation != 0 || d->scale_x != LV_SCALE_NONE || d->scale_y != LV_SCALE_NONE || d->skew_x != 0 ||
+       d->skew_y != 0 || d->tile || d->clip_radius != 0 || d->bitmap_mask_src != NULL || d->colorkey != NULL ||
+       d->blend_mode != LV_BLEND_MODE_NORMAL) {
+        return 0;
+    }
+    if(d->recolor_opa > LV_OPA_MIN && d->recolor_opa != LV_OPA_COVER) return 0;
+#if LV_DRAW_TRANSFORM_USE_MATRIX
+    if(!lv_matrix_is_identity(&t->matrix)) return 0;
+#endif
+    if(lv_image_cache_is_enabled()) return 0;
+    return canvas_format(t->target_layer->color_format, &format);
+}
+
+/* The slot of this place of the image, or the oldest one, made its own. */
+static draw_slot_t * draw_slot(const lv_zef_source_t * source, int32_t top)
+{
+    draw_slot_t * slot;
+    uint32_t n;
+    for(n = 0; n < LV_ZEF_DRAW_SLOTS; ++n) {
+        slot = &draw_slots[n];
+        if(slot->archive == source->archive && slot->generation == source->archive->generation &&
+           slot->position == source->position && slot->top == top) {
+            return slot;
+        }
+    }
+    slot = &draw_slots[next_draw_slot++ % LV_ZEF_DRAW_SLOTS];
+    slot->archive = source->archive;
+    slot->generation = source->archive->generation;
+    slot->position = source->position;
+    slot->top = top;
+    slot->drawn = source->archive->archive;
+    return slot;
+}
+
+static void draw_direct(lv_draw_task_t * t)
+{
+    const lv_draw_image_dsc_t * d = t->draw_dsc;
+    const lv_layer_t * layer = t->target_layer;
+    const lv_zef_source_t * source = source_at(d->src);
+    zefdec_draw_options options = ZEFDEC_DRAW_OPTIONS_DEFAULT;
+    zefdec_canvas canvas;
+    lv_area_t clip;
+    int result;
+    if(!lv_area_intersect(&clip, &t->clip_area, &t->area) || !lv_area_intersect(&clip, &clip, &layer->buf_area)) {
+        return;
+    }
+    canvas_format(layer->color_format, &canvas.format);
+    canvas.pixels = lv_draw_buf_goto_xy(layer->draw_buf, (uint32_t)(clip.x1 - layer->buf_area.x1),
+                                        (uint32_t)(clip.y1 - layer->buf_area.y1));
+    canvas.width = (uint32_t)lv_area_get_width(&clip);
+    canvas.height = (uint32_t)lv_area_get_height(&clip);
+    canvas.stride = layer->draw_buf->header.stride;
+    /* LVGL blends an opacity from LV_OPA_MAX up as full. */
+    options.opacity = d->opa >= LV_OPA_MAX ? LV_OPA_COVER : d->opa;
+    if(d->recolor_opa == LV_OPA_COVER) {
+        options.recolour = 1;
+        options.colour = (uint32_t)d->recolor.red << 16 | (uint32_t)d->recolor.green << 8 | d->recolor.blue;
+    }
+    result = lv_zef_archive_open(source->archive);
+    if(result != ZEFDEC_OK) return;
+    result = zefdec_draw_with(&draw_slot(source, t->area.y1)->drawn, source->position, &canvas,
+                              t->area.x1 - clip.x1, t->area.y1 - clip.y1, &options);
+#if LV_USE_DRAW_SW
+    /* A buffer the decoder cannot take as a canvas (a display buffer not
+     * aligned for its pixels) is left to LVGL, before anything is drawn. */
+    if(result == ZEFDEC_E_CANVAS) {
+        lv_draw_sw_image(t, d, &t->area);
+        return;
+    }
+#endif
+    if(result != ZEFDEC_OK) {
+        LV_LOG_WARN("lv_zef: image %u cannot be decoded: %s", (unsigned)source->position, zefdec_strerror(result));
+    }
+}
+
+static int32_t evaluate_cb(lv_draw_unit_t * draw_unit, lv_draw_task_t * t)
+{
+    LV_UNUSED(draw_unit);
+    if(t->preference_score > LV_ZEF_DRAW_PREFERENCE && drawn_directly(t)) {
+        t->preference_score = LV_ZEF_DRAW_PREFERENCE;
+        t->preferred_draw_unit_id = LV_ZEF_DRAW_UNIT_ID;
+    }
+    return 0;
+}
+
+/* Draws in the caller's thread, one task at a time, as LVGL's software
+ * renderer does without an OS. */
+static int32_t dispatch_cb(lv_draw_unit_t * draw_unit, lv_layer_t * layer)
+{
+    lv_draw_task_t * t = NULL;
+    do {
+        t = lv_draw_get_next_available_task(layer, t, LV_ZEF_DRAW_UNIT_ID);
+    } while(t != NULL && t->preferred_draw_unit_id != LV_ZEF_DRAW_UNIT_ID);
+    if(t == NULL || lv_draw_layer_alloc_buf(layer) == NULL) return LV_DRAW_UNIT_IDLE;
+    t->state = LV_DRAW_TASK_STATE_IN_PROGRESS;
+    t->draw_unit = draw_unit;
+    draw_direct(t);
+    t->state = LV_DRAW_TASK_STATE_FINISHED;
+    lv_draw_dispatch_request();
+    return 1;
+}
+
+/* LVGL frees its draw units only all together in lv_deinit: this one is
+ * taken out of its list by hand. */
+static void remove_unit(void)
+{
+    lv_draw_global_info_t * info = &LV_GLOBAL_DEFAULT()->draw_info;
+    lv_draw_unit_t ** at = &info->unit_head;
+    while(*at != NULL && *at != unit) at = &(*at)->next;
+    if(*at == NULL) return;
+    *at = unit->next;
+    --info->unit_cnt;
+    lv_free(unit);
+}
+
 lv_image_decoder_t * lv_zef_init(void)
 {
     if(registered != NULL) return registered;
@@ -388,15 +582,25 @@ lv_image_decoder_t * lv_zef_init(void)
     lv_image_decoder_set_get_area_cb(registered, get_area_cb);
     lv_image_decoder_set_close_cb(registered, close_cb);
     registered->name = "zef";
+    /* Without it every image takes the decoder's path. */
+    unit = lv_draw_create_unit(sizeof(lv_draw_unit_t));
+    if(unit != NULL) {
+        unit->name = "zef";
+        unit->evaluate_cb = evaluate_cb;
+        unit->dispatch_cb = dispatch_cb;
+    }
     return registered;
 }
 
 void lv_zef_deinit(void)
 {
     if(registered == NULL) return;
+    if(unit != NULL) remove_unit();
+    unit = NULL;
     lv_image_decoder_delete(registered);
     registered = NULL;
     lv_memzero(slots, sizeof(slots));
+    lv_memzero(draw_slots, sizeof(draw_slots));
 }
 
 const lv_image_dsc_t * lv_zef_image_init(lv_zef_image_t * image, lv_zef_archive_t * archive, uint32_t position)

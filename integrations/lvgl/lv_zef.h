@@ -12,25 +12,40 @@
  *     image with lv_zef_image_init. The file is opened once, on first use,
  *     and shared by every image of it.
  *
- * Images decode into ARGB8888, which LVGL's software renderer blends onto
- * any display format, and which keeps a version 4 image's 8-bit colour and
- * alpha. Without the image cache, LVGL asks for the lines it draws, band
- * by band; each request is decoded into a buffer of at most
+ * Untransformed images are drawn by the device decoder itself, straight
+ * into the layer LVGL renders, when the layer is RGB565, RGB565_SWAPPED,
+ * XRGB8888, RGB888 or ARGB8888 (each as far as ZEFDEC_CANVASES has its
+ * canvas; the 32-bit ones on a little-endian core), the image cache is
+ * off, and the image has no mask, other blend mode or partial recolour:
+ * lv_zef_init adds a draw unit that takes those of LVGL's image tasks
+ * and draws each with zefdec_draw_with clipped to the task's area, with
+ * image_opa as its opacity and a full image_recolor as its recolour. Its
+ * blend is the decoder's (zefdec.h), which rounds where LVGL's truncates:
+ * soft edges and faded images may be a step or two of a channel off
+ * LVGL's own drawing of the same pixels. Each image goes on where its last band stopped, for up to
+ * LV_ZEF_DRAW_SLOTS images, so no line above a band is decoded again.
+ *
+ * Everything else goes through LVGL's software renderer and the image
+ * decoder, which decodes into ARGB8888, keeping a version 4 image's 8-bit
+ * colour and alpha. Without the image cache, LVGL asks for the lines it
+ * draws, band by band; each request is decoded into a buffer of at most
  * LV_ZEF_AREA_BYTES (at least one line), and a band that goes on with an
  * image the previous band left part-way resumes where that band stopped
  * (LV_ZEF_RESUME_SLOTS such places are kept), so no line above it is
  * decoded again. With the image cache on, an image is decoded whole once
  * and cached as LVGL caches its own.
  *
- * image_opa and image_recolor are LVGL's own, applied to the decoded
- * pixels. Rotation and zoom are LVGL's too, and LVGL transforms only an
- * image it holds whole: transformed images need the image cache on. A
- * damaged archive or a failed read gives LVGL's
- * path for an image that cannot be decoded (nothing is drawn, a warning is
- * logged), never a read outside the archive.
+ * On that path image_opa and image_recolor are LVGL's own, applied to the
+ * decoded pixels. Rotation and zoom are LVGL's too, and LVGL transforms
+ * only an image it holds whole: transformed images need the image cache
+ * on. A damaged archive or a failed read gives LVGL's path for an image
+ * that cannot be decoded (nothing is drawn, a warning is logged), never
+ * a read outside the archive; drawn directly, the lines above the damage
+ * or the failed read are drawn and the same warning is logged.
  *
  * Not thread-safe beyond what LVGL itself guarantees: call from LVGL's
- * thread, as LVGL's own decoders are called.
+ * thread, as LVGL's own decoders are called. The draw unit draws in the
+ * thread that dispatches LVGL's draw tasks, one task at a time.
  */
 #ifndef LV_ZEF_H
 #define LV_ZEF_H
@@ -57,6 +72,23 @@ extern "C" {
  * lower edge on a screen. */
 #ifndef LV_ZEF_RESUME_SLOTS
 #define LV_ZEF_RESUME_SLOTS 8
+#endif
+
+/* Images that the direct path draws through a copy of their archive of
+ * their own, so that each goes on where its last band stopped: as many as
+ * one band draws. */
+#ifndef LV_ZEF_DRAW_SLOTS
+#define LV_ZEF_DRAW_SLOTS 8
+#endif
+
+/* The id of lv_zef's draw unit among LVGL's (LVGL's own use 1 to 100,
+ * but not this one), and how much it prefers the tasks it takes (LVGL's
+ * software renderer takes every task at 100; lower wins). */
+#ifndef LV_ZEF_DRAW_UNIT_ID
+#define LV_ZEF_DRAW_UNIT_ID 90
+#endif
+#ifndef LV_ZEF_DRAW_PREFERENCE
+#define LV_ZEF_DRAW_PREFERENCE 50
 #endif
 
 /* Tells an lv_zef_source_t from any other data an image may point at. */

@@ -7,14 +7,15 @@
 namespace zeftest {
 namespace {
 
-Frame framebuffer(size_t(kScreenWidth) * kScreenHeight);
+Frame framebuffer;
+size_t pixelBytes = 2;
 std::vector<std::string> logged;
 
 void Flush(lv_display_t* display, const lv_area_t* area, uint8_t* pixels) {
-  const int width = lv_area_get_width(area);
+  const size_t row = size_t(lv_area_get_width(area)) * pixelBytes;
   for (int y = area->y1; y <= area->y2; ++y) {
-    std::memcpy(&framebuffer[size_t(y) * kScreenWidth + area->x1], pixels + size_t(y - area->y1) * width * 2,
-                size_t(width) * 2);
+    std::memcpy(&framebuffer[(size_t(y) * kScreenWidth + area->x1) * pixelBytes],
+                pixels + size_t(y - area->y1) * row, row);
   }
   lv_display_flush_ready(display);
 }
@@ -30,13 +31,23 @@ lv_obj_t* Place(lv_obj_t* parent, const void* source, int x, int y) {
 
 }  // namespace
 
-LvglScreen::LvglScreen(int bandLines) : buffer_(size_t(kScreenWidth) * bandLines) {
+size_t Differences(const Frame& a, const Frame& b) {
+  const size_t bytes = a.size() / (size_t(kScreenWidth) * kScreenHeight);
+  size_t n = 0;
+  for (size_t i = 0; i + bytes <= a.size(); i += bytes) n += std::memcmp(&a[i], &b[i], bytes) != 0 ? 1 : 0;
+  return n;
+}
+
+LvglScreen::LvglScreen(int bandLines, lv_color_format_t format) {
+  pixelBytes = lv_color_format_get_size(format);
+  framebuffer.assign(size_t(kScreenWidth) * kScreenHeight * pixelBytes, 0);
+  buffer_.resize((size_t(kScreenWidth) * bandLines * pixelBytes + 3) / 4);
   lv_init();
   lv_log_register_print_cb(Log);
   lv_zef_init();
   display_ = lv_display_create(kScreenWidth, kScreenHeight);
-  lv_display_set_color_format(display_, LV_COLOR_FORMAT_RGB565);
-  lv_display_set_buffers(display_, buffer_.data(), nullptr, uint32_t(buffer_.size() * 2),
+  lv_display_set_color_format(display_, format);
+  lv_display_set_buffers(display_, buffer_.data(), nullptr, uint32_t(buffer_.size() * 4),
                          LV_DISPLAY_RENDER_MODE_PARTIAL);
   lv_display_set_flush_cb(display_, Flush);
   lv_obj_t* screen = lv_screen_active();

@@ -1,6 +1,6 @@
-// A host LVGL for the lv_zef tests: an RGB565 display rendered in bands of
-// a tenth of the screen whose flush copies into a framebuffer, LVGL's log
-// kept, and a screen of icons built from any image sources.
+// A host LVGL for the lv_zef tests: a display (RGB565 unless told) rendered
+// in bands of a tenth of the screen whose flush copies into a framebuffer,
+// LVGL's log kept, and a screen of icons built from any image sources.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +18,17 @@ namespace zeftest {
 inline constexpr int kScreenWidth = 240;
 inline constexpr int kScreenHeight = 160;
 
-using Frame = std::vector<uint16_t>;
+// The display's pixels, row after row, in its colour format.
+using Frame = std::vector<uint8_t>;
+
+// Pixels that differ between two frames of one format.
+size_t Differences(const Frame& a, const Frame& b);
 
 class LvglScreen {
  public:
   // lv_init, lv_zef_init and the display; `bandLines` of the screen per
   // render buffer.
-  explicit LvglScreen(int bandLines = kScreenHeight / 10);
+  explicit LvglScreen(int bandLines = kScreenHeight / 10, lv_color_format_t format = LV_COLOR_FORMAT_RGB565);
   ~LvglScreen();
   LvglScreen(const LvglScreen&) = delete;
   LvglScreen& operator=(const LvglScreen&) = delete;
@@ -38,7 +42,7 @@ class LvglScreen {
 
  private:
   lv_display_t* display_ = nullptr;
-  std::vector<uint16_t> buffer_;
+  std::vector<uint32_t> buffer_;  // words, for every format's alignment
 };
 
 // The image at each archive position (nullptr past the last).
