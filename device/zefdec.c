@@ -1559,6 +1559,7 @@ typedef struct paint {
     uint32_t opacity;
     uint32_t colour;                  /* recolouring: 0xRRGGBB */
     uint8_t shaded;                   /* opacity below 255 or recolouring */
+    uint8_t partial_palette;          /* version 4: some indices name no entry */
     uint8_t recolour;
     uint8_t dither;
     uint8_t *pixels;                  /* pixel by pixel: the canvas */
@@ -1615,6 +1616,7 @@ static void table_of_entries(paint *paint, const zefdec_layout *layout)
     }
     for (; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE)
         paint->words[i] = table_word(paint, entry_rgb(entry), entry[3]);
+    paint->partial_palette = i <= layout->index_mask;
     for (; i <= layout->index_mask; i++)
         paint->words[i] = NO_ENTRY;
 }
@@ -1660,12 +1662,17 @@ PIXEL_HELPER void opaque_word(const canvas_kind *kind, uint8_t *at, uint32_t wor
         *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | (word & 0xFFFFFFu);
 }
 
+PIXEL_HELPER void blend_one_565(uint8_t *at, uint32_t word)
+{
+    const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
+    *(canvas_half *)(void *)at = (uint16_t)blended_565(&s, *(canvas_half *)(void *)at);
+}
+
 PIXEL_HELPER void blend_word(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes)
 {
-    if (bytes == 2 && kind == canvas_kinds) {
-        const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
-        *(canvas_half *)(void *)at = (uint16_t)blended_565(&s, *(canvas_half *)(void *)at);
-    } else
+    if (bytes == 2 && kind == canvas_kinds)
+        blend_one_565(at, word);
+    else
         kind->blend(at, 1, word);
 }
 
@@ -1767,35 +1774,60 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
         (byte) = *(q)++;                                                                 \
     } while (0)
 
-/* A literal's `n` indices from q, all of them visible and at hand, onto
- * the pixels from `at`: the loop that busy pictures spend their time in,
- * apart so that everything it holds stays in registers. Returns where the
- * literal ends, or NULL for an index past the palette. */
-PIXEL_HELPER const uint8_t *literal(uint8_t *at, const uint8_t *q, uint32_t n, const uint32_t bits,
-                                    const paint *paint, const unsigned bytes)
+/* The index whose first bit is bit `bit` of the literal at q: four bytes
+ * from the one that holds it, taken big-endian, one load on a core that
+ * reads unaligned words. */
+PIXEL_HELPER uint32_t index_at(const uint8_t *q, uint32_t bit, uint32_t bits)
+{
+    const uint8_t *p = q + (bit >> 3);
+    const uint32_t word = (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+
+    return (word << (bit & 7)) >> (32 - bits);
+}
+
+/* A literal's indices from q, at hand with 3 bytes after them, whose
+ * pixels land on clip columns [column, column + n), wrapped while left of
+ * the clip: those outside are checked, those inside drawn, in order. Each
+ * index is found at its own bit, so the loops keep no bit buffer: the
+ * loop that busy pictures spend their time in, apart so that everything
+ * it holds stays in registers. ZEFDEC_OK or ZEFDEC_E_COLOUR. */
+PIXEL_HELPER int literal(uint8_t *row, uint32_t column, uint32_t count, const uint8_t *q, uint32_t n,
+                         const uint32_t bits, const paint *paint, const unsigned bytes, const int rgb565)
 {
     const canvas_kind *kind = paint->kind;
     const uint32_t *const words = paint->words;
-    const uint32_t mask = (1u << bits) - 1;
-    uint32_t pending = 0, have = 0;
+    const int32_t from = (int32_t)column;
+    uint32_t k = 0, shown = from < 0 ? 0u - column : 0, hidden = (int32_t)count > from ? count - column : 0;
+    uint8_t *at, *end;
+    uint32_t bit;
 
-    for (; n; n--, at += bytes) {
-        uint32_t word;
-        if (have < bits) {
-            pending = pending << 8 | *q++;
-            have += 8;
-        }
-        have -= bits;
-        word = words[pending >> have & mask];
+    if (shown > n)
+        shown = n;
+    if (hidden > n)
+        hidden = n;
+    if (hidden < shown)
+        hidden = shown;
+    /* the pixels left of the clip, checked unless every index names an entry */
+    for (; paint->partial_palette && k < shown; k++)
+        if (words[index_at(q, k * bits, bits)] == NO_ENTRY)
+            return ZEFDEC_E_COLOUR;
+    at = row + (size_t)(column + shown) * bytes;
+    for (end = at + (size_t)(hidden - shown) * bytes, bit = shown * bits; at != end; at += bytes, bit += bits) {
+        const uint32_t word = words[index_at(q, bit, bits)];
         /* opaque first, the most common pixel of busy art: one compare */
         if (word >= WORD_OPAQUE)
             opaque_word(kind, at, word, bytes);
+        else if (word > NO_ENTRY && rgb565)
+            blend_one_565(at, word);
         else if (word > NO_ENTRY)
-            blend_word(kind, at, word, bytes);
+            kind->blend(at, 1, word);
         else if (word)
-            return 0;
+            return ZEFDEC_E_COLOUR;
     }
-    return q;
+    for (k = hidden; paint->partial_palette && k < n; k++)
+        if (words[index_at(q, k * bits, bits)] == NO_ENTRY)
+            return ZEFDEC_E_COLOUR;
+    return ZEFDEC_OK;
 }
 
 #if defined(__GNUC__)
@@ -1804,16 +1836,19 @@ PIXEL_HELPER const uint8_t *literal(uint8_t *at, const uint8_t *q, uint32_t n, c
 #define LINE_LOOP static
 #endif
 
-LINE_LOOP const uint8_t *literal_2(uint8_t *at, const uint8_t *q, uint32_t n, uint32_t bits, const paint *paint)
+LINE_LOOP int literal_2(uint8_t *row, uint32_t column, uint32_t count, const uint8_t *q, uint32_t n, uint32_t bits,
+                        const paint *paint)
 {
-    return literal(at, q, n, bits, paint, 2);
+    /* RGB565, the common canvas, blends inline; the others call their blend */
+    return paint->kind == canvas_kinds ? literal(row, column, count, q, n, bits, paint, 2, 1)
+                                       : literal(row, column, count, q, n, bits, paint, 2, 0);
 }
 
-LINE_LOOP const uint8_t *literal_4(uint8_t *at, const uint8_t *q, uint32_t n, uint32_t bits, const paint *paint)
+LINE_LOOP int literal_4(uint8_t *row, uint32_t column, uint32_t count, const uint8_t *q, uint32_t n, uint32_t bits,
+                        const paint *paint)
 {
-    return literal(at, q, n, bits, paint, 4);
+    return literal(row, column, count, q, n, bits, paint, 4, 0);
 }
-
 /* Version 4, a whole op at a time, through the table: runs of a
  * transparent entry are passed over, opaque runs are filled, only partly
  * transparent pixels are blended. Bytes are taken one at a time, so that
@@ -1858,10 +1893,11 @@ PIXEL_HELPER int ops_lines(zefdec_image *image, uint8_t *row, uint32_t lines, ui
             /* a literal's indices, a byte of them at a time */
             uint32_t pending = 0, have = 0;
             const uint32_t length = (n * bits + 7) >> 3;
-            /* behind a callback, a literal that fits the window is read into it whole */
-            if ((size_t)(end - q) < length && length <= ZEFDEC_WINDOW_SIZE - WORD_MASK && b.reader) {
+            /* behind a callback, a literal that fits the window is read into it
+             * whole, with the 3 bytes after it that its last index is read with */
+            if ((size_t)(end - q) < length + 3 && length + 3 <= ZEFDEC_WINDOW_SIZE - WORD_MASK && b.reader) {
                 b.p = q;
-                rc = bytes_refill(&b, length);
+                rc = bytes_refill(&b, length + 3);
                 q = b.p;
                 end = b.end;
                 /* a failed read ends the draw; a short archive, where the pixels are read as they come */
@@ -1869,11 +1905,11 @@ PIXEL_HELPER int ops_lines(zefdec_image *image, uint8_t *row, uint32_t lines, ui
                     goto stop;
                 rc = ZEFDEC_OK;
             }
-            if (column < count && count - column >= n && (size_t)(end - q) >= length) {
-                /* all of it visible and at hand: no clip or refill per pixel */
-                q = (bytes == 2 ? literal_2 : literal_4)(row + (size_t)column * bytes, q, n, bits, paint);
-                if (!q)
+            if ((size_t)(end - q) >= length + 3) {
+                /* at hand: no refill per pixel */
+                if ((bytes == 2 ? literal_2 : literal_4)(row, column, count, q, n, bits, paint) != ZEFDEC_OK)
                     goto no_entry;
+                q += length;
                 column += n;
                 continue;
             }
