@@ -284,7 +284,7 @@ static int open_archive(zefdec_archive *archive, zefdec_reader *reader, struct f
 static zefdec_reader reader;
 
 static void draw_grid(const struct bench_set *set, const char *name, uint32_t offset, uint32_t size,
-                      enum source source)
+                      enum source source, const zefdec_draw_options *options)
 {
     const struct grid grid = grid_of(set);
     const zefdec_canvas canvas = screen(0, HEIGHT);
@@ -302,10 +302,11 @@ static void draw_grid(const struct bench_set *set, const char *name, uint32_t of
     for (n = 0; n < set->count; n++) {
         int32_t x, y;
         place(&grid, n, &x, &y);
-        if (zefdec_draw(&archive, n, &canvas, x, y) != ZEFDEC_OK) fail("zefdec_draw failed");
+        if (zefdec_draw_with(&archive, n, &canvas, x, y, options) != ZEFDEC_OK) fail("zefdec_draw failed");
     }
     instructions = board_instructions() - start;
     report(set->name, name, instructions, grid_pixels(set, &grid), flash.read);
+    if (options) return;
     /* the deepest stack of zefdec_draw over the set (not timed) */
     {
         uintptr_t sp;
@@ -445,6 +446,11 @@ static void spin(uint32_t n)
     __asm__ volatile("1: subs %0, #1\n bne 1b" : "+r"(n) : : "cc");
 }
 
+/* The options a GUI draws with most: an image faded to half, and one
+ * recoloured (a tinted icon) at full opacity. */
+static const zefdec_draw_options faded = {128, 0, ZEFDEC_DITHER_THRESHOLD, 0};
+static const zefdec_draw_options recoloured = {255, 1, ZEFDEC_DITHER_THRESHOLD, 0x3366CC};
+
 int main(void)
 {
     const struct bench_sets *all = sets();
@@ -466,9 +472,11 @@ int main(void)
     for (s = 0; s < 2; s++) {
         const struct bench_set *set = &all->sets[s];
         report(set->name, "pictures", set->count, 1, 0);
-        draw_grid(set, "v3-memory", set->version3, set->version3_size, MEMORY);
-        draw_grid(set, "v4-memory", set->version4, set->version4_size, MEMORY);
-        draw_grid(set, "v4-callback", set->version4, set->version4_size, CALLBACK);
+        draw_grid(set, "v3-memory", set->version3, set->version3_size, MEMORY, 0);
+        draw_grid(set, "v4-memory", set->version4, set->version4_size, MEMORY, 0);
+        draw_grid(set, "v4-callback", set->version4, set->version4_size, CALLBACK, 0);
+        draw_grid(set, "v4-opacity", set->version4, set->version4_size, MEMORY, &faded);
+        draw_grid(set, "v4-recolour", set->version4, set->version4_size, MEMORY, &recoloured);
         draw_planes(set, 0);
         draw_planes(set, 1);
         open_against_draw(set, "v3", set->version3, set->version3_size);
