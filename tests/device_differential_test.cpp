@@ -309,6 +309,19 @@ void ExpectReaderAgrees(const Bytes& bytes, const std::string& what) {
       const DeviceImage inMemory = DecodeWithDevice(memory, i, ZEFDEC_BGR888);
       const DeviceImage inFlash = DecodeWithDevice(flash, i, ZEFDEC_BGR888);
       ASSERT_EQ(inFlash.result, inMemory.result) << what << " image " << i;
+      // a draw of every line, whole or clipped at both sides, onto a
+      // canvas of either pixel size, finds the fault that decoding finds
+      for (const zefdec_canvas_format format : {ZEFDEC_CANVAS_RGB565, ZEFDEC_CANVAS_XRGB8888}) {
+        for (const uint32_t clip : {0u, 1u}) {
+          if (info.width <= 2 * clip) continue;
+          Canvas canvas(format, info.width - 2 * clip, info.height, (info.width - 2 * clip) * 4, i);
+          zefdec_canvas view = canvas.View();
+          for (const zefdec_archive* archive : {&memory, &flash}) {
+            EXPECT_EQ(zefdec_draw(archive, i, &view, -int32_t(clip), 0), inMemory.result)
+                << what << " image " << i << " format " << format << " clip " << clip;
+          }
+        }
+      }
       if (inMemory.result == ZEFDEC_OK) {
         ASSERT_EQ(cv::norm(inFlash.pixels, inMemory.pixels, cv::NORM_INF), 0) << what;
         ASSERT_EQ(cv::norm(inFlash.alpha, inMemory.alpha, cv::NORM_INF), 0) << what;
