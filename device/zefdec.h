@@ -9,11 +9,11 @@
  * It allocates nothing. Compiled by arm-none-eabi-gcc (-std=c99 -mthumb
  * -mcpu=CORE -Os or -O2), its object calls no function outside itself but
  * these (tests/docs/decoder_calls_test.sh holds the objects to this list):
- *   cortex-m4 -Os: memmove
- *   cortex-m4 -O2: memmove memset
- *   cortex-m0plus -Os: __aeabi_idiv __aeabi_uidiv __aeabi_uidivmod memmove
- *   cortex-m0plus -O2: __aeabi_idiv __aeabi_uidiv __aeabi_uidivmod memmove memset
- * memmove, memcpy and memset come from the C library, the division
+ *   cortex-m4 -Os: none
+ *   cortex-m4 -O2: memset
+ *   cortex-m0plus -Os: __aeabi_idiv __aeabi_uidiv __aeabi_uidivmod
+ *   cortex-m0plus -O2: __aeabi_idiv __aeabi_uidiv __aeabi_uidivmod memset
+ * memset comes from the C library, the division
  * helpers of a core without a divide instruction from libgcc, which
  * arm-none-eabi-gcc links by itself. Other compilers and settings may
  * emit memcpy or memset for copies and clears of their own.
