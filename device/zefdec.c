@@ -32,6 +32,14 @@ static const uint8_t version1_header[] = {ZEF_VERSION1_HEADER_BYTES};
 #define FIELD_READER static inline
 #endif
 
+/* Pixel conversions and the loops over pixels are inlined where they are
+ * used, where a call per pixel would cost as much as the work. */
+#if defined(__GNUC__)
+#define PIXEL_HELPER static inline __attribute__((always_inline))
+#else
+#define PIXEL_HELPER static inline
+#endif
+
 FIELD_READER uint32_t u16_at(const uint8_t *p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8; }
 
 FIELD_READER uint32_t u32_at(const uint8_t *p)
@@ -559,13 +567,16 @@ static void set_word_layout(zefdec_layout *layout, const zefdec_archive *archive
 
 /* A version 4 image block after its marker: index bits, last entry, the
  * entries, then the lines' ops. */
-static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, size_t at)
+static int set_entry_layout(zefdec_image *image, const zefdec_archive *archive, size_t at,
+                            const uint8_t *head)
 {
     uint32_t room[ROOM_WORDS(ZEF_V4_IMAGE_HEAD)];
-    const uint8_t *head = fetch(archive, at, ZEF_V4_IMAGE_HEAD, room);
     zefdec_layout *layout = &image->layout;
     uint32_t bits, entries;
 
+    /* the head, unless the caller has read it with the marker */
+    if (!head)
+        head = fetch(archive, at, ZEF_V4_IMAGE_HEAD, room);
     if (!head)
         return ZEFDEC_E_SHORT;
     bits = head[0];
@@ -611,6 +622,17 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     if (archive->version != 1) {
         uint32_t palette = u16_at(record + ZEF_RECORD_PALETTE_INDEX_AT_V3);
         at = image_data_offset(archive, record);
+        if (archive->version == ZEF_VERSION_4 && archive->reader && at <= archive->size &&
+            archive->size - at >= ZEF_MARKER_SIZE + ZEF_V4_IMAGE_HEAD) {
+            /* marker and head in one small read: the palette, read apart,
+             * stands between them and the ops, so the window gains nothing */
+            const uint8_t *p = fetch(archive, at, ZEF_MARKER_SIZE + ZEF_V4_IMAGE_HEAD, room);
+            if (!p)
+                return ZEFDEC_E_READ;
+            if (bytes_at(p, ZEF_MARKER_SIZE) != ZEF_IMAGE_MARKER)
+                return ZEFDEC_E_MARKER;
+            return set_entry_layout(image, archive, at + ZEF_MARKER_SIZE, p + ZEF_MARKER_SIZE);
+        }
         /* into the window, with the image's first bytes */
         if (!marker_at(archive, at, ZEF_IMAGE_MARKER, 0))
             return ZEFDEC_E_MARKER;
@@ -624,7 +646,7 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
         }
     }
     if (archive->version == ZEF_VERSION_4)
-        return set_entry_layout(image, archive, at);
+        return set_entry_layout(image, archive, at, 0);
     image->next = at;
     if (archive->version == 3)
         set_code_layout(layout, archive);
@@ -1162,6 +1184,63 @@ static int skip_runs(zefdec_image *image)
     return rc;
 }
 
+/* ---- Version 4 literals at hand: each index is found at its own bit,
+ * so that no bit buffer is carried from index to index. A literal read
+ * this way needs 3 bytes after it. ---- */
+
+/* The 32 bits from bit `bit` of q on, big-endian: one load and a byte
+ * swap on a core that reads unaligned words. */
+PIXEL_HELPER uint32_t bits_at(const uint8_t *q, uint32_t bit)
+{
+    const uint8_t *p = q + (bit >> 3);
+
+    return ((uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3]) << (bit & 7);
+}
+
+PIXEL_HELPER uint32_t index_at(const uint8_t *q, uint32_t bit, uint32_t bits)
+{
+    return bits_at(q, bit) >> (32 - bits);
+}
+
+/* Checking that indices of `bits` bits are below `entries` several at a
+ * time: shifted down by one, a word holds `fields` of them under 25 bits;
+ * adding 2^bits - entries to every other one carries into the bit above it
+ * exactly when it is too large, and the bit above an even field is the
+ * masked-off odd field beside it, so no carry reaches another field. The
+ * odd fields are checked in the same way once shifted onto the even ones. */
+typedef struct index_check {
+    uint32_t mask, add, carry, fields;
+} index_check;
+
+static void index_check_of(index_check *c, uint32_t bits, uint32_t entries)
+{
+    uint32_t j;
+
+    c->fields = 24 / bits & ~1u;
+    c->mask = c->add = c->carry = 0;
+    for (j = 0; j < c->fields; j += 2) {
+        const uint32_t low = 31 - (j + 1) * bits;
+        c->mask |= ((1u << bits) - 1) << low;
+        c->add |= ((1u << bits) - entries) << low;
+        c->carry |= 1u << (low + bits);
+    }
+}
+
+/* Whether the literal's indices k..n-1 at q all name an entry. */
+PIXEL_HELPER int indices_fit(const uint8_t *q, uint32_t k, uint32_t n, uint32_t bits, uint32_t entries,
+                             const index_check *c)
+{
+    for (; n - k >= c->fields; k += c->fields) {
+        const uint32_t even = bits_at(q, k * bits) >> 1, odd = even << bits;
+        if ((((even & c->mask) + c->add) | ((odd & c->mask) + c->add)) & c->carry)
+            return 0;
+    }
+    for (; k < n; k++)
+        if (index_at(q, k * bits, bits) >= entries)
+            return 0;
+    return 1;
+}
+
 /* Passes over `lines` version 4 lines from the open one, checking every op
  * as op_next does, with its results, in one loop that takes a byte at a
  * time and only compares: an op, a run's index, or a byte of a literal's
@@ -1177,7 +1256,11 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
     const uint8_t *p, *end;
     uint32_t x = 0, n = 0, op = 0, pending = 0, have = 0;
     int rc = ZEFDEC_OK;
+    index_check check;
 
+    /* made when a literal first needs it: passing over one line of a
+     * band needs none */
+    check.fields = check.mask = check.add = check.carry = 0;
     bytes_start(&b, image->archive, image->next);
     p = b.p;
     end = b.end;
@@ -1207,12 +1290,17 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
             have = 0;
             if (op >= ZEF_V4_OP_RUN)
                 n = op < ZEF_V4_OP_RUN_ZERO;
-            else if ((size_t)(end - p) >= (n * bits + 7) >> 3) {
-                /* a literal at hand: its indices in one loop, none at all
-                 * to check when every index names an entry */
-                if (entries > mask)
-                    p += (n * bits + 7) >> 3;
-                for (; n && entries <= mask; n--) {
+            else if ((size_t)(end - p) >= ((n * bits + 7) >> 3) + 3) {
+                /* a literal at hand: its indices several at a time, none
+                 * at all when every index names an entry */
+                if (entries <= mask && !check.fields)
+                    index_check_of(&check, bits, entries);
+                if (entries <= mask && !indices_fit(p, 0, n, bits, entries, &check))
+                    goto bad_index;
+                p += (n * bits + 7) >> 3;
+                n = 0;
+            } else if ((size_t)(end - p) >= (n * bits + 7) >> 3) {
+                for (; n; n--) {
                     if (have < bits) {
                         pending = pending << 8 | *p++;
                         have += 8;
@@ -1349,14 +1437,6 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span)
 }
 
 /* ---- Drawing onto a canvas. Colours travel as 8-bit channels, 0xRRGGBB. ---- */
-
-/* Pixel conversions are inlined into each format's blend loop, where a
- * call per pixel would cost as much as the conversion. */
-#if defined(__GNUC__)
-#define PIXEL_HELPER static inline __attribute__((always_inline))
-#else
-#define PIXEL_HELPER static inline
-#endif
 
 /* Canvas words may be the caller's uint16_t pixels. */
 #if defined(__GNUC__)
@@ -1780,17 +1860,6 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
         }                                                                                \
         (byte) = *(q)++;                                                                 \
     } while (0)
-
-/* The index whose first bit is bit `bit` of the literal at q: four bytes
- * from the one that holds it, taken big-endian, one load on a core that
- * reads unaligned words. */
-PIXEL_HELPER uint32_t index_at(const uint8_t *q, uint32_t bit, uint32_t bits)
-{
-    const uint8_t *p = q + (bit >> 3);
-    const uint32_t word = (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
-
-    return (word << (bit & 7)) >> (32 - bits);
-}
 
 /* A literal's indices from q, at hand with 3 bytes after them, whose
  * pixels land on clip columns [column, column + n), wrapped while left of
