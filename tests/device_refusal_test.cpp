@@ -202,6 +202,37 @@ TEST(DeviceRefusal, Version4) {
   }
 }
 
+// One index past the palette in a literal of 30 is found wherever it
+// stands, at every index width that can hold one: by the open, and by a
+// draw that checks the pixels left and right of its clip and draws those
+// inside.
+TEST(DeviceRefusal, Version4LiteralIndexPastThePaletteAnywhere) {
+  const uint32_t n = 30;
+  for (uint8_t bits = 2; bits <= 8; ++bits) {
+    for (int bad = -1; bad < int(n); ++bad) {
+      Bytes block = {bits, 1, 9, 9, 9, 0, 200, 100, 50, 255, uint8_t(n - 1)};
+      block.resize(block.size() + (n * bits + 7) / 8);
+      uint8_t* packed = block.data() + 11;
+      for (uint32_t k = 0; k < n; ++k) {
+        const uint32_t index = int(k) == bad ? 2 : 1;
+        for (uint32_t b = 0; b < bits; ++b) {
+          if (index >> (bits - 1 - b) & 1) packed[(k * bits + b) / 8] |= uint8_t(0x80 >> ((k * bits + b) % 8));
+        }
+      }
+      const Bytes bytes = Version4(block, n);
+      const int expected = bad < 0 ? int(ZEFDEC_OK) : int(ZEFDEC_E_COLOUR);
+      const std::string what = std::to_string(bits) + " bits, bad index at " + std::to_string(bad);
+      EXPECT_EQ(OpenResult(bytes), expected) << what;
+      zefdec_archive archive;
+      ASSERT_EQ(zefdec_open_with(&archive, bytes.data(), bytes.size(), ZEFDEC_TRUSTED), ZEFDEC_OK);
+      Canvas canvas(ZEFDEC_CANVAS_RGB565, 10, 1, 20, 0);
+      zefdec_canvas view = canvas.View();
+      EXPECT_EQ(zefdec_draw(&archive, 0, &view, -10, 0), expected) << what;
+    }
+  }
+}
+
+
 TEST(DeviceRefusal, EveryTruncation) {
   const Bytes good = TwoImages();
   // the last image ends the file, so every shorter prefix is damaged
