@@ -2254,6 +2254,12 @@ static int pass_lines(zefdec_image *image, const zefdec_archive *archive, uint32
         image->next += (size_t)(line - image->y) * image->width * ZEF_COLOUR_WORD_SIZE;
         image->y = line;
     }
+    /* version 4 lines in one pass, with the checks of a line at a time */
+    if (image->layout.form == FORM_OPS && image->y < line) {
+        rc = skip_ops(image, line - image->y);
+        if (rc == ZEFDEC_OK)
+            image->y = line;
+    }
     while (rc == ZEFDEC_OK && image->y < line)
         rc = zefdec_line(image, 0, 0, 0);
     return rc;
