@@ -1241,20 +1241,34 @@ PIXEL_HELPER int indices_fit(const uint8_t *q, uint32_t k, uint32_t n, uint32_t 
     return 1;
 }
 
+/* The next byte at q, refilling the reader's window when it runs out; the
+ * archive in memory ends there. */
+#define NEXT_BYTE(bytes, q, end, rc, byte)                                               \
+    do {                                                                                 \
+        if ((q) == (end)) {                                                              \
+            (bytes).p = (q);                                                             \
+            if (((rc) = bytes_refill(&(bytes), 1)) != ZEFDEC_OK)                         \
+                goto stop;                                                               \
+            (q) = (bytes).p;                                                             \
+            (end) = (bytes).end;                                                         \
+        }                                                                                \
+        (byte) = *(q)++;                                                                 \
+    } while (0)
+
 /* Passes over `lines` version 4 lines from the open one, checking every op
- * as op_next does, with its results, in one loop that takes a byte at a
- * time and only compares: an op, a run's index, or a byte of a literal's
- * indices. Passing over literals whose entries fill their bits without
- * comparing was tried: working out each op's bytes cost more than it
- * saved. The bytes at hand are kept in locals, the cursor only for a
- * refill, and opening passes over a whole image in one call. */
+ * as op_next does, with its results, an op at a time: a run's index is
+ * compared, a literal at hand has its indices checked several at a time
+ * (not at all when every index names an entry), and one that is not is
+ * read a byte at a time through refills. The bytes at hand are kept in
+ * locals, the cursor only for a refill, and opening passes over a whole
+ * image in one call. */
 static int skip_ops(zefdec_image *image, uint32_t lines)
 {
     const uint32_t bits = image->layout.index_shift, entries = image->layout.palette_size;
     const uint32_t width = image->width, mask = (1u << bits) - 1;
     byte_cursor b;
     const uint8_t *p, *end;
-    uint32_t x = 0, n = 0, op = 0, pending = 0, have = 0;
+    uint32_t left = width;
     int rc = ZEFDEC_OK;
     index_check check;
 
@@ -1265,74 +1279,57 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
     p = b.p;
     end = b.end;
     for (;;) {
-        uint32_t byte;
-        if (x == width && !n) {
+        uint32_t op, n, length, pending, have;
+        if (!left) {
             if (!--lines)
                 break;
-            x = 0;
+            left = width;
         }
-        if (p == end) {
-            b.p = p;
-            if ((rc = bytes_refill(&b, 1)) != ZEFDEC_OK)
-                break;
-            p = b.p;
-            end = b.end;
+        NEXT_BYTE(b, p, end, rc, op);
+        n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+        if (n > left) {
+            rc = ZEFDEC_E_RUN;
+            break;
         }
-        byte = *p++;
-        if (!n) {
-            op = byte;
-            n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
-            if (n > width - x) {
-                rc = ZEFDEC_E_RUN;
-                break;
-            }
-            x += n;
-            have = 0;
-            if (op >= ZEF_V4_OP_RUN)
-                n = op < ZEF_V4_OP_RUN_ZERO;
-            else if ((size_t)(end - p) >= ((n * bits + 7) >> 3) + 3) {
-                /* a literal at hand: its indices several at a time, none
-                 * at all when every index names an entry */
-                if (entries <= mask && !check.fields)
-                    index_check_of(&check, bits, entries);
-                if (entries <= mask && !indices_fit(p, 0, n, bits, entries, &check))
-                    goto bad_index;
-                p += (n * bits + 7) >> 3;
-                n = 0;
-            } else if ((size_t)(end - p) >= (n * bits + 7) >> 3) {
-                for (; n; n--) {
-                    if (have < bits) {
-                        pending = pending << 8 | *p++;
-                        have += 8;
-                    }
-                    have -= bits;
-                    if ((pending >> have & mask) >= entries)
-                        goto bad_index;
-                }
-                n = 0;
-            }
-        } else if (op >= ZEF_V4_OP_RUN) {
-            n = 0;
-            if (byte >= entries)
+        left -= n;
+        if (op >= ZEF_V4_OP_RUN_ZERO)
+            continue;
+        if (op >= ZEF_V4_OP_RUN) {
+            NEXT_BYTE(b, p, end, rc, op);
+            if (op >= entries)
                 goto bad_index;
-        } else {
-            /* padding bits after the last index are passed over */
-            pending = pending << 8 | byte;
-            for (have += 8; n && have >= bits; n--) {
-                have -= bits;
-                if ((pending >> have & mask) >= entries)
-                    goto bad_index;
-            }
+            continue;
         }
-        continue;
-    bad_index:
-        rc = ZEFDEC_E_COLOUR;
-        break;
+        length = (n * bits + 7) >> 3;
+        if ((size_t)(end - p) >= length + 3) {
+            if (entries <= mask && !check.fields)
+                index_check_of(&check, bits, entries);
+            if (entries <= mask && !indices_fit(p, 0, n, bits, entries, &check))
+                goto bad_index;
+            p += length;
+            continue;
+        }
+        /* padding bits after the last index are passed over */
+        for (pending = have = 0; n; n--) {
+            if (have < bits) {
+                uint32_t byte;
+                NEXT_BYTE(b, p, end, rc, byte);
+                pending = pending << 8 | byte;
+                have += 8;
+            }
+            have -= bits;
+            if ((pending >> have & mask) >= entries)
+                goto bad_index;
+        }
     }
+stop:
     b.p = p;
     image->next = bytes_position(&b);
-    image->x = x;
+    image->x = width - left;
     return rc;
+bad_index:
+    rc = ZEFDEC_E_COLOUR;
+    goto stop;
 }
 
 #if !ZEFDEC_LINE_LOOPS
@@ -1846,20 +1843,6 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
     }
     return cursor_stop(image, &c, rc);
 }
-
-/* The next byte at q, refilling the reader's window when it runs out; the
- * archive in memory ends there. */
-#define NEXT_BYTE(bytes, q, end, rc, byte)                                               \
-    do {                                                                                 \
-        if ((q) == (end)) {                                                              \
-            (bytes).p = (q);                                                             \
-            if (((rc) = bytes_refill(&(bytes), 1)) != ZEFDEC_OK)                         \
-                goto stop;                                                               \
-            (q) = (bytes).p;                                                             \
-            (end) = (bytes).end;                                                         \
-        }                                                                                \
-        (byte) = *(q)++;                                                                 \
-    } while (0)
 
 /* One literal pixel takes its table word: 1 for an index past the palette. */
 PIXEL_HELPER int literal_pixel(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes,
