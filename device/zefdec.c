@@ -1301,6 +1301,17 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
             continue;
         }
         length = (n * bits + 7) >> 3;
+        /* behind a callback, a literal that fits the window is read into it whole */
+        if ((size_t)(end - p) < length + 3 && length + 3 <= ZEFDEC_WINDOW_SIZE - WORD_MASK && b.reader) {
+            b.p = p;
+            rc = bytes_refill(&b, length + 3);
+            p = b.p;
+            end = b.end;
+            /* a failed read ends the pass; a short archive, where the bytes are read as they come */
+            if (rc == ZEFDEC_E_READ)
+                goto stop;
+            rc = ZEFDEC_OK;
+        }
         if ((size_t)(end - p) >= length + 3) {
             if (entries <= mask && !check.fields)
                 index_check_of(&check, bits, entries);
