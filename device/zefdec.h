@@ -167,9 +167,9 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * (1 KB) on its stack, in every build: how each version 3 pixel code or
  * version 4 palette index is drawn (the canvas pixel, or its faded alpha
  * and colour to blend), worked out once per draw. Its deepest call keeps
- * at most 1476 bytes on the stack (measured on the emulated Cortex-M4,
+ * at most 1480 bytes on the stack (measured on the emulated Cortex-M4,
  * -Os, through the callback, the callback included), its zefdec_image
- * included; zefdec_open at most 396. No heap, and nothing grows with
+ * included; zefdec_open at most 364. No heap, and nothing grows with
  * the image.
  *
  * Code: docs/firmware.md, as device/size.sh measures it. */
@@ -270,9 +270,8 @@ typedef struct zefdec_span {
 /* Checks the archive and fills *archive. The data must stay unchanged while
  * the archive is in use. Costs one read pass over the archive: on the
  * emulated Cortex-M4 at -Os, 9 to 10 instructions per archive byte for
- * version 3 and 12 to 15 for version 4: a third (version 3) and a third
- * to two thirds (version 4) of drawing every image once; through a
- * callback 4 to 6 more per byte. */
+ * either version: a third to a half of drawing every image once; through a
+ * callback 3 to 5 more per byte. */
 int zefdec_open(zefdec_archive *archive, const void *data, size_t size);
 
 /* zefdec_open with flags. ZEFDEC_TRUSTED reads only the header and the
@@ -466,9 +465,9 @@ typedef struct zefdec_draw_options {
  *
  * Cost onto RGB565 (emulated Cortex-M4, -Os, instructions per drawn pixel,
  * not cycles: flash wait states are not modelled; docs/performance.md):
- * version 4 31 on anti-aliased icons and 19 on pixel-art sprites, version
+ * version 4 30 on anti-aliased icons and 15 on pixel-art sprites, version
  * 3 27 and 28, against 46 and 39 for LZ4 decompression plus the same
- * blend. Transparent runs cost nothing per pixel, opaque runs are word
+ * blend, and 31 and 14 for the blend from raw RGB565 + A8 planes. Transparent runs cost nothing per pixel, opaque runs are word
  * fills, and only partly transparent pixels are blended. */
 int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y);
