@@ -157,9 +157,9 @@ grep -q "EMBED_OPTIONS --format --symbol=x" "$work/refused.log" || { cat "$work/
 readme=$here/../../README.md
 guide=$here/../../docs/firmware.md
 snippets=$work/snippets
-mkdir -p "$snippets/ui"
-cp "$examples"/coin.png "$snippets/ui/battery.png"
-cp "$examples"/star.png "$snippets/ui/wifi.png"
+mkdir -p "$snippets/icons"
+cp "$examples"/coin.png "$snippets/icons/battery.png"
+cp "$examples"/star.png "$snippets/icons/wifi.png"
 for document in "$readme" "$guide"; do
   name=$(basename "$document" .md)
   awk -v out="$snippets/$name" '/^<!-- compiled by tests\/install\/assets_test.sh -->$/ { marked = 1; next }
@@ -168,15 +168,19 @@ for document in "$readme" "$guide"; do
        inblock { print > file }' "$document"
   ls "$snippets/$name"*.c > /dev/null 2>&1 || fail "$document marks no C block for this test"
 done
-cat > "$snippets/CMakeLists.txt" <<'PROJECT'
+# the README's CMake lines as they stand, the C blocks as the firmware
+readme_cmake=$(awk '/^<!-- built by tests\/install\/assets_test.sh -->$/ { marked = 1; next }
+     marked && /^```cmake$/ { inblock = 1; marked = 0; next }
+     inblock && /^```$/ { exit }
+     inblock { print }' "$readme")
+[ -n "$readme_cmake" ] || fail "README.md marks no CMake block for this test"
+cat > "$snippets/CMakeLists.txt" <<PROJECT
 cmake_minimum_required(VERSION 3.25)
 project(ReadmeSnippets LANGUAGES C)
-find_package(ZefiConvert CONFIG REQUIRED COMPONENTS zefdec zef)
-zef_add_assets(ui ${CMAKE_CURRENT_SOURCE_DIR}/ui)
-file(GLOB blocks ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
-add_library(readme STATIC ${blocks})
-target_link_libraries(readme PRIVATE ui)
-target_compile_options(readme PRIVATE -std=c99 -Wall -Wextra -Werror -pedantic -Wno-unused-function)
+file(GLOB blocks \${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+add_library(firmware STATIC \${blocks})
+target_compile_options(firmware PRIVATE -std=c99 -Wall -Wextra -Werror -pedantic -Wno-unused-function)
+$readme_cmake
 PROJECT
 cmake -S "$snippets" -B "$snippets/build" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
 cmake --build "$snippets/build" > "$work/snippets.log" 2>&1 || { cat "$work/snippets.log"; fail "the C blocks of README.md or docs/firmware.md do not compile"; }

@@ -44,6 +44,20 @@ size=$(stat -c %s "$work/out.zef")
 # header 23, image table 2 + 16, palette block 16 + 2 + 2, image 2 + 4 + 2 * (2 + 2)
 [ "$size" -eq 75 ] || fail "unexpected archive size $size"
 
+# The README's CMake lines for the library as they stand, linking a
+# program that uses it.
+readme_cmake=$(awk '/^<!-- built by tests\/install\/install_test.sh -->$/ { marked = 1; next }
+     marked && /^```cmake$/ { inblock = 1; marked = 0; next }
+     inblock && /^```$/ { exit }
+     inblock { print }' "$here/../../README.md")
+[ -n "$readme_cmake" ] || fail "README.md marks no CMake block for this test"
+mkdir -p "$work/readme"
+printf '#include <archive/ZefDecode.h>\nint main() { return zef::Decode(nullptr, 0).Ok() ? 1 : 0; }\n' > "$work/readme/main.cpp"
+printf 'cmake_minimum_required(VERSION 3.25)\nproject(Viewer LANGUAGES CXX)\nadd_executable(viewer main.cpp)\n%s\n' \
+  "$readme_cmake" > "$work/readme/CMakeLists.txt"
+cmake -S "$work/readme" -B "$work/readme/build" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null &&
+  cmake --build "$work/readme/build" > "$work/readme.log" 2>&1 || { cat "$work/readme.log"; fail "the README's library CMake lines do not build a program"; }
+
 # The library guide's example: it builds, runs, and prints what the
 # guide shows.
 guide=$here/../../docs/library.md
