@@ -112,14 +112,17 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.folder) == "." ? std::string("Sprites") : std::string("Screen");
     });
 
-// The library guide shows the library example's files whole, each in the
-// block after a line naming it; the install test builds and runs those files.
-TEST(ReadmeSourceTest, ShowsTheLibraryExampleFiles) {
-  for (const std::string name : {"library/main.cpp", "library/CMakeLists.txt"}) {
+// The library guide shows the library example's files whole, and the
+// README the example script, each in the block after a line naming it; the
+// install test builds and runs the library's files.
+TEST(ReadmeSourceTest, ShowsTheExampleFiles) {
+  for (const auto& [document, name] : {std::pair{"docs/library.md", "library/main.cpp"},
+                                       std::pair{"docs/library.md", "library/CMakeLists.txt"},
+                                       std::pair{"README.md", "sprites.txt"}}) {
     std::ifstream in(std::filesystem::path(ZEF_EXAMPLES_DIR) / name);
     ASSERT_TRUE(in) << name;
     const std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(BlockAfter("docs/library.md", "<!-- examples/" + name + " -->"), file) << name;
+    EXPECT_EQ(BlockAfter(document, std::string("<!-- examples/") + name + " -->"), file) << name;
   }
 }
 
