@@ -232,6 +232,16 @@ static int bytes_refill(byte_cursor *b, size_t needed)
     return b->reader ? b->reader->reading->refill(b, needed) : ZEFDEC_E_SHORT;
 }
 
+/* Behind a callback, the `count` bytes from q read into the window at
+ * once, for a literal to be taken whole: ZEFDEC_E_READ for a failed read,
+ * which ends what is being done, else ZEFDEC_OK; a short archive is left to
+ * the bytes' own reads, which find where it ends. */
+static int window_hold(byte_cursor *b, const uint8_t *q, size_t count)
+{
+    b->p = q;
+    return bytes_refill(b, count) == ZEFDEC_E_READ ? ZEFDEC_E_READ : ZEFDEC_OK;
+}
+
 /* ZEFDEC_OK once `needed` bytes are at hand (needed <= 4). */
 static inline int bytes_need(byte_cursor *b, size_t needed)
 {
@@ -1303,14 +1313,11 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
         length = (n * bits + 7) >> 3;
         /* behind a callback, a literal that fits the window is read into it whole */
         if ((size_t)(end - p) < length + 3 && length + 3 <= ZEFDEC_WINDOW_SIZE - WORD_MASK && b.reader) {
-            b.p = p;
-            rc = bytes_refill(&b, length + 3);
+            rc = window_hold(&b, p, length + 3);
             p = b.p;
             end = b.end;
-            /* a failed read ends the pass; a short archive, where the bytes are read as they come */
-            if (rc == ZEFDEC_E_READ)
+            if (rc != ZEFDEC_OK)
                 goto stop;
-            rc = ZEFDEC_OK;
         }
         if ((size_t)(end - p) >= length + 3) {
             if (entries <= mask && !check.fields)
@@ -1982,14 +1989,11 @@ PIXEL_HELPER int ops_lines(zefdec_image *image, uint8_t *row, uint32_t lines, ui
             /* behind a callback, a literal that fits the window is read into it
              * whole, with the 3 bytes after it that its last index is read with */
             if ((size_t)(end - q) < length + 3 && length + 3 <= ZEFDEC_WINDOW_SIZE - WORD_MASK && b.reader) {
-                b.p = q;
-                rc = bytes_refill(&b, length + 3);
+                rc = window_hold(&b, q, length + 3);
                 q = b.p;
                 end = b.end;
-                /* a failed read ends the draw; a short archive, where the pixels are read as they come */
-                if (rc == ZEFDEC_E_READ)
+                if (rc != ZEFDEC_OK)
                     goto stop;
-                rc = ZEFDEC_OK;
             }
             if ((size_t)(end - q) >= length + 3) {
                 /* at hand: no refill per pixel */
