@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The zef command blocks of the README, docs/zef.md and docs/firmware.md
+# Every zef command block of the README, docs/zef.md and docs/firmware.md
 # marked for this test run as written in a folder whose icons/ holds the
 # example sprites and their masks, with the built zef first on the PATH; each must succeed
 # and leave the files it names.
@@ -16,7 +16,7 @@ blocks=0
 for document in "$root/README.md" "$root/docs/zef.md" "$root/docs/firmware.md"; do
   awk '/^<!-- run by tests\/docs\/zef_blocks_test.sh -->$/ { marked = 1; next }
        marked && /^```sh$/ { inblock = 1; marked = 0; next }
-       inblock && /^```$/ { exit }
+       inblock && /^```$/ { inblock = 0; next }
        inblock { sub(/^\$ /, ""); print }' "$document" > "$work/block.sh"
   [ -s "$work/block.sh" ] || fail "${document#"$root"/} marks no zef block for this test"
   rm -rf "$work/run"
