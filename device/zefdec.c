@@ -236,6 +236,7 @@ static int bytes_refill(byte_cursor *b, size_t needed)
  * once, for a literal to be taken whole: ZEFDEC_E_READ for a failed read,
  * which ends what is being done, else ZEFDEC_OK; a short archive is left to
  * the bytes' own reads, which find where it ends. */
+#if ZEFDEC_FAST
 static int window_hold(byte_cursor *b, const uint8_t *q, size_t count)
 {
     b->p = q;
@@ -243,6 +244,8 @@ static int window_hold(byte_cursor *b, const uint8_t *q, size_t count)
 }
 
 /* ZEFDEC_OK once `needed` bytes are at hand (needed <= 4). */
+#endif
+
 static inline int bytes_need(byte_cursor *b, size_t needed)
 {
     return (size_t)(b->end - b->p) >= needed ? ZEFDEC_OK : bytes_refill(b, needed);
@@ -381,8 +384,12 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
     return version == 3 ? open_palettes(archive, pos, flags) : ZEFDEC_OK;
 }
 
+#if ZEFDEC_FAST
 static int skip_ops(zefdec_image *image, uint32_t lines);
 static int skip_runs(zefdec_image *image);
+#else
+static int skip_lines(zefdec_image *image, uint32_t lines);
+#endif
 
 /* Walks every image in file order, as the desktop reader does. */
 static int check_images(zefdec_archive *archive, size_t pos)
@@ -404,13 +411,18 @@ static int check_images(zefdec_archive *archive, size_t pos)
         rc = zefdec_begin(&image, archive, i, ZEFDEC_RGB565);
         if (rc != ZEFDEC_OK)
             break;
-        if (image.layout.form == FORM_OPS)
-            rc = skip_ops(&image, image.height);
         /* begin has checked that the whole raw image is there */
-        else if (image.layout.form == FORM_RAW)
+        if (image.layout.form == FORM_RAW)
             image.next += (size_t)image.width * image.height * ZEF_COLOUR_WORD_SIZE;
+#if ZEFDEC_FAST
+        else if (image.layout.form == FORM_OPS)
+            rc = skip_ops(&image, image.height);
         else
             rc = skip_runs(&image);
+#else
+        else
+            rc = skip_lines(&image, image.height);
+#endif
         pos = image.next;
     }
     return rc;
@@ -632,6 +644,7 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
     if (archive->version != 1) {
         uint32_t palette = u16_at(record + ZEF_RECORD_PALETTE_INDEX_AT_V3);
         at = image_data_offset(archive, record);
+#if ZEFDEC_FAST
         if (archive->version == ZEF_VERSION_4 && archive->reader && at <= archive->size &&
             archive->size - at >= ZEF_MARKER_SIZE + ZEF_V4_IMAGE_HEAD) {
             /* marker and head in one small read: the palette, read apart,
@@ -643,6 +656,7 @@ static int begin_image(zefdec_image *image, const zefdec_archive *archive, uint3
                 return ZEFDEC_E_MARKER;
             return set_entry_layout(image, archive, at + ZEF_MARKER_SIZE, p + ZEF_MARKER_SIZE);
         }
+#endif
         /* into the window, with the image's first bytes */
         if (!marker_at(archive, at, ZEF_IMAGE_MARKER, 0))
             return ZEFDEC_E_MARKER;
@@ -1112,6 +1126,7 @@ static int line_checks_at_once(zefdec_image *image)
 }
 #endif
 
+#if ZEFDEC_FAST
 /* Passes over a whole run-length image (versions 1 to 3) from its first
  * line, with the checks and results of zefdec_line line by line, in one
  * loop over its line counts and runs with the bytes at hand in locals. */
@@ -1349,6 +1364,35 @@ bad_index:
     rc = ZEFDEC_E_COLOUR;
     goto stop;
 }
+#else
+/* The lines' runs, checked only. */
+static int check_runs(zefdec_image *image)
+{
+    line_cursor c;
+    run r;
+    int rc = cursor_start(&c, image, image->layout.form);
+
+    while (rc == ZEFDEC_OK && (rc = cursor_next(&c, &r, 0)) == ZEFDEC_OK)
+        ;
+    return cursor_stop(image, &c, rc);
+}
+
+/* Passes over `lines` lines from the next, with the checks and results of
+ * zefdec_line: one small loop for every version. */
+static int skip_lines(zefdec_image *image, uint32_t lines)
+{
+    int rc = ZEFDEC_OK;
+
+    for (; rc == ZEFDEC_OK && lines; lines--) {
+        rc = open_line(image);
+        if (rc == ZEFDEC_OK)
+            rc = check_runs(image);
+        if (rc == ZEFDEC_OK)
+            rc = close_line(image);
+    }
+    return rc;
+}
+#endif
 
 #if !ZEFDEC_LINE_LOOPS
 /* One loop for everything but passing over lines. Apart from zefdec_line,
@@ -1359,8 +1403,13 @@ __attribute__((noinline))
 #endif
 static int decode_line(zefdec_image *image, void *line, uint8_t *alpha)
 {
+#if ZEFDEC_FAST
     if (!line && !alpha && image->layout.form == FORM_OPS)
         return skip_ops(image, 1);
+#else
+    if (!line && !alpha)
+        return check_runs(image);
+#endif
     return decode_runs(image, line, alpha, line || alpha ? image->format : CHECKS_ONLY,
                        image->layout.form);
 }
@@ -1526,6 +1575,20 @@ PIXEL_HELPER uint32_t blended_565(const blend_source *s, uint32_t pixel)
     return (rb >> 8 & 0xF800u) | (g << 3 & 0x07E0u) | (rb >> 3 & 0x1Fu);
 }
 
+/* Both byte orders in one loop: `swap` is 0xFFFF for the swapped one. */
+static void blend_16(uint8_t *at, uint32_t count, uint32_t word, uint32_t swap)
+{
+    const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
+    canvas_half *p = (canvas_half *)(void *)at;
+
+    for (; count; count--, p++) {
+        const uint32_t pixel = *p ^ ((*p ^ swap_bytes(*p)) & swap), out = blended_565(&s, pixel);
+        *p = (uint16_t)(out ^ ((out ^ swap_bytes(out)) & swap));
+    }
+}
+
+#if ZEFDEC_FAST
+/* the common canvas, in a loop of its own */
 static void blend_565(uint8_t *at, uint32_t count, uint32_t word)
 {
     const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
@@ -1534,17 +1597,13 @@ static void blend_565(uint8_t *at, uint32_t count, uint32_t word)
     for (; count; count--, p++)
         *p = (uint16_t)blended_565(&s, *p);
 }
+#else
+static void blend_565(uint8_t *at, uint32_t count, uint32_t word) { blend_16(at, count, word, 0); }
+#endif
 
 static uint32_t pixel_565_swapped(uint32_t rgb) { return swap_bytes(rgb565_of(rgb)); }
 
-static void blend_565_swapped(uint8_t *at, uint32_t count, uint32_t word)
-{
-    const blend_source s = blend_source_of(word & 0xFFFFFFu, word >> 24);
-    canvas_half *p = (canvas_half *)(void *)at;
-
-    for (; count; count--, p++)
-        *p = (uint16_t)swap_bytes(blended_565(&s, swap_bytes(*p)));
-}
+static void blend_565_swapped(uint8_t *at, uint32_t count, uint32_t word) { blend_16(at, count, word, 0xFFFFu); }
 
 static uint32_t pixel_8888(uint32_t rgb) { return rgb; }
 
@@ -1649,10 +1708,12 @@ static const canvas_kind canvas_kinds[] = {
 #endif
 };
 
+#if ZEFDEC_FAST
 static uint32_t entry_rgb(const uint8_t *entry)
 {
     return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
 }
+#endif
 
 /* What stays the same for every line of one draw, handed to each line as
  * one pointer. */
@@ -1661,16 +1722,20 @@ typedef struct paint {
     uint32_t opacity;
     uint32_t colour;                  /* recolouring: 0xRRGGBB */
     uint8_t shaded;                   /* opacity below 255 or recolouring */
+#if ZEFDEC_FAST
     uint8_t partial_palette;          /* version 4: some indices name no entry */
+#endif
     uint8_t recolour;
     uint8_t dither;
     uint8_t *pixels;                  /* pixel by pixel: the canvas */
     uint32_t stride;
     uint32_t left, y;                 /* and where the line's first visible pixel goes */
+#if ZEFDEC_FAST
     /* versions 3 and 4 onto canvases of 2 and 4 bytes: how each pixel
      * code or palette index is drawn, worked out once per draw (table
      * words, below) */
     uint32_t words[ZEF_V4_MAX_ENTRIES];
+#endif
 } paint;
 
 /* A table word: 0 for a transparent pixel; WORD_OPAQUE | the pixel as the
@@ -1694,6 +1759,7 @@ static void shade(const paint *paint, uint32_t *rgb, uint32_t *alpha)
         *rgb = paint->colour;
 }
 
+#if ZEFDEC_FAST
 static uint32_t table_word(const paint *paint, uint32_t rgb, uint32_t alpha)
 {
     if (paint->shaded)
@@ -1752,6 +1818,7 @@ static void table_of_codes(paint *paint, const zefdec_layout *layout)
         }
     }
 }
+#endif
 
 /* One pixel takes a word that is neither transparent nor NO_ENTRY. The
  * loops are written for 2 and 4 bytes a pixel and inlined with the size
@@ -1763,6 +1830,8 @@ PIXEL_HELPER void opaque_word(const canvas_kind *kind, uint8_t *at, uint32_t wor
     else
         *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | (word & 0xFFFFFFu);
 }
+
+#if ZEFDEC_FAST
 
 PIXEL_HELPER void blend_one_565(uint8_t *at, uint32_t word)
 {
@@ -1785,6 +1854,7 @@ PIXEL_HELPER void put_word(const canvas_kind *kind, uint8_t *at, uint32_t word, 
     else
         blend_word(kind, at, word, bytes);
 }
+#endif
 
 /* `count` pixels from `at` take the same word; 16-bit pixels go two to a
  * word. */
@@ -1793,6 +1863,12 @@ PIXEL_HELPER void span_word(const canvas_kind *kind, uint8_t *at, uint32_t count
 {
     if (word < WORD_OPAQUE)
         kind->blend(at, count, word);
+#if !ZEFDEC_FAST
+    /* the least code: a pixel at a time */
+    else
+        for (; count; count--, at += bytes)
+            opaque_word(kind, at, word, bytes);
+#else
     else if (bytes == 2) {
         const uint32_t pair = (word & 0xFFFFu) * 0x10001u;
         canvas_half *p = (canvas_half *)(void *)at, *const end = p + count;
@@ -1805,8 +1881,10 @@ PIXEL_HELPER void span_word(const canvas_kind *kind, uint8_t *at, uint32_t count
     } else
         for (; count; count--, at += 4)
             *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | (word & 0xFFFFFFu);
+#endif
 }
 
+#if ZEFDEC_FAST
 /* A run of `n` pixels from line column `column` (unsigned: left of the
  * clip it has wrapped) onto the clip's `count` columns at `row`. */
 PIXEL_HELPER void clipped_run(const canvas_kind *kind, uint8_t *row, uint32_t column, uint32_t n,
@@ -1823,6 +1901,7 @@ PIXEL_HELPER void clipped_run(const canvas_kind *kind, uint8_t *row, uint32_t co
         n = count - column;
     span_word(kind, row + (size_t)column * bytes, n, word, bytes);
 }
+#endif
 
 /* Draws the open line's image columns [first, first + count) to `row`,
  * which points at the canvas pixel of column `first`, from a generic run
@@ -1853,15 +1932,13 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
         if (from < to && r.alpha) {
             uint8_t *at = row + (size_t)(from - first) * kind->bytes;
             const uint32_t word = r.alpha == OPAQUE ? WORD_OPAQUE | kind->pixel(r.rgb) : r.alpha << 24 | r.rgb;
-            if (kind->bytes == 2)
-                span_word(kind, at, to - from, word, 2);
-            else
-                span_word(kind, at, to - from, word, 4);
+            span_word(kind, at, to - from, word, kind->bytes);
         }
     }
     return cursor_stop(image, &c, rc);
 }
 
+#if ZEFDEC_FAST
 /* One literal pixel takes its table word: 1 for an index past the palette. */
 PIXEL_HELPER int literal_pixel(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes,
                                const int rgb565)
@@ -2147,6 +2224,7 @@ LINE_LOOP int codes_4(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_
 {
     return codes_lines(image, row, lines, first, count, paint, 4);
 }
+#endif
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
 /* One pixel's channels blended as zefdec.h states. */
@@ -2252,6 +2330,7 @@ static int pass_lines(zefdec_image *image, const zefdec_archive *archive, uint32
         image->next += (size_t)(line - image->y) * image->width * ZEF_COLOUR_WORD_SIZE;
         image->y = line;
     }
+#if ZEFDEC_FAST
     /* version 4 lines in one pass, with the checks of a line at a time */
     if (image->layout.form == FORM_OPS && image->y < line) {
         rc = skip_ops(image, line - image->y);
@@ -2261,20 +2340,27 @@ static int pass_lines(zefdec_image *image, const zefdec_archive *archive, uint32
     while (rc == ZEFDEC_OK && image->y < line)
         rc = zefdec_line(image, 0, 0, 0);
     return rc;
+#else
+    return image->y < line ? skip_lines(image, line - image->y) : rc;
+#endif
 }
 
 /* Whether the canvas's rows hold its width and its pixels are aligned. */
 static int canvas_fits(const canvas_kind *kind, const zefdec_canvas *canvas)
 {
+#if PUT_CANVASES
     uint32_t per_byte;
 
     if (kind->bytes == 3 || kind->bytes == 1)
         return canvas->width <= canvas->stride / kind->bytes;
-    if (kind->bytes)
-        return canvas->width <= canvas->stride / kind->bytes &&
-               !(((uintptr_t)canvas->pixels | canvas->stride) & (kind->bytes - 1u));
-    per_byte = kind->pages ? 1 : 8u / kind->bits;
-    return canvas->width / per_byte + (canvas->width % per_byte != 0) <= canvas->stride;
+    if (!kind->bytes) {
+        per_byte = kind->pages ? 1 : 8u / kind->bits;
+        return canvas->width / per_byte + (canvas->width % per_byte != 0) <= canvas->stride;
+    }
+#endif
+    /* words of 2 or 4 bytes */
+    return canvas->width <= canvas->stride / kind->bytes &&
+           !(((uintptr_t)canvas->pixels | canvas->stride) & (kind->bytes - 1u));
 }
 
 int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
@@ -2286,7 +2372,10 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
     uint32_t first_column, first_line, left, top, columns, lines;
     uint8_t *row = 0;
     zefdec_archive *kept;
-    int rc, whole_lines, tabled;
+    int rc;
+#if ZEFDEC_FAST
+    int whole_lines, tabled;
+#endif
 
     if (!options)
         options = &plain;
@@ -2316,6 +2405,7 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
     if (!columns || !lines || !options->opacity)
         return ZEFDEC_OK;
     rc = pass_lines(&image, archive, position, first_line);
+#if ZEFDEC_FAST
     /* whole lines without alpha onto a canvas whose rows are lines are
      * decoded as zefdec_line decodes them */
     whole_lines = first_column == 0 && columns == image.width && !image.layout.alpha_mask &&
@@ -2334,22 +2424,27 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
         else if (rc == ZEFDEC_OK)
             table_of_codes(&paint, &image.layout);
     }
+#endif
     if (!paint.kind->put)
         row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
     paint.left = left;
     paint.y = top;
+#if ZEFDEC_FAST
     if (rc == ZEFDEC_OK && tabled) {
         rc = (image.layout.form == FORM_OPS ? (paint.kind->bytes == 2 ? ops_2 : ops_4)
                                             : (paint.kind->bytes == 2 ? codes_2 : codes_4))(
             &image, row, lines, first_column, columns, &paint);
         lines = 0;
     }
+#endif
     for (; rc == ZEFDEC_OK && lines; lines--, paint.y++) {
+#if ZEFDEC_FAST
         if (whole_lines) {
             rc = zefdec_line(&image, row, 0, columns);
             row += canvas->stride;
             continue;
         }
+#endif
         rc = open_line(&image);
         /* canvases put pixel by pixel take version 4 runs as any others */
         if (rc == ZEFDEC_OK)

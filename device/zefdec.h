@@ -7,12 +7,13 @@
  * a small window. Versions 1, 2, 3 and 4 are read.
  *
  * It allocates nothing. Compiled by arm-none-eabi-gcc (-std=c99 -mthumb
- * -mcpu=CORE -Os or -O2), its object calls no function outside itself but
- * these (tests/docs/decoder_calls_test.sh holds the objects to this list):
+ * -mcpu=CORE -Os or -O2, with ZEFDEC_FAST or without), its object calls no
+ * function outside itself but these (tests/docs/decoder_calls_test.sh
+ * holds the objects to this list):
  *   cortex-m4 -Os: none
  *   cortex-m4 -O2: memset
- *   cortex-m0plus -Os: __aeabi_idiv __aeabi_uidiv __aeabi_uidivmod
- *   cortex-m0plus -O2: __aeabi_idiv __aeabi_uidiv __aeabi_uidivmod memset
+ *   cortex-m0plus -Os: __aeabi_idiv __aeabi_uidiv
+ *   cortex-m0plus -O2: __aeabi_idiv __aeabi_uidiv memset
  * memset comes from the C library, the division
  * helpers of a core without a divide instruction from libgcc, which
  * arm-none-eabi-gcc links by itself. Other compilers and settings may
@@ -353,6 +354,19 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span);
 #define ZEFDEC_WITH_ALL 0x1FFu
 #ifndef ZEFDEC_CANVASES
 #define ZEFDEC_CANVASES ZEFDEC_WITH_RGB565
+#endif
+
+/* How the decoder is compiled, for speed or for code: define ZEFDEC_FAST
+ * as 1 for the decoder to draw versions 3 and 4 through a table word per
+ * palette index or pixel code, made once per draw, in a loop per pixel
+ * size, and to check archives in loops of their own: about half the
+ * instructions per drawn pixel and per archive byte, for about 6.5 KB
+ * more code at -Os and 1 KB more stack. 0, the default, has one run loop
+ * for everything and the least code. The pixels drawn are the same;
+ * device/size.sh and docs/performance.md give the costs of both. Only the
+ * decoder's own compile needs it. */
+#ifndef ZEFDEC_FAST
+#define ZEFDEC_FAST 0
 #endif
 
 /* Framebuffer formats for zefdec_draw. Pixels of 16 and 32 bits are
