@@ -242,9 +242,9 @@ static int window_hold(byte_cursor *b, const uint8_t *q, size_t count)
     b->p = q;
     return bytes_refill(b, count) == ZEFDEC_E_READ ? ZEFDEC_E_READ : ZEFDEC_OK;
 }
+#endif
 
 /* ZEFDEC_OK once `needed` bytes are at hand (needed <= 4). */
-#endif
 
 static inline int bytes_need(byte_cursor *b, size_t needed)
 {
