@@ -164,14 +164,14 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  *
  * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 52 bytes, a
  * zefdec_image 60, a zefdec_reader 1120 with the default window (only for
- * archives behind a callback). zefdec_draw keeps a table of 256 words
- * (1 KB) on its stack, in every build: how each version 3 pixel code or
- * version 4 palette index is drawn (the canvas pixel, or its faded alpha
- * and colour to blend), worked out once per draw. Its deepest call keeps
- * at most 1480 bytes on the stack (measured on the emulated Cortex-M4,
- * -Os, through the callback, the callback included), its zefdec_image
- * included; zefdec_open at most 364. No heap, and nothing grows with
- * the image.
+ * archives behind a callback). Built with ZEFDEC_FAST, zefdec_draw keeps
+ * a table of 256 words (1 KB) on its stack: how each version 3 pixel code
+ * or version 4 palette index is drawn (the canvas pixel, or its faded
+ * alpha and colour to blend), worked out once per draw. Its deepest call
+ * keeps at most 412 bytes on the stack by default and 1480 with
+ * ZEFDEC_FAST (measured on the emulated Cortex-M4, -Os, through the
+ * callback, the callback included), its zefdec_image included;
+ * zefdec_open at most 364. No heap, and nothing grows with the image.
  *
  * Code: docs/firmware.md, as device/size.sh measures it. */
 typedef struct zefdec_reader {
@@ -271,8 +271,9 @@ typedef struct zefdec_span {
 /* Checks the archive and fills *archive. The data must stay unchanged while
  * the archive is in use. Costs one read pass over the archive: on the
  * emulated Cortex-M4 at -Os, 9 to 10 instructions per archive byte for
- * either version: a third to a half of drawing every image once; through a
- * callback 3 to 5 more per byte. */
+ * either version with ZEFDEC_FAST, a third to a half of drawing every image
+ * once (through a callback 3 to 5 more per byte); by default 31 to 32 for
+ * version 3 and 61 to 81 for version 4, half to 0.6 of one draw. */
 int zefdec_open(zefdec_archive *archive, const void *data, size_t size);
 
 /* zefdec_open with flags. ZEFDEC_TRUSTED reads only the header and the
@@ -454,9 +455,9 @@ typedef struct zefdec_draw_options {
  *
  * Bands: an image drawn in horizontal bands of any height, one call per
  * band with the band as canvas or clip area, top to bottom, costs about
- * one draw of it (on the emulated Cortex-M4 at -Os, 10 bands of a
- * 320 x 480 picture: 1.00 to 1.06 x the instructions of one draw, and
- * 1.00 to 1.03 x its callback bytes; 40 bands: 1.01 to 1.25 x), as each
+ * one draw of it (on the emulated Cortex-M4 at -Os, either build, 10 bands
+ * of a 320 x 480 picture: 1.00 to 1.06 x the instructions of one draw, and
+ * 1.00 to 1.03 x its callback bytes; 40 bands: 1.00 to 1.24 x), as each
  * call resumes at the line where the archive's last draw of that image
  * stopped. Only the image's record and markers are read again per band.
  * A band above the last one drawn, or after another image was drawn from
@@ -479,10 +480,13 @@ typedef struct zefdec_draw_options {
  *
  * Cost onto RGB565 (emulated Cortex-M4, -Os, instructions per drawn pixel,
  * not cycles: flash wait states are not modelled; docs/performance.md):
- * version 4 30 on anti-aliased icons and 15 on pixel-art sprites, version
- * 3 27 and 28, against 46 and 39 for LZ4 decompression plus the same
- * blend, and 31 and 14 for the blend from raw RGB565 + A8 planes. Transparent runs cost nothing per pixel, opaque runs are word
- * fills, and only partly transparent pixels are blended. */
+ * with ZEFDEC_FAST, version 4 30 on anti-aliased icons and 15 on
+ * pixel-art sprites, version 3 28 and 28, against 46 and 39 for LZ4
+ * decompression plus the same blend, and 31 and 14 for the blend from raw
+ * RGB565 + A8 planes. Transparent runs cost nothing per pixel, opaque runs
+ * are word fills, and only partly transparent pixels are blended. Built
+ * by default, run by run through one loop: version 4 100 and 105, version
+ * 3 58 and 68. */
 int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y);
 

@@ -75,13 +75,18 @@ diff -u "$work/library_shown.txt" "$work/library.txt" >&2 ||
 # C: the decoder's sources compiled into a program, which decodes that
 # archive in memory and through a callback: with the default read window,
 # and with one set in the project's cache, which reaches the decoder and the
-# program alike. A window the header cannot take is refused when configuring.
+# program alike, the second built fast (its table loops are in the library).
+# A window the header cannot take is refused when configuring.
 cmake -S "$here/decoder" -B "$work/decoder" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
 cmake --build "$work/decoder" > /dev/null
 "$work/decoder/decoder" "$work/out.zef" 64
-cmake -S "$here/decoder" -B "$work/decoder128" -DCMAKE_PREFIX_PATH="$prefix" -DZEFDEC_WINDOW_SIZE=128 > /dev/null
+cmake -S "$here/decoder" -B "$work/decoder128" -DCMAKE_PREFIX_PATH="$prefix" -DZEFDEC_WINDOW_SIZE=128 \
+  -DZEFDEC_FAST=ON > /dev/null
 cmake --build "$work/decoder128" > /dev/null
 "$work/decoder128/decoder" "$work/out.zef" 128
+for build in decoder decoder128; do
+  nm "$work/$build/libZefiConvert_zefdec.a" | grep -c ' ops_2$' || true
+done | tr '\n' ' ' | grep -qx '0 1 ' || fail "ZEFDEC_FAST does not choose the decoder's table draw"
 if cmake -S "$here/decoder" -B "$work/decoder30" -DCMAKE_PREFIX_PATH="$prefix" -DZEFDEC_WINDOW_SIZE=30 \
     > "$work/decoder30.log" 2>&1; then
   fail "a read window of 30 bytes was taken"
