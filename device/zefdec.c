@@ -755,6 +755,18 @@ static int close_line(zefdec_image *image)
     return ZEFDEC_OK;
 }
 
+/* A version 4 op's pixels: a literal's count, or a run's length. */
+FIELD_READER uint32_t op_length(uint32_t op)
+{
+    return (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+}
+
+/* A version 4 entry's colour, 0xRRGGBB. */
+FIELD_READER uint32_t entry_rgb(const uint8_t *entry)
+{
+    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
+}
+
 /* One run as read from the data. */
 typedef struct run {
     uint32_t x;                   /* where it starts in its line */
@@ -877,7 +889,7 @@ static inline int op_next(line_cursor *c, run *r, int wanted)
         if (rc != ZEFDEC_OK)
             return rc;
         op = *c->bytes.p++;
-        length = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+        length = op_length(op);
         if (length > c->width - c->x)
             return ZEFDEC_E_RUN;
         /* a run's index is read as a literal's, one byte wide */
@@ -909,7 +921,7 @@ static inline int op_next(line_cursor *c, run *r, int wanted)
     r->length = length;
     if (wanted) {
         const uint8_t *entry = c->layout.palette + index * ZEF_V4_ENTRY_SIZE;
-        r->rgb = (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
+        r->rgb = entry_rgb(entry);
         r->alpha = entry[3];
     }
     return ZEFDEC_OK;
@@ -1311,7 +1323,7 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
             left = width;
         }
         NEXT_BYTE(b, p, end, rc, op);
-        n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+        n = op_length(op);
         if (n > left) {
             rc = ZEFDEC_E_RUN;
             break;
@@ -1708,12 +1720,6 @@ static const canvas_kind canvas_kinds[] = {
 #endif
 };
 
-#if ZEFDEC_FAST
-static uint32_t entry_rgb(const uint8_t *entry)
-{
-    return (uint32_t)entry[0] << 16 | (uint32_t)entry[1] << 8 | entry[2];
-}
-#endif
 
 /* What stays the same for every line of one draw, handed to each line as
  * one pointer. */
@@ -2053,7 +2059,7 @@ PIXEL_HELPER int ops_lines(zefdec_image *image, uint8_t *row, uint32_t lines, ui
         }
 
         NEXT_BYTE(b, q, end, rc, op);
-        n = (op & (op < ZEF_V4_OP_RUN ? 0x7Fu : ZEF_V4_RUN_LENGTH_MASK)) + 1;
+        n = op_length(op);
         if (n > left) {
             rc = ZEFDEC_E_RUN;
             break;
