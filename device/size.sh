@@ -152,7 +152,7 @@ default_text=$(arm-none-eabi-size "$work/draw.elf" | awk 'NR == 2 { print $1 }')
 over=""
 canvas_rows=""
 echo "each canvas compiled in (ZEFDEC_CANVASES), text bytes added to open + draw:"
-for canvas in BGR565 RGB888 ARGB8888 L8 L4 L2 L1 L1_PAGES; do
+for canvas in RGB565_SWAPPED XRGB8888 BGR565 RGB888 ARGB8888 L8 L4 L2 L1 L1_PAGES; do
   sed "s/ZEFDEC_CANVAS_RGB565}/ZEFDEC_CANVAS_$canvas}/; s/zefdec_draw(&archive, i, &screen, sprite_x, sprite_y)/zefdec_draw_with(\&archive, i, \&screen, sprite_x, sprite_y, \&options)/; s/^void use(void)/zefdec_draw_options options = ZEFDEC_DRAW_OPTIONS_DEFAULT;\n&/" \
       "$work/draw.c" > "$work/canvas.c"
   arm-none-eabi-gcc $flags -DZEFDEC_CANVASES="(ZEFDEC_WITH_RGB565|ZEFDEC_WITH_$canvas)" -I"$here" -I"$format" \

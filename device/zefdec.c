@@ -1587,6 +1587,10 @@ PIXEL_HELPER uint32_t blended_565(const blend_source *s, uint32_t pixel)
     return (rb >> 8 & 0xF800u) | (g << 3 & 0x07E0u) | (rb >> 3 & 0x1Fu);
 }
 
+/* The 16-bit canvases whose bytes are swapped, as SPI panels take them. */
+#define SWAPPED_CANVASES (ZEFDEC_CANVASES & (ZEFDEC_WITH_RGB565_SWAPPED | ZEFDEC_WITH_BGR565))
+
+#if !ZEFDEC_FAST || SWAPPED_CANVASES
 /* Both byte orders in one loop: `swap` is 0xFFFF for the swapped one. */
 static void blend_16(uint8_t *at, uint32_t count, uint32_t word, uint32_t swap)
 {
@@ -1598,6 +1602,7 @@ static void blend_16(uint8_t *at, uint32_t count, uint32_t word, uint32_t swap)
         *p = (uint16_t)(out ^ ((out ^ swap_bytes(out)) & swap));
     }
 }
+#endif
 
 #if ZEFDEC_FAST
 /* the common canvas, in a loop of its own */
@@ -1613,10 +1618,15 @@ static void blend_565(uint8_t *at, uint32_t count, uint32_t word)
 static void blend_565(uint8_t *at, uint32_t count, uint32_t word) { blend_16(at, count, word, 0); }
 #endif
 
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB565_SWAPPED
 static uint32_t pixel_565_swapped(uint32_t rgb) { return swap_bytes(rgb565_of(rgb)); }
+#endif
 
+#if SWAPPED_CANVASES
 static void blend_565_swapped(uint8_t *at, uint32_t count, uint32_t word) { blend_16(at, count, word, 0xFFFFu); }
+#endif
 
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_XRGB8888
 static uint32_t pixel_8888(uint32_t rgb) { return rgb; }
 
 /* the top byte is left as it was */
@@ -1628,6 +1638,7 @@ static void blend_8888(uint8_t *at, uint32_t count, uint32_t word)
     for (; count; count--, p++)
         *p = (*p & 0xFF000000u) | blended(&s, *p & 0xFFFFFFu);
 }
+#endif
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
 /* BGR565 is RGB565 with red and blue traded, which is its own inverse;
@@ -1655,15 +1666,15 @@ static void blend_bgr565_swapped(uint8_t *at, uint32_t count, uint32_t word)
 struct paint;
 
 /* All the draw code knows of a canvas format. Formats that the word-wise
- * path does not store are put pixel by pixel. */
+ * path does not store are put pixel by pixel. The first, RGB565, is the
+ * one whose rows are lines as zefdec_line decodes them; the one of 4-byte
+ * words, XRGB8888, keeps the top byte of each pixel it draws. */
 typedef struct canvas_kind {
-    uint8_t bytes;                    /* per pixel; 0: packed, `bits` a pixel */
-    uint8_t line;                     /* the zefdec_format whose lines are its rows, or NO_LINE */
-    uint8_t format;                   /* its zefdec_canvas_format */
-    uint32_t keep;                    /* bits of a stored pixel that a draw leaves as they were */
-    uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, the kept bits 0 */
+    uint32_t (*pixel)(uint32_t rgb);  /* 0xRRGGBB as stored, a kept top byte 0 */
     void (*blend)(uint8_t *at, uint32_t count, uint32_t word);
-    void (*put)(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+    void (*put)(const struct paint *paint, uint32_t x, uint32_t rgb, uint32_t alpha);
+    uint8_t format;                   /* its zefdec_canvas_format */
+    uint8_t bytes;                    /* per pixel; 0: packed, `bits` a pixel */
     uint8_t bits;                     /* grey: bits a pixel; 888: where red is */
     uint8_t pages;                    /* columns of 8 rows a byte */
 } canvas_kind;
@@ -1675,48 +1686,50 @@ typedef struct canvas_kind {
                                           ZEFDEC_WITH_L1 | ZEFDEC_WITH_L1_PAGES))
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
-static void put_888(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+static void put_888(const struct paint *paint, uint32_t x, uint32_t rgb, uint32_t alpha);
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
-static void put_argb(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+static void put_argb(const struct paint *paint, uint32_t x, uint32_t rgb, uint32_t alpha);
 #endif
 #if GREY_CANVASES
-static void put_grey(const struct paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha);
+static void put_grey(const struct paint *paint, uint32_t x, uint32_t rgb, uint32_t alpha);
 #endif
-
-#define NO_LINE 0xFF
 
 /* The formats compiled in, each with its number, so that those left out
  * leave no gaps. */
 static const canvas_kind canvas_kinds[] = {
-    {2, ZEFDEC_RGB565, ZEFDEC_CANVAS_RGB565, 0, pixel_565, blend_565, 0, 0, 0},
-    {2, NO_LINE, ZEFDEC_CANVAS_RGB565_SWAPPED, 0, pixel_565_swapped, blend_565_swapped, 0, 0, 0},
-    {4, NO_LINE, ZEFDEC_CANVAS_XRGB8888, 0xFF000000u, pixel_8888, blend_8888, 0, 0, 0},
+    {pixel_565, blend_565, 0, ZEFDEC_CANVAS_RGB565, 2, 0, 0},
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB565_SWAPPED
+    {pixel_565_swapped, blend_565_swapped, 0, ZEFDEC_CANVAS_RGB565_SWAPPED, 2, 0, 0},
+#endif
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_XRGB8888
+    {pixel_8888, blend_8888, 0, ZEFDEC_CANVAS_XRGB8888, 4, 0, 0},
+#endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_BGR565
-    {2, NO_LINE, ZEFDEC_CANVAS_BGR565, 0, pixel_bgr565, blend_bgr565, 0, 0, 0},
-    {2, NO_LINE, ZEFDEC_CANVAS_BGR565_SWAPPED, 0, pixel_bgr565_swapped, blend_bgr565_swapped, 0, 0, 0},
+    {pixel_bgr565, blend_bgr565, 0, ZEFDEC_CANVAS_BGR565, 2, 0, 0},
+    {pixel_bgr565_swapped, blend_bgr565_swapped, 0, ZEFDEC_CANVAS_BGR565_SWAPPED, 2, 0, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
-    {3, NO_LINE, ZEFDEC_CANVAS_RGB888, 0, 0, 0, put_888, 0, 0},
-    {3, NO_LINE, ZEFDEC_CANVAS_BGR888, 0, 0, 0, put_888, 2, 0},
+    {0, 0, put_888, ZEFDEC_CANVAS_RGB888, 3, 0, 0},
+    {0, 0, put_888, ZEFDEC_CANVAS_BGR888, 3, 2, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
-    {4, NO_LINE, ZEFDEC_CANVAS_ARGB8888, 0, 0, 0, put_argb, 0, 0},
+    {0, 0, put_argb, ZEFDEC_CANVAS_ARGB8888, 4, 0, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L8
-    {1, NO_LINE, ZEFDEC_CANVAS_L8, 0, 0, 0, put_grey, 8, 0},
+    {0, 0, put_grey, ZEFDEC_CANVAS_L8, 1, 8, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L4
-    {0, NO_LINE, ZEFDEC_CANVAS_L4, 0, 0, 0, put_grey, 4, 0},
+    {0, 0, put_grey, ZEFDEC_CANVAS_L4, 0, 4, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L2
-    {0, NO_LINE, ZEFDEC_CANVAS_L2, 0, 0, 0, put_grey, 2, 0},
+    {0, 0, put_grey, ZEFDEC_CANVAS_L2, 0, 2, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L1
-    {0, NO_LINE, ZEFDEC_CANVAS_L1, 0, 0, 0, put_grey, 1, 0},
+    {0, 0, put_grey, ZEFDEC_CANVAS_L1, 0, 1, 0},
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_L1_PAGES
-    {0, NO_LINE, ZEFDEC_CANVAS_L1_PAGES, 0, 0, 0, put_grey, 1, 1},
+    {0, 0, put_grey, ZEFDEC_CANVAS_L1_PAGES, 0, 1, 1},
 #endif
 };
 
@@ -1735,7 +1748,8 @@ typedef struct paint {
     uint8_t dither;
     uint8_t *pixels;                  /* pixel by pixel: the canvas */
     uint32_t stride;
-    uint32_t left, y;                 /* and where the line's first visible pixel goes */
+    uint32_t left, y;                 /* and where the line's first visible pixel goes (the
+                                         canvas row of every pixel put) */
 #if ZEFDEC_FAST
     /* versions 3 and 4 onto canvases of 2 and 4 bytes: how each pixel
      * code or palette index is drawn, worked out once per draw (table
@@ -1829,12 +1843,16 @@ static void table_of_codes(paint *paint, const zefdec_layout *layout)
 /* One pixel takes a word that is neither transparent nor NO_ENTRY. The
  * loops are written for 2 and 4 bytes a pixel and inlined with the size
  * as a constant; RGB565's blend is inlined too, the others are called. */
-PIXEL_HELPER void opaque_word(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes)
+/* The bytes of a pixel of a canvas that is not put pixel by pixel. */
+#define WORD_BYTES(kind) ((ZEFDEC_CANVASES & ZEFDEC_WITH_XRGB8888) ? (kind)->bytes : 2u)
+
+PIXEL_HELPER void opaque_word(uint8_t *at, uint32_t word, const unsigned bytes)
 {
-    if (bytes == 2)
+    /* XRGB8888 is the one canvas of 4-byte words */
+    if (bytes == 2 || !(ZEFDEC_CANVASES & ZEFDEC_WITH_XRGB8888))
         *(canvas_half *)(void *)at = (uint16_t)word;
     else
-        *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | (word & 0xFFFFFFu);
+        *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & 0xFF000000u) | (word & 0xFFFFFFu);
 }
 
 #if ZEFDEC_FAST
@@ -1856,7 +1874,7 @@ PIXEL_HELPER void blend_word(const canvas_kind *kind, uint8_t *at, uint32_t word
 PIXEL_HELPER void put_word(const canvas_kind *kind, uint8_t *at, uint32_t word, const unsigned bytes)
 {
     if (word >= WORD_OPAQUE)
-        opaque_word(kind, at, word, bytes);
+        opaque_word(at, word, bytes);
     else
         blend_word(kind, at, word, bytes);
 }
@@ -1873,7 +1891,7 @@ PIXEL_HELPER void span_word(const canvas_kind *kind, uint8_t *at, uint32_t count
     /* the least code: a pixel at a time */
     else
         for (; count; count--, at += bytes)
-            opaque_word(kind, at, word, bytes);
+            opaque_word(at, word, bytes);
 #else
     else if (bytes == 2) {
         const uint32_t pair = (word & 0xFFFFu) * 0x10001u;
@@ -1886,7 +1904,7 @@ PIXEL_HELPER void span_word(const canvas_kind *kind, uint8_t *at, uint32_t count
             *p = (uint16_t)pair;
     } else
         for (; count; count--, at += 4)
-            *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & kind->keep) | (word & 0xFFFFFFu);
+            *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & 0xFF000000u) | (word & 0xFFFFFFu);
 #endif
 }
 
@@ -1932,13 +1950,13 @@ static int draw_runs(zefdec_image *image, uint8_t *row, uint32_t first, uint32_t
         if (kind->put) {
             uint32_t x;
             for (x = from; r.alpha && x < to; x++)
-                kind->put(paint, paint->left + x - first, paint->y, r.rgb, r.alpha);
+                kind->put(paint, paint->left + x - first, r.rgb, r.alpha);
         } else
 #endif
         if (from < to && r.alpha) {
-            uint8_t *at = row + (size_t)(from - first) * kind->bytes;
+            uint8_t *at = row + (size_t)(from - first) * WORD_BYTES(kind);
             const uint32_t word = r.alpha == OPAQUE ? WORD_OPAQUE | kind->pixel(r.rgb) : r.alpha << 24 | r.rgb;
-            span_word(kind, at, to - from, word, kind->bytes);
+            span_word(kind, at, to - from, word, WORD_BYTES(kind));
         }
     }
     return cursor_stop(image, &c, rc);
@@ -1951,7 +1969,7 @@ PIXEL_HELPER int literal_pixel(const canvas_kind *kind, uint8_t *at, uint32_t wo
 {
     /* opaque first, the most common pixel of busy art: one compare */
     if (word >= WORD_OPAQUE)
-        opaque_word(kind, at, word, bytes);
+        opaque_word(at, word, bytes);
     else if (word > NO_ENTRY && rgb565)
         blend_one_565(at, word);
     else if (word > NO_ENTRY)
@@ -2213,11 +2231,18 @@ LINE_LOOP int ops_2(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t 
     return ops_lines(image, row, lines, first, count, paint, 2);
 }
 
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_XRGB8888
+/* XRGB8888, the one canvas of 4 bytes drawn through the table */
+#define TABLE_LOOP(bytes, two, four) ((bytes) == 2 ? (two) : (four))
+
 LINE_LOOP int ops_4(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
                     const paint *paint)
 {
     return ops_lines(image, row, lines, first, count, paint, 4);
 }
+#else
+#define TABLE_LOOP(bytes, two, four) (two)
+#endif
 
 LINE_LOOP int codes_2(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
                     const paint *paint)
@@ -2225,11 +2250,13 @@ LINE_LOOP int codes_2(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_
     return codes_lines(image, row, lines, first, count, paint, 2);
 }
 
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_XRGB8888
 LINE_LOOP int codes_4(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
                     const paint *paint)
 {
     return codes_lines(image, row, lines, first, count, paint, 4);
 }
+#endif
 #endif
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
@@ -2244,8 +2271,9 @@ static uint32_t mix(uint32_t rgb, uint32_t canvas, uint32_t alpha)
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
 /* Three bytes, red at byte `bits` and blue at the other end. */
-static void put_888(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
+static void put_888(const paint *paint, uint32_t x, uint32_t rgb, uint32_t alpha)
 {
+    const uint32_t y = paint->y;
     uint8_t *at = paint->pixels + (size_t)y * paint->stride + (size_t)x * 3;
     const unsigned red = paint->kind->bits, blue = 2 - red;
 
@@ -2259,8 +2287,9 @@ static void put_888(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, ui
 
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_ARGB8888
 /* Porter-Duff over a canvas pixel that has alpha of its own. */
-static void put_argb(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
+static void put_argb(const paint *paint, uint32_t x, uint32_t rgb, uint32_t alpha)
 {
+    const uint32_t y = paint->y;
     canvas_word *at = (canvas_word *)(void *)(paint->pixels + (size_t)y * paint->stride + (size_t)x * 4);
     const uint32_t canvas = *at;
     const uint32_t under = ((canvas >> 24) * (OPAQUE - alpha) + 127) / 255, total = alpha + under;
@@ -2280,10 +2309,9 @@ static uint32_t luma(uint32_t rgb)
 }
 
 /* Grey of 8, 4, 2 or 1 bits, in rows or in pages. */
-static void put_grey(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, uint32_t alpha)
+static void put_grey(const paint *paint, uint32_t x, uint32_t rgb, uint32_t alpha)
 {
-    /* 16 * B + 8 */
-    static const uint8_t bayer[16] = {8, 136, 40, 168, 200, 72, 232, 104, 56, 184, 24, 152, 248, 120, 216, 88};
+    const uint32_t y = paint->y;
     const unsigned bits = paint->kind->bits, top = (1u << bits) - 1;
     uint8_t *at;
     unsigned shift;
@@ -2298,8 +2326,12 @@ static void put_grey(const paint *paint, uint32_t x, uint32_t y, uint32_t rgb, u
     }
     if (alpha != OPAQUE)
         grey = (grey * alpha + (*at >> shift & top) * (255 / top) * (OPAQUE - alpha) + 127) / 255;
-    if (paint->dither == ZEFDEC_DITHER_BAYER)
-        threshold = bayer[(y & 3) << 2 | (x & 3)];
+    if (paint->dither == ZEFDEC_DITHER_BAYER) {
+        /* 16 * B + 8, B the 4 x 4 Bayer matrix: the bits of x ^ y and y
+         * interleaved and reversed */
+        const uint32_t a = x ^ y;
+        threshold = (a & 1) << 7 | (y & 1) << 6 | (a & 2) << 4 | (y & 2) << 3 | 8;
+    }
     *at = (uint8_t)((*at & ~(top << shift)) | (grey * top + threshold) / 255 << shift);
 }
 #endif
@@ -2354,19 +2386,19 @@ static int pass_lines(zefdec_image *image, const zefdec_archive *archive, uint32
 /* Whether the canvas's rows hold its width and its pixels are aligned. */
 static int canvas_fits(const canvas_kind *kind, const zefdec_canvas *canvas)
 {
-#if PUT_CANVASES
-    uint32_t per_byte;
+    uint32_t bytes = kind->bytes, columns = canvas->width;
 
-    if (kind->bytes == 3 || kind->bytes == 1)
-        return canvas->width <= canvas->stride / kind->bytes;
-    if (!kind->bytes) {
-        per_byte = kind->pages ? 1 : 8u / kind->bits;
-        return canvas->width / per_byte + (canvas->width % per_byte != 0) <= canvas->stride;
+#if PUT_CANVASES
+    /* packed rows: a byte holds the pixels of one or more columns */
+    if (!bytes) {
+        const uint32_t per_byte = kind->pages ? 1 : 8u / kind->bits;
+        columns = columns / per_byte + (columns % per_byte != 0);
+        bytes = 1;
     }
 #endif
-    /* words of 2 or 4 bytes */
-    return canvas->width <= canvas->stride / kind->bytes &&
-           !(((uintptr_t)canvas->pixels | canvas->stride) & (kind->bytes - 1u));
+    /* words of 2 and 4 bytes are aligned for their type, bytes need not be */
+    return columns <= canvas->stride / bytes &&
+           !(((uintptr_t)canvas->pixels | canvas->stride) & ((bytes - 1u) & ~bytes));
 }
 
 int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
@@ -2415,9 +2447,9 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
     /* whole lines without alpha onto a canvas whose rows are lines are
      * decoded as zefdec_line decodes them */
     whole_lines = first_column == 0 && columns == image.width && !image.layout.alpha_mask &&
-                  paint.kind->line != NO_LINE && !paint.shaded;
+                  paint.kind == canvas_kinds && !paint.shaded;
     if (whole_lines)
-        image.format = paint.kind->line;
+        image.format = ZEFDEC_RGB565;
     /* versions 3 and 4 draw through the table onto canvases of whole words */
     tabled = !whole_lines && !paint.kind->put &&
              (image.layout.form == FORM_OPS || image.layout.form == FORM_CODES);
@@ -2432,13 +2464,13 @@ int zefdec_draw_with(const zefdec_archive *archive, uint32_t position, const zef
     }
 #endif
     if (!paint.kind->put)
-        row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * paint.kind->bytes;
+        row = (uint8_t *)canvas->pixels + (size_t)top * canvas->stride + (size_t)left * WORD_BYTES(paint.kind);
     paint.left = left;
     paint.y = top;
 #if ZEFDEC_FAST
     if (rc == ZEFDEC_OK && tabled) {
-        rc = (image.layout.form == FORM_OPS ? (paint.kind->bytes == 2 ? ops_2 : ops_4)
-                                            : (paint.kind->bytes == 2 ? codes_2 : codes_4))(
+        rc = (image.layout.form == FORM_OPS ? TABLE_LOOP(paint.kind->bytes, ops_2, ops_4)
+                                            : TABLE_LOOP(paint.kind->bytes, codes_2, codes_4))(
             &image, row, lines, first_column, columns, &paint);
         lines = 0;
     }

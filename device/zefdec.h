@@ -146,7 +146,7 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * refuses a reader of another window with ZEFDEC_E_ARGUMENT. The CMake
  * package sets it for both from its cache variable ZEFDEC_WINDOW_SIZE. */
 #ifndef ZEFDEC_WINDOW_SIZE
-#define ZEFDEC_WINDOW_SIZE 64
+#define ZEFDEC_WINDOW_SIZE 128
 #endif
 #if ZEFDEC_WINDOW_SIZE < 16 || ZEFDEC_WINDOW_SIZE % 4 != 0
 #error "ZEFDEC_WINDOW_SIZE must be a multiple of 4 and at least 16"
@@ -163,7 +163,7 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * has replaced them.
  *
  * RAM of the decoder (Cortex-M4, -Os): zefdec_archive 52 bytes, a
- * zefdec_image 60, a zefdec_reader 1120 with the default window (only for
+ * zefdec_image 60, a zefdec_reader 1184 with the default window (only for
  * archives behind a callback). Built with ZEFDEC_FAST, zefdec_draw keeps
  * a table of 256 words (1 KB) on its stack: how each version 3 pixel code
  * or version 4 palette index is drawn (the canvas pixel, or its faded
@@ -339,11 +339,11 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span);
 
 /* Canvases compiled into the decoder, stb-style: define ZEFDEC_CANVASES
  * as an OR of these for the decoder (the same value wherever this header
- * is included, or none but there). RGB565, its swapped form and XRGB8888
- * are in by default; each other canvas costs its code only when asked
- * for (device/size.sh lists what each adds). A canvas not compiled in is
- * refused with ZEFDEC_E_ARGUMENT. */
-#define ZEFDEC_WITH_RGB565 0x001u   /* RGB565, RGB565_SWAPPED, XRGB8888 */
+ * is included, or none but there). RGB565 is always in; each other canvas
+ * costs its code only when asked for (device/size.sh lists what each
+ * adds), RGB565_SWAPPED and XRGB8888 too, so that the default build is the
+ * smallest. A canvas not compiled in is refused with ZEFDEC_E_ARGUMENT. */
+#define ZEFDEC_WITH_RGB565 0x001u
 #define ZEFDEC_WITH_BGR565 0x002u   /* BGR565, BGR565_SWAPPED */
 #define ZEFDEC_WITH_RGB888 0x004u   /* RGB888, BGR888 */
 #define ZEFDEC_WITH_ARGB8888 0x008u
@@ -352,7 +352,9 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span);
 #define ZEFDEC_WITH_L2 0x040u
 #define ZEFDEC_WITH_L1 0x080u       /* rows of bits */
 #define ZEFDEC_WITH_L1_PAGES 0x100u /* OLED pages */
-#define ZEFDEC_WITH_ALL 0x1FFu
+#define ZEFDEC_WITH_RGB565_SWAPPED 0x200u
+#define ZEFDEC_WITH_XRGB8888 0x400u
+#define ZEFDEC_WITH_ALL 0x7FFu
 #ifndef ZEFDEC_CANVASES
 #define ZEFDEC_CANVASES ZEFDEC_WITH_RGB565
 #endif
@@ -361,7 +363,7 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span);
  * as 1 for the decoder to draw versions 3 and 4 through a table word per
  * palette index or pixel code, made once per draw, in a loop per pixel
  * size, and to check archives in loops of their own: about half the
- * instructions per drawn pixel and per archive byte, for about 6.5 KB
+ * instructions per drawn pixel and per archive byte, for about 5 KB
  * more code at -Os and 1 KB more stack. 0, the default, has one run loop
  * for everything and the least code. The pixels drawn are the same;
  * device/size.sh and docs/performance.md give the costs of both. Only the

@@ -7,7 +7,7 @@
  * overlapping grid that clips the pictures at every edge:
  *   v3 / v4 memory    zefdec_draw of the version 3 / 4 archive in memory;
  *   v4 callback       the same version 4 archive through the read callback
- *                     (the default 64-byte window; the callback copies
+ *                     (the default 128-byte window; the callback copies
  *                     words when source, buffer and length allow, else bytes);
  *   raw planes        the same blend (zefdec.h's formula) from each
  *                     picture's RGB565 + A8 planes in memory;

@@ -420,18 +420,18 @@ static void close_cb(lv_image_decoder_t * decoder, lv_image_decoder_dsc_t * dsc)
 static int canvas_format(lv_color_format_t cf, zefdec_canvas_format * format)
 {
     switch(cf) {
-#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB565
         case LV_COLOR_FORMAT_RGB565:
             *format = ZEFDEC_CANVAS_RGB565;
             return 1;
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB565_SWAPPED
         case LV_COLOR_FORMAT_RGB565_SWAPPED:
             *format = ZEFDEC_CANVAS_RGB565_SWAPPED;
             return 1;
-#if !LV_BIG_ENDIAN_SYSTEM
+#endif
+#if (ZEFDEC_CANVASES & ZEFDEC_WITH_XRGB8888) && !LV_BIG_ENDIAN_SYSTEM
         case LV_COLOR_FORMAT_XRGB8888:
             *format = ZEFDEC_CANVAS_XRGB8888;
             return 1;
-#endif
 #endif
 #if ZEFDEC_CANVASES & ZEFDEC_WITH_RGB888
         case LV_COLOR_FORMAT_RGB888:

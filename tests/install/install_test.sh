@@ -73,18 +73,25 @@ diff -u "$work/library_shown.txt" "$work/library.txt" >&2 ||
   fail "the library example does not print what docs/library.md shows"
 
 # C: the decoder's sources compiled into a program, which decodes that
-# archive in memory and through a callback: with the default read window,
-# and with one set in the project's cache, which reaches the decoder and the
-# program alike, the second built fast (its table loops are in the library).
-# A window the header cannot take is refused when configuring.
+# archive in memory and through a callback: with the default read window
+# and canvases, and with a window and canvases set in the project's cache,
+# which reach the decoder and the program alike, the second built fast (its
+# table loops are in the library). A window the header cannot take and a
+# canvas it does not know are refused when configuring.
 cmake -S "$here/decoder" -B "$work/decoder" -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
 cmake --build "$work/decoder" > /dev/null
-"$work/decoder/decoder" "$work/out.zef" 64
-cmake -S "$here/decoder" -B "$work/decoder128" -DCMAKE_PREFIX_PATH="$prefix" -DZEFDEC_WINDOW_SIZE=128 \
-  -DZEFDEC_FAST=ON > /dev/null
-cmake --build "$work/decoder128" > /dev/null
-"$work/decoder128/decoder" "$work/out.zef" 128
-for build in decoder decoder128; do
+"$work/decoder/decoder" "$work/out.zef" 128
+cmake -S "$here/decoder" -B "$work/decoder256" -DCMAKE_PREFIX_PATH="$prefix" -DZEFDEC_WINDOW_SIZE=256 \
+  -DZEFDEC_FAST=ON "-DZEFDEC_CANVASES=L8;XRGB8888" > /dev/null
+cmake --build "$work/decoder256" > /dev/null
+"$work/decoder256/decoder" "$work/out.zef" 256 xrgb
+if cmake -S "$here/decoder" -B "$work/decoder_rgb444" -DCMAKE_PREFIX_PATH="$prefix" -DZEFDEC_CANVASES=RGB444 \
+    > "$work/decoder_rgb444.log" 2>&1; then
+  fail "a canvas RGB444 was taken"
+fi
+grep -q "ZEFDEC_CANVASES: no canvas RGB444" "$work/decoder_rgb444.log" ||
+  { cat "$work/decoder_rgb444.log" >&2; fail "the canvas RGB444 was refused without saying why"; }
+for build in decoder decoder256; do
   nm "$work/$build/libZefiConvert_zefdec.a" | grep -c ' ops_2$' || true
 done | tr '\n' ' ' | grep -qx '0 1 ' || fail "ZEFDEC_FAST does not choose the decoder's table draw"
 if cmake -S "$here/decoder" -B "$work/decoder30" -DCMAKE_PREFIX_PATH="$prefix" -DZEFDEC_WINDOW_SIZE=30 \

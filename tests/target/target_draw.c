@@ -4,7 +4,7 @@
  * image of the archives of target_archives.c onto a small framebuffer in
  * every canvas format, with zefdec_draw and with zefdec_draw_with and a
  * set of options (opacity, recolour, ordered dither), from memory and
- * through the read callback (64-byte window), at positions that clip it
+ * through the read callback (128-byte window), at positions that clip it
  * at every edge and corner or put it wholly outside, and in horizontal
  * bands of several heights (one draw per band, the band as canvas; top to
  * bottom, and bottom to top). It also decodes every image line by line in

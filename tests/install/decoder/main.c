@@ -1,7 +1,9 @@
 /* Decodes the archive the C++ consumer wrote (one 2 x 2 image of blue 0,
  * green 128, red 255) and checks its pixels, in memory and through a read
  * callback, whose reader this file and the decoder must agree on. A second
- * argument is the window this file must have been compiled with. */
+ * argument is the window this file must have been compiled with; a third,
+ * "xrgb", says that the decoder draws on XRGB8888, which without it is
+ * refused as a canvas not compiled in. */
 #include <zefdec.h>
 
 #include <stdio.h>
@@ -63,6 +65,18 @@ int main(int argc, char **argv)
         !check_pixels(&archive)) {
         puts("the archive behind the callback did not decode");
         return 1;
+    }
+    {
+        uint32_t pixels[2][2] = {{0}};
+        const zefdec_canvas canvas = {pixels, 2, 2, sizeof pixels[0], ZEFDEC_CANVAS_XRGB8888};
+        const int drawn = zefdec_draw(&archive, 0, &canvas, 0, 0);
+        const int with_xrgb = argc > 3 && strcmp(argv[3], "xrgb") == 0;
+        if (drawn != (with_xrgb ? ZEFDEC_OK : ZEFDEC_E_ARGUMENT) ||
+            (with_xrgb && pixels[1][1] != 0xF08000u)) {
+            printf("an XRGB8888 draw gave %s and pixel %08lX\n", zefdec_strerror(drawn),
+                   (unsigned long)pixels[1][1]);
+            return 1;
+        }
     }
     return 0;
 }
