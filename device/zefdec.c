@@ -1249,7 +1249,7 @@ typedef struct index_check {
     uint32_t mask, add, carry, fields;
 } index_check;
 
-static void index_check_of(index_check *c, uint32_t bits, uint32_t entries)
+PIXEL_HELPER void index_check_of(index_check *c, uint32_t bits, uint32_t entries)
 {
     uint32_t j;
 
@@ -1264,18 +1264,53 @@ static void index_check_of(index_check *c, uint32_t bits, uint32_t entries)
 }
 
 /* Whether the literal's indices k..n-1 at q all name an entry. */
-PIXEL_HELPER int indices_fit(const uint8_t *q, uint32_t k, uint32_t n, uint32_t bits, uint32_t entries,
-                             const index_check *c)
+PIXEL_HELPER int indices_fit(const uint8_t *q, uint32_t k, uint32_t n, uint32_t bits, uint32_t entries)
 {
-    for (; n - k >= c->fields; k += c->fields) {
-        const uint32_t even = bits_at(q, k * bits) >> 1, odd = even << bits;
-        if ((((even & c->mask) + c->add) | ((odd & c->mask) + c->add)) & c->carry)
+    index_check c;
+    uint32_t mask, add, carry, fields, bit = k * bits;
+
+    /* made here, so that a constant width makes constants of all but add */
+    index_check_of(&c, bits, entries);
+    mask = c.mask;
+    add = c.add;
+    carry = c.carry;
+    fields = c.fields;
+
+    for (; n - k >= fields; k += fields, bit += fields * bits) {
+        const uint32_t even = bits_at(q, bit) >> 1, odd = even << bits;
+        if ((((even & mask) + add) | ((odd & mask) + add)) & carry)
             return 0;
     }
-    for (; k < n; k++)
-        if (index_at(q, k * bits, bits) >= entries)
+    for (; k < n; k++, bit += bits)
+        if (index_at(q, bit, bits) >= entries)
             return 0;
     return 1;
+}
+
+#if defined(__GNUC__)
+#define LINE_LOOP static __attribute__((noinline))
+#else
+#define LINE_LOOP static
+#endif
+
+/* A literal's indices checked apart from the op loop, which would keep
+ * the check's words on the stack, the common widths as constants. */
+LINE_LOOP int literal_fits(const uint8_t *q, uint32_t n, uint32_t bits, uint32_t entries)
+{
+    /* in two halves, which no compiler makes a jump table: Thumb-1 would
+     * call a library helper for it */
+    if (bits <= 6) {
+        if (bits == 6)
+            return indices_fit(q, 0, n, 6, entries);
+        if (bits == 5)
+            return indices_fit(q, 0, n, 5, entries);
+    } else {
+        if (bits == 7)
+            return indices_fit(q, 0, n, 7, entries);
+        if (bits == 8)
+            return indices_fit(q, 0, n, 8, entries);
+    }
+    return indices_fit(q, 0, n, bits, entries);
 }
 
 /* The next byte at q, refilling the reader's window when it runs out; the
@@ -1307,11 +1342,7 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
     const uint8_t *p, *end;
     uint32_t left = width;
     int rc = ZEFDEC_OK;
-    index_check check;
 
-    /* made when a literal first needs it: passing over one line of a
-     * band needs none */
-    check.fields = check.mask = check.add = check.carry = 0;
     bytes_start(&b, image->archive, image->next);
     p = b.p;
     end = b.end;
@@ -1347,9 +1378,7 @@ static int skip_ops(zefdec_image *image, uint32_t lines)
                 goto stop;
         }
         if ((size_t)(end - p) >= length + 3) {
-            if (entries <= mask && !check.fields)
-                index_check_of(&check, bits, entries);
-            if (entries <= mask && !indices_fit(p, 0, n, bits, entries, &check))
+            if (entries <= mask && !literal_fits(p, n, bits, entries))
                 goto bad_index;
             p += length;
             continue;
@@ -1796,12 +1825,16 @@ static void table_of_entries(paint *paint, const zefdec_layout *layout)
     const uint8_t *entry = layout->palette;
     uint32_t i;
 
-    /* RGB565 as it is, every icon's case, without a call per entry */
-    for (i = 0; i < layout->palette_size && paint->kind == canvas_kinds && !paint->shaded;
-         i++, entry += ZEF_V4_ENTRY_SIZE) {
-        const uint32_t alpha = entry[3], rgb = entry_rgb(entry);
-        paint->words[i] = alpha == OPAQUE ? WORD_OPAQUE | rgb565_of(rgb) : alpha ? alpha << 24 | rgb : 0;
-    }
+    /* RGB565 as it is, every icon's case, without a call per entry: an
+     * entry read as one word, red in its low byte */
+    i = 0;
+    if (paint->kind == canvas_kinds && !paint->shaded)
+        for (; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE) {
+            const uint32_t e = u32_at(entry), alpha = e >> 24;
+            paint->words[i] = alpha == OPAQUE ? WORD_OPAQUE | (e << 8 & 0xF800u) | (e >> 5 & 0x07E0u) | (e >> 19 & 0x1Fu)
+                              : alpha     ? e << 24 >> 8 | (e & 0xFF00u) | (e >> 16 & 0xFFu) | alpha << 24
+                                          : 0;
+        }
     for (; i < layout->palette_size; i++, entry += ZEF_V4_ENTRY_SIZE)
         paint->words[i] = table_word(paint, entry_rgb(entry), entry[3]);
     paint->partial_palette = i <= layout->index_mask;
@@ -1984,9 +2017,12 @@ PIXEL_HELPER int literal_pixel(const canvas_kind *kind, uint8_t *at, uint32_t wo
  * the clip: those outside are checked, those inside drawn, in order. Each
  * index is found at its own bit, so the loops keep no bit buffer: the
  * loop that busy pictures spend their time in, apart so that everything
- * it holds stays in registers. ZEFDEC_OK or ZEFDEC_E_COLOUR. */
+ * it holds stays in registers. `group` indices are taken from one load: 3,
+ * or 4 when `bits` is at most 6 (4 x 6 bits fit the 25 a load gives).
+ * ZEFDEC_OK or ZEFDEC_E_COLOUR. */
 PIXEL_HELPER int literal(uint8_t *row, uint32_t column, uint32_t count, const uint8_t *q, uint32_t n,
-                         const uint32_t bits, const paint *paint, const unsigned bytes, const int rgb565)
+                         const uint32_t bits, const unsigned group, const paint *paint, const unsigned bytes,
+                         const int rgb565)
 {
     const canvas_kind *kind = paint->kind;
     const uint32_t *const words = paint->words;
@@ -2007,12 +2043,14 @@ PIXEL_HELPER int literal(uint8_t *row, uint32_t column, uint32_t count, const ui
             return ZEFDEC_E_COLOUR;
     at = row + (size_t)(column + shown) * bytes;
     bit = shown * bits;
-    /* three indices from one load: 3 x 8 bits fit the 25 it gives */
-    for (end = at + (size_t)(hidden - shown) / 3 * 3 * bytes; at != end; at += 3 * bytes, bit += 3 * bits) {
+    for (end = at + (size_t)(hidden - shown) / group * group * bytes; at != end;
+         at += group * bytes, bit += group * bits) {
         const uint32_t taken = bits_at(q, bit);
         if (literal_pixel(kind, at, words[taken >> (32 - bits)], bytes, rgb565) ||
             literal_pixel(kind, at + bytes, words[taken << bits >> (32 - bits)], bytes, rgb565) ||
-            literal_pixel(kind, at + 2 * bytes, words[taken << 2 * bits >> (32 - bits)], bytes, rgb565))
+            literal_pixel(kind, at + 2 * bytes, words[taken << 2 * bits >> (32 - bits)], bytes, rgb565) ||
+            (group == 4 && literal_pixel(kind, at + 3 * bytes, words[taken << 3 * bits >> (32 - bits)], bytes,
+                                         rgb565)))
             return ZEFDEC_E_COLOUR;
     }
     for (end = row + (size_t)(column + hidden) * bytes; at != end; at += bytes, bit += bits)
@@ -2024,24 +2062,31 @@ PIXEL_HELPER int literal(uint8_t *row, uint32_t column, uint32_t count, const ui
     return ZEFDEC_OK;
 }
 
-#if defined(__GNUC__)
-#define LINE_LOOP static __attribute__((noinline))
-#else
-#define LINE_LOOP static
-#endif
-
 LINE_LOOP int literal_2(uint8_t *row, uint32_t column, uint32_t count, const uint8_t *q, uint32_t n, uint32_t bits,
                         const paint *paint)
 {
-    /* RGB565, the common canvas, blends inline; the others call their blend */
-    return paint->kind == canvas_kinds ? literal(row, column, count, q, n, bits, paint, 2, 1)
-                                       : literal(row, column, count, q, n, bits, paint, 2, 0);
+    if (paint->kind != canvas_kinds)
+        return literal(row, column, count, q, n, bits, 3, paint, 2, 0);
+    /* RGB565, the common canvas, blends inline, and takes the common index
+     * widths as constants, which leave the loop its registers */
+    if (bits <= 6) {
+        if (bits == 6)
+            return literal(row, column, count, q, n, 6, 4, paint, 2, 1);
+        if (bits == 5)
+            return literal(row, column, count, q, n, 5, 4, paint, 2, 1);
+    } else {
+        if (bits == 7)
+            return literal(row, column, count, q, n, 7, 3, paint, 2, 1);
+        if (bits == 8)
+            return literal(row, column, count, q, n, 8, 3, paint, 2, 1);
+    }
+    return literal(row, column, count, q, n, bits, 3, paint, 2, 1);
 }
 
 LINE_LOOP int literal_4(uint8_t *row, uint32_t column, uint32_t count, const uint8_t *q, uint32_t n, uint32_t bits,
                         const paint *paint)
 {
-    return literal(row, column, count, q, n, bits, paint, 4, 0);
+    return literal(row, column, count, q, n, bits, 3, paint, 4, 0);
 }
 /* Version 4, a whole op at a time, through the table: runs of a
  * transparent entry are passed over, opaque runs are filled, only partly
