@@ -1843,31 +1843,36 @@ static void table_of_entries(paint *paint, const zefdec_layout *layout)
 }
 
 /* Version 3: a word per pixel code, colour by colour, the alpha codes'
- * alphas worked out first, as every colour shares them. */
+ * alphas and the words between a colour's codes worked out first, as
+ * every colour shares them. */
 static void table_of_codes(paint *paint, const zefdec_layout *layout)
 {
     const uint32_t levels = (uint32_t)layout->alpha_mask + 1;
     const uint32_t indices = ((0xFFu >> layout->index_shift) & layout->index_mask) + 1;
-    uint32_t alphas[4], index, level;
+    uint32_t alphas[4], apart[4], index, level;
 
     for (level = 0; level < levels; level++) {
         alphas[level] = level * layout->alpha_scale + layout->alpha_opaque;
         if (paint->shaded)
             alphas[level] = faded(paint, alphas[level]);
+        apart[level] = level << layout->alpha_shift;
     }
     for (index = 0; index < indices; index++) {
+        uint32_t *const words = paint->words + (index << layout->index_shift);
         uint32_t rgb = paint->colour, pixel;
-        if (index < layout->palette_size && !paint->recolour)
+        if (index >= layout->palette_size) {
+            for (level = 0; level < levels; level++)
+                words[apart[level]] = NO_ENTRY;
+            continue;
+        }
+        if (!paint->recolour)
             rgb = rgb_of((u16_at(layout->palette + index * ZEF_PALETTE_COLOUR_SIZE) >> layout->colour_shift) &
                          ZEF_COLOUR_MASK);
-        pixel = WORD_OPAQUE | paint->kind->pixel(rgb);
+        /* RGB565 without a call per colour */
+        pixel = WORD_OPAQUE | (paint->kind == canvas_kinds ? rgb565_of(rgb) : paint->kind->pixel(rgb));
         for (level = 0; level < levels; level++) {
             const uint32_t alpha = alphas[level];
-            paint->words[index << layout->index_shift | level << layout->alpha_shift] =
-                index >= layout->palette_size ? NO_ENTRY
-                : alpha == OPAQUE             ? pixel
-                : alpha                       ? alpha << 24 | rgb
-                                              : 0;
+            words[apart[level]] = alpha == OPAQUE ? pixel : alpha ? alpha << 24 | rgb : 0;
         }
     }
 }
