@@ -171,7 +171,7 @@ typedef int (*zefdec_read_fn)(void *user, uint32_t offset, void *buffer, uint32_
  * keeps at most 412 bytes on the stack by default and 1480 with
  * ZEFDEC_FAST (measured on the emulated Cortex-M4, -Os, through the
  * callback, the callback included), its zefdec_image included;
- * zefdec_open at most 364. No heap, and nothing grows with the image.
+ * zefdec_open at most 360. No heap, and nothing grows with the image.
  *
  * Code: docs/firmware.md, as device/size.sh measures it. */
 typedef struct zefdec_reader {
@@ -270,10 +270,11 @@ typedef struct zefdec_span {
 
 /* Checks the archive and fills *archive. The data must stay unchanged while
  * the archive is in use. Costs one read pass over the archive: on the
- * emulated Cortex-M4 at -Os, 9 to 10 instructions per archive byte for
- * either version with ZEFDEC_FAST, a third to a half of drawing every image
- * once (through a callback 3 to 5 more per byte); by default 31 to 32 for
- * version 3 and 61 to 81 for version 4, half to 0.6 of one draw. */
+ * emulated Cortex-M4 at -Os, 8 to 10 instructions per archive byte for
+ * either version with ZEFDEC_FAST, a quarter to a half of drawing every
+ * image once (through a callback 2 to 4 more per byte); by default 31 to 32
+ * for version 3 and 61 to 81 for version 4, half to two thirds of one
+ * draw. */
 int zefdec_open(zefdec_archive *archive, const void *data, size_t size);
 
 /* zefdec_open with flags. ZEFDEC_TRUSTED reads only the header and the
@@ -362,8 +363,8 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span);
 /* How the decoder is compiled, for speed or for code: define ZEFDEC_FAST
  * as 1 for the decoder to draw versions 3 and 4 through a table word per
  * palette index or pixel code, made once per draw, in a loop per pixel
- * size, and to check archives in loops of their own: about half the
- * instructions per drawn pixel and per archive byte, for about 5 KB
+ * size, and to check archives in loops of their own: a seventh to half the
+ * instructions per drawn pixel and per archive byte, for about 8.5 KB
  * more code at -Os and 1 KB more stack. 0, the default, has one run loop
  * for everything and the least code. The pixels drawn are the same;
  * device/size.sh and docs/performance.md give the costs of both. Only the
@@ -458,8 +459,8 @@ typedef struct zefdec_draw_options {
  * Bands: an image drawn in horizontal bands of any height, one call per
  * band with the band as canvas or clip area, top to bottom, costs about
  * one draw of it (on the emulated Cortex-M4 at -Os, either build, 10 bands
- * of a 320 x 480 picture: 1.00 to 1.06 x the instructions of one draw, and
- * 1.00 to 1.03 x its callback bytes; 40 bands: 1.00 to 1.24 x), as each
+ * of a 320 x 480 picture: 1.00 to 1.04 x the instructions of one draw, and
+ * 1.01 to 1.05 x its callback bytes; 40 bands: 1.00 to 1.22 x), as each
  * call resumes at the line where the archive's last draw of that image
  * stopped. Only the image's record and markers are read again per band.
  * A band above the last one drawn, or after another image was drawn from
@@ -482,13 +483,13 @@ typedef struct zefdec_draw_options {
  *
  * Cost onto RGB565 (emulated Cortex-M4, -Os, instructions per drawn pixel,
  * not cycles: flash wait states are not modelled; docs/performance.md):
- * with ZEFDEC_FAST, version 4 30 on anti-aliased icons and 15 on
- * pixel-art sprites, version 3 28 and 28, against 46 and 39 for LZ4
+ * with ZEFDEC_FAST, version 4 27 on anti-aliased icons and 13 on
+ * pixel-art sprites, version 3 25 and 25, against 46 and 39 for LZ4
  * decompression plus the same blend, and 31 and 14 for the blend from raw
  * RGB565 + A8 planes. Transparent runs cost nothing per pixel, opaque runs
  * are word fills, and only partly transparent pixels are blended. Built
- * by default, run by run through one loop: version 4 100 and 105, version
- * 3 58 and 68. */
+ * by default, run by run through one loop: version 4 91 and 96, version
+ * 3 52 and 60. */
 int zefdec_draw(const zefdec_archive *archive, uint32_t position, const zefdec_canvas *canvas,
                 int32_t x, int32_t y);
 
