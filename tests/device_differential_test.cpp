@@ -549,7 +549,7 @@ std::vector<DrawCase> DrawCases() {
     for (int bits : {1, 2}) cases.push_back(HandBuiltCodes(random, bits, position));
     for (bool runs : {true, false}) cases.push_back(HandBuiltWords(random, runs, position));
   }
-  for (const uint32_t bits : {1u, 2u, 3u, 4u, 5u, 8u}) cases.push_back(HandBuiltOps(random, bits));
+  for (uint32_t bits = 1; bits <= 8; ++bits) cases.push_back(HandBuiltOps(random, bits));
   for (const int entries : {2, 7, 256}) cases.push_back(WrittenOps(random, entries));
   return cases;
 }
