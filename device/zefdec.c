@@ -1244,38 +1244,20 @@ PIXEL_HELPER uint32_t index_at(const uint8_t *q, uint32_t bit, uint32_t bits)
  * adding 2^bits - entries to every other one carries into the bit above it
  * exactly when it is too large, and the bit above an even field is the
  * masked-off odd field beside it, so no carry reaches another field. The
- * odd fields are checked in the same way once shifted onto the even ones. */
-typedef struct index_check {
-    uint32_t mask, add, carry, fields;
-} index_check;
-
-PIXEL_HELPER void index_check_of(index_check *c, uint32_t bits, uint32_t entries)
+ * odd fields are checked in the same way once shifted onto the even ones.
+ * Whether the literal's n indices at q all name an entry; the words are
+ * made here, so that a constant width makes constants of all but `add`. */
+PIXEL_HELPER int indices_fit(const uint8_t *q, uint32_t n, uint32_t bits, uint32_t entries)
 {
-    uint32_t j;
+    const uint32_t fields = 24 / bits & ~1u;
+    uint32_t mask = 0, add = 0, carry = 0, j, k = 0, bit = 0;
 
-    c->fields = 24 / bits & ~1u;
-    c->mask = c->add = c->carry = 0;
-    for (j = 0; j < c->fields; j += 2) {
+    for (j = 0; j < fields; j += 2) {
         const uint32_t low = 31 - (j + 1) * bits;
-        c->mask |= ((1u << bits) - 1) << low;
-        c->add |= ((1u << bits) - entries) << low;
-        c->carry |= 1u << (low + bits);
+        mask |= ((1u << bits) - 1) << low;
+        add |= ((1u << bits) - entries) << low;
+        carry |= 1u << (low + bits);
     }
-}
-
-/* Whether the literal's indices k..n-1 at q all name an entry. */
-PIXEL_HELPER int indices_fit(const uint8_t *q, uint32_t k, uint32_t n, uint32_t bits, uint32_t entries)
-{
-    index_check c;
-    uint32_t mask, add, carry, fields, bit = k * bits;
-
-    /* made here, so that a constant width makes constants of all but add */
-    index_check_of(&c, bits, entries);
-    mask = c.mask;
-    add = c.add;
-    carry = c.carry;
-    fields = c.fields;
-
     for (; n - k >= fields; k += fields, bit += fields * bits) {
         const uint32_t even = bits_at(q, bit) >> 1, odd = even << bits;
         if ((((even & mask) + add) | ((odd & mask) + add)) & carry)
@@ -1301,16 +1283,16 @@ LINE_LOOP int literal_fits(const uint8_t *q, uint32_t n, uint32_t bits, uint32_t
      * call a library helper for it */
     if (bits <= 6) {
         if (bits == 6)
-            return indices_fit(q, 0, n, 6, entries);
+            return indices_fit(q, n, 6, entries);
         if (bits == 5)
-            return indices_fit(q, 0, n, 5, entries);
+            return indices_fit(q, n, 5, entries);
     } else {
         if (bits == 7)
-            return indices_fit(q, 0, n, 7, entries);
+            return indices_fit(q, n, 7, entries);
         if (bits == 8)
-            return indices_fit(q, 0, n, 8, entries);
+            return indices_fit(q, n, 8, entries);
     }
-    return indices_fit(q, 0, n, bits, entries);
+    return indices_fit(q, n, bits, entries);
 }
 
 /* The next byte at q, refilling the reader's window when it runs out; the
@@ -1886,8 +1868,8 @@ static void table_of_codes(paint *paint, const zefdec_layout *layout)
 
 PIXEL_HELPER void opaque_word(uint8_t *at, uint32_t word, const unsigned bytes)
 {
-    /* XRGB8888 is the one canvas of 4-byte words */
-    if (bytes == 2 || !(ZEFDEC_CANVASES & ZEFDEC_WITH_XRGB8888))
+    /* 4 bytes: XRGB8888, the one canvas of 4-byte words (WORD_BYTES) */
+    if (bytes == 2)
         *(canvas_half *)(void *)at = (uint16_t)word;
     else
         *(canvas_word *)(void *)at = (*(canvas_word *)(void *)at & 0xFF000000u) | (word & 0xFFFFFFu);

@@ -3,7 +3,7 @@
  * callback, whose reader this file and the decoder must agree on. A second
  * argument is the window this file must have been compiled with; a third,
  * "xrgb", says that the decoder draws on XRGB8888, which without it is
- * refused as a canvas not compiled in. */
+ * refused as a canvas not compiled in, as RGB565_SWAPPED is in both. */
 #include <zefdec.h>
 
 #include <stdio.h>
@@ -75,6 +75,15 @@ int main(int argc, char **argv)
             (with_xrgb && pixels[1][1] != 0xF08000u)) {
             printf("an XRGB8888 draw gave %s and pixel %08lX\n", zefdec_strerror(drawn),
                    (unsigned long)pixels[1][1]);
+            return 1;
+        }
+    }
+    {
+        /* compiled in by neither build */
+        uint16_t pixels[2][2] = {{0}};
+        const zefdec_canvas canvas = {pixels, 2, 2, sizeof pixels[0], ZEFDEC_CANVAS_RGB565_SWAPPED};
+        if (zefdec_draw(&archive, 0, &canvas, 0, 0) != ZEFDEC_E_ARGUMENT || pixels[0][0] != 0) {
+            puts("an RGB565_SWAPPED draw was not refused");
             return 1;
         }
     }
