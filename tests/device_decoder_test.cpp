@@ -242,6 +242,13 @@ TEST(DeviceDecoder, RefusesCallsWithoutAnOpenArchive) {
 
   ASSERT_EQ(zefdec_open(&archive, bytes.data(), bytes.size()), ZEFDEC_OK);
   EXPECT_EQ(zefdec_begin(&image, &archive, 0, zefdec_format(3)), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_begin(nullptr, &archive, 0, ZEFDEC_RGB565), ZEFDEC_E_ARGUMENT);
+  zefdec_span span;
+  ASSERT_EQ(zefdec_begin(&image, &archive, 0, ZEFDEC_RGB565), ZEFDEC_OK);
+  EXPECT_EQ(zefdec_line(nullptr, nullptr, nullptr, 0), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_next_span(nullptr, &span), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_next_span(&image, nullptr), ZEFDEC_E_ARGUMENT);
+  EXPECT_EQ(zefdec_next_span(&image, &span), ZEFDEC_OK);  // the image is still whole
 
   // every result has its own text, and none is left without one
   std::set<std::string> texts;
