@@ -1139,6 +1139,34 @@ static int line_checks_at_once(zefdec_image *image)
 #endif
 
 #if ZEFDEC_FAST
+#if defined(__GNUC__)
+#define LINE_LOOP static __attribute__((noinline))
+#else
+#define LINE_LOOP static
+#endif
+
+/* The pixels that `runs` runs at hand cover, and the largest palette index
+ * of their codes in *largest; apart from the loop below, which would keep
+ * the layout on the stack. */
+LINE_LOOP uint32_t runs_sum(const uint8_t *p, uint32_t runs, const zefdec_layout *layout, uint32_t *largest)
+{
+    const uint8_t *const end = p + (size_t)runs * layout->run_size;
+    const uint32_t shift = layout->index_shift, mask = layout->index_mask;
+    uint32_t sum = 0, most = 0;
+
+    if (layout->form != FORM_CODES)
+        for (; p != end; p += layout->run_size)
+            sum += p[layout->run_size - 1];
+    else
+        for (; p != end; p += ZEF_PIXEL_CODE_RUN_SIZE) {
+            const uint32_t index = (uint32_t)p[0] >> shift & mask;
+            sum += p[1];
+            most = index > most ? index : most;
+        }
+    *largest = most;
+    return sum;
+}
+
 /* Passes over a whole run-length image (versions 1 to 3) from its first
  * line, with the checks and results of zefdec_line line by line, in one
  * loop over its line counts and runs with the bytes at hand in locals. */
@@ -1174,14 +1202,9 @@ static int skip_runs(zefdec_image *image)
              * one not empty and every index inside the palette, is what
              * the run by run checks below accept: its runs are summed in
              * one loop. Any other line is left to those checks. */
-            if (line_runs && (size_t)(end - p) / size >= line_runs && p[line_runs * size - 1]) {
-                uint32_t sum = 0, largest = 0, i;
-                for (i = 0; i < line_runs * size; i += size) {
-                    const uint32_t index = codes ? (uint32_t)p[i] >> layout->index_shift & layout->index_mask : 0;
-                    sum += p[i + size - 1];
-                    largest = index > largest ? index : largest;
-                }
-                if (sum == width && (!codes || largest < layout->palette_size)) {
+            if (line_runs && (size_t)(end - p) >= line_runs * size && p[line_runs * size - 1]) {
+                uint32_t largest;
+                if (runs_sum(p, line_runs, layout, &largest) == width && (!codes || largest < layout->palette_size)) {
                     p += line_runs * size;
                     runs_left -= line_runs;
                     in_line = 0;
@@ -1268,12 +1291,6 @@ PIXEL_HELPER int indices_fit(const uint8_t *q, uint32_t n, uint32_t bits, uint32
             return 0;
     return 1;
 }
-
-#if defined(__GNUC__)
-#define LINE_LOOP static __attribute__((noinline))
-#else
-#define LINE_LOOP static
-#endif
 
 /* A literal's indices checked apart from the op loop, which would keep
  * the check's words on the stack, the common widths as constants. */
@@ -1852,6 +1869,20 @@ static void table_of_codes(paint *paint, const zefdec_layout *layout)
                          ZEF_COLOUR_MASK);
         /* RGB565 without a call per colour */
         pixel = WORD_OPAQUE | (paint->kind == canvas_kinds ? rgb565_of(rgb) : paint->kind->pixel(rgb));
+        /* unshaded, two alpha bits give 0, 85, 170 and 255 and one gives 0
+         * and 255, so a colour's words are stores */
+        if (!paint->shaded && levels == 4) {
+            words[0] = 0;
+            words[apart[1]] = 85u << 24 | rgb;
+            words[apart[2]] = 170u << 24 | rgb;
+            words[apart[3]] = pixel;
+            continue;
+        }
+        if (!paint->shaded && levels == 2) {
+            words[0] = 0;
+            words[apart[1]] = pixel;
+            continue;
+        }
         for (level = 0; level < levels; level++) {
             const uint32_t alpha = alphas[level];
             words[apart[level]] = alpha == OPAQUE ? pixel : alpha ? alpha << 24 | rgb : 0;
@@ -1900,8 +1931,8 @@ PIXEL_HELPER void put_word(const canvas_kind *kind, uint8_t *at, uint32_t word, 
 }
 #endif
 
-/* `count` pixels from `at` take the same word; 16-bit pixels go two to a
- * word. */
+/* `count` pixels from `at`, at least one, take the same word; 16-bit
+ * pixels go two to a word. */
 PIXEL_HELPER void span_word(const canvas_kind *kind, uint8_t *at, uint32_t count, uint32_t word,
                             const unsigned bytes)
 {
@@ -2180,6 +2211,55 @@ no_entry:
  * length) at a time, through the table, with the checks and counts of
  * zefdec_line. `column` is the run's column in the clip, wrapped while
  * left of it. */
+/* Runs of a version 3 line inside the clip, from *q to `limit`, all at
+ * hand: the common line, with no clip arithmetic or refill per run. A
+ * fault, or runs past the line's count, is left to the caller's loop,
+ * which meets it as it would. The width left. */
+PIXEL_HELPER uint32_t codes_at_hand(uint8_t *at, const uint8_t **from, const uint8_t *limit, uint32_t left,
+                                    const paint *paint, const unsigned bytes)
+{
+    const canvas_kind *kind = paint->kind;
+    const uint32_t *const words = paint->words;
+    const uint8_t *q = *from;
+
+    while (left && q != limit) {
+        const uint32_t n = q[1], word = words[q[0]];
+        if (n > left || word == NO_ENTRY)
+            break;
+        q += ZEF_PIXEL_CODE_RUN_SIZE;
+        left -= n;
+        /* runs of one and two pixels, most of busy art, as plain stores */
+        if (word >= WORD_OPAQUE && n == 1)
+            opaque_word(at, word, bytes);
+        else if (word >= WORD_OPAQUE && n == 2) {
+            opaque_word(at, word, bytes);
+            opaque_word(at + bytes, word, bytes);
+        } else if (word && n == 1)
+            blend_word(kind, at, word, bytes);
+        else if (word && n)
+            span_word(kind, at, n, word, bytes);
+        at += (size_t)n * bytes;
+    }
+    *from = q;
+    return left;
+}
+
+LINE_LOOP uint32_t codes_at_hand_2(uint8_t *at, const uint8_t **from, const uint8_t *limit, uint32_t left,
+                                   const paint *paint)
+{
+    return codes_at_hand(at, from, limit, left, paint, 2);
+}
+
+#if ZEFDEC_CANVASES & ZEFDEC_WITH_XRGB8888
+LINE_LOOP uint32_t codes_at_hand_4(uint8_t *at, const uint8_t **from, const uint8_t *limit, uint32_t left,
+                                   const paint *paint)
+{
+    return codes_at_hand(at, from, limit, left, paint, 4);
+}
+#else
+#define codes_at_hand_4 codes_at_hand_2
+#endif
+
 PIXEL_HELPER int codes_lines(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
                              const paint *paint, const unsigned bytes)
 {
@@ -2188,6 +2268,7 @@ PIXEL_HELPER int codes_lines(zefdec_image *image, uint8_t *row, uint32_t lines, 
     const uint8_t *q, *end;
     byte_cursor b;
     uint32_t left = 0, column, runs = 0;
+    const int unclipped = first == 0 && count >= image->width;
     int rc = ZEFDEC_OK;
 
     bytes_start(&b, image->archive, image->next);
@@ -2205,6 +2286,14 @@ PIXEL_HELPER int codes_lines(zefdec_image *image, uint8_t *row, uint32_t lines, 
         q += ZEF_LINE_ENTRY_COUNT_SIZE;
         left = image->width;
         column = 0u - first;
+        if (unclipped) {
+            const uint8_t *const start = q;
+            const size_t room = (size_t)(end - q) & ~(size_t)1, stated = (size_t)image->line_runs_left * 2u;
+            left = (bytes == 2 ? codes_at_hand_2 : codes_at_hand_4)(row, &q, q + (room < stated ? room : stated),
+                                                                    left, paint);
+            runs = (uint32_t)(q - start) / ZEF_PIXEL_CODE_RUN_SIZE;
+            column = image->width - left;
+        }
         while (left) {
             uint32_t n, word;
             if (end - q < ZEF_PIXEL_CODE_RUN_SIZE) {

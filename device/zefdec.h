@@ -364,7 +364,7 @@ int zefdec_next_span(zefdec_image *image, zefdec_span *span);
  * as 1 for the decoder to draw versions 3 and 4 through a table word per
  * palette index or pixel code, made once per draw, in a loop per pixel
  * size, and to check archives in loops of their own: a seventh to half the
- * instructions per drawn pixel and per archive byte, for about 8.5 KB
+ * instructions per drawn pixel and per archive byte, for about 9 KB
  * more code at -Os and 1 KB more stack. 0, the default, has one run loop
  * for everything and the least code. The pixels drawn are the same;
  * device/size.sh and docs/performance.md give the costs of both. Only the
@@ -484,7 +484,7 @@ typedef struct zefdec_draw_options {
  * Cost onto RGB565 (emulated Cortex-M4, -Os, instructions per drawn pixel,
  * not cycles: flash wait states are not modelled; docs/performance.md):
  * with ZEFDEC_FAST, version 4 27 on anti-aliased icons and 13 on
- * pixel-art sprites, version 3 25 and 25, against 46 and 39 for LZ4
+ * pixel-art sprites, version 3 22 and 20, against 46 and 39 for LZ4
  * decompression plus the same blend, and 31 and 14 for the blend from raw
  * RGB565 + A8 planes. Transparent runs cost nothing per pixel, opaque runs
  * are word fills, and only partly transparent pixels are blended. Built
