@@ -187,7 +187,8 @@ cmake --build "$snippets/build" > "$work/snippets.log" 2>&1 || { cat "$work/snip
 awk '/^```asm$/ { inblock = 1; next } inblock && /^```$/ { exit } inblock { print }' "$guide" > "$snippets/ui.s"
 [ -s "$snippets/ui.s" ] || fail "docs/firmware.md shows no .incbin block"
 cp "$snippets/build/zef_assets/ui/ui.zef" "$snippets/"
-printf '#include <stdint.h>\nextern const uint8_t ui[];\nint main(void) { return ui[0] == 0xAA ? 0 : 1; }\n' > "$snippets/main.c"
+printf '#include <stdint.h>\nextern const uint8_t ui[];\nextern const uint32_t ui_size;\nint main(void) { return ui[0] == 0xAA && ui_size == %s ? 0 : 1; }\n' \
+  "$(stat -c %s "$snippets/ui.zef")" > "$snippets/main.c"
 (cd "$snippets" && cc -c ui.s -o ui.o && cc main.c ui.o -Wl,--fatal-warnings -o incbin && ./incbin) ||
   fail "the .incbin block of docs/firmware.md does not link cleanly on the host"
 symbol_size=$(nm -S -t d "$snippets/ui.o" | awk '$4 == "ui" { print $2 }')
