@@ -2510,10 +2510,12 @@ static int canvas_fits(const canvas_kind *kind, const zefdec_canvas *canvas)
     uint32_t bytes = kind->bytes, columns = canvas->width;
 
 #if PUT_CANVASES
-    /* packed rows: a byte holds the pixels of one or more columns */
+    /* packed rows: a byte holds 8 / bits columns of a row (in shifts, as
+     * a division is a libgcc call on cores without one), or one column of
+     * a page */
     if (!bytes) {
-        const uint32_t per_byte = kind->pages ? 1 : 8u / kind->bits;
-        columns = columns / per_byte + (columns % per_byte != 0);
+        if (!kind->pages)
+            columns = (columns >> 3) * kind->bits + (((columns & 7u) * kind->bits + 7u) >> 3);
         bytes = 1;
     }
 #endif

@@ -7,9 +7,9 @@
  * a small window. Versions 1, 2, 3 and 4 are read.
  *
  * It allocates nothing. Compiled by arm-none-eabi-gcc (-std=c99 -mthumb
- * -mcpu=CORE -Os or -O2, with ZEFDEC_FAST or without), its object calls no
- * function outside itself but these (tests/docs/decoder_calls_test.sh
- * holds the objects to this list):
+ * -mcpu=CORE -Os or -O2, with ZEFDEC_FAST or without, with any canvases),
+ * its object calls no function outside itself but these
+ * (tests/docs/decoder_calls_test.sh holds the objects to this list):
  *   cortex-m4 -Os: none
  *   cortex-m4 -O2: memset
  *   cortex-m0plus -Os: __aeabi_idiv __aeabi_uidiv

@@ -24,10 +24,12 @@ while read -r cpu level listed; do
   [ "$listed" = none ] && listed=
   read -r -a expected <<< "$listed"
   for fast in 0 1; do
-    arm-none-eabi-gcc -std=c99 -mcpu="$cpu" -mthumb "$level" -DZEFDEC_FAST=$fast -I"$root/device" \
-      -I"$root/archive" -c "$root/device/zefdec.c" -o "$work/zefdec.o"
-    [ "$(calls "$work/zefdec.o")" = "$(words "${expected[@]}")" ] ||
-      fail "$cpu $level ZEFDEC_FAST=$fast: the object calls '$(calls "$work/zefdec.o")', zefdec.h lists '$listed'"
+    for canvases in ZEFDEC_WITH_RGB565 ZEFDEC_WITH_ALL; do
+      arm-none-eabi-gcc -std=c99 -mcpu="$cpu" -mthumb "$level" -DZEFDEC_FAST=$fast -DZEFDEC_CANVASES=$canvases \
+        -I"$root/device" -I"$root/archive" -c "$root/device/zefdec.c" -o "$work/zefdec.o"
+      [ "$(calls "$work/zefdec.o")" = "$(words "${expected[@]}")" ] ||
+        fail "$cpu $level ZEFDEC_FAST=$fast $canvases: the object calls '$(calls "$work/zefdec.o")', zefdec.h lists '$listed'"
+    done
   done
 done < "$work/rows"
 
