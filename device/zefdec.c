@@ -386,7 +386,7 @@ static int open_tables(zefdec_archive *archive, size_t *pos, unsigned flags)
 
 #if ZEFDEC_FAST
 static int skip_ops(zefdec_image *image, uint32_t lines);
-static int skip_runs(zefdec_image *image);
+static int skip_runs(zefdec_image *image, uint32_t lines);
 #else
 static int skip_lines(zefdec_image *image, uint32_t lines);
 #endif
@@ -418,7 +418,7 @@ static int check_images(zefdec_archive *archive, size_t pos)
         else if (image.layout.form == FORM_OPS)
             rc = skip_ops(&image, image.height);
         else
-            rc = skip_runs(&image);
+            rc = skip_runs(&image, image.height);
 #else
         else
             rc = skip_lines(&image, image.height);
@@ -1167,15 +1167,17 @@ LINE_LOOP uint32_t runs_sum(const uint8_t *p, uint32_t runs, const zefdec_layout
     return sum;
 }
 
-/* Passes over a whole run-length image (versions 1 to 3) from its first
- * line, with the checks and results of zefdec_line line by line, in one
- * loop over its line counts and runs with the bytes at hand in locals. */
-static int skip_runs(zefdec_image *image)
+/* Passes over `lines` lines of a run-length image (versions 1 to 3) from
+ * the start of its next line, with the checks and results of zefdec_line
+ * line by line, in one loop over its line counts and runs with the bytes
+ * at hand in locals: opening passes over a whole image in one call. */
+static int skip_runs(zefdec_image *image, uint32_t lines)
 {
     const zefdec_layout *layout = &image->layout;
     const uint32_t width = image->width, height = image->height, size = layout->run_size;
     const int codes = layout->form == FORM_CODES;
-    uint32_t x = 0, y = 0, line_runs = 0, runs_left = image->runs_left;
+    uint32_t x = 0, y = image->y, line_runs = 0, runs_left = image->runs_left;
+    const uint32_t stop = y + lines;
     int in_line = 0, rc = ZEFDEC_OK;
     byte_cursor b;
     const uint8_t *p, *end;
@@ -1183,7 +1185,7 @@ static int skip_runs(zefdec_image *image)
     bytes_start(&b, image->archive, image->next);
     p = b.p;
     end = b.end;
-    while (y < height) {
+    while (y < stop) {
         const size_t need = in_line ? size : ZEF_LINE_ENTRY_COUNT_SIZE;
         uint32_t length;
         if ((size_t)(end - p) < need) {
@@ -1241,6 +1243,8 @@ static int skip_runs(zefdec_image *image)
     }
     b.p = p;
     image->next = bytes_position(&b);
+    image->y = y;
+    image->runs_left = runs_left;
     return rc;
 }
 
@@ -2490,12 +2494,13 @@ static int pass_lines(zefdec_image *image, const zefdec_archive *archive, uint32
         image->y = line;
     }
 #if ZEFDEC_FAST
-    /* version 4 lines in one pass, with the checks of a line at a time */
+    /* lines in one pass, with the checks of a line at a time */
     if (image->layout.form == FORM_OPS && image->y < line) {
         rc = skip_ops(image, line - image->y);
         if (rc == ZEFDEC_OK)
             image->y = line;
-    }
+    } else if (image->layout.form != FORM_RAW && image->y < line)
+        rc = skip_runs(image, line - image->y);
     while (rc == ZEFDEC_OK && image->y < line)
         rc = zefdec_line(image, 0, 0, 0);
     return rc;

@@ -484,7 +484,7 @@ typedef struct zefdec_draw_options {
  * Cost onto RGB565 (emulated Cortex-M4, -Os, instructions per drawn pixel,
  * not cycles: flash wait states are not modelled; docs/performance.md):
  * with ZEFDEC_FAST, version 4 27 on anti-aliased icons and 13 on
- * pixel-art sprites, version 3 22 and 20, against 46 and 39 for LZ4
+ * pixel-art sprites, version 3 20 and 18, against 46 and 39 for LZ4
  * decompression plus the same blend, and 31 and 14 for the blend from raw
  * RGB565 + A8 planes. Transparent runs cost nothing per pixel, opaque runs
  * are word fills, and only partly transparent pixels are blended. Built
