@@ -1097,6 +1097,37 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
     return cursor_stop(image, &c, rc);
 }
 
+#if ZEFDEC_FAST || ZEFDEC_LINE_LOOPS
+#if defined(__GNUC__)
+#define LINE_LOOP static __attribute__((noinline))
+#else
+#define LINE_LOOP static
+#endif
+
+/* The pixels that `runs` runs at hand (versions 1 to 3) cover, and the
+ * largest palette index of their codes in *largest: one loop over all of
+ * them, which lets a compiler sum many lengths per instruction, apart
+ * from its callers' loops, which would keep the layout on the stack. */
+LINE_LOOP uint32_t runs_sum(const uint8_t *p, uint32_t runs, const zefdec_layout *layout, uint32_t *largest)
+{
+    const uint32_t shift = layout->index_shift, mask = layout->index_mask;
+    uint32_t sum = 0, most = 0;
+    const uint8_t *end;
+
+    if (layout->form == FORM_CODES)
+        for (end = p + (size_t)runs * ZEF_PIXEL_CODE_RUN_SIZE; p != end; p += ZEF_PIXEL_CODE_RUN_SIZE) {
+            const uint32_t index = (uint32_t)p[0] >> shift & mask;
+            sum += p[1];
+            most = index > most ? index : most;
+        }
+    else
+        for (end = p + (size_t)runs * ZEF_COLOUR_WORD_RUN_SIZE; p != end; p += ZEF_COLOUR_WORD_RUN_SIZE)
+            sum += p[ZEF_COLOUR_WORD_SIZE];
+    *largest = most;
+    return sum;
+}
+#endif
+
 #if ZEFDEC_LINE_LOOPS
 /* A line whose counted runs end exactly at its width, the last one not
  * empty and every palette index inside the palette, is what the run by run
@@ -1106,8 +1137,7 @@ RUN_LOOP int decode_runs(zefdec_image *image, void *line, uint8_t *alpha,
 static int line_checks_at_once(zefdec_image *image)
 {
     const uint32_t runs = image->line_runs_left, size = image->layout.run_size;
-    const unsigned shift = image->layout.index_shift, mask = image->layout.index_mask;
-    uint32_t i, length = 0, largest = 0;
+    uint32_t length, largest;
     byte_cursor bytes;
     const uint8_t *p;
 
@@ -1117,18 +1147,8 @@ static int line_checks_at_once(zefdec_image *image)
     if (image->layout.form >= FORM_RAW || runs == 0 || (size_t)(bytes.end - p) / size < runs ||
         p[runs * size - 1] == 0)
         return 0;
-    if (image->layout.form == FORM_CODES) {
-        for (i = 0; i < runs; i++) {
-            uint32_t index = ((uint32_t)p[ZEF_PIXEL_CODE_RUN_SIZE * i] >> shift) & mask;
-            length += p[ZEF_PIXEL_CODE_RUN_SIZE * i + 1];
-            largest = index > largest ? index : largest;
-        }
-        if (largest >= image->layout.palette_size)
-            return 0;
-    } else
-        for (i = 0; i < runs; i++)
-            length += p[ZEF_COLOUR_WORD_RUN_SIZE * i + ZEF_COLOUR_WORD_SIZE];
-    if (length != image->width)
+    length = runs_sum(p, runs, &image->layout, &largest);
+    if (length != image->width || (image->layout.form == FORM_CODES && largest >= image->layout.palette_size))
         return 0;
     image->next += runs * size;
     image->x = length;
@@ -1139,34 +1159,6 @@ static int line_checks_at_once(zefdec_image *image)
 #endif
 
 #if ZEFDEC_FAST
-#if defined(__GNUC__)
-#define LINE_LOOP static __attribute__((noinline))
-#else
-#define LINE_LOOP static
-#endif
-
-/* The pixels that `runs` runs at hand cover, and the largest palette index
- * of their codes in *largest; apart from the loop below, which would keep
- * the layout on the stack. */
-LINE_LOOP uint32_t runs_sum(const uint8_t *p, uint32_t runs, const zefdec_layout *layout, uint32_t *largest)
-{
-    const uint8_t *const end = p + (size_t)runs * layout->run_size;
-    const uint32_t shift = layout->index_shift, mask = layout->index_mask;
-    uint32_t sum = 0, most = 0;
-
-    if (layout->form != FORM_CODES)
-        for (; p != end; p += layout->run_size)
-            sum += p[layout->run_size - 1];
-    else
-        for (; p != end; p += ZEF_PIXEL_CODE_RUN_SIZE) {
-            const uint32_t index = (uint32_t)p[0] >> shift & mask;
-            sum += p[1];
-            most = index > most ? index : most;
-        }
-    *largest = most;
-    return sum;
-}
-
 /* Passes over `lines` lines of a run-length image (versions 1 to 3) from
  * the start of its next line, with the checks and results of zefdec_line
  * line by line, in one loop over its line counts and runs with the bytes
@@ -2211,10 +2203,6 @@ no_entry:
     goto stop;
 }
 
-/* Version 3, `lines` lines from the image's next, a run of (pixel code,
- * length) at a time, through the table, with the checks and counts of
- * zefdec_line. `column` is the run's column in the clip, wrapped while
- * left of it. */
 /* Runs of a version 3 line inside the clip, from *q to `limit`, all at
  * hand: the common line, with no clip arithmetic or refill per run. A
  * fault, or runs past the line's count, is left to the caller's loop,
@@ -2264,6 +2252,10 @@ LINE_LOOP uint32_t codes_at_hand_4(uint8_t *at, const uint8_t **from, const uint
 #define codes_at_hand_4 codes_at_hand_2
 #endif
 
+/* Version 3, `lines` lines from the image's next, a run of (pixel code,
+ * length) at a time, through the table, with the checks and counts of
+ * zefdec_line. `column` is the run's column in the clip, wrapped while
+ * left of it. */
 PIXEL_HELPER int codes_lines(zefdec_image *image, uint8_t *row, uint32_t lines, uint32_t first, uint32_t count,
                              const paint *paint, const unsigned bytes)
 {
@@ -2501,8 +2493,6 @@ static int pass_lines(zefdec_image *image, const zefdec_archive *archive, uint32
             image->y = line;
     } else if (image->layout.form != FORM_RAW && image->y < line)
         rc = skip_runs(image, line - image->y);
-    while (rc == ZEFDEC_OK && image->y < line)
-        rc = zefdec_line(image, 0, 0, 0);
     return rc;
 #else
     return image->y < line ? skip_lines(image, line - image->y) : rc;
